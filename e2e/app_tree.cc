@@ -1,0 +1,144 @@
+#include "e2e/app_tree.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace vorlane::e2e {
+
+namespace {
+
+/// KEY=value lines of the suite's configuration file; a variable
+/// VORLANE_E2E_<KEY> in the environment wins over the file's line.
+std::map<std::string, std::string> read_config() {
+  const char* path = std::getenv("VORLANE_E2E_CONFIG");
+  std::ifstream in(path != nullptr ? path : VORLANE_E2E_DEFAULT_CONFIG);
+  std::map<std::string, std::string> config;
+  for (std::string line; std::getline(in, line);) {
+    const std::size_t eq = line.find('=');
+    if (eq != std::string::npos) config[line.substr(0, eq)] = line.substr(eq + 1);
+  }
+  for (auto& [key, value] : config) {
+    if (const char* override = std::getenv(("VORLANE_E2E_" + key).c_str())) value = override;
+  }
+  return config;
+}
+
+std::string required(const std::map<std::string, std::string>& config, const std::string& key) {
+  const auto it = config.find(key);
+  if (it == config.end() || it->second.empty()) {
+    throw std::runtime_error("the end-to-end suite's configuration has no " + key);
+  }
+  return it->second;
+}
+
+std::vector<std::string> split_words(const std::string& text) {
+  std::istringstream in(text);
+  std::vector<std::string> words;
+  for (std::string word; in >> word;) words.push_back(word);
+  return words;
+}
+
+}  // namespace
+
+const Setup& Setup::get() {
+  static const Setup setup = [] {
+    Setup s;
+    const std::map<std::string, std::string> config = read_config();
+    s.prefix = required(config, "PREFIX");
+    s.pack = config.contains("PACK") && !config.at("PACK").empty() ? config.at("PACK")
+                                                                   : s.prefix + "/bin/vorlane-pack";
+    s.runtime = required(config, "RUNTIME");
+    s.probe_jar = required(config, "PROBE_JAR");
+    s.probe_native = required(config, "PROBE_NATIVE");
+    s.launcher_only_jar = required(config, "LAUNCHER_ONLY_JAR");
+    if (config.contains("EMULATOR")) s.emulator = split_words(config.at("EMULATOR"));
+    return s;
+  }();
+  return setup;
+}
+
+TempDir::TempDir() {
+  std::string pattern = (fs::temp_directory_path() / "vorlane-e2e-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  fs::remove_all(path_, ignored);
+}
+
+AppTree::AppTree(const std::string& name) : name_(name), home_(temp_.path() + "/" + name) {
+  const Setup& setup = Setup::get();
+  fs::create_directories(home_ + "/bin");
+  fs::create_directories(home_ + "/lib/app");
+  fs::create_directory_symlink(setup.runtime, home_ + "/lib/runtime");
+  fs::copy_file(setup.probe_jar, app_dir() + "/probe.jar");
+  fs::copy_file(setup.launcher_jar(), app_dir() + "/vorlane-launcher.jar");
+}
+
+std::string AppTree::probe_class_path() const {
+  return app_dir() + "/probe.jar:" + app_dir() + "/vorlane-launcher.jar";
+}
+
+RunResult AppTree::burn(const std::vector<std::string>& args) const {
+  std::vector<std::string> all = {"burn", "--template", Setup::get().template_path(), "--output",
+                                  launcher()};
+  all.insert(all.end(), args.begin(), args.end());
+  return run_pack(all);
+}
+
+void AppTree::burn_probe(const std::string& actions, const std::vector<std::string>& extra) const {
+  std::vector<std::string> args = {
+      "--main-class", "probe.Probe",
+      "--java-option", "-Djava.class.path=" + probe_class_path(),
+      "--java-option", "-Dprobe.native=" + Setup::get().probe_native,
+      "--java-option", "-Dprobe.actions=" + actions,
+  };
+  args.insert(args.end(), extra.begin(), extra.end());
+  const RunResult result = burn(args);
+  ASSERT_EQ(result.status, 0) << result.err;
+}
+
+RunResult AppTree::run(const std::vector<std::string>& args, RunOptions options) const {
+  std::vector<std::string> argv = {launcher()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return run_target(argv, options);
+}
+
+RunResult run_target(const std::vector<std::string>& argv, const RunOptions& options) {
+  const Setup& setup = Setup::get();
+  if (setup.emulator.empty()) return run_process(argv, options);
+  std::vector<std::string> all = setup.emulator;
+  all.insert(all.end(), argv.begin(), argv.end());
+  RunOptions emulated = options;
+  if (options.argv0) {
+    // The emulator takes the program's argv[0] through its -0 option.
+    all.insert(all.begin() + 1, {"-0", *options.argv0});
+    emulated.argv0.reset();
+  }
+  return run_process(all, emulated);
+}
+
+RunResult run_pack(const std::vector<std::string>& args, const RunOptions& options) {
+  std::vector<std::string> argv = {Setup::get().pack};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return run_process(argv, options);
+}
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) out.push_back(line);
+  return out;
+}
+
+}  // namespace vorlane::e2e

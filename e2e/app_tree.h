@@ -1,0 +1,76 @@
+// A temporary installed app tree around a burned launcher, for end-to-end tests.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "e2e/process.h"
+
+namespace vorlane::e2e {
+
+/// Where the suite finds what it tests, from the environment CTest sets.
+struct Setup {
+  std::string prefix;          ///< install prefix: lib/vorlane/{launcher,vorlane-launcher.jar}
+  std::string pack;            ///< the packer to run on this machine
+  std::string runtime;         ///< the Java runtime linked in as lib/runtime
+  std::string probe_jar;       ///< the probe app
+  std::string probe_native;    ///< the probe's JNI library
+  std::string launcher_only_jar;  ///< the Java launcher class without the updater
+  std::vector<std::string> emulator;  ///< prefix to start target programs with (may be empty)
+
+  static const Setup& get();
+  std::string template_path() const { return prefix + "/lib/vorlane/launcher"; }
+  std::string launcher_jar() const { return prefix + "/lib/vorlane/vorlane-launcher.jar"; }
+};
+
+/// A fresh directory removed with everything in it when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+/// ROOT/NAME/{bin,lib/app,lib/runtime} in a temporary directory, with the
+/// probe's jars in lib/app and the runtime linked in.
+class AppTree {
+ public:
+  explicit AppTree(const std::string& name = "probe-app");
+  const std::string& home() const { return home_; }      ///< ROOT/NAME
+  std::string launcher() const { return home_ + "/bin/" + name_; }
+  std::string app_dir() const { return home_ + "/lib/app"; }
+  const std::string& temp_root() const { return temp_.path(); }
+  /// Absolute class path of the probe and the Java launcher classes.
+  std::string probe_class_path() const;
+
+  /// Runs `vorlane-pack burn` onto bin/NAME with `args` after the template
+  /// and output options.
+  RunResult burn(const std::vector<std::string>& args) const;
+  /// Burns the probe app: its main class, its class path, the native
+  /// library's path, probe.actions set to `actions`, then `extra` options.
+  void burn_probe(const std::string& actions, const std::vector<std::string>& extra = {}) const;
+  /// Runs the launcher (through the emulator, if any) with `args`.
+  RunResult run(const std::vector<std::string>& args = {}, RunOptions options = {}) const;
+
+ private:
+  TempDir temp_;
+  std::string name_;
+  std::string home_;
+};
+
+/// Runs a program of the target (the launcher, or anything that is built for
+/// it) through the emulator prefix, if one is set.
+RunResult run_target(const std::vector<std::string>& argv, const RunOptions& options = {});
+
+/// Runs the packer with `args`.
+RunResult run_pack(const std::vector<std::string>& args, const RunOptions& options = {});
+
+/// The lines of `text`.
+std::vector<std::string> lines(const std::string& text);
+
+}  // namespace vorlane::e2e

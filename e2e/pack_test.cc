@@ -1,0 +1,150 @@
+// The packer and the built template, end to end.
+#include <gtest/gtest.h>
+#include <gmock/gmock.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "e2e/app_tree.h"
+#include "launcher/burned_in_data.h"
+#include "pack/elf_section.h"
+#include "pack/file_util.h"
+
+namespace fs = std::filesystem;
+
+namespace vorlane::e2e {
+namespace {
+
+using testing::HasSubstr;
+
+TEST(Pack, ShowPrintsTheBurnedBlock) {
+  AppTree tree;
+  const RunResult burned = tree.burn({"--main-class", "demo.Main", "--java-option", "-Xmx1g",
+                                      "--java-option", "-Dapp.dir=&&", "--argument", "--mode",
+                                      "--allow-java-option", "-Xmx", "--console", "--stack-size",
+                                      "3m"});
+  ASSERT_EQ(burned.status, 0) << burned.err;
+  EXPECT_TRUE(fs::status(tree.launcher()).permissions() == (fs::perms::owner_all | fs::perms::group_read |
+                                                            fs::perms::group_exec | fs::perms::others_read |
+                                                            fs::perms::others_exec));
+  const RunResult shown = run_pack({"show", tree.launcher()});
+  EXPECT_EQ(shown.status, 0) << shown.err;
+  EXPECT_EQ(shown.out,
+            "main class:          demo.Main\n"
+            "run on main thread:  no\n"
+            "console app:         yes\n"
+            "flags:               0x02\n"
+            "stack size:          3145728 bytes (3 MiB)\n"
+            "JVM options (2):\n"
+            "  [0] -Xmx1g\n"
+            "  [1] -Dapp.dir=&&\n"
+            "arguments (1):\n"
+            "  [0] --mode\n"
+            "allowed user JVM options (VORLANE_JVM_OPTIONS) (1):\n"
+            "  [0] -Xmx\n");
+}
+
+TEST(Pack, ArgumentFilesHoldOneArgumentPerLine) {
+  AppTree tree;
+  const std::string file = tree.temp_root() + "/args.txt";
+  std::ofstream(file) << "--main-class\r\ndemo.Main\n\n--java-option\n-Dx=a b\n";
+  const RunResult burned = tree.burn({"@" + file});
+  ASSERT_EQ(burned.status, 0) << burned.err;
+  EXPECT_THAT(run_pack({"show", tree.launcher()}).out, HasSubstr("  [0] -Dx=a b\n"));
+}
+
+TEST(Pack, RefusesBadInputWithStatus2AndNoOutput) {
+  AppTree tree;
+  const std::string not_a_template = tree.app_dir() + "/probe.jar";
+  const struct {
+    std::vector<std::string> args;
+    std::string message;
+  } cases[] = {
+      {{"--main-class", "demo/Main"}, "is not a Java binary class name"},
+      {{"--main-class", "demo.Main", "--stack-size", "112k"}, "under the minimum of 1 MiB"},
+      {{"--main-class", "demo.Main", "--stack-size", "4g"}, "does not fit in 32 bits"},
+      {{"--main-class", "demo.Main", "--stack-size", "lots"}, "is not a size"},
+      {{"--main-class", "demo.Main", "--java-option", std::string(16500, 'x')},
+       "the launch data takes 16,519 bytes, 56 more than the 16,463 the launcher has room for"},
+      {{"--main-class", "demo.Main", "--template", not_a_template}, "is not a launcher template"},
+      {{"--main-class", "demo.Main", "--template", "/no/such/template"}, "cannot open /no/such/template"},
+      {{"--java-option", "-Xmx1g"}, "--main-class is required"},
+      {{"--main-class", "demo.Main", "--no-such-option"}, "--no-such-option"},
+  };
+  for (const auto& c : cases) {
+    const RunResult r = tree.burn(c.args);
+    EXPECT_EQ(r.status, 2) << c.message;
+    EXPECT_THAT(r.err, HasSubstr(c.message));
+    EXPECT_FALSE(fs::exists(tree.launcher())) << c.message;
+  }
+  std::vector<std::string> many = {"--main-class", "demo.Main"};
+  for (int i = 0; i < 256; ++i) many.insert(many.end(), {"--argument", "a"});
+  const RunResult r = tree.burn(many);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_THAT(r.err, HasSubstr("too many arguments: 256, at most 255"));
+  // Nothing but the launcher's own directory entries: no temporary files left.
+  EXPECT_TRUE(fs::is_empty(tree.home() + "/bin"));
+}
+
+TEST(Pack, ShowRefusesWhatIsNotALauncher) {
+  const RunResult r = run_pack({"show", Setup::get().launcher_jar()});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_THAT(r.err, HasSubstr("is not a launcher template: not an ELF file"));
+}
+
+/// Overwrites the reserved area of the launcher at `path` with `area`.
+void patch_area(const std::string& path, const std::vector<std::uint8_t>& area) {
+  std::string error;
+  const auto image = read_file(path, error);
+  ASSERT_TRUE(image) << error;
+  const auto location = find_elf_section(*image, kLaunchAreaSection, error);
+  ASSERT_TRUE(location) << error;
+  std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+  file.seekp(static_cast<std::streamoff>(location->offset));
+  file.write(reinterpret_cast<const char*>(area.data()), static_cast<std::streamsize>(area.size()));
+}
+
+TEST(Pack, LauncherRefusesABlockThatRunsPastItsArea) {
+  AppTree tree;
+  tree.burn_probe("args");
+  // A main class with no terminating 0 anywhere in the area.
+  std::vector<std::uint8_t> area(kLaunchAreaSize, 'x');
+  area[0] = 0;
+  patch_area(tree.launcher(), area);
+  const RunResult r = tree.run();
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Corrupt launch data block.\n");
+  EXPECT_EQ(run_pack({"show", tree.launcher()}).status, 2);
+}
+
+TEST(Template, NeedsOnlyLibcAndLibjvmAndExportsNothing) {
+  const std::string launcher = Setup::get().template_path();
+  const RunResult dynamic = run_process({"/usr/bin/readelf", "-d", launcher});
+  ASSERT_EQ(dynamic.status, 0) << dynamic.err;
+  std::vector<std::string> needed;
+  std::string rpath;
+  for (const std::string& line : lines(dynamic.out)) {
+    const std::size_t open = line.find('[');
+    if (open == std::string::npos) continue;
+    const std::string value = line.substr(open + 1, line.rfind(']') - open - 1);
+    if (line.find("(NEEDED)") != std::string::npos) needed.push_back(value);
+    if (line.find("(RPATH)") != std::string::npos || line.find("(RUNPATH)") != std::string::npos) rpath = value;
+  }
+  for (const std::string& library : needed) {
+    // The C library, and its dynamic loader for the unwinder's lookups.
+    EXPECT_TRUE(library == "libjvm.so" || library == "libc.so.6" || library.starts_with("ld-linux"))
+        << library;
+  }
+  EXPECT_THAT(needed, testing::Contains("libjvm.so"));
+  EXPECT_EQ(rpath, "${ORIGIN}/../lib/runtime/lib:${ORIGIN}/../lib/runtime/lib/server");
+
+  const RunResult symbols = run_process({"/usr/bin/nm", "-D", "--defined-only", launcher});
+  ASSERT_EQ(symbols.status, 0) << symbols.err;
+  for (const std::string& line : lines(symbols.out)) {
+    // Copy relocations of the C library's own data (stderr) are the C library's.
+    EXPECT_THAT(line, HasSubstr("@GLIBC_")) << "the launcher exports " << line;
+  }
+}
+
+}  // namespace
+}  // namespace vorlane::e2e

@@ -1,0 +1,119 @@
+package probe;
+
+import java.lang.management.ManagementFactory;
+import java.nio.charset.StandardCharsets;
+import java.util.List;
+
+/**
+ * An app for the end-to-end tests: reports what it received and does what the
+ * comma-separated actions of the system property probe.actions ask.
+ */
+public final class Probe {
+    private Probe() {}
+
+    private static native String threadInfo();
+
+    /** A main class whose name is not ASCII. */
+    public static final class Grüße {
+        private Grüße() {}
+
+        public static void main(String[] args) {
+            System.out.println("main of " + escape(Grüße.class.getSimpleName()));
+        }
+    }
+
+    public static void main(String[] args) throws Exception {
+        String actions = System.getProperty("probe.actions", "args");
+        for (String action : actions.split(",")) {
+            run(action.trim(), args);
+        }
+        System.out.flush();
+    }
+
+    private static void run(String action, String[] args) throws Exception {
+        int colon = action.indexOf(':');
+        String name = colon < 0 ? action : action.substring(0, colon);
+        String value = colon < 0 ? "" : action.substring(colon + 1);
+        switch (name) {
+            case "args":
+                System.out.println("argc " + args.length);
+                for (int i = 0; i < args.length; i++) {
+                    System.out.println("arg " + i + ": " + escape(args[i]));
+                }
+                break;
+            case "prop":
+                System.out.println("prop " + value + "=" + escape(System.getProperty(value)));
+                break;
+            case "input-args":
+                List<String> inputs = ManagementFactory.getRuntimeMXBean().getInputArguments();
+                for (String input : inputs) {
+                    System.out.println("jvm arg: " + escape(input));
+                }
+                break;
+            case "env":
+                System.out.println("env " + value + "=" + escape(System.getenv(value)));
+                break;
+            case "child-env": {
+                Process child = new ProcessBuilder("/bin/sh", "-c",
+                        "printf '%s' \"${" + value + "-(unset)}\"").start();
+                String out = new String(child.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
+                child.waitFor();
+                System.out.println("child-env " + value + "=" + out);
+                break;
+            }
+            case "throw":
+                throw new IllegalStateException("probe failure", new java.io.IOException("disk gone"));
+            case "exit":
+                System.out.flush();
+                System.exit(Integer.parseInt(value));
+                break;
+            case "hook":
+                Runtime.getRuntime().addShutdownHook(new Thread(() -> {
+                    System.out.println("hook ran");
+                    System.out.flush();
+                }));
+                break;
+            case "thread": {
+                Thread worker = new Thread(() -> {
+                    try {
+                        Thread.sleep(500);
+                    } catch (InterruptedException e) {
+                        Thread.currentThread().interrupt();
+                    }
+                    System.out.println("thread done");
+                    System.out.flush();
+                });
+                worker.setDaemon(false);
+                worker.start();
+                System.out.println("main done");
+                break;
+            }
+            case "native":
+                System.load(System.getProperty("probe.native"));
+                System.out.println("thread " + threadInfo());
+                break;
+            case "updater":
+                kelderan.vorlane.updater.OnlineUpdater.checkForUpdates();
+                System.out.println("updater ok");
+                break;
+            default:
+                throw new IllegalArgumentException("unknown probe action " + action);
+        }
+    }
+
+    /** The string with every char outside printable ASCII (and the backslash) as \\uXXXX. */
+    static String escape(String s) {
+        if (s == null) {
+            return "(null)";
+        }
+        StringBuilder out = new StringBuilder();
+        for (char c : s.toCharArray()) {
+            if (c >= 0x20 && c < 0x7F && c != '\\') {
+                out.append(c);
+            } else {
+                out.append(String.format("\\u%04x", (int) c));
+            }
+        }
+        return out.toString();
+    }
+}

@@ -1,0 +1,24 @@
+// Native half of the probe app: reports on the thread that runs main. Built
+// as a JNI library with its own libstdc++, as an app's natives would be.
+#include <jni.h>
+#include <pthread.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <string>
+
+extern "C" JNIEXPORT jstring JNICALL Java_probe_Probe_threadInfo(JNIEnv* env, jclass) {
+  pthread_attr_t attr;
+  std::size_t stack_size = 0;
+  std::size_t guard_size = 0;
+  if (pthread_getattr_np(pthread_self(), &attr) == 0) {
+    pthread_attr_getstacksize(&attr, &stack_size);
+    pthread_attr_getguardsize(&attr, &guard_size);
+    pthread_attr_destroy(&attr);
+  }
+  const bool initial_thread = getpid() == static_cast<pid_t>(syscall(SYS_gettid));
+  const std::string info = "stack=" + std::to_string(stack_size) +
+                           " guard=" + std::to_string(guard_size) +
+                           " initial=" + (initial_thread ? "yes" : "no");
+  return env->NewStringUTF(info.c_str());
+}

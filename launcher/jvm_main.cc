@@ -1,0 +1,110 @@
+// The launcher: decodes its launch data, builds the JVM's options, starts the
+// JVM in this process and runs the application's main method.
+
+#include <pthread.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <span>
+
+#include "launcher/burned_in_data.h"
+#include "launcher/command_record.h"
+#include "launcher/fatal.h"
+#include "launcher/jvm_start.h"
+#include "launcher/launch_area.h"
+#include "launcher/user_options.h"
+
+namespace vorlane {
+
+BurnedInData data(launch_area());
+
+}  // namespace vorlane
+
+extern "C" void vorlane_check_for_updates() {}
+
+namespace {
+
+using namespace vorlane;
+
+int g_argc = 0;
+char** g_argv = nullptr;
+
+/// argv[1] to argv[argc-1]: the arguments meant for the application.
+std::span<const char* const> command_line_args() {
+  if (g_argc <= 1) return {};
+  return {const_cast<const char* const*>(g_argv + 1), static_cast<std::size_t>(g_argc - 1)};
+}
+
+/// Appends the allowed options of VORLANE_JVM_OPTIONS, or ends the launch
+/// with the reason they cannot be used.
+void append_user_options() {
+  UserOptions user = check_user_options(std::getenv(kUserOptionsVariable), data.allowed_jvm_options);
+  switch (user.outcome) {
+    case UserOptions::Outcome::kAccepted:
+      for (std::string& option : user.accepted) data.jvm_options.push_back(std::move(option));
+      return;
+    case UserOptions::Outcome::kNotEnabled:
+      bail("%s", kUserOptionsNotEnabled);
+    case UserOptions::Outcome::kUnterminatedQuote:
+      bail("%s", kUnterminatedQuote);
+    case UserOptions::Outcome::kDisallowed: {
+      const std::string message = kDisallowedOptionPrefix + user.disallowed;
+      if (data.console_app) bail("%s", message.c_str());
+      show_alert(kInvalidOptionTitle, message.c_str());
+    }
+  }
+}
+
+/// The JVM reads these variables by itself; a packaged app's options come
+/// from its launch data and VORLANE_JVM_OPTIONS alone. Removing them here
+/// also keeps them from the app's child processes.
+void remove_java_option_variables() {
+  unsetenv("_JAVA_OPTIONS");
+  unsetenv("JDK_JAVA_OPTIONS");
+  unsetenv("JAVA_TOOL_OPTIONS");
+}
+
+/// Rewrites each option in place: application directory, home directory and
+/// class-path wildcards. The number and order of options stay as they are.
+void expand_jvm_options() {}
+
+/// The launch, from option list to exit status. Never returns.
+void* run_jvm(void*) {
+  data.jvm_options.push_back(build_command_record(data.main_class, data.app_args, command_line_args()));
+  append_user_options();
+  remove_java_option_variables();
+  expand_jvm_options();
+
+  JavaVM* vm = nullptr;
+  JNIEnv* env = create_jvm(data.jvm_options, &vm);
+  register_natives(env);
+  jobjectArray args = build_java_args(env, data.app_args, command_line_args());
+  EntryPoint entry = prepare_entry_point(env, data.main_class);
+  run_entry_point(vm, env, entry, args, data.console_app);
+}
+
+/// Runs `run_jvm` on a thread with the block's stack size and no guard area;
+/// the process ends on that thread.
+void run_on_launcher_thread() {
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  // A size the thread library refuses leaves its default stack size.
+  pthread_attr_setstacksize(&attr, data.stack_size);
+  pthread_attr_setguardsize(&attr, 0);
+  pthread_t thread;
+  if (int error = pthread_create(&thread, &attr, run_jvm, nullptr); error != 0) {
+    bail("Failed to start the launcher thread: %s", std::strerror(error));
+  }
+  pthread_join(thread, nullptr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  g_argc = argc;
+  g_argv = argv;
+  if (!data.intact) bail("Corrupt launch data block.");
+  if (data.run_on_main_thread) run_jvm(nullptr);
+  run_on_launcher_thread();
+  return 0;
+}

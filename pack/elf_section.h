@@ -1,0 +1,25 @@
+// Finding a named section in an ELF file.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace vorlane {
+
+/// Where a section's bytes lie in the file.
+struct SectionLocation {
+  std::uint64_t offset;
+  std::uint64_t size;
+};
+
+/// Finds the section called `name` in a 64-bit little-endian ELF `image`
+/// (any machine). Every offset read from the file is checked against the
+/// image's size. Returns nullopt and a reason in `error` when the image is
+/// not such an ELF file or has no such section with contents in the file.
+std::optional<SectionLocation> find_elf_section(std::span<const std::uint8_t> image,
+                                                std::string_view name, std::string& error);
+
+}  // namespace vorlane

@@ -1,0 +1,85 @@
+#include "pack/file_util.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+namespace vorlane {
+
+namespace {
+
+std::string describe_errno(const std::string& what, const std::string& path) {
+  return what + " " + path + ": " + std::strerror(errno);
+}
+
+}  // namespace
+
+std::optional<std::vector<std::uint8_t>> read_file(const std::string& path, std::string& error) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    error = describe_errno("cannot open", path);
+    return std::nullopt;
+  }
+  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) {
+    error = describe_errno("cannot read", path);
+    return std::nullopt;
+  }
+  return bytes;
+}
+
+bool write_file_atomically(const std::string& path, std::span<const std::uint8_t> bytes,
+                           unsigned mode, std::string& error) {
+  std::string temp = path + ".XXXXXX";
+  const int fd = mkstemp(temp.data());
+  if (fd < 0) {
+    error = describe_errno("cannot create a file beside", path);
+    return false;
+  }
+  bool ok = true;
+  std::size_t written = 0;
+  while (ok && written < bytes.size()) {
+    const ssize_t n = write(fd, bytes.data() + written, bytes.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      error = describe_errno("cannot write", temp);
+      ok = false;
+    } else {
+      written += static_cast<std::size_t>(n);
+    }
+  }
+  if (ok && fchmod(fd, mode) != 0) {
+    error = describe_errno("cannot set the permissions of", temp);
+    ok = false;
+  }
+  if (ok && fsync(fd) != 0) {
+    error = describe_errno("cannot write", temp);
+    ok = false;
+  }
+  if (close(fd) != 0 && ok) {
+    error = describe_errno("cannot write", temp);
+    ok = false;
+  }
+  if (ok && rename(temp.c_str(), path.c_str()) != 0) {
+    error = describe_errno("cannot replace", path);
+    ok = false;
+  }
+  if (!ok) unlink(temp.c_str());
+  return ok;
+}
+
+std::string own_directory() {
+  char buffer[4096];
+  const ssize_t n = readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
+  if (n <= 0) return ".";
+  std::string path(buffer, static_cast<std::size_t>(n));
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+}  // namespace vorlane

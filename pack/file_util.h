@@ -1,0 +1,25 @@
+// File access for the packer.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace vorlane {
+
+/// The whole file, or nullopt with the system's reason in `error`.
+std::optional<std::vector<std::uint8_t>> read_file(const std::string& path, std::string& error);
+
+/// Writes `bytes` to a new file beside `path` and renames it over `path`, so
+/// readers see the old file or the whole new one, never a part. `mode` is the
+/// new file's permission bits. Returns false with the reason in `error`; a
+/// failed write leaves nothing behind.
+bool write_file_atomically(const std::string& path, std::span<const std::uint8_t> bytes,
+                           unsigned mode, std::string& error);
+
+/// The directory that holds the running program.
+std::string own_directory();
+
+}  // namespace vorlane
