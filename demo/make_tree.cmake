@@ -6,14 +6,13 @@ file(MAKE_DIRECTORY "${app}/bin" "${app}/lib/app")
 file(CREATE_LINK "${RUNTIME}" "${app}/lib/runtime" SYMBOLIC)
 file(COPY_FILE "${DEMO_JAR}" "${app}/lib/app/demo.jar")
 file(COPY_FILE "${LAUNCHER_JAR}" "${app}/lib/app/vorlane-launcher.jar")
-set(app_dir "${app}/lib/app")
 execute_process(
   COMMAND "${PACK}" burn
     --template "${TEMPLATE}"
     --output "${app}/bin/vorlane-demo"
     --main-class demo.Main
-    --java-option "-Djava.class.path=${app_dir}/demo.jar:${app_dir}/vorlane-launcher.jar"
-    --java-option "-Dapp.dir=${app_dir}"
+    --java-option "-Djava.class.path=&&/demo.jar:&&/vorlane-launcher.jar"
+    --java-option "-Dapp.dir=&&"
     --java-option -Dfile.encoding=UTF-8
     --java-option -Xshare:auto
     --allow-java-option -Xmx

@@ -1,5 +1,6 @@
 #include "launcher/fatal.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +13,12 @@ void bail(const char* format, ...) {
   std::vfprintf(stderr, format, args);
   va_end(args);
   std::fputc('\n', stderr);
+  std::exit(1);
+}
+
+void fail_system_call(const char* what, int error) {
+  errno = error;
+  std::perror(what);
   std::exit(1);
 }
 

@@ -3,15 +3,19 @@
 
 #include <pthread.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <span>
 
+#include "launcher/app_dir.h"
 #include "launcher/burned_in_data.h"
+#include "launcher/class_path.h"
 #include "launcher/command_record.h"
 #include "launcher/fatal.h"
 #include "launcher/jvm_start.h"
 #include "launcher/launch_area.h"
+#include "launcher/option_expansion.h"
 #include "launcher/user_options.h"
 
 namespace vorlane {
@@ -64,9 +68,23 @@ void remove_java_option_variables() {
   unsetenv("JAVA_TOOL_OPTIONS");
 }
 
-/// Rewrites each option in place: application directory, home directory and
-/// class-path wildcards. The number and order of options stay as they are.
-void expand_jvm_options() {}
+/// Rewrites each option in place: application directory token, home
+/// directory, class-path wildcards; then prints it if VORLANE_DUMP_JVM_ARGS
+/// is set. The number and order of options stay as they are, so the index
+/// printed is the option's index in the JVM's option array.
+void expand_jvm_options() {
+  const std::string app_dir = resolve_app_dir();
+  const bool dump = std::getenv("VORLANE_DUMP_JVM_ARGS") != nullptr;
+  const SystemFileSystem fs;
+  const HomeLookup home = [] { return std::getenv("HOME"); };
+  for (std::size_t i = 0; i < data.jvm_options.size(); ++i) {
+    std::string& option = data.jvm_options[i];
+    replace_app_dir_token(option, app_dir);
+    expand_home(option, home);
+    expand_class_path(option, fs);
+    if (dump) std::fprintf(stderr, "JVM arg %d: %s\n", static_cast<int>(i), option.c_str());
+  }
+}
 
 /// The launch, from option list to exit status. Never returns.
 void* run_jvm(void*) {
