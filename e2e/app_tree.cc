@@ -98,7 +98,7 @@ RunResult AppTree::burn(const std::vector<std::string>& args) const {
 
 void AppTree::burn_probe(const std::string& actions, const std::vector<std::string>& extra) const {
   std::vector<std::string> args = {
-      "--main-class", "probe.Probe",
+      "--main-class",  "probe.Probe",
       "--java-option", "-Djava.class.path=" + probe_class_path(),
       "--java-option", "-Dprobe.native=" + Setup::get().probe_native,
       "--java-option", "-Dprobe.actions=" + actions,

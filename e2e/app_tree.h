@@ -10,11 +10,11 @@ namespace vorlane::e2e {
 
 /// Where the suite finds what it tests, from the environment CTest sets.
 struct Setup {
-  std::string prefix;          ///< install prefix: lib/vorlane/{launcher,vorlane-launcher.jar}
-  std::string pack;            ///< the packer to run on this machine
-  std::string runtime;         ///< the Java runtime linked in as lib/runtime
-  std::string probe_jar;       ///< the probe app
-  std::string probe_native;    ///< the probe's JNI library
+  std::string prefix;             ///< install prefix: lib/vorlane/{launcher,vorlane-launcher.jar}
+  std::string pack;               ///< the packer to run on this machine
+  std::string runtime;            ///< the Java runtime linked in as lib/runtime
+  std::string probe_jar;          ///< the probe app
+  std::string probe_native;       ///< the probe's JNI library
   std::string launcher_only_jar;  ///< the Java launcher class without the updater
   std::vector<std::string> emulator;  ///< prefix to start target programs with (may be empty)
 
@@ -41,7 +41,7 @@ class TempDir {
 class AppTree {
  public:
   explicit AppTree(const std::string& name = "probe-app");
-  const std::string& home() const { return home_; }      ///< ROOT/NAME
+  const std::string& home() const { return home_; }  ///< ROOT/NAME
   std::string launcher() const { return home_ + "/bin/" + name_; }
   std::string app_dir() const { return home_ + "/lib/app"; }
   const std::string& temp_root() const { return temp_.path(); }

@@ -1,7 +1,7 @@
 // The spine of a launch, end to end: arguments, threads, exit statuses,
 // exception reports and the JVM hand-off.
-#include <gtest/gtest.h>
 #include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 #include "e2e/app_tree.h"
 
@@ -44,6 +44,7 @@ TEST(Launch, AnEmptyArgumentVectorPassesOnlyTheDefaultArguments) {
 TEST(Launch, ArgumentsArriveWholeWhateverTheirBytes) {
   AppTree tree;
   tree.burn_probe("args", {"--argument", "caf\xC3\xA9 \xF0\x9F\x98\x80"});
+  // clang-format off
   const RunResult r = tree.run({
       "\xF0\x9F\x98\x80.txt",   // 4-byte UTF-8: a surrogate pair, nothing after it lost
       "A\x80" "B",              // stray continuation byte
@@ -51,6 +52,7 @@ TEST(Launch, ArgumentsArriveWholeWhateverTheirBytes) {
       "\xE2\x82\xAC" "100",     // 3-byte UTF-8
       "\xC3",                   // truncated at the end
   });
+  // clang-format on
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_THAT(lines(r.out), ElementsAre("argc 6", "arg 0: caf\\u00e9 \\ud83d\\ude00",
                                         "arg 1: \\ud83d\\ude00.txt", "arg 2: A\\ufffdB",
@@ -115,9 +117,11 @@ TEST(Launch, UncaughtExceptionIsReportedWithAnAlert) {
   ASSERT_GE(err.size(), 4u) << r.err;
   EXPECT_EQ(err[0], "java.lang.IllegalStateException: probe failure");
   EXPECT_THAT(err[1], StartsWith("\tat probe.Probe.run("));
-  EXPECT_EQ(err[err.size() - 2], "Error: The application has experienced an internal error and must quit.");
-  EXPECT_EQ(err.back(),
-            "java.lang.IllegalStateException: probe failure (caused by java.io.IOException: disk gone)");
+  EXPECT_EQ(err[err.size() - 2],
+            "Error: The application has experienced an internal error and must quit.");
+  EXPECT_EQ(
+      err.back(),
+      "java.lang.IllegalStateException: probe failure (caused by java.io.IOException: disk gone)");
   EXPECT_THAT(r.err, Not(HasSubstr("Exception in thread")));
 }
 
@@ -167,7 +171,8 @@ TEST(Launch, MissingLauncherClass) {
   ASSERT_EQ(burned.status, 0) << burned.err;
   const RunResult r = tree.run();
   EXPECT_EQ(r.status, 1);
-  EXPECT_THAT(r.err, HasSubstr("java.lang.NoClassDefFoundError: kelderan/vorlane/launcher/Launcher"));
+  EXPECT_THAT(r.err,
+              HasSubstr("java.lang.NoClassDefFoundError: kelderan/vorlane/launcher/Launcher"));
   EXPECT_THAT(r.err, Not(HasSubstr("Error: The application")));
   EXPECT_EQ(r.out, "");
 }
@@ -202,8 +207,8 @@ TEST(Launch, UpdaterNativeIsBoundAndCallable) {
 TEST(Launch, AppWithoutTheUpdaterClassStarts) {
   AppTree tree;
   const std::string class_path = tree.app_dir() + "/probe.jar:" + Setup::get().launcher_only_jar;
-  const RunResult burned = tree.burn({"--main-class", "probe.Probe", "--java-option",
-                                      "-Djava.class.path=" + class_path});
+  const RunResult burned = tree.burn(
+      {"--main-class", "probe.Probe", "--java-option", "-Djava.class.path=" + class_path});
   ASSERT_EQ(burned.status, 0) << burned.err;
   const RunResult r = tree.run({"x"});
   EXPECT_EQ(r.status, 0) << r.err;

@@ -1,6 +1,6 @@
 // The packer and the built template, end to end.
-#include <gtest/gtest.h>
 #include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
@@ -19,14 +19,13 @@ using testing::HasSubstr;
 
 TEST(Pack, ShowPrintsTheBurnedBlock) {
   AppTree tree;
-  const RunResult burned = tree.burn({"--main-class", "demo.Main", "--java-option", "-Xmx1g",
-                                      "--java-option", "-Dapp.dir=&&", "--argument", "--mode",
-                                      "--allow-java-option", "-Xmx", "--console", "--stack-size",
-                                      "3m"});
+  const RunResult burned = tree.burn(
+      {"--main-class", "demo.Main", "--java-option", "-Xmx1g", "--java-option", "-Dapp.dir=&&",
+       "--argument", "--mode", "--allow-java-option", "-Xmx", "--console", "--stack-size", "3m"});
   ASSERT_EQ(burned.status, 0) << burned.err;
-  EXPECT_TRUE(fs::status(tree.launcher()).permissions() == (fs::perms::owner_all | fs::perms::group_read |
-                                                            fs::perms::group_exec | fs::perms::others_read |
-                                                            fs::perms::others_exec));
+  EXPECT_TRUE(fs::status(tree.launcher()).permissions() ==
+              (fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+               fs::perms::others_read | fs::perms::others_exec));
   const RunResult shown = run_pack({"show", tree.launcher()});
   EXPECT_EQ(shown.status, 0) << shown.err;
   EXPECT_EQ(shown.out,
@@ -67,7 +66,8 @@ TEST(Pack, RefusesBadInputWithStatus2AndNoOutput) {
       {{"--main-class", "demo.Main", "--java-option", std::string(16500, 'x')},
        "the launch data takes 16,519 bytes, 56 more than the 16,463 the launcher has room for"},
       {{"--main-class", "demo.Main", "--template", not_a_template}, "is not a launcher template"},
-      {{"--main-class", "demo.Main", "--template", "/no/such/template"}, "cannot open /no/such/template"},
+      {{"--main-class", "demo.Main", "--template", "/no/such/template"},
+       "cannot open /no/such/template"},
       {{"--java-option", "-Xmx1g"}, "--main-class is required"},
       {{"--main-class", "demo.Main", "--no-such-option"}, "--no-such-option"},
   };
@@ -128,7 +128,8 @@ TEST(Template, NeedsOnlyLibcAndLibjvmAndExportsNothing) {
     if (open == std::string::npos) continue;
     const std::string value = line.substr(open + 1, line.rfind(']') - open - 1);
     if (line.find("(NEEDED)") != std::string::npos) needed.push_back(value);
-    if (line.find("(RPATH)") != std::string::npos || line.find("(RUNPATH)") != std::string::npos) rpath = value;
+    if (line.find("(RPATH)") != std::string::npos || line.find("(RUNPATH)") != std::string::npos)
+      rpath = value;
   }
   for (const std::string& library : needed) {
     // The C library, and its dynamic loader for the unwinder's lookups.

@@ -25,7 +25,10 @@ std::vector<std::string> merged_environment(const RunOptions& options) {
     if (eq != std::string::npos) vars[entry.substr(0, eq)] = entry.substr(eq + 1);
   }
   for (const auto& [name, value] : options.env) {
-    if (value) vars[name] = *value; else vars.erase(name);
+    if (value)
+      vars[name] = *value;
+    else
+      vars.erase(name);
   }
   std::vector<std::string> out;
   for (const auto& [name, value] : vars) out.push_back(name + "=" + value);
@@ -64,7 +67,8 @@ RunResult run_process(const std::vector<std::string>& argv_in, const RunOptions&
   if (options.argv0 && options.argv0->empty() && args.size() == 1) argv_ptrs.front() = nullptr;
 
   pid_t pid = 0;
-  const int error = posix_spawn(&pid, path.c_str(), &actions, nullptr, argv_ptrs.data(), env_ptrs.data());
+  const int error =
+      posix_spawn(&pid, path.c_str(), &actions, nullptr, argv_ptrs.data(), env_ptrs.data());
   posix_spawn_file_actions_destroy(&actions);
   close(out_pipe[1]);
   close(err_pipe[1]);
@@ -76,7 +80,8 @@ RunResult run_process(const std::vector<std::string>& argv_in, const RunOptions&
     return result;
   }
 
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.timeout_seconds);
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(options.timeout_seconds);
   pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
   std::string* sinks[2] = {&result.out, &result.err};
   int open_count = 2;

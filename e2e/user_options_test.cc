@@ -1,6 +1,6 @@
 // The command record, VORLANE_JVM_OPTIONS and the Java option variables, end to end.
-#include <gtest/gtest.h>
 #include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 #include "e2e/app_tree.h"
 
@@ -11,10 +11,11 @@ using testing::ElementsAre;
 using testing::HasSubstr;
 
 const std::vector<std::string> kShippedAllowList = {
-    "--allow-java-option", "-Xmx",  "--allow-java-option", "-Xms",  "--allow-java-option", "-Xss",
-    "--allow-java-option", "-Xlog", "--allow-java-option", "-XshowSettings",
-    "--allow-java-option", "-ea",   "--allow-java-option", "-esa",  "--allow-java-option", "-da",
-    "--allow-java-option", "-dsa",  "--allow-java-option", "-Duser.home="};
+    "--allow-java-option", "-Xmx",           "--allow-java-option", "-Xms",
+    "--allow-java-option", "-Xss",           "--allow-java-option", "-Xlog",
+    "--allow-java-option", "-XshowSettings", "--allow-java-option", "-ea",
+    "--allow-java-option", "-esa",           "--allow-java-option", "-da",
+    "--allow-java-option", "-dsa",           "--allow-java-option", "-Duser.home="};
 
 RunOptions with_user_options(const std::string& value) {
   RunOptions options;
@@ -40,7 +41,8 @@ TEST(UserOptions, JvmSeesBlockOptionsThenCommandRecordThenUserOptions) {
   burn.insert(burn.end(), kShippedAllowList.begin(), kShippedAllowList.end());
   burn.insert(burn.end(), {"--allow-java-option", "-Dx="});
   tree.burn_probe("input-args,prop:sun.java.command", burn);
-  const RunResult r = tree.run({"x y", ""}, with_user_options(" -Xmx2g\t'-Dx=a b'  -Xlog:disable "));
+  const RunResult r =
+      tree.run({"x y", ""}, with_user_options(" -Xmx2g\t'-Dx=a b'  -Xlog:disable "));
   EXPECT_EQ(r.status, 0) << r.err;
   // The JVM leaves the command record out of its input arguments.
   EXPECT_THAT(jvm_args_after_probe_options(r.out),
@@ -52,7 +54,8 @@ TEST(UserOptions, JvmSeesBlockOptionsThenCommandRecordThenUserOptions) {
 TEST(UserOptions, UnsetOrEmptyValueAddsNothingEvenWithoutAnAllowList) {
   AppTree tree;
   tree.burn_probe("input-args");
-  for (const std::optional<std::string>& value : {std::optional<std::string>(), std::optional<std::string>("")}) {
+  for (const std::optional<std::string>& value :
+       {std::optional<std::string>(), std::optional<std::string>("")}) {
     RunOptions options;
     options.env["VORLANE_JVM_OPTIONS"] = value;
     const RunResult r = tree.run({}, options);
@@ -85,7 +88,8 @@ TEST(UserOptions, FailuresAreReportedBeforeTheJvmStarts) {
       {false, "-Xmx2g -XX:+UseZGC",
        "Error: Invalid JVM option\nDisallowed JVM option in VORLANE_JVM_OPTIONS: -XX:+UseZGC\n"},
       {true, "-Xmx2g -XX:+UseZGC", "Disallowed JVM option in VORLANE_JVM_OPTIONS: -XX:+UseZGC\n"},
-      {false, "-xmx2g", "Error: Invalid JVM option\nDisallowed JVM option in VORLANE_JVM_OPTIONS: -xmx2g\n"},
+      {false, "-xmx2g",
+       "Error: Invalid JVM option\nDisallowed JVM option in VORLANE_JVM_OPTIONS: -xmx2g\n"},
       // Printed as text, never used as a format.
       {true, "'-Dp=%s%n'", "Disallowed JVM option in VORLANE_JVM_OPTIONS: -Dp=%s%n\n"},
       // Splitting comes first: an open quote wins over a disallowed option.
@@ -117,7 +121,8 @@ TEST(UserOptions, FailuresAreReportedBeforeTheJvmStarts) {
 TEST(UserOptions, JavaOptionVariablesReachNeitherTheJvmNorChildren) {
   AppTree tree;
   tree.burn_probe(
-      "input-args,env:_JAVA_OPTIONS,env:JDK_JAVA_OPTIONS,env:JAVA_TOOL_OPTIONS,env:VORLANE_JVM_OPTIONS,"
+      "input-args,env:_JAVA_OPTIONS,env:JDK_JAVA_OPTIONS,env:JAVA_TOOL_OPTIONS,env:VORLANE_JVM_"
+      "OPTIONS,"
       "child-env:JAVA_TOOL_OPTIONS,child-env:VORLANE_JVM_OPTIONS",
       kShippedAllowList);
   RunOptions options = with_user_options("-Xms64m");

@@ -11,6 +11,7 @@ namespace {
 std::vector<std::uint8_t> bytes(std::string_view s) { return {s.begin(), s.end()}; }
 
 TEST(BurnedInData, DecodesFieldsInOrder) {
+  // clang-format off
   const auto block = bytes(std::string_view(
       "\x14" "\x00\x20\x00\x00" "demo.Main\0"
       "\x02" "-Xmx1g\0" "\0"
@@ -18,6 +19,7 @@ TEST(BurnedInData, DecodesFieldsInOrder) {
       "\x02" "-Xmx\0" "-D\0"
       "____\0",
       5 + 10 + 1 + 7 + 1 + 1 + 7 + 1 + 5 + 3 + 5));
+  // clang-format on
   const BurnedInData d(block);
   EXPECT_TRUE(d.intact);
   EXPECT_FALSE(d.run_on_main_thread);
@@ -74,12 +76,12 @@ TEST(BurnedInData, CountByteIsUnsigned) {
 
 TEST(BurnedInData, BlockRunningPastTheAreaIsCorrupt) {
   const std::vector<std::vector<std::uint8_t>> cases = {
-      {},                                   // no flags byte
-      {0, 0, 0x20},                         // stack size cut short
-      {0, 0, 0x20, 0, 0, 'M', 'a', 'i'},    // main class never ends
-      {0, 0, 0x20, 0, 0, 'M', 0},           // list count missing
+      {},                                          // no flags byte
+      {0, 0, 0x20},                                // stack size cut short
+      {0, 0, 0x20, 0, 0, 'M', 'a', 'i'},           // main class never ends
+      {0, 0, 0x20, 0, 0, 'M', 0},                  // list count missing
       {0, 0, 0x20, 0, 0, 'M', 0, 2, 'a', 0, 'b'},  // second option never ends
-      {0, 0, 0x20, 0, 0, 'M', 0, 0, 0},     // last count missing
+      {0, 0, 0x20, 0, 0, 'M', 0, 0, 0},            // last count missing
   };
   for (const auto& block : cases) {
     const BurnedInData d(block);

@@ -4,7 +4,6 @@ namespace vorlane {
 
 namespace {
 
-
 // In order of priority: the first key present wins wherever the others stand.
 constexpr std::string_view kClassPathKeys[] = {"-Djava.class.path=", "-cp ", "-classpath "};
 

@@ -38,9 +38,8 @@ class FakeFileSystem final : public FileSystem {
 /// working directory holds x.jar and y.txt.
 FakeFileSystem sample_disk() {
   FakeFileSystem disk;
-  disk.listings["/app/lib/"] = {".",      "..",   "core.jar", "README",   "ext",
-                                "ui.jar", ".jar", "old.JAR",  "link.jar", "dead.jar",
-                                "plugins.jar"};
+  disk.listings["/app/lib/"] = {".",    "..",      "core.jar", "README",   "ext",        "ui.jar",
+                                ".jar", "old.JAR", "link.jar", "dead.jar", "plugins.jar"};
   disk.listings["/app/lib/ext/"] = {".", ".."};
   disk.listings["./"] = {"x.jar", ".", "y.txt", ".."};
   for (const char* name : {"core.jar", "README", "ui.jar", ".jar", "old.JAR", "link.jar"}) {
@@ -58,12 +57,14 @@ TEST(ExpandClassPath, Table) {
   } cases[] = {
       {"-Djava.class.path=/app/lib/*.jar", "-Djava.class.path=" + jars},
       {"-cp /app/lib/*",
-       "-cp /app/lib/core.jar:/app/lib/README:/app/lib/ui.jar:/app/lib/.jar:/app/lib/old.JAR:/app/lib/link.jar"},
+       "-cp "
+       "/app/lib/core.jar:/app/lib/README:/app/lib/ui.jar:/app/lib/.jar:/app/lib/old.JAR:/app/lib/"
+       "link.jar"},
       {"-cp /app/lib/*.jar:/app/lib/*.jar", "-cp " + jars + ":" + jars},
       {"-cp /app/lib/ext/*:/app/lib/*.jar", "-cp /app/lib/ext/*:" + jars},
       {"-cp *", "-cp ./x.jar:./y.txt"},
       {"-cp ./*.jar", "-cp ./x.jar"},
-      {"-cp *.jar", "-cp *.jar"},  // exactly five bytes: not a wildcard
+      {"-cp *.jar", "-cp *.jar"},    // exactly five bytes: not a wildcard
       {"-cp x*.jar", "-cp x*.jar"},  // six bytes: a wildcard whose pattern selects nothing
       {"-cp /app/lib/c*.jar", "-cp /app/lib/c*.jar"},
       {"-cp /app/lib/c*", "-cp /app/lib/c*"},
@@ -81,7 +82,8 @@ TEST(ExpandClassPath, Table) {
       {"-cp", "-cp"},
       {"-classpath", "-classpath"},
       {"-classpath/app/lib/*", "-classpath/app/lib/*"},
-      {"-Dsun.java.command=demo.Main -cp /app/lib/*.jar", "-Dsun.java.command=demo.Main -cp " + jars},
+      {"-Dsun.java.command=demo.Main -cp /app/lib/*.jar",
+       "-Dsun.java.command=demo.Main -cp " + jars},
       // Empty elements before the first expansion vanish, later ones stay.
       {"-cp :/app/lib/ext/*::/app/lib/*.jar:", "-cp /app/lib/ext/*::" + jars},
   };
@@ -113,9 +115,8 @@ TEST(IsWildcardElement, Table) {
     const char* element;
     bool wildcard;
   } cases[] = {
-      {"*", true},      {"a/*", true},  {"*.jar", false}, {"a*.jar", true},
-      {"a/*.jar", true}, {"", false},   {"a.jar", false}, {"*/a", false},
-      {"\\*", true},
+      {"*", true}, {"a/*", true},    {"*.jar", false}, {"a*.jar", true}, {"a/*.jar", true},
+      {"", false}, {"a.jar", false}, {"*/a", false},   {"\\*", true},
   };
   for (const auto& c : cases) EXPECT_EQ(is_wildcard_element(c.element), c.wildcard) << c.element;
 }
@@ -129,7 +130,8 @@ class ClassPathOnDiskTest : public testing::Test {
     std::string pattern = (fs::temp_directory_path() / "vorlane-cp-XXXXXX").string();
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     dir_ = pattern + "/";
-    for (const char* name : {"core.jar", "README", ".jar", "old.JAR"}) std::ofstream(dir_ + name) << "x";
+    for (const char* name : {"core.jar", "README", ".jar", "old.JAR"})
+      std::ofstream(dir_ + name) << "x";
     fs::create_directory(dir_ + "plugins.jar");
     fs::create_symlink(dir_ + "core.jar", dir_ + "link.jar");
     fs::create_symlink(dir_ + "nowhere", dir_ + "dead.jar");

@@ -27,8 +27,6 @@ void print_alert(const char* title, const char* message) {
   std::fflush(stderr);
 }
 
-void show_alert(const char* title, const char* message) {
-  bail("Error: %s\n%s", title, message);
-}
+void show_alert(const char* title, const char* message) { bail("Error: %s\n%s", title, message); }
 
 }  // namespace vorlane

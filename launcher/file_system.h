@@ -28,7 +28,9 @@ class SystemFileSystem final : public FileSystem {
     if (!names.ok()) return std::nullopt;
     return std::move(names.value);
   }
-  bool is_regular_file(const std::string& path) const override { return sys::is_regular_file(path); }
+  bool is_regular_file(const std::string& path) const override {
+    return sys::is_regular_file(path);
+  }
 };
 
 }  // namespace vorlane

@@ -42,7 +42,8 @@ std::span<const char* const> command_line_args() {
 /// Appends the allowed options of VORLANE_JVM_OPTIONS, or ends the launch
 /// with the reason they cannot be used.
 void append_user_options() {
-  UserOptions user = check_user_options(std::getenv(kUserOptionsVariable), data.allowed_jvm_options);
+  UserOptions user =
+      check_user_options(std::getenv(kUserOptionsVariable), data.allowed_jvm_options);
   switch (user.outcome) {
     case UserOptions::Outcome::kAccepted:
       for (std::string& option : user.accepted) data.jvm_options.push_back(std::move(option));
@@ -88,7 +89,8 @@ void expand_jvm_options() {
 
 /// The launch, from option list to exit status. Never returns.
 void* run_jvm(void*) {
-  data.jvm_options.push_back(build_command_record(data.main_class, data.app_args, command_line_args()));
+  data.jvm_options.push_back(
+      build_command_record(data.main_class, data.app_args, command_line_args()));
   append_user_options();
   remove_java_option_variables();
   expand_jvm_options();

@@ -25,7 +25,8 @@ std::string failure_message(JNIEnv* env, jthrowable throwable) {
   jmethodID from_exception = env->GetStaticMethodID(launcher, "fromException",
                                                     "(Ljava/lang/Throwable;)Ljava/lang/String;");
   check(env);
-  auto text = static_cast<jstring>(env->CallStaticObjectMethod(launcher, from_exception, throwable));
+  auto text =
+      static_cast<jstring>(env->CallStaticObjectMethod(launcher, from_exception, throwable));
   check(env);
   const char* chars = env->GetStringUTFChars(text, nullptr);
   check(env);
@@ -76,7 +77,8 @@ JNIEnv* create_jvm(const std::vector<std::string>& options, JavaVM** vm) {
 
   JNIEnv* env = nullptr;
   const jint result = JNI_CreateJavaVM(vm, reinterpret_cast<void**>(&env), &init_args);
-  if (result != JNI_OK) bail("Failed to create JVM: Error 0x%x", static_cast<std::uint32_t>(result));
+  if (result != JNI_OK)
+    bail("Failed to create JVM: Error 0x%x", static_cast<std::uint32_t>(result));
   return env;
 }
 

@@ -13,13 +13,13 @@ namespace {
 // file of the application directory on the class path, no arguments and no
 // user options. A packaged app never runs with it.
 constexpr std::string_view kDefaultBlock{
-    "\x00"                 // flags
-    "\x00\x20\x00\x00"     // stack size, 2 MiB
-    "Main\0"               // main class
-    "\x01"                 // one JVM option
+    "\x00"              // flags
+    "\x00\x20\x00\x00"  // stack size, 2 MiB
+    "Main\0"            // main class
+    "\x01"              // one JVM option
     "-Djava.class.path=&&/*\0"
-    "\x00"                 // no app arguments
-    "\x00",                // no allowed user options
+    "\x00"   // no app arguments
+    "\x00",  // no allowed user options
     5 + 5 + 1 + 24 + 1 + 1};
 
 // The area as the packer leaves it too: block, '_' filler, one final 0 byte.
@@ -35,8 +35,9 @@ constexpr std::array<std::uint8_t, kLaunchAreaSize> make_default_area() {
 // In a section of its own so the packer finds it by name and size. `used`
 // keeps it in the file even though nothing refers to it by name from
 // elsewhere.
-__attribute__((section(".vorlane_launch"), used))
-constinit const std::array<std::uint8_t, kLaunchAreaSize> g_launch_area = make_default_area();
+__attribute__((section(".vorlane_launch"),
+               used)) constinit const std::array<std::uint8_t, kLaunchAreaSize>
+    g_launch_area = make_default_area();
 
 }  // namespace
 

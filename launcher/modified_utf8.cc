@@ -55,9 +55,11 @@ std::string to_modified_utf8(std::string_view bytes) {
       out += "\xC0\x80";
       i += 1;
     } else if (length == 4) {
-      const auto b = [&](std::size_t k) { return static_cast<unsigned char>(bytes[i + k]) & 0x3Fu; };
-      const std::uint32_t code_point = (static_cast<unsigned char>(bytes[i]) & 0x07u) << 18 |
-                                       b(1) << 12 | b(2) << 6 | b(3);
+      const auto b = [&](std::size_t k) {
+        return static_cast<unsigned char>(bytes[i + k]) & 0x3Fu;
+      };
+      const std::uint32_t code_point =
+          (static_cast<unsigned char>(bytes[i]) & 0x07u) << 18 | b(1) << 12 | b(2) << 6 | b(3);
       const std::uint32_t offset = code_point - 0x10000;
       append_3_bytes(out, 0xD800 | (offset >> 10));
       append_3_bytes(out, 0xDC00 | (offset & 0x3FF));

@@ -7,6 +7,7 @@ namespace {
 
 TEST(ModifiedUtf8, Conversions) {
   const std::string fffd = "\xEF\xBF\xBD";
+  // clang-format off
   const struct {
     std::string in, out;
   } cases[] = {
@@ -35,6 +36,7 @@ TEST(ModifiedUtf8, Conversions) {
       {"\xE2\x82" "x", fffd + fffd + "x"},                             // truncated mid-string
       {"\xC3\xC3\xA9", fffd + "\xC3\xA9"},
   };
+  // clang-format on
   for (const auto& c : cases) {
     EXPECT_EQ(to_modified_utf8(c.in), c.out) << "input of " << c.in.size() << " bytes";
   }

@@ -34,8 +34,11 @@ TEST(SplitUserOptions, Table) {
       {"abc\\", {"abc\\"}},
       {"\\", {"\\"}},
       {"'a\tb'", {"a\tb"}},
-      {"\xA0" "a\x85", {"\xA0" "a\x85"}},  // bytes 0x80-0xFF are never white space
-      {"\\\n", {"\n"}},                    // an escaped line feed is kept
+      {"\xA0"
+       "a\x85",
+       {"\xA0"
+        "a\x85"}},       // bytes 0x80-0xFF are never white space
+      {"\\\n", {"\n"}},  // an escaped line feed is kept
   };
   for (const auto& c : cases) {
     const auto tokens = split_user_options(c.value);
@@ -73,10 +76,16 @@ TEST(CheckUserOptions, Outcomes) {
       {"", {}, Outcome::kAccepted, {}, ""},
       {"  ", {}, Outcome::kNotEnabled, {}, ""},
       {"  ", {"-Xmx"}, Outcome::kAccepted, {}, ""},
-      {"-Xmx2g -Duser.home=/srv/h", {"-Xmx", "-Duser.home="}, Outcome::kAccepted,
-       {"-Xmx2g", "-Duser.home=/srv/h"}, ""},
-      {"-Xlog:gc -XshowSettings:all", kShippedAllowList, Outcome::kAccepted,
-       {"-Xlog:gc", "-XshowSettings:all"}, ""},
+      {"-Xmx2g -Duser.home=/srv/h",
+       {"-Xmx", "-Duser.home="},
+       Outcome::kAccepted,
+       {"-Xmx2g", "-Duser.home=/srv/h"},
+       ""},
+      {"-Xlog:gc -XshowSettings:all",
+       kShippedAllowList,
+       Outcome::kAccepted,
+       {"-Xlog:gc", "-XshowSettings:all"},
+       ""},
       {"-xmx2g", kShippedAllowList, Outcome::kDisallowed, {}, "-xmx2g"},
       {"-Xmx2g -XX:+UseZGC -Xfoo", kShippedAllowList, Outcome::kDisallowed, {}, "-XX:+UseZGC"},
       {"-XX:+UseZGC '-Xmx1g", kShippedAllowList, Outcome::kUnterminatedQuote, {}, ""},

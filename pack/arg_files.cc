@@ -33,7 +33,8 @@ bool expand_arg_files(std::vector<std::string>& args, std::string& error) {
   return true;
 }
 
-void attach_option_values(std::vector<std::string>& args, const std::set<std::string>& value_options) {
+void attach_option_values(std::vector<std::string>& args,
+                          const std::set<std::string>& value_options) {
   std::vector<std::string> joined;
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (value_options.contains(args[i]) && i + 1 < args.size()) {

@@ -12,7 +12,9 @@ bool is_identifier_start(unsigned char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == '$' || c >= 0x80;
 }
 
-bool is_identifier_part(unsigned char c) { return is_identifier_start(c) || (c >= '0' && c <= '9'); }
+bool is_identifier_part(unsigned char c) {
+  return is_identifier_start(c) || (c >= '0' && c <= '9');
+}
 
 void append_string(std::vector<std::uint8_t>& out, const std::string& s) {
   out.insert(out.end(), s.begin(), s.end());
@@ -60,10 +62,20 @@ std::optional<std::uint64_t> parse_size(std::string_view text) {
   std::uint64_t unit = 1;
   if (rest != end) {
     switch (*rest++) {
-      case 'k': case 'K': unit = 1ull << 10; break;
-      case 'm': case 'M': unit = 1ull << 20; break;
-      case 'g': case 'G': unit = 1ull << 30; break;
-      default: return std::nullopt;
+      case 'k':
+      case 'K':
+        unit = 1ull << 10;
+        break;
+      case 'm':
+      case 'M':
+        unit = 1ull << 20;
+        break;
+      case 'g':
+      case 'G':
+        unit = 1ull << 30;
+        break;
+      default:
+        return std::nullopt;
     }
   }
   if (rest != end || value > std::numeric_limits<std::uint64_t>::max() / unit) return std::nullopt;

@@ -10,11 +10,21 @@ TEST(BinaryClassName, Table) {
     const char* name;
     bool valid;
   } cases[] = {
-      {"demo.Main", true},  {"Main", true},         {"a.b.Outer$Inner", true},
-      {"_x.$y", true},      {"caf\xC3\xA9.Main", true}, {"a1.b2", true},
-      {"", false},          {"demo/Main", false},    {".Main", false},
-      {"demo.", false},     {"demo..Main", false},   {"1demo.Main", false},
-      {"demo.1Main", false}, {"demo Main", false},   {"demo.Main;", false},
+      {"demo.Main", true},
+      {"Main", true},
+      {"a.b.Outer$Inner", true},
+      {"_x.$y", true},
+      {"caf\xC3\xA9.Main", true},
+      {"a1.b2", true},
+      {"", false},
+      {"demo/Main", false},
+      {".Main", false},
+      {"demo.", false},
+      {"demo..Main", false},
+      {"1demo.Main", false},
+      {"demo.1Main", false},
+      {"demo Main", false},
+      {"demo.Main;", false},
       {"demo-app.Main", false},
   };
   for (const auto& c : cases) EXPECT_EQ(is_binary_class_name(c.name), c.valid) << c.name;
@@ -25,10 +35,18 @@ TEST(ParseSize, Table) {
     const char* text;
     std::optional<std::uint64_t> size;
   } cases[] = {
-      {"2097152", 2097152},     {"2m", 2097152},   {"2M", 2097152},
-      {"2048k", 2097152},       {"1g", 1ull << 30}, {"4g", 4ull << 30},
-      {"", std::nullopt},       {"m", std::nullopt}, {"2mb", std::nullopt},
-      {"-1", std::nullopt},     {"2 m", std::nullopt}, {"99999999999999999999", std::nullopt},
+      {"2097152", 2097152},
+      {"2m", 2097152},
+      {"2M", 2097152},
+      {"2048k", 2097152},
+      {"1g", 1ull << 30},
+      {"4g", 4ull << 30},
+      {"", std::nullopt},
+      {"m", std::nullopt},
+      {"2mb", std::nullopt},
+      {"-1", std::nullopt},
+      {"2 m", std::nullopt},
+      {"99999999999999999999", std::nullopt},
       {"17179869184g", std::nullopt},  // overflows 64 bits
   };
   for (const auto& c : cases) EXPECT_EQ(parse_size(c.text), c.size) << c.text;
@@ -71,7 +89,8 @@ TEST(ValidateBlock, AcceptsABlockRightUpToTheAreasLastByte) {
   block.jvm_options.back() += 'x';
   const auto errors = validate_block(block, block.stack_size);
   ASSERT_EQ(errors.size(), 1u);
-  EXPECT_EQ(errors[0], "the launch data takes 16,464 bytes, 1 more than the 16,463 the launcher has room for");
+  EXPECT_EQ(errors[0],
+            "the launch data takes 16,464 bytes, 1 more than the 16,463 the launcher has room for");
 }
 
 TEST(ValidateBlock, Refusals) {
@@ -80,9 +99,11 @@ TEST(ValidateBlock, Refusals) {
     std::string error;
   } cases[] = {
       {[](BurnedInData& b, std::uint64_t&) { b.main_class = "demo/Main"; },
-       "main class 'demo/Main' is not a Java binary class name (identifiers joined by dots, such as demo.Main)"},
+       "main class 'demo/Main' is not a Java binary class name (identifiers joined by dots, such "
+       "as demo.Main)"},
       {[](BurnedInData&, std::uint64_t& s) { s = 112 * 1024; },
-       "stack size 114,688 bytes is under the minimum of 1 MiB; the JVM cannot start on so small a stack"},
+       "stack size 114,688 bytes is under the minimum of 1 MiB; the JVM cannot start on so small a "
+       "stack"},
       {[](BurnedInData&, std::uint64_t& s) { s = 1ull << 32; },
        "stack size 4,294,967,296 bytes does not fit in 32 bits (at most 4,294,967,295)"},
       {[](BurnedInData& b, std::uint64_t&) { b.app_args.assign(256, "a"); },

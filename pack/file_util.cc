@@ -25,7 +25,8 @@ std::optional<std::vector<std::uint8_t>> read_file(const std::string& path, std:
     error = describe_errno("cannot open", path);
     return std::nullopt;
   }
-  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                  std::istreambuf_iterator<char>());
   if (in.bad()) {
     error = describe_errno("cannot read", path);
     return std::nullopt;

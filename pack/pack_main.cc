@@ -1,7 +1,6 @@
 // vorlane-pack: burns launch data into launcher copies and reads it back.
 
 #include <CLI/CLI.hpp>
-
 #include <cstdio>
 #include <iostream>
 
@@ -33,20 +32,25 @@ struct BurnOptions {
 };
 
 void add_burn_command(CLI::App& app, BurnOptions& o) {
-  CLI::App* burn = app.add_subcommand("burn", "Write a copy of the launcher with an app's launch data");
+  CLI::App* burn =
+      app.add_subcommand("burn", "Write a copy of the launcher with an app's launch data");
   // A single-valued option given twice takes its last value, as in most tools.
   burn->option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   burn->add_option("--output", o.output, "The launcher to write")->required();
-  burn->add_option("--main-class", o.main_class, "The app's main class, such as demo.Main")->required();
+  burn->add_option("--main-class", o.main_class, "The app's main class, such as demo.Main")
+      ->required();
   burn->add_option("--java-option", o.java_options, "A JVM option (repeat; order is kept)");
-  burn->add_option("--argument", o.arguments, "An argument passed to main before the user's (repeat)");
+  burn->add_option("--argument", o.arguments,
+                   "An argument passed to main before the user's (repeat)");
   burn->add_option("--allow-java-option", o.allowed,
                    "A prefix of JVM options users may add through VORLANE_JVM_OPTIONS (repeat)");
   burn->add_flag("--console", o.console, "Report errors as plain text, for a console app");
   burn->add_flag("--run-on-main-thread", o.run_on_main_thread,
                  "Run the JVM on the process's initial thread");
-  burn->add_option("--stack-size", o.stack_size, "Stack of the main Java thread, e.g. 2m (default)");
-  burn->add_option("--template", o.template_path, "The launcher template (default: the installed one)");
+  burn->add_option("--stack-size", o.stack_size,
+                   "Stack of the main Java thread, e.g. 2m (default)");
+  burn->add_option("--template", o.template_path,
+                   "The launcher template (default: the installed one)");
 }
 
 int run_burn(const BurnOptions& o) {
@@ -62,7 +66,8 @@ int run_burn(const BurnOptions& o) {
   block.allowed_jvm_options = o.allowed;
   block.console_app = o.console;
   block.run_on_main_thread = o.run_on_main_thread;
-  const std::string template_path = o.template_path.empty() ? default_template_path() : o.template_path;
+  const std::string template_path =
+      o.template_path.empty() ? default_template_path() : o.template_path;
   std::vector<std::string> errors = burn(template_path, o.output, block, *stack_size);
   if (!errors.empty()) {
     print_errors(errors);
