@@ -1,0 +1,214 @@
+// The application directory, home expansion, class-path wildcards and the
+// option dump, end to end.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "e2e/app_tree.h"
+
+namespace fs = std::filesystem;
+
+namespace vorlane::e2e {
+namespace {
+
+using testing::ElementsAre;
+using testing::HasSubstr;
+
+/// The probe burned with relocatable options only: everything through &&.
+void burn_relocatable(const AppTree& tree, const std::string& actions,
+                      const std::vector<std::string>& extra = {}) {
+  std::vector<std::string> args = {
+      "--main-class",  "probe.Probe",
+      "--java-option", "-Djava.class.path=&&/probe.jar:&&/vorlane-launcher.jar",
+      "--java-option", "-Dapp.dir=&&",
+      "--java-option", "-Dprobe.actions=" + actions,
+  };
+  args.insert(args.end(), extra.begin(), extra.end());
+  const RunResult r = tree.burn(args);
+  ASSERT_EQ(r.status, 0) << r.err;
+}
+
+std::string canonical(const std::string& path) { return fs::canonical(path).string(); }
+
+TEST(AppDir, TreeMovedOrStartedThroughLinksStillStarts) {
+  AppTree tree;
+  burn_relocatable(tree, "prop:app.dir,args");
+  const std::string app_dir = canonical(tree.app_dir());
+  EXPECT_EQ(tree.run({"x"}).out, "prop app.dir=" + app_dir + "\nargc 1\narg 0: x\n");
+
+  // A link to the executable from elsewhere: the tree is found all the same.
+  const std::string link = tree.temp_root() + "/started-here";
+  fs::create_symlink(tree.launcher(), link);
+  const RunResult through_link = run_target({link});
+  EXPECT_EQ(through_link.status, 0) << through_link.err;
+  EXPECT_THAT(through_link.out, HasSubstr("prop app.dir=" + app_dir + "\n"));
+
+  // The whole tree moved: the new place is used.
+  const std::string moved = tree.temp_root() + "/moved";
+  fs::rename(tree.home(), moved);
+  const RunResult after_move = run_target({moved + "/bin/probe-app"});
+  EXPECT_EQ(after_move.status, 0) << after_move.err;
+  EXPECT_THAT(after_move.out, HasSubstr("prop app.dir=" + canonical(moved + "/lib/app") + "\n"));
+}
+
+TEST(AppDir, LibAppAsALinkResolvesToItsTarget) {
+  AppTree tree;
+  burn_relocatable(tree, "prop:app.dir");
+  const std::string target = tree.temp_root() + "/elsewhere/app-jars";
+  fs::create_directories(target);
+  for (const auto& entry : fs::directory_iterator(tree.app_dir())) {
+    fs::copy_file(entry.path(), target + "/" + entry.path().filename().string());
+  }
+  fs::remove_all(tree.app_dir());
+  fs::create_directory_symlink(target, tree.app_dir());
+  const RunResult r = tree.run();
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "prop app.dir=" + canonical(target) + "\n");
+}
+
+TEST(AppDir, MissingLibAppLeavesTheCandidatePath) {
+  AppTree tree;
+  const std::string jars = tree.home() + "/lib/jars";
+  fs::rename(tree.app_dir(), jars);
+  const RunResult burned =
+      tree.burn({"--main-class", "probe.Probe", "--java-option",
+                 "-Djava.class.path=" + jars + "/probe.jar:" + jars + "/vorlane-launcher.jar",
+                 "--java-option", "-Dapp.dir=&&", "--java-option", "-Dx=&&/x.jar", "--java-option",
+                 "-Dprobe.actions=prop:app.dir,prop:x"});
+  ASSERT_EQ(burned.status, 0) << burned.err;
+  const RunResult r = tree.run();
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::string candidate = canonical(tree.home() + "/bin") + "/../lib/app/";
+  EXPECT_EQ(r.out, "prop app.dir=" + candidate + "\nprop x=" + candidate + "/x.jar\n");
+}
+
+/// A copy of the tree's launcher whose canonical path is exactly `length`
+/// bytes: DEEP/.../bin/l, with lib/app and lib/runtime linked beside bin/.
+std::string launcher_with_path_length(const AppTree& tree, std::size_t length) {
+  const std::string tail = "/bin/l";
+  std::string dir = canonical(tree.temp_root()) + "/deep";
+  while (dir.size() + tail.size() < length) {
+    // Each step adds '/' and a name of at most 200 bytes; never leave room
+    // for just a '/', which would make an empty name.
+    const std::size_t room = length - dir.size() - tail.size();
+    std::size_t name = std::min<std::size_t>(room - 1, 200);
+    if (room - 1 - name == 1) --name;
+    dir += "/" + std::string(name, 'd');
+  }
+  fs::create_directories(dir + "/bin");
+  fs::create_directories(dir + "/lib");
+  fs::create_directory_symlink(tree.app_dir(), dir + "/lib/app");
+  fs::create_directory_symlink(fs::read_symlink(tree.home() + "/lib/runtime"),
+                               dir + "/lib/runtime");
+  fs::copy_file(tree.launcher(), dir + tail);
+  return dir + tail;
+}
+
+TEST(AppDir, ExecutablePathMustFitTheBuffer) {
+  AppTree tree;
+  burn_relocatable(tree, "args");
+  const std::string fits = launcher_with_path_length(tree, 2047);
+  ASSERT_EQ(fits.size(), 2047u);
+  const RunResult started = run_target({fits, "ok"});
+  EXPECT_EQ(started.status, 0) << started.err;
+  EXPECT_EQ(started.out, "argc 1\narg 0: ok\n");
+
+  AppTree other;
+  burn_relocatable(other, "args");
+  const std::string too_long = launcher_with_path_length(other, 2048);
+  ASSERT_EQ(too_long.size(), 2048u);
+  const RunResult refused = run_target({too_long});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.err,
+            "Insufficient buffer space to read the current path, try placing the app in a "
+            "directory nearer the root.\n");
+  EXPECT_EQ(refused.out, "");
+}
+
+/// The options of a shipped app: 15 of them, a class path of 103 jars.
+std::vector<std::string> shipped_options() {
+  std::string class_path = "-Djava.class.path=&&/probe.jar:&&/vorlane-launcher.jar";
+  for (int i = 0; i < 101; ++i) class_path += ":&&/library-" + std::to_string(i) + ".jar";
+  const std::vector<std::string> options = {
+      "-XX:G1PeriodicGCInterval=60000",
+      "-XX:+G1PeriodicGCInvokesConcurrent",
+      "-XX:MinHeapFreeRatio=10",
+      "-XX:MaxHeapFreeRatio=30",
+      "-Djava.net.useSystemProxies=true",
+      "-Dapp.fsname=probe",
+      "-Dpicocli.ansi=tty",
+      "-Dapp.repositoryUrl=https://updates.example.org/probe",
+      "-Dapp.version=3.12.23",
+      "-Dapp.dir=&&",
+      "-Dapp.revision=0",
+      "-Dapp.displayName=Probe",
+      class_path,
+      "-Djava.library.path=&&/../runtime/lib/:&&",
+      "-Dfile.encoding=UTF-8",
+  };
+  std::vector<std::string> args = {"--main-class", "probe.Probe"};
+  for (const std::string& option : options) args.insert(args.end(), {"--java-option", option});
+  return args;
+}
+
+TEST(OptionDump, PrintsEveryFinalOptionInOrder) {
+  AppTree tree;
+  ASSERT_EQ(tree.burn(shipped_options()).status, 0);
+  const std::string app_dir = canonical(tree.app_dir());
+  for (const std::string value : {"", "1"}) {
+    RunOptions options;
+    options.env["VORLANE_DUMP_JVM_ARGS"] = value;
+    const RunResult r = tree.run({}, options);
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> dump = lines(r.err);
+    ASSERT_EQ(dump.size(), 16u) << r.err;
+    EXPECT_EQ(dump[0], "JVM arg 0: -XX:G1PeriodicGCInterval=60000");
+    EXPECT_EQ(dump[9], "JVM arg 9: -Dapp.dir=" + app_dir);
+    EXPECT_THAT(dump[12], testing::StartsWith("JVM arg 12: -Djava.class.path=" + app_dir +
+                                              "/probe.jar:" + app_dir + "/vorlane-launcher.jar:"));
+    EXPECT_EQ(dump[13],
+              "JVM arg 13: -Djava.library.path=" + app_dir + "/../runtime/lib/:" + app_dir);
+    EXPECT_EQ(dump[15], "JVM arg 15: -Dsun.java.command=probe.Probe");
+  }
+  RunOptions quiet;
+  quiet.env["VORLANE_DUMP_JVM_ARGS"] = std::nullopt;
+  EXPECT_EQ(tree.run({}, quiet).err, "");
+}
+
+TEST(OptionDump, CommandRecordIsRewrittenButMainsArgumentsAreNot) {
+  AppTree tree;
+  burn_relocatable(tree, "args", {"--allow-java-option", "-Dhome="});
+  RunOptions options;
+  options.env["VORLANE_DUMP_JVM_ARGS"] = "";
+  options.env["HOME"] = "/home/u";
+  options.env["VORLANE_JVM_OPTIONS"] = "-Dhome=~/x:~/y";
+  const RunResult r = tree.run({"a&&b", "x=~/y", "~/z"}, options);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "argc 3\narg 0: a&&b\narg 1: x=~/y\narg 2: ~/z\n");
+  const std::string app_dir = canonical(tree.app_dir());
+  EXPECT_THAT(
+      lines(r.err),
+      ElementsAre(testing::StartsWith("JVM arg 0: -Djava.class.path="),
+                  "JVM arg 1: -Dapp.dir=" + app_dir, "JVM arg 2: -Dprobe.actions=args",
+                  "JVM arg 3: -Dsun.java.command=probe.Probe a" + app_dir + "b x=/home/u/y ~/z",
+                  "JVM arg 4: -Dhome=/home/u/x:/home/u/y"));
+}
+
+TEST(ClassPathWildcard, AppDirectoryJarsByOneElement) {
+  AppTree tree;
+  const RunResult burned =
+      tree.burn({"--main-class", "probe.Probe", "--java-option", "-Djava.class.path=&&/*.jar",
+                 "--java-option", "-Dprobe.actions=prop:java.class.path"});
+  ASSERT_EQ(burned.status, 0) << burned.err;
+  const RunResult r = tree.run();
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::string app_dir = canonical(tree.app_dir());
+  EXPECT_THAT(r.out, HasSubstr(app_dir + "/probe.jar"));
+  EXPECT_THAT(r.out, HasSubstr(app_dir + "/vorlane-launcher.jar"));
+  EXPECT_THAT(r.out, testing::Not(HasSubstr("*")));
+}
+
+}  // namespace
+}  // namespace vorlane::e2e
