@@ -10,7 +10,6 @@
 
 #include "launcher/app_dir.h"
 #include "launcher/burned_in_data.h"
-#include "launcher/class_path.h"
 #include "launcher/command_record.h"
 #include "launcher/fatal.h"
 #include "launcher/jvm_start.h"
@@ -69,22 +68,13 @@ void remove_java_option_variables() {
   unsetenv("JAVA_TOOL_OPTIONS");
 }
 
-/// Rewrites each option in place: application directory token, home
-/// directory, class-path wildcards; then prints it if VORLANE_DUMP_JVM_ARGS
-/// is set. The number and order of options stay as they are, so the index
-/// printed is the option's index in the JVM's option array.
+/// Brings every option into its final form: app directory, home directory,
+/// class-path wildcards; prints them when VORLANE_DUMP_JVM_ARGS is set.
 void expand_jvm_options() {
   const std::string app_dir = resolve_app_dir();
-  const bool dump = std::getenv("VORLANE_DUMP_JVM_ARGS") != nullptr;
-  const SystemFileSystem fs;
-  const HomeLookup home = [] { return std::getenv("HOME"); };
-  for (std::size_t i = 0; i < data.jvm_options.size(); ++i) {
-    std::string& option = data.jvm_options[i];
-    replace_app_dir_token(option, app_dir);
-    expand_home(option, home);
-    expand_class_path(option, fs);
-    if (dump) std::fprintf(stderr, "JVM arg %d: %s\n", static_cast<int>(i), option.c_str());
-  }
+  std::FILE* dump = std::getenv("VORLANE_DUMP_JVM_ARGS") != nullptr ? stderr : nullptr;
+  expand_options(
+      data.jvm_options, app_dir, [] { return std::getenv("HOME"); }, SystemFileSystem(), dump);
 }
 
 /// The launch, from option list to exit status. Never returns.

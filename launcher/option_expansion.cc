@@ -1,5 +1,7 @@
 #include "launcher/option_expansion.h"
 
+#include "launcher/class_path.h"
+
 namespace vorlane {
 
 namespace {
@@ -35,6 +37,18 @@ void expand_home(std::string& option, const HomeLookup& home) {
   expand_marker(option, ":~/", home);
   if (option.starts_with("~/")) {
     if (const char* value = home()) option.replace(0, 2, std::string(value) + "/");
+  }
+}
+
+void expand_options(std::vector<std::string>& options, std::string_view app_dir,
+                    const HomeLookup& home, const FileSystem& fs, std::FILE* dump) {
+  for (std::size_t i = 0; i < options.size(); ++i) {
+    std::string& option = options[i];
+    replace_app_dir_token(option, app_dir);
+    expand_home(option, home);
+    expand_class_path(option, fs);
+    if (dump != nullptr)
+      std::fprintf(dump, "JVM arg %d: %s\n", static_cast<int>(i), option.c_str());
   }
 }
 

@@ -2,9 +2,13 @@
 // "&&" and references to the user's home directory.
 #pragma once
 
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "launcher/file_system.h"
 
 namespace vorlane {
 
@@ -20,5 +24,13 @@ using HomeLookup = std::function<const char*()>;
 /// leading "~/" (whenever HOME is set, even to ""). `home` is asked afresh
 /// for every reference found. Any other "~" is ordinary text.
 void expand_home(std::string& option, const HomeLookup& home);
+
+/// Brings every option into its final form, one after the other: the app
+/// directory token, then home references, then class-path wildcards. When
+/// `dump` is not null each final option is printed to it as "JVM arg %d: %s",
+/// before the next option is touched. Never changes the number or order of
+/// options, so the index printed is the option's index for the JVM.
+void expand_options(std::vector<std::string>& options, std::string_view app_dir,
+                    const HomeLookup& home, const FileSystem& fs, std::FILE* dump);
 
 }  // namespace vorlane
