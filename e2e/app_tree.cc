@@ -128,6 +128,8 @@ RunResult run_target(const std::vector<std::string>& argv, const RunOptions& opt
   return run_process(all, emulated);
 }
 
+bool emulated() { return !Setup::get().emulator.empty(); }
+
 RunResult run_pack(const std::vector<std::string>& args, const RunOptions& options) {
   std::vector<std::string> argv = {Setup::get().pack};
   argv.insert(argv.end(), args.begin(), args.end());

@@ -67,6 +67,12 @@ class AppTree {
 /// it) through the emulator prefix, if one is set.
 RunResult run_target(const std::vector<std::string>& argv, const RunOptions& options = {});
 
+/// True when target programs run through an emulator. Programs they start in
+/// turn fail there (the kernel cannot run the target's binaries by itself),
+/// so tests whose app starts child processes skip themselves:
+///   if (emulated()) GTEST_SKIP() << "starts a child process";
+bool emulated();
+
 /// Runs the packer with `args`.
 RunResult run_pack(const std::vector<std::string>& args, const RunOptions& options = {});
 
