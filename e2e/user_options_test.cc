@@ -118,26 +118,34 @@ TEST(UserOptions, FailuresAreReportedBeforeTheJvmStarts) {
   }
 }
 
-TEST(UserOptions, JavaOptionVariablesReachNeitherTheJvmNorChildren) {
-  if (emulated()) GTEST_SKIP() << "the app starts a child process, which fails under emulation";
+/// A launch with all three Java option variables set and a user option.
+RunResult run_with_java_option_variables(const std::string& actions) {
   AppTree tree;
-  tree.burn_probe(
-      "input-args,env:_JAVA_OPTIONS,env:JDK_JAVA_OPTIONS,env:JAVA_TOOL_OPTIONS,env:VORLANE_JVM_"
-      "OPTIONS,"
-      "child-env:JAVA_TOOL_OPTIONS,child-env:VORLANE_JVM_OPTIONS",
-      kShippedAllowList);
+  tree.burn_probe(actions, kShippedAllowList);
   RunOptions options = with_user_options("-Xms64m");
   options.env["_JAVA_OPTIONS"] = "-Dfrom.underscore=1";
   options.env["JDK_JAVA_OPTIONS"] = "-Dfrom.jdk=1";
   options.env["JAVA_TOOL_OPTIONS"] = "-Dfrom.tool=1";
-  const RunResult r = tree.run({}, options);
+  return tree.run({}, options);
+}
+
+TEST(UserOptions, JavaOptionVariablesReachNeitherTheJvmNorTheApp) {
+  const RunResult r = run_with_java_option_variables(
+      "input-args,env:_JAVA_OPTIONS,env:JDK_JAVA_OPTIONS,env:JAVA_TOOL_OPTIONS,"
+      "env:VORLANE_JVM_OPTIONS");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");  // no "Picked up ..." line
   EXPECT_THAT(r.out, testing::Not(HasSubstr("-Dfrom.")));
   EXPECT_THAT(r.out, HasSubstr("env _JAVA_OPTIONS=(null)\nenv JDK_JAVA_OPTIONS=(null)\n"
-                               "env JAVA_TOOL_OPTIONS=(null)\nenv VORLANE_JVM_OPTIONS=-Xms64m\n"
-                               "child-env JAVA_TOOL_OPTIONS=(unset)\n"
-                               "child-env VORLANE_JVM_OPTIONS=-Xms64m\n"));
+                               "env JAVA_TOOL_OPTIONS=(null)\nenv VORLANE_JVM_OPTIONS=-Xms64m\n"));
+}
+
+TEST(UserOptions, JavaOptionVariablesReachNoChildProcess) {
+  if (emulated()) GTEST_SKIP() << "the app starts a child process, which fails under emulation";
+  const RunResult r =
+      run_with_java_option_variables("child-env:JAVA_TOOL_OPTIONS,child-env:VORLANE_JVM_OPTIONS");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "child-env JAVA_TOOL_OPTIONS=(unset)\nchild-env VORLANE_JVM_OPTIONS=-Xms64m\n");
 }
 
 }  // namespace
