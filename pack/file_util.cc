@@ -4,10 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 namespace vorlane {
 
@@ -20,17 +19,31 @@ std::string describe_errno(const std::string& what, const std::string& path) {
 }  // namespace
 
 std::optional<std::vector<std::uint8_t>> read_file(const std::string& path, std::string& error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
     error = describe_errno("cannot open", path);
     return std::nullopt;
   }
-  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                                  std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    error = describe_errno("cannot read", path);
-    return std::nullopt;
+  std::vector<std::uint8_t> bytes;
+  std::array<std::uint8_t, 65536> buffer;
+  for (;;) {
+    const ssize_t n = read(fd, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      // A directory opens, but reading it fails (EISDIR).
+      error = describe_errno("cannot read", path);
+      close(fd);
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    if (static_cast<std::size_t>(n) > kMaxFileSize - bytes.size()) {
+      error = "cannot read " + path + ": it holds more than 256 MiB";
+      close(fd);
+      return std::nullopt;
+    }
+    bytes.insert(bytes.end(), buffer.begin(), buffer.begin() + n);
   }
+  close(fd);
   return bytes;
 }
 

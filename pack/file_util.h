@@ -9,7 +9,13 @@
 
 namespace vorlane {
 
-/// The whole file, or nullopt with the system's reason in `error`.
+/// Most bytes `read_file` reads: far more than any launcher or argument file
+/// holds, and few enough to keep in memory.
+inline constexpr std::size_t kMaxFileSize = std::size_t{256} << 20;
+
+/// The whole file, or nullopt with the reason in `error`: the system's (a
+/// directory, for one, cannot be read), or that it holds more than
+/// kMaxFileSize bytes, as an endless device or pipe does.
 std::optional<std::vector<std::uint8_t>> read_file(const std::string& path, std::string& error);
 
 /// Writes `bytes` to a new file beside `path` and renames it over `path`, so

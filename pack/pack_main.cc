@@ -14,9 +14,11 @@ using namespace vorlane;
 
 /// Bad input: a usage error, a block that cannot be burned, an unreadable file.
 constexpr int kBadInput = 2;
+/// Anything else that stopped the packer.
+constexpr int kFailure = 1;
 
 void print_errors(const std::vector<std::string>& errors) {
-  for (const std::string& e : errors) std::fprintf(stderr, "vorlane-pack: %s\n", e.c_str());
+  for (const std::string& e : errors) (void)std::fprintf(stderr, "vorlane-pack: %s\n", e.c_str());
 }
 
 struct BurnOptions {
@@ -87,9 +89,7 @@ int run_show(const std::string& path) {
   return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   std::string error;
   if (!expand_arg_files(args, error)) {
@@ -120,4 +120,19 @@ int main(int argc, char** argv) {
   }
   if (app.got_subcommand("burn")) return run_burn(burn_options);
   return run_show(show_path);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return run(argc, argv);
+  } catch (const std::exception& e) {
+    // Bad input is reported above; only a failure of the machine itself,
+    // such as memory running out, gets here. Say so rather than abort.
+    (void)std::fprintf(stderr, "vorlane-pack: %s\n", e.what());
+  } catch (...) {
+    (void)std::fprintf(stderr, "vorlane-pack: unexpected failure\n");
+  }
+  return kFailure;
 }
