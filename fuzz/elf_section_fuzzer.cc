@@ -1,0 +1,28 @@
+// Fuzz target: the packer's ELF section lookup, on any file.
+//
+// Beyond "no crash and no read past the image": a section it finds lies
+// wholly inside the image; when it finds
+// none it says why.
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "fuzz/fuzz_check.h"
+#include "launcher/burned_in_data.h"
+#include "pack/elf_section.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
+  using vorlane::fuzz::require;
+  std::string error;
+  const std::optional<vorlane::SectionLocation> section = vorlane::find_elf_section(
+      std::span<const std::uint8_t>(bytes, size), vorlane::kLaunchAreaSection, error);
+  if (!section) {
+    require(!error.empty(), "a failed lookup says why");
+    return 0;
+  }
+  require(section->offset <= size && section->size <= size - section->offset,
+          "a section found lies inside the image");
+  return 0;
+}
