@@ -108,7 +108,7 @@ void AppTree::burn_probe(const std::string& actions, const std::vector<std::stri
   ASSERT_EQ(result.status, 0) << result.err;
 }
 
-RunResult AppTree::run(const std::vector<std::string>& args, RunOptions options) const {
+RunResult AppTree::run(const std::vector<std::string>& args, const RunOptions& options) const {
   std::vector<std::string> argv = {launcher()};
   argv.insert(argv.end(), args.begin(), args.end());
   return run_target(argv, options);

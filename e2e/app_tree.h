@@ -55,7 +55,7 @@ class AppTree {
   /// library's path, probe.actions set to `actions`, then `extra` options.
   void burn_probe(const std::string& actions, const std::vector<std::string>& extra = {}) const;
   /// Runs the launcher (through the emulator, if any) with `args`.
-  RunResult run(const std::vector<std::string>& args = {}, RunOptions options = {}) const;
+  RunResult run(const std::vector<std::string>& args = {}, const RunOptions& options = {}) const;
 
  private:
   TempDir temp_;

@@ -44,7 +44,9 @@ TEST(Launch, AnEmptyArgumentVectorPassesOnlyTheDefaultArguments) {
 TEST(Launch, ArgumentsArriveWholeWhateverTheirBytes) {
   AppTree tree;
   tree.burn_probe("args", {"--argument", "caf\xC3\xA9 \xF0\x9F\x98\x80"});
+  // Adjacent literals end a hex escape ("A\x80" "B"), not a missing comma.
   // clang-format off
+  // NOLINTBEGIN(bugprone-suspicious-missing-comma)
   const RunResult r = tree.run({
       "\xF0\x9F\x98\x80.txt",   // 4-byte UTF-8: a surrogate pair, nothing after it lost
       "A\x80" "B",              // stray continuation byte
@@ -52,6 +54,7 @@ TEST(Launch, ArgumentsArriveWholeWhateverTheirBytes) {
       "\xE2\x82\xAC" "100",     // 3-byte UTF-8
       "\xC3",                   // truncated at the end
   });
+  // NOLINTEND(bugprone-suspicious-missing-comma)
   // clang-format on
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_THAT(lines(r.out), ElementsAre("argc 6", "arg 0: caf\\u00e9 \\ud83d\\ude00",

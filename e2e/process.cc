@@ -2,12 +2,12 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <stdexcept>
 
@@ -31,12 +31,14 @@ std::vector<std::string> merged_environment(const RunOptions& options) {
       vars.erase(name);
   }
   std::vector<std::string> out;
-  for (const auto& [name, value] : vars) out.push_back(name + "=" + value);
+  out.reserve(vars.size());
+  for (const auto& [name, value] : vars) out.push_back(name + '=' += value);
   return out;
 }
 
 std::vector<char*> pointers(std::vector<std::string>& strings) {
   std::vector<char*> out;
+  out.reserve(strings.size() + 1);
   for (std::string& s : strings) out.push_back(s.data());
   out.push_back(nullptr);
   return out;

@@ -102,7 +102,7 @@ TEST(UserOptions, FailuresAreReportedBeforeTheJvmStarts) {
   for (const auto& c : cases) {
     AppTree tree;
     std::vector<std::string> burn = kShippedAllowList;
-    if (c.console) burn.push_back("--console");
+    if (c.console) burn.emplace_back("--console");
     tree.burn_probe("args", burn);
     const RunResult r = tree.run({}, with_user_options(c.value));
     SCOPED_TRACE(c.value);

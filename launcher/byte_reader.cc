@@ -53,7 +53,7 @@ std::string ByteReader::c_string() {
   }
   const std::size_t length = static_cast<const std::uint8_t*>(nul) - start;
   offset_ += length + 1;
-  return std::string(reinterpret_cast<const char*>(start), length);
+  return {reinterpret_cast<const char*>(start), length};
 }
 
 }  // namespace vorlane

@@ -28,7 +28,7 @@ TEST(SplitUserOptions, Table) {
       {"\\'", {"'"}},
       {"a\\\\b", {"a\\b"}},
       {"'a\\'b'", {"a'b"}},
-      {"\"a\\\"b\"", {"a\"b"}},
+      {R"("a\"b")", {"a\"b"}},
       {"\"it's\"", {"it's"}},
       {"'say \"hi\"'", {"say \"hi\""}},
       {"abc\\", {"abc\\"}},
@@ -54,7 +54,7 @@ TEST(SplitUserOptions, UnterminatedQuotes) {
 }
 
 TEST(SplitUserOptions, LongInputIsOneToken) {
-  const std::string value(128 * 1024, 'x');
+  const std::string value(std::size_t{128} * 1024, 'x');
   const auto tokens = split_user_options(value);
   ASSERT_TRUE(tokens.has_value());
   EXPECT_EQ(*tokens, Tokens{value});

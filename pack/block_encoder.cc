@@ -110,7 +110,7 @@ std::vector<std::string> validate_block(const BurnedInData& block, std::uint64_t
     }
     for (const std::string& s : *list) has_nul = has_nul || s.find('\0') != std::string::npos;
   }
-  if (has_nul) errors.push_back("a string holds a 0 byte, which the launch data cannot carry");
+  if (has_nul) errors.emplace_back("a string holds a 0 byte, which the launch data cannot carry");
   if (errors.empty()) {
     // The area keeps its last byte for the final 0.
     const std::size_t size = encode_block(block).size();

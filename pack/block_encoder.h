@@ -13,7 +13,7 @@ namespace vorlane {
 
 /// Smallest launcher thread stack the packer accepts. Below roughly 120 KiB
 /// the JVM fails to start or dies silently; 1 MiB leaves room for the app.
-inline constexpr std::uint64_t kMinStackSize = 1024 * 1024;
+inline constexpr std::uint64_t kMinStackSize = std::uint64_t{1024} * 1024;
 /// Most strings one list of the block can hold: its count is one byte.
 inline constexpr std::size_t kMaxListEntries = 255;
 

@@ -101,7 +101,7 @@ TEST(ValidateBlock, Refusals) {
       {[](BurnedInData& b, std::uint64_t&) { b.main_class = "demo/Main"; },
        "main class 'demo/Main' is not a Java binary class name (identifiers joined by dots, such "
        "as demo.Main)"},
-      {[](BurnedInData&, std::uint64_t& s) { s = 112 * 1024; },
+      {[](BurnedInData&, std::uint64_t& s) { s = std::uint64_t{112} * 1024; },
        "stack size 114,688 bytes is under the minimum of 1 MiB; the JVM cannot start on so small a "
        "stack"},
       {[](BurnedInData&, std::uint64_t& s) { s = 1ull << 32; },

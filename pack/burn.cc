@@ -1,6 +1,7 @@
 #include "pack/burn.h"
 
 #include <algorithm>
+#include <string_view>
 
 #include "pack/block_encoder.h"
 #include "pack/elf_section.h"
@@ -77,9 +78,11 @@ std::string describe_block(const BurnedInData& block) {
   out += "main class:          " + block.main_class + "\n";
   out += "run on main thread:  " + yes_no(block.run_on_main_thread) + "\n";
   out += "console app:         " + yes_no(block.console_app) + "\n";
-  char flags[8];
-  std::snprintf(flags, sizeof(flags), "0x%02x", block.flags());
-  out += std::string("flags:               ") + flags + "\n";
+  constexpr std::string_view kHexDigits = "0123456789abcdef";
+  out += "flags:               0x";
+  out += kHexDigits[block.flags() >> 4];
+  out += kHexDigits[block.flags() & 0xF];
+  out += "\n";
   out += "stack size:          " + std::to_string(block.stack_size) + " bytes";
   if (block.stack_size % (1024 * 1024) == 0) {
     out += " (" + std::to_string(block.stack_size / (1024 * 1024)) + " MiB)";
