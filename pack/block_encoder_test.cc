@@ -83,7 +83,7 @@ TEST(EncodeBlock, DecodesBackToTheSameFields) {
 TEST(ValidateBlock, AcceptsABlockRightUpToTheAreasLastByte) {
   BurnedInData block = sample();
   const std::size_t base = encode_block(block).size();
-  block.jvm_options.push_back(std::string(kLaunchAreaSize - 1 - base - 1, 'x'));
+  block.jvm_options.emplace_back(kLaunchAreaSize - 1 - base - 1, 'x');
   ASSERT_EQ(encode_block(block).size(), kLaunchAreaSize - 1);
   EXPECT_TRUE(validate_block(block, block.stack_size).empty());
   block.jvm_options.back() += 'x';
@@ -108,7 +108,7 @@ TEST(ValidateBlock, Refusals) {
        "stack size 4,294,967,296 bytes does not fit in 32 bits (at most 4,294,967,295)"},
       {[](BurnedInData& b, std::uint64_t&) { b.app_args.assign(256, "a"); },
        "too many arguments: 256, at most 255"},
-      {[](BurnedInData& b, std::uint64_t&) { b.jvm_options.push_back(std::string("a\0b", 3)); },
+      {[](BurnedInData& b, std::uint64_t&) { b.jvm_options.emplace_back("a\0b", 3); },
        "a string holds a 0 byte, which the launch data cannot carry"},
   };
   for (const auto& c : cases) {
