@@ -54,9 +54,16 @@ RunResult run_process(const std::vector<std::string>& argv_in, const RunOptions&
   }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
+  const int sources[3] = {-1, out_pipe[1], err_pipe[1]};
+  for (int fd = 0; fd < 3; ++fd) {
+    if (options.closed_streams.contains(fd)) {
+      posix_spawn_file_actions_addclose(&actions, fd);
+    } else if (fd == 0) {
+      posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    } else {
+      posix_spawn_file_actions_adddup2(&actions, sources[fd], fd);
+    }
+  }
   if (!options.working_directory.empty()) {
     posix_spawn_file_actions_addchdir_np(&actions, options.working_directory.c_str());
   }
@@ -75,6 +82,7 @@ RunResult run_process(const std::vector<std::string>& argv_in, const RunOptions&
   close(out_pipe[1]);
   close(err_pipe[1]);
   RunResult result;
+  result.pid = pid;
   if (error != 0) {
     close(out_pipe[0]);
     close(err_pipe[0]);

@@ -3,6 +3,7 @@
 
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,8 @@ namespace vorlane::e2e {
 struct RunResult {
   /// Exit status, or 128 + signal number when a signal ended the program.
   int status = -1;
+  /// The program's process id, to look for what it may have left behind.
+  int pid = -1;
   std::string out;
   std::string err;
 };
@@ -23,6 +26,9 @@ struct RunOptions {
   std::optional<std::string> argv0;
   /// Seconds before the program is killed; the result then has status -1.
   int timeout_seconds = 120;
+  /// Standard streams (0, 1, 2) the program starts with closed, rather than
+  /// reading /dev/null and writing to the pipes collected into the result.
+  std::set<int> closed_streams;
 };
 
 /// Runs `argv` (argv[0] is the path), feeding it no input, and waits for it.

@@ -41,9 +41,38 @@ public final class Probe {
                     System.out.println("arg " + i + ": " + escape(args[i]));
                 }
                 break;
+            case "arg-summary": {
+                // For argument lists too long to print: their count, their
+                // total length in chars and List.hashCode of them.
+                long chars = 0;
+                for (String arg : args) {
+                    chars += arg.length();
+                }
+                System.out.println("argc " + args.length + " chars " + chars
+                        + " hash " + java.util.Arrays.asList(args).hashCode());
+                break;
+            }
             case "prop":
                 System.out.println("prop " + value + "=" + escape(System.getProperty(value)));
                 break;
+            case "prop-length": {
+                String property = System.getProperty(value);
+                System.out.println("prop-length " + value + "=" + (property == null ? -1 : property.length()));
+                break;
+            }
+            case "streams": {
+                // What the standard streams are connected to: bytes read from
+                // stdin until its end, and whether writing to stdout and
+                // stderr works. Reported on both.
+                int in = System.in.readAllBytes().length;
+                System.out.println("to stdout");
+                System.err.println("to stderr");
+                String report = "stdin " + in + " bytes, stdout " + (System.out.checkError() ? "failed" : "ok")
+                        + ", stderr " + (System.err.checkError() ? "failed" : "ok");
+                System.out.println(report);
+                System.err.println(report);
+                break;
+            }
             case "input-args":
                 List<String> inputs = ManagementFactory.getRuntimeMXBean().getInputArguments();
                 for (String input : inputs) {
