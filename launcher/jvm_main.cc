@@ -15,6 +15,7 @@
 #include "launcher/jvm_start.h"
 #include "launcher/launch_area.h"
 #include "launcher/option_expansion.h"
+#include "launcher/sys.h"
 #include "launcher/user_options.h"
 
 namespace vorlane {
@@ -111,6 +112,12 @@ void run_on_launcher_thread() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A standard stream the launcher was started without would be taken by the
+  // next file opened, such as the JVM's module image or a jar: the app would
+  // read that file as its input, and its output would go nowhere.
+  if (const int error = sys::open_closed_standard_streams(); error != 0) {
+    fail_system_call("/dev/null", error);
+  }
   g_argc = argc;
   g_argv = argv;
   if (!data.intact) bail("Corrupt launch data block.");

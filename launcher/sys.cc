@@ -1,6 +1,7 @@
 #include "launcher/sys.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -43,6 +44,20 @@ Result<std::vector<std::string>> list_directory(const std::string& path) {
 bool is_regular_file(const std::string& path) {
   struct stat info;
   return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+int open_closed_standard_streams() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // The lowest free descriptor is this one, as those below it are open.
+    const int opened = open("/dev/null", O_RDWR);
+    if (opened < 0) return errno;
+    if (opened != fd) {
+      dup2(opened, fd);
+      close(opened);
+    }
+  }
+  return 0;
 }
 
 }  // namespace vorlane::sys

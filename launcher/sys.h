@@ -32,4 +32,9 @@ Result<std::vector<std::string>> list_directory(const std::string& path);
 /// it cannot be examined.
 bool is_regular_file(const std::string& path);
 
+/// Opens /dev/null on each of the standard streams 0, 1 and 2 that is
+/// closed, and leaves the open ones alone. Returns 0, or the errno of an open
+/// that failed.
+int open_closed_standard_streams();
+
 }  // namespace vorlane::sys
