@@ -59,7 +59,9 @@ void print_stack_trace(JNIEnv* env, jthrowable throwable) {
 void check(JNIEnv* env) {
   if (env->ExceptionOccurred() == nullptr) return;
   env->ExceptionDescribe();
-  std::exit(1);
+  // Through Java's own exit: the JVM then removes its performance data file
+  // (/tmp/hsperfdata_<user>/<pid>), which exit() behind its back leaves.
+  exit_through_java(env, 1);
 }
 
 JNIEnv* create_jvm(const std::vector<std::string>& options, JavaVM** vm) {

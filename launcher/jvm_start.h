@@ -15,8 +15,8 @@ inline constexpr const char kUpdaterClass[] = "kelderan/vorlane/updater/OnlineUp
 inline constexpr const char kInternalErrorTitle[] =
     "The application has experienced an internal error and must quit.";
 
-/// Ends the process with status 1 if a Java exception is pending; the JVM
-/// describes the exception on its error stream.
+/// Ends the process with status 1, through Java's System.exit, if a Java
+/// exception is pending; the JVM describes the exception on its error stream.
 void check(JNIEnv* env);
 
 /// Creates the JVM on this thread with `options` in order. The strings must

@@ -30,11 +30,12 @@ public final class Launcher {
         try {
             mainClass = Class.forName(mainClassName, false, loader);
         } catch (ClassNotFoundException | LinkageError e) {
-            ClassNotFoundException notFound = new ClassNotFoundException(
+            // The cause goes into the constructor: this exception's
+            // one-argument constructor already fixes its cause as null, and
+            // initCause would then throw instead.
+            throw new ClassNotFoundException(
                     "Main class " + mainClassName + " was not found on the class path "
-                            + System.getProperty("java.class.path", ""));
-            notFound.initCause(e);
-            throw notFound;
+                            + System.getProperty("java.class.path", ""), e);
         }
         Method main;
         try {
