@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <span>
 
 #include "launcher/app_dir.h"
@@ -29,6 +30,8 @@ extern "C" void vorlane_check_for_updates() {}
 namespace {
 
 using namespace vorlane;
+
+constexpr const char kOutOfMemory[] = "Not enough memory for the JVM options.";
 
 int g_argc = 0;
 char** g_argv = nullptr;
@@ -78,13 +81,25 @@ void expand_jvm_options() {
       data.jvm_options, app_dir, [] { return std::getenv("HOME"); }, SystemFileSystem(), dump);
 }
 
+/// The JVM's options in their final form: the block's, the command record
+/// and the user's, each expanded. Expansion can grow them without bound (a
+/// command line of "&&" tokens, wildcards that name large directories), so
+/// running out of memory ends the launch with a message, not an abort.
+void prepare_jvm_options() {
+  try {
+    data.jvm_options.push_back(
+        build_command_record(data.main_class, data.app_args, command_line_args()));
+    append_user_options();
+    remove_java_option_variables();
+    expand_jvm_options();
+  } catch (const std::bad_alloc&) {
+    bail("%s", kOutOfMemory);
+  }
+}
+
 /// The launch, from option list to exit status. Never returns.
 void* run_jvm(void*) {
-  data.jvm_options.push_back(
-      build_command_record(data.main_class, data.app_args, command_line_args()));
-  append_user_options();
-  remove_java_option_variables();
-  expand_jvm_options();
+  prepare_jvm_options();
 
   JavaVM* vm = nullptr;
   JNIEnv* env = create_jvm(data.jvm_options, &vm);

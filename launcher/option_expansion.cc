@@ -6,30 +6,46 @@ namespace vorlane {
 
 namespace {
 
+// Both passes build the new text in a string of their own, copying the
+// original between the references. Replacing in place moved all the rest of
+// the option at every reference: an option of 2 MB of "&&" (a command record)
+// took seconds to expand.
+
 /// One marker pass: each `marker` ("=~/" or ":~/") keeps its first byte and
-/// has its "~/" replaced by HOME + "/" when HOME is set and not empty.
+/// has its "~/" replaced by HOME + "/" when HOME is set and not empty. The
+/// search goes on after each marker in the original text, so text that HOME
+/// brings in is not searched by the same pass.
 void expand_marker(std::string& option, std::string_view marker, const HomeLookup& home) {
-  std::size_t pos = 0;
-  while ((pos = option.find(marker, pos)) != std::string::npos) {
+  std::string expanded;
+  std::size_t copied = 0;
+  for (std::size_t at = option.find(marker); at != std::string::npos;
+       at = option.find(marker, at + marker.size())) {
     const char* value = home();
-    if (value == nullptr || *value == '\0') {
-      pos += marker.size();
-      continue;
-    }
-    const std::string replacement = std::string(value) + "/";
-    option.replace(pos + 1, 2, replacement);
-    pos += 1 + replacement.size();
+    if (value == nullptr || *value == '\0') continue;
+    expanded.append(option, copied, at + 1 - copied);
+    expanded += value;
+    expanded += '/';
+    copied = at + marker.size();
   }
+  if (copied == 0) return;
+  expanded.append(option, copied);
+  option = std::move(expanded);
 }
 
 }  // namespace
 
 void replace_app_dir_token(std::string& option, std::string_view app_dir) {
-  std::size_t pos = 0;
-  while ((pos = option.find("&&", pos)) != std::string::npos) {
-    option.replace(pos, 2, app_dir);
-    pos += app_dir.size();
+  std::string replaced;
+  std::size_t copied = 0;
+  for (std::size_t at = option.find("&&"); at != std::string::npos;
+       at = option.find("&&", at + 2)) {
+    replaced.append(option, copied, at - copied);
+    replaced += app_dir;
+    copied = at + 2;
   }
+  if (copied == 0) return;
+  replaced.append(option, copied);
+  option = std::move(replaced);
 }
 
 void expand_home(std::string& option, const HomeLookup& home) {
