@@ -126,8 +126,6 @@ RunOptions with_env(const std::string& name, const std::string& value) {
   return options;
 }
 
-bool emulated() { return !Setup::get().emulator.empty(); }
-
 // ---------------------------------------------------------------------------
 // The command line.
 

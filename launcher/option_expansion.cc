@@ -63,8 +63,9 @@ void expand_options(std::vector<std::string>& options, std::string_view app_dir,
     replace_app_dir_token(option, app_dir);
     expand_home(option, home);
     expand_class_path(option, fs);
-    if (dump != nullptr)
-      std::fprintf(dump, "JVM arg %d: %s\n", static_cast<int>(i), option.c_str());
+    if (dump != nullptr) {
+      (void)std::fprintf(dump, "JVM arg %d: %s\n", static_cast<int>(i), option.c_str());
+    }
   }
 }
 
