@@ -95,6 +95,7 @@ void start_java(const std::string& java) {
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   std::vector<std::string> argv = {java, "-Xshare:auto", "-version"};
   std::vector<char*> pointers;
+  pointers.reserve(argv.size() + 1);
   for (std::string& a : argv) pointers.push_back(a.data());
   pointers.push_back(nullptr);
   pid_t pid = 0;
@@ -121,7 +122,7 @@ void report(const char* name, double seconds, double jvm_seconds) {
 
 int main(int argc, char** argv) {
   if (argc != 2) {
-    std::fprintf(stderr, "usage: prelaunch_bench JAVA_HOME\n");
+    (void)std::fprintf(stderr, "usage: prelaunch_bench JAVA_HOME\n");
     return 2;
   }
   const std::string java = std::string(argv[1]) + "/bin/java";

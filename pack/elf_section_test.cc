@@ -18,14 +18,14 @@ struct ElfImage {
   static constexpr std::size_t kDataOffset = kNamesOffset + sizeof(kNames);
   static constexpr std::size_t kTableOffset = kDataOffset + 16;
 
-  std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(kTableOffset + 3 * 64);
+  std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(kTableOffset + std::size_t{3} * 64);
 
   void put(std::size_t at, std::uint64_t value, int size) {
     for (int i = 0; i < size; ++i) bytes[at + i] = (value >> (8 * i)) & 0xFF;
   }
   void section(int index, std::uint32_t name, std::uint32_t type, std::uint64_t offset,
                std::uint64_t size) {
-    const std::size_t at = kTableOffset + index * 64;
+    const std::size_t at = kTableOffset + static_cast<std::size_t>(index) * 64;
     put(at, name, 4);
     put(at + 4, type, 4);
     put(at + 24, offset, 8);
