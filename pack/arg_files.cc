@@ -37,6 +37,10 @@ void attach_option_values(std::vector<std::string>& args,
                           const std::set<std::string>& value_options) {
   std::vector<std::string> joined;
   for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--") {
+      joined.insert(joined.end(), args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
+      break;
+    }
     if (value_options.contains(args[i]) && i + 1 < args.size()) {
       joined.push_back(args[i] + "=" + args[i + 1]);
       ++i;

@@ -15,7 +15,8 @@ bool expand_arg_files(std::vector<std::string>& args, std::string& error);
 
 /// Joins each of `value_options` that stands alone with the argument after it
 /// (`--java-option -Xmx1g` becomes `--java-option=-Xmx1g`), so a value that
-/// starts with '-' is never taken for an option of the packer's own.
+/// starts with '-' is never taken for an option of the packer's own. Stops
+/// at `--`: what follows it is passed on as it is.
 void attach_option_values(std::vector<std::string>& args,
                           const std::set<std::string>& value_options);
 

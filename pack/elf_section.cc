@@ -11,6 +11,7 @@ namespace {
 constexpr std::uint8_t kElfMagic[4] = {0x7F, 'E', 'L', 'F'};
 constexpr std::uint8_t kElfClass64 = 2;
 constexpr std::uint8_t kElfDataLittleEndian = 1;
+constexpr std::uint8_t kElfDataBigEndian = 2;
 constexpr std::uint32_t kSectionTypeNoBits = 8;
 constexpr std::uint64_t kSectionHeaderSize = 64;
 
@@ -80,6 +81,31 @@ std::optional<SectionLocation> find_elf_section(std::span<const std::uint8_t> im
   }
   error = "it has no section " + std::string(name);
   return std::nullopt;
+}
+
+std::optional<std::uint16_t> elf_machine(std::span<const std::uint8_t> image, std::string& error) {
+  if (image.size() < 20 || std::memcmp(image.data(), kElfMagic, 4) != 0) {
+    error = "not an ELF file";
+    return std::nullopt;
+  }
+  // e_machine sits at byte 18 in both classes, in the file's own byte order.
+  if (image[5] == kElfDataLittleEndian) return static_cast<std::uint16_t>(image[18] | image[19] << 8);
+  if (image[5] == kElfDataBigEndian) return static_cast<std::uint16_t>(image[18] << 8 | image[19]);
+  error = "an ELF file of unknown byte order";
+  return std::nullopt;
+}
+
+std::string machine_name(std::uint16_t machine) {
+  switch (machine) {
+    case 3: return "x86";
+    case 40: return "ARM";
+    case 62: return "x86-64";
+    case 183: return "AArch64";
+    case 243: return "RISC-V";
+    case 21: return "PowerPC64";
+    case 22: return "S/390";
+    default: return "machine " + std::to_string(machine);
+  }
 }
 
 }  // namespace vorlane

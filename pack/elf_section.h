@@ -22,4 +22,13 @@ struct SectionLocation {
 std::optional<SectionLocation> find_elf_section(std::span<const std::uint8_t> image,
                                                 std::string_view name, std::string& error);
 
+/// The machine (`e_machine`) an ELF `image` of either class and byte order
+/// is built for, or nullopt and a reason in `error` when it is no ELF file.
+/// Only the first 20 bytes are needed.
+std::optional<std::uint16_t> elf_machine(std::span<const std::uint8_t> image, std::string& error);
+
+/// A person's name for an ELF machine number: "x86-64", "AArch64", ... or
+/// "machine N" for one this tool has no name for.
+std::string machine_name(std::uint16_t machine);
+
 }  // namespace vorlane

@@ -47,6 +47,23 @@ std::optional<std::vector<std::uint8_t>> read_file(const std::string& path, std:
   return bytes;
 }
 
+std::optional<std::vector<std::uint8_t>> read_file_head(const std::string& path, std::size_t max_bytes,
+                                                        std::string& error) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    error = describe_errno("cannot open", path);
+    return std::nullopt;
+  }
+  std::vector<std::uint8_t> bytes(max_bytes);
+  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(max_bytes));
+  if (in.bad()) {
+    error = describe_errno("cannot read", path);
+    return std::nullopt;
+  }
+  bytes.resize(static_cast<std::size_t>(in.gcount()));
+  return bytes;
+}
+
 bool write_file_atomically(const std::string& path, std::span<const std::uint8_t> bytes,
                            unsigned mode, std::string& error) {
   std::string temp = path + ".XXXXXX";
