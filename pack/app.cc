@@ -49,7 +49,8 @@ class Report {
   }
   /// Something the packager should know even when quiet.
   void note(const std::string& text) const {
-    std::fprintf(stderr, "vorlane-pack: note: %s%s", text.c_str(), text.ends_with('\n') ? "" : "\n");
+    std::fprintf(stderr, "vorlane-pack: note: %s%s", text.c_str(),
+                 text.ends_with('\n') ? "" : "\n");
   }
   int fail(int status, const std::string& error) const {
     std::fprintf(stderr, "vorlane-pack: %s%s", error.c_str(), error.ends_with('\n') ? "" : "\n");
@@ -95,7 +96,8 @@ std::optional<std::vector<std::string>> emulator_prefix(const std::string& optio
 }
 
 /// Why the runtime at `runtime` cannot serve a launcher for `machine`, or "".
-std::string check_runtime(const std::string& runtime, std::uint16_t machine, const std::string& what) {
+std::string check_runtime(const std::string& runtime, std::uint16_t machine,
+                          const std::string& what) {
   const std::string libjvm = runtime + "/lib/server/libjvm.so";
   if (!fs::is_regular_file(libjvm)) return what + " " + runtime + " has no lib/server/libjvm.so";
   std::string error;
@@ -117,7 +119,7 @@ struct Plan {
   std::uint16_t target_machine = 0;
   std::vector<std::string> emulator;
   std::vector<std::string> training_args;
-  std::string host_jdk;   ///< empty with --runtime-image
+  std::string host_jdk;  ///< empty with --runtime-image
   std::string module_jdk;
   int feature_version = 17;
   BurnedInData block;
@@ -131,24 +133,32 @@ struct Plan {
 int check_app(const AppOptions& o, const Report& report, Plan& plan) {
   if (std::string why = check_app_name(o.name); !why.empty()) return report.fail(kBadInput, why);
   if (!is_binary_class_name(o.main_class)) {
-    return report.fail(kBadInput, "main class '" + o.main_class + "' is not a Java binary class name");
+    return report.fail(kBadInput,
+                       "main class '" + o.main_class + "' is not a Java binary class name");
   }
   if (!o.runtime_image.empty() && (!o.jdk.empty() || !o.add_modules.empty())) {
-    return report.fail(kBadInput, "--runtime-image is a finished runtime: --jdk and --add-modules do not apply to it");
+    return report.fail(
+        kBadInput,
+        "--runtime-image is a finished runtime: --jdk and --add-modules do not apply to it");
   }
-  if (o.training_timeout <= 0) return report.fail(kBadInput, "--training-timeout must be a number of seconds above 0");
-  if (!fs::is_directory(o.input)) return report.fail(kBadInput, "--input " + o.input + " is not a folder");
+  if (o.training_timeout <= 0)
+    return report.fail(kBadInput, "--training-timeout must be a number of seconds above 0");
+  if (!fs::is_directory(o.input))
+    return report.fail(kBadInput, "--input " + o.input + " is not a folder");
 
   std::string error;
   std::optional<std::vector<std::string>> jars = find_jars(o.input, error);
   if (!jars) return report.fail(kBadInput, error);
   if (jars->empty()) {
-    return report.fail(kBadInput, "--input " + o.input + " holds no .jar files: give the folder that holds the app's jars");
+    return report.fail(
+        kBadInput,
+        "--input " + o.input + " holds no .jar files: give the folder that holds the app's jars");
   }
   for (const std::string& jar : *jars) {
     if (jar == kLauncherJarName) {
-      return report.fail(kBadInput, "--input " + o.input + " holds " + kLauncherJarName +
-                                        ", which the packer adds itself; leave it out of the input");
+      return report.fail(kBadInput,
+                         "--input " + o.input + " holds " + kLauncherJarName +
+                             ", which the packer adds itself; leave it out of the input");
     }
     if (std::string why = check_class_path_element(jar); !why.empty()) {
       return report.fail(kBadInput, "the jar " + jar + " cannot go on the class path: " + why);
@@ -160,12 +170,14 @@ int check_app(const AppOptions& o, const Report& report, Plan& plan) {
   }
   std::string main_jar = fs::path(o.main_jar).lexically_normal().string();
   if (!o.main_jar.empty() && std::find(jars->begin(), jars->end(), main_jar) == jars->end()) {
-    return report.fail(kBadInput, "--main-jar " + o.main_jar + " is not a jar in --input " + o.input);
+    return report.fail(kBadInput,
+                       "--main-jar " + o.main_jar + " is not a jar in --input " + o.input);
   }
   // The main class must be in the jars, or the app could only fail at its first start.
   bool found = false;
   for (const std::string& jar : o.main_jar.empty() ? *jars : std::vector<std::string>{main_jar}) {
-    std::optional<bool> has = jar_has_class((fs::path(o.input) / jar).string(), o.main_class, error);
+    std::optional<bool> has =
+        jar_has_class((fs::path(o.input) / jar).string(), o.main_class, error);
     if (!has) return report.fail(kBadInput, error);
     if (*has) {
       found = true;
@@ -181,9 +193,11 @@ int check_app(const AppOptions& o, const Report& report, Plan& plan) {
 
   if (o.app_cds) {
     std::optional<std::vector<std::string>> args = split_user_options(o.training_args);
-    if (!args) return report.fail(kBadInput, "--app-cds: a quote is left open in '" + o.training_args + "'");
+    if (!args)
+      return report.fail(kBadInput, "--app-cds: a quote is left open in '" + o.training_args + "'");
     for (const std::string& a : *args) {
-      if (a.find('\n') != std::string::npos) return report.fail(kBadInput, "--app-cds: a training argument holds a line break");
+      if (a.find('\n') != std::string::npos)
+        return report.fail(kBadInput, "--app-cds: a training argument holds a line break");
     }
     plan.training_args = *args;
   }
@@ -203,13 +217,14 @@ int check_app(const AppOptions& o, const Report& report, Plan& plan) {
   // The Java side of the launcher is built with it and lies beside it.
   plan.launcher_jar = (fs::path(plan.template_path).parent_path() / kLauncherJarName).string();
   if (!fs::is_regular_file(plan.launcher_jar)) {
-    return report.fail(kBadInput, "there is no " + std::string(kLauncherJarName) + " beside the launcher template " +
-                                      plan.template_path);
+    return report.fail(kBadInput, "there is no " + std::string(kLauncherJarName) +
+                                      " beside the launcher template " + plan.template_path);
   }
 
   // The block, checked now so that a block too large fails before jlink.
   plan.block.main_class = o.main_class;
-  plan.block.jvm_options = app_jvm_options(class_path_option(*jars, main_jar), o.app_cds, o.java_options);
+  plan.block.jvm_options =
+      app_jvm_options(class_path_option(*jars, main_jar), o.app_cds, o.java_options);
   plan.block.app_args = o.arguments;
   plan.block.allowed_jvm_options = o.allowed_java_options;
   plan.block.console_app = o.console;
@@ -231,55 +246,64 @@ int check_app(const AppOptions& o, const Report& report, Plan& plan) {
 
   bool base_archive_needed = true;
   if (!o.runtime_image.empty()) {
-    if (std::string why = check_runtime(o.runtime_image, plan.target_machine, "--runtime-image"); !why.empty()) {
+    if (std::string why = check_runtime(o.runtime_image, plan.target_machine, "--runtime-image");
+        !why.empty()) {
       return report.fail(kBadInput, why);
     }
     base_archive_needed = !has_base_archive(o.runtime_image);
   } else {
-    std::optional<std::string> host_jdk = find_host_jdk(
-        {o.jdk, env("JAVA_HOME"), env("PATH"), plan.host_machine}, error);
+    std::optional<std::string> host_jdk =
+        find_host_jdk({o.jdk, env("JAVA_HOME"), env("PATH"), plan.host_machine}, error);
     if (!host_jdk) return report.fail(kBadInput, error);
     plan.host_jdk = *host_jdk;
     plan.module_jdk = o.jdk.empty() ? *host_jdk : o.jdk;
     if (!fs::is_regular_file(plan.module_jdk + "/jmods/java.base.jmod")) {
-      return report.fail(kBadInput, "the JDK " + plan.module_jdk +
-                                        " has no jmods/java.base.jmod, which jlink needs to make a runtime "
-                                        "(Debian: openjdk-17-jdk-headless); or give --runtime-image");
+      return report.fail(kBadInput,
+                         "the JDK " + plan.module_jdk +
+                             " has no jmods/java.base.jmod, which jlink needs to make a runtime "
+                             "(Debian: openjdk-17-jdk-headless); or give --runtime-image");
     }
-    if (std::string why = check_runtime(plan.module_jdk, plan.target_machine, "the JDK"); !why.empty()) {
-      return report.fail(kBadInput, why + "; give --jdk a JDK for " + machine_name(plan.target_machine));
+    if (std::string why = check_runtime(plan.module_jdk, plan.target_machine, "the JDK");
+        !why.empty()) {
+      return report.fail(kBadInput,
+                         why + "; give --jdk a JDK for " + machine_name(plan.target_machine));
     }
-    std::optional<std::vector<std::uint8_t>> release = read_file(plan.module_jdk + "/release", error);
+    std::optional<std::vector<std::uint8_t>> release =
+        read_file(plan.module_jdk + "/release", error);
     if (release) {
-      plan.feature_version = java_feature_version(std::string(release->begin(), release->end())).value_or(17);
+      plan.feature_version =
+          java_feature_version(std::string(release->begin(), release->end())).value_or(17);
     }
   }
-  plan.cds = plan_cds(plan.host_machine, plan.target_machine, !plan.emulator.empty(), base_archive_needed,
-                      o.app_cds);
+  plan.cds = plan_cds(plan.host_machine, plan.target_machine, !plan.emulator.empty(),
+                      base_archive_needed, o.app_cds);
   if (!plan.cds.emulated) plan.emulator.clear();
   return 0;
 }
 
 /// Runs jdeps on the staged jars; the runtime's modules, or nullopt after reporting.
 std::optional<std::vector<std::string>> find_modules(const AppOptions& o, const Plan& plan,
-                                                     const std::string& app_dir, const Report& report,
-                                                     int& status) {
+                                                     const std::string& app_dir,
+                                                     const Report& report, int& status) {
   std::vector<std::string> jars;
   for (const std::string& jar : plan.jars) jars.push_back(app_dir + "/" + jar);
   jars.push_back(app_dir + "/" + kLauncherJarName);
   const Clock::time_point started = Clock::now();
-  const CommandResult result = run_command(jdeps_command(plan.host_jdk, jars, plan.feature_version));
+  const CommandResult result =
+      run_command(jdeps_command(plan.host_jdk, jars, plan.feature_version));
   std::optional<std::vector<std::string>> found;
   if (result.ok()) found = parse_module_deps(result.output);
   if (!found) {
-    status = report.fail(kStepFailed, "jdeps " + result.describe_end(0) + " without a module list; it printed:\n" +
+    status = report.fail(kStepFailed, "jdeps " + result.describe_end(0) +
+                                          " without a module list; it printed:\n" +
                                           tail_lines(result.output, kShownLines));
     return std::nullopt;
   }
   std::string bad;
   std::optional<std::vector<std::string>> modules = merge_modules(*found, o.add_modules, bad);
   if (!modules) {
-    status = report.fail(kBadInput, "--add-modules '" + bad + "' is not a comma-separated list of module names");
+    status = report.fail(
+        kBadInput, "--add-modules '" + bad + "' is not a comma-separated list of module names");
     return std::nullopt;
   }
   report.step("jdeps: the jars need " + join(*found, ","), started);
@@ -287,7 +311,8 @@ std::optional<std::vector<std::string>> find_modules(const AppOptions& o, const 
 }
 
 /// Puts a Java runtime at `runtime`: jlink's, or a copy of --runtime-image.
-int make_runtime(const AppOptions& o, const Plan& plan, const std::string& staged, const Report& report) {
+int make_runtime(const AppOptions& o, const Plan& plan, const std::string& staged,
+                 const Report& report) {
   const std::string runtime = staged + "/lib/runtime";
   std::string error;
   if (!o.runtime_image.empty()) {
@@ -296,14 +321,15 @@ int make_runtime(const AppOptions& o, const Plan& plan, const std::string& stage
     report.step("runtime: copied " + o.runtime_image, started);
   } else {
     int status = 0;
-    std::optional<std::vector<std::string>> modules = find_modules(o, plan, staged + "/lib/app", report, status);
+    std::optional<std::vector<std::string>> modules =
+        find_modules(o, plan, staged + "/lib/app", report, status);
     if (!modules) return status;
     if (interrupted()) return kInterrupted;
     const Clock::time_point started = Clock::now();
     // jlink writes the archive only for a runtime of this machine; an emulated one is dumped below.
     const bool jlink_archive = plan.cds.base_archive && !plan.cds.emulated;
-    const CommandResult result =
-        run_command(jlink_command(plan.host_jdk, plan.module_jdk, *modules, runtime, jlink_archive));
+    const CommandResult result = run_command(
+        jlink_command(plan.host_jdk, plan.module_jdk, *modules, runtime, jlink_archive));
     if (!result.ok()) {
       return report.fail(kStepFailed, "jlink " + result.describe_end(0) + "; it printed:\n" +
                                           tail_lines(result.output, kShownLines));
@@ -320,13 +346,15 @@ int make_runtime(const AppOptions& o, const Plan& plan, const std::string& stage
     if (base.ok) {
       report.step("runtime: default class-data archive of " + megabytes(base.bytes), started);
     } else {
-      report.note("the runtime has no default class-data archive and starts more slowly: " + base.error);
+      report.note("the runtime has no default class-data archive and starts more slowly: " +
+                  base.error);
     }
   }
   return 0;
 }
 
-int fill_tree(const AppOptions& o, const Plan& plan, const std::string& staged, const Report& report) {
+int fill_tree(const AppOptions& o, const Plan& plan, const std::string& staged,
+              const Report& report) {
   std::string error;
   const std::string app_dir = staged + "/lib/app";
   fs::create_directories(staged + "/bin");
@@ -342,16 +370,18 @@ int fill_tree(const AppOptions& o, const Plan& plan, const std::string& staged, 
       burn(plan.template_path, staged + "/bin/" + o.name, plan.block, kStackSize);
   if (!errors.empty()) return report.fail(kStepFailed, join(errors, "\nvorlane-pack: "));
   const std::string marker = format_marker({o.name, plan.training_args});
-  if (!write_file_atomically(staged + "/lib/" + kMarkerName,
-                             std::span(reinterpret_cast<const std::uint8_t*>(marker.data()), marker.size()),
-                             0644, error)) {
+  if (!write_file_atomically(
+          staged + "/lib/" + kMarkerName,
+          std::span(reinterpret_cast<const std::uint8_t*>(marker.data()), marker.size()), 0644,
+          error)) {
     return report.fail(kStepFailed, error);
   }
   return 0;
 }
 
 /// Runs the training run of the tree at `home` and reports it.
-bool train(const std::string& home, const std::string& name, const TrainingRun& run, const Report& report) {
+bool train(const std::string& home, const std::string& name, const TrainingRun& run,
+           const Report& report) {
   const Clock::time_point started = Clock::now();
   const ArchiveOutcome outcome = make_app_archive(home, name, run);
   if (!outcome.ok) {
@@ -396,14 +426,18 @@ int remake_archive(const CdsOptions& o) {
   const std::string marker_path = o.app_dir + "/lib/" + kMarkerName;
   std::optional<std::vector<std::uint8_t>> marker_bytes = read_file(marker_path, error);
   if (!marker_bytes) {
-    return report.fail(kBadInput, o.app_dir + " is not an app tree made by vorlane-pack app (it has no lib/" +
-                                      kMarkerName + ")");
+    return report.fail(kBadInput,
+                       o.app_dir + " is not an app tree made by vorlane-pack app (it has no lib/" +
+                           kMarkerName + ")");
   }
-  std::optional<AppMarker> marker = parse_marker(std::string(marker_bytes->begin(), marker_bytes->end()), error);
+  std::optional<AppMarker> marker =
+      parse_marker(std::string(marker_bytes->begin(), marker_bytes->end()), error);
   if (!marker) return report.fail(kBadInput, marker_path + ": " + error);
-  if (o.training_timeout <= 0) return report.fail(kBadInput, "--training-timeout must be a number of seconds above 0");
+  if (o.training_timeout <= 0)
+    return report.fail(kBadInput, "--training-timeout must be a number of seconds above 0");
   for (const std::string& a : o.training_args) {
-    if (a.find('\n') != std::string::npos) return report.fail(kBadInput, "a training argument holds a line break");
+    if (a.find('\n') != std::string::npos)
+      return report.fail(kBadInput, "a training argument holds a line break");
   }
   const std::string launcher = o.app_dir + "/bin/" + marker->name;
   std::optional<std::uint16_t> target = machine_of(launcher, error);
@@ -413,26 +447,31 @@ int remake_archive(const CdsOptions& o) {
   std::optional<std::vector<std::string>> emulator = emulator_prefix(o.emulator);
   if (!emulator) return report.fail(kBadInput, "the emulator command leaves a quote open");
   const std::string runtime = o.app_dir + "/lib/runtime";
-  const CdsPlan plan = plan_cds(*host, *target, !emulator->empty(), !has_base_archive(runtime), true);
+  const CdsPlan plan =
+      plan_cds(*host, *target, !emulator->empty(), !has_base_archive(runtime), true);
   if (!plan.training_run) return report.fail(kBadInput, plan.note);
   const std::vector<std::string> prefix = plan.emulated ? *emulator : std::vector<std::string>{};
 
   if (!has_base_archive(runtime)) {
     const Clock::time_point started = Clock::now();
     const ArchiveOutcome base = make_base_archive(runtime, prefix, o.training_timeout);
-    if (!base.ok) return report.fail(kStepFailed, "cannot make the runtime's class-data archive: " + base.error);
+    if (!base.ok)
+      return report.fail(kStepFailed,
+                         "cannot make the runtime's class-data archive: " + base.error);
     report.step("runtime: default class-data archive of " + megabytes(base.bytes), started);
   }
   if (!o.training_args.empty()) marker->training_args = o.training_args;
-  if (!train(o.app_dir, marker->name, {marker->training_args, prefix, o.training_timeout}, report)) {
+  if (!train(o.app_dir, marker->name, {marker->training_args, prefix, o.training_timeout},
+             report)) {
     if (interrupted()) return kInterrupted;
     return kStepFailed;
   }
   if (!o.training_args.empty()) {
     // Later runs of `vorlane-pack cds` repeat this run.
     const std::string text = format_marker(*marker);
-    if (!write_file_atomically(marker_path, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()),
-                               0644, error)) {
+    if (!write_file_atomically(
+            marker_path, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()),
+            0644, error)) {
       return report.fail(kStepFailed, error);
     }
   }

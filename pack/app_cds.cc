@@ -50,7 +50,8 @@ std::uintmax_t file_size_or_zero(const std::string& path) {
 
 }  // namespace
 
-ArchiveOutcome make_app_archive(const std::string& home, const std::string& name, const TrainingRun& run) {
+ArchiveOutcome make_app_archive(const std::string& home, const std::string& name,
+                                const TrainingRun& run) {
   const std::string launcher = home + "/bin/" + name;
   std::string error;
   std::optional<BurnedInData> block = read_burned_block(launcher, error);
@@ -82,14 +83,15 @@ ArchiveOutcome make_app_archive(const std::string& home, const std::string& name
   options.unset_env = {"VORLANE_JVM_OPTIONS", "VORLANE_DUMP_JVM_ARGS"};
   const CommandResult result = run_command(argv, options);
   if (!result.ok()) {
-    return failure("the training run " + result.describe_end(run.timeout_seconds) + "; its output ended:\n" +
-                   tail_lines(result.output, kShownLines));
+    return failure("the training run " + result.describe_end(run.timeout_seconds) +
+                   "; its output ended:\n" + tail_lines(result.output, kShownLines));
   }
   const std::uintmax_t bytes = file_size_or_zero(new_archive.path());
   if (bytes == 0) {
-    return failure("the training run wrote no archive (the app must end by returning from main or "
-                   "by System.exit); its output ended:\n" +
-                   tail_lines(result.output, kShownLines));
+    return failure(
+        "the training run wrote no archive (the app must end by returning from main or "
+        "by System.exit); its output ended:\n" +
+        tail_lines(result.output, kShownLines));
   }
 
   const std::string archive = home + "/lib/app/" + kAppArchiveName;
@@ -105,8 +107,8 @@ ArchiveOutcome make_app_archive(const std::string& home, const std::string& name
   return outcome;
 }
 
-ArchiveOutcome make_base_archive(const std::string& runtime, const std::vector<std::string>& emulator,
-                                 int timeout_seconds) {
+ArchiveOutcome make_base_archive(const std::string& runtime,
+                                 const std::vector<std::string>& emulator, int timeout_seconds) {
   CommandOptions options;
   options.timeout_seconds = timeout_seconds;
   options.unset_env = {"_JAVA_OPTIONS", "JDK_JAVA_OPTIONS", "JAVA_TOOL_OPTIONS"};

@@ -24,12 +24,13 @@ struct ArchiveOutcome {
 /// of the launcher in the same bin/ with `-XX:ArchiveClassesAtExit`, so the
 /// archive records the very paths later starts use. On failure the launcher
 /// and any earlier archive stay as they were.
-ArchiveOutcome make_app_archive(const std::string& home, const std::string& name, const TrainingRun& run);
+ArchiveOutcome make_app_archive(const std::string& home, const std::string& name,
+                                const TrainingRun& run);
 
 /// Writes the runtime's default class-data archive (lib/server/classes.jsa)
 /// with its own java, through `emulator` when not empty.
-ArchiveOutcome make_base_archive(const std::string& runtime, const std::vector<std::string>& emulator,
-                                 int timeout_seconds);
+ArchiveOutcome make_base_archive(const std::string& runtime,
+                                 const std::vector<std::string>& emulator, int timeout_seconds);
 
 /// Whether the runtime has its default class-data archive.
 bool has_base_archive(const std::string& runtime);

@@ -114,14 +114,16 @@ CdsPlan plan_cds(std::uint16_t host_machine, std::uint16_t target_machine, bool 
   }
   std::string skipped;
   if (need_base_archive) skipped = "the runtime's default class-data archive";
-  if (want_app_archive) skipped += (skipped.empty() ? "" : " and ") + std::string("the app archive");
+  if (want_app_archive)
+    skipped += (skipped.empty() ? "" : " and ") + std::string("the app archive");
   if (skipped.empty()) return plan;
   const std::string target = machine_name(target_machine);
-  plan.note = "the launcher is built for " + target + " and this machine is " +
-              machine_name(host_machine) + ", so " + skipped +
-              " cannot be made here and the app starts more slowly. Give --emulator (or "
-              "VORLANE_EMULATOR) to make them through an emulator, or run `vorlane-pack cds` on a " +
-              target + " machine";
+  plan.note =
+      "the launcher is built for " + target + " and this machine is " + machine_name(host_machine) +
+      ", so " + skipped +
+      " cannot be made here and the app starts more slowly. Give --emulator (or "
+      "VORLANE_EMULATOR) to make them through an emulator, or run `vorlane-pack cds` on a " +
+      target + " machine";
   return plan;
 }
 

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -33,7 +34,8 @@ std::optional<std::set<std::string>> entries(const fs::path& dir) {
 }
 
 /// Whether `names` holds anything outside `allowed`; the first such in `extra`.
-bool only(const std::set<std::string>& names, const std::set<std::string>& allowed, std::string& extra) {
+bool only(const std::set<std::string>& names, const std::set<std::string>& allowed,
+          std::string& extra) {
   for (const std::string& n : names) {
     if (!allowed.contains(n)) {
       extra = n;
@@ -70,13 +72,15 @@ std::optional<Destination> check_destination(const std::string& path, std::strin
     return std::nullopt;
   }
   if (status.type() == fs::file_type::symlink) {
-    error = path + " exists and is a symbolic link; the packer will not replace it. Remove it or "
-                   "choose another --dest";
+    error = path +
+            " exists and is a symbolic link; the packer will not replace it. Remove it or "
+            "choose another --dest";
     return std::nullopt;
   }
   if (status.type() != fs::file_type::directory) {
-    error = path + " exists and is not a folder; the packer will not replace it. Remove it or "
-                   "choose another --dest";
+    error = path +
+            " exists and is not a folder; the packer will not replace it. Remove it or "
+            "choose another --dest";
     return std::nullopt;
   }
   const std::optional<std::set<std::string>> top = entries(path);
@@ -133,7 +137,8 @@ bool paths_overlap(const std::string& a, const std::string& b) {
   return is_within(ra, rb) || is_within(rb, ra);
 }
 
-bool copy_tree(const std::string& from, const std::string& to, bool keep_links, std::string& error) {
+bool copy_tree(const std::string& from, const std::string& to, bool keep_links,
+               std::string& error) {
   std::error_code ec;
   fs::copy_options options = fs::copy_options::recursive;
   if (keep_links) options |= fs::copy_options::copy_symlinks;
@@ -154,11 +159,18 @@ std::optional<StagingDir> StagingDir::create(const std::string& final_path, std:
     return std::nullopt;
   }
   // Beside the final place, so the commit is a rename within one file system.
-  std::string pattern = (final_abs.parent_path() / ("." + final_abs.filename().string() + ".vorlane-XXXXXX")).string();
+  std::string pattern =
+      (final_abs.parent_path() / ("." + final_abs.filename().string() + ".vorlane-XXXXXX"))
+          .string();
   if (mkdtemp(pattern.data()) == nullptr) {
-    error = "cannot make a folder in " + final_abs.parent_path().string() + ": " + std::strerror(errno);
+    error =
+        "cannot make a folder in " + final_abs.parent_path().string() + ": " + std::strerror(errno);
     return std::nullopt;
   }
+  // mkdtemp makes it private; the app's folder is as open as any new folder.
+  const mode_t mask = umask(0);
+  umask(mask);
+  chmod(pattern.c_str(), 0777 & ~mask);
   return StagingDir(final_abs.string(), pattern);
 }
 
@@ -178,17 +190,20 @@ bool StagingDir::commit(Destination existing, std::string& error) {
   };
   if (existing != Destination::kEarlierOutput) {
     // rename replaces an empty folder, and fails on one that filled up meanwhile.
-    if (rename(path_.c_str(), final_path_.c_str()) != 0) return fail("cannot move the new tree to " + final_path_);
+    if (rename(path_.c_str(), final_path_.c_str()) != 0)
+      return fail("cannot move the new tree to " + final_path_);
     path_.clear();
     return true;
   }
   // Swap the trees in one step, so the app is never missing; the staging
   // folder then holds the old tree and goes with this object.
-  if (renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, final_path_.c_str(), RENAME_EXCHANGE) == 0) return true;
+  if (renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, final_path_.c_str(), RENAME_EXCHANGE) == 0)
+    return true;
   if (errno != EINVAL && errno != ENOSYS) return fail("cannot replace " + final_path_);
   // A file system without exchange: two renames, with a short gap.
   const std::string old = path_ + ".old";
-  if (rename(final_path_.c_str(), old.c_str()) != 0) return fail("cannot move " + final_path_ + " away");
+  if (rename(final_path_.c_str(), old.c_str()) != 0)
+    return fail("cannot move " + final_path_ + " away");
   if (rename(path_.c_str(), final_path_.c_str()) != 0) {
     const int saved = errno;
     rename(old.c_str(), final_path_.c_str());

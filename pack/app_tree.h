@@ -50,7 +50,8 @@ class StagingDir {
   bool commit(Destination existing, std::string& error);
 
  private:
-  StagingDir(std::string final_path, std::string path) : final_path_(std::move(final_path)), path_(std::move(path)) {}
+  StagingDir(std::string final_path, std::string path)
+      : final_path_(std::move(final_path)), path_(std::move(path)) {}
   std::string final_path_;
   std::string path_;  ///< empty once committed or moved from
 };

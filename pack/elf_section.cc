@@ -89,7 +89,8 @@ std::optional<std::uint16_t> elf_machine(std::span<const std::uint8_t> image, st
     return std::nullopt;
   }
   // e_machine sits at byte 18 in both classes, in the file's own byte order.
-  if (image[5] == kElfDataLittleEndian) return static_cast<std::uint16_t>(image[18] | image[19] << 8);
+  if (image[5] == kElfDataLittleEndian)
+    return static_cast<std::uint16_t>(image[18] | image[19] << 8);
   if (image[5] == kElfDataBigEndian) return static_cast<std::uint16_t>(image[18] << 8 | image[19]);
   error = "an ELF file of unknown byte order";
   return std::nullopt;
@@ -97,14 +98,22 @@ std::optional<std::uint16_t> elf_machine(std::span<const std::uint8_t> image, st
 
 std::string machine_name(std::uint16_t machine) {
   switch (machine) {
-    case 3: return "x86";
-    case 40: return "ARM";
-    case 62: return "x86-64";
-    case 183: return "AArch64";
-    case 243: return "RISC-V";
-    case 21: return "PowerPC64";
-    case 22: return "S/390";
-    default: return "machine " + std::to_string(machine);
+    case 3:
+      return "x86";
+    case 40:
+      return "ARM";
+    case 62:
+      return "x86-64";
+    case 183:
+      return "AArch64";
+    case 243:
+      return "RISC-V";
+    case 21:
+      return "PowerPC64";
+    case 22:
+      return "S/390";
+    default:
+      return "machine " + std::to_string(machine);
   }
 }
 

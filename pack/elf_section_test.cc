@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <vector>
 
 namespace vorlane {
@@ -96,6 +97,47 @@ TEST(FindElfSection, RefusesDamagedImages) {
     EXPECT_FALSE(find_elf_section(image.bytes, ".vorlane_launch", error)) << c.what;
     EXPECT_EQ(error, c.error) << c.what;
   }
+}
+
+TEST(ElfMachine, ReadsEitherByteOrderAndRefusesWhatIsNoElf) {
+  const auto header = [](std::uint8_t data, std::uint8_t b18, std::uint8_t b19) {
+    std::vector<std::uint8_t> bytes(20, 0);
+    std::memcpy(bytes.data(),
+                "\x7F"
+                "ELF",
+                4);
+    bytes[4] = 1;  // a 32-bit file: the machine is at the same place
+    bytes[5] = data;
+    bytes[18] = b18;
+    bytes[19] = b19;
+    return bytes;
+  };
+  const std::vector<std::uint8_t> x86 = header(1, 62, 0);
+  const struct {
+    const char* what;
+    std::vector<std::uint8_t> bytes;
+    std::optional<std::uint16_t> machine;
+    const char* error;
+  } cases[] = {
+      {"x86-64, little-endian", header(1, 62, 0), 62, ""},
+      {"AArch64, little-endian", header(1, 183, 0), 183, ""},
+      {"PowerPC64, big-endian", header(2, 0, 21), 21, ""},
+      {"unknown byte order", header(7, 62, 0), std::nullopt, "an ELF file of unknown byte order"},
+      {"too short", std::vector<std::uint8_t>(x86.begin(), x86.begin() + 19), std::nullopt,
+       "not an ELF file"},
+      {"a jar",
+       {'P', 'K', 3, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+       std::nullopt,
+       "not an ELF file"},
+  };
+  for (const auto& c : cases) {
+    std::string error;
+    EXPECT_EQ(elf_machine(c.bytes, error), c.machine) << c.what;
+    EXPECT_EQ(error, c.error) << c.what;
+  }
+  EXPECT_EQ(machine_name(183), "AArch64");
+  EXPECT_EQ(machine_name(62), "x86-64");
+  EXPECT_EQ(machine_name(9999), "machine 9999");
 }
 
 }  // namespace

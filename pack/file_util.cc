@@ -47,8 +47,8 @@ std::optional<std::vector<std::uint8_t>> read_file(const std::string& path, std:
   return bytes;
 }
 
-std::optional<std::vector<std::uint8_t>> read_file_head(const std::string& path, std::size_t max_bytes,
-                                                        std::string& error) {
+std::optional<std::vector<std::uint8_t>> read_file_head(const std::string& path,
+                                                        std::size_t max_bytes, std::string& error) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     error = describe_errno("cannot open", path);

@@ -19,8 +19,8 @@ inline constexpr std::size_t kMaxFileSize = std::size_t{256} << 20;
 std::optional<std::vector<std::uint8_t>> read_file(const std::string& path, std::string& error);
 
 /// At most the first `max_bytes` bytes of the file, or nullopt with the reason.
-std::optional<std::vector<std::uint8_t>> read_file_head(const std::string& path, std::size_t max_bytes,
-                                                        std::string& error);
+std::optional<std::vector<std::uint8_t>> read_file_head(const std::string& path,
+                                                        std::size_t max_bytes, std::string& error);
 
 /// Writes `bytes` to a new file beside `path` and renames it over `path`, so
 /// readers see the old file or the whole new one, never a part. `mode` is the

@@ -84,9 +84,10 @@ std::optional<std::string> find_host_jdk(const JdkSearch& search, std::string& e
   }
   if (search.java_home && !search.java_home->empty()) {
     if (is_jdk(*search.java_home)) return *search.java_home;
-    error = "JAVA_HOME=" + *search.java_home +
-            " is not a JDK: it has no bin/jlink and bin/jdeps. Point JAVA_HOME at a JDK, or unset it "
-            "to use the JDK of the javac on PATH";
+    error =
+        "JAVA_HOME=" + *search.java_home +
+        " is not a JDK: it has no bin/jlink and bin/jdeps. Point JAVA_HOME at a JDK, or unset it "
+        "to use the JDK of the javac on PATH";
     return std::nullopt;
   }
   if (search.path) {
@@ -131,8 +132,8 @@ bool is_module_name(const std::string& name) {
   return true;
 }
 
-std::vector<std::string> jdeps_command(const std::string& host_jdk, const std::vector<std::string>& jars,
-                                       int feature_version) {
+std::vector<std::string> jdeps_command(const std::string& host_jdk,
+                                       const std::vector<std::string>& jars, int feature_version) {
   std::vector<std::string> argv = {host_jdk + "/bin/jdeps", "--print-module-deps",
                                    // Optional dependencies a library never loads unless asked.
                                    "--ignore-missing-deps", "-q", "--multi-release",
@@ -176,9 +177,9 @@ std::vector<std::string> jlink_command(const std::string& host_jdk, const std::s
                                        const std::string& output, bool with_cds_archive) {
   std::string list;
   for (const std::string& m : modules) list += (list.empty() ? "" : ",") + m;
-  std::vector<std::string> argv = {host_jdk + "/bin/jlink", "--module-path", module_jdk + "/jmods",
-                                   "--add-modules", list, "--strip-debug", "--no-man-pages",
-                                   "--no-header-files"};
+  std::vector<std::string> argv = {
+      host_jdk + "/bin/jlink", "--module-path",  module_jdk + "/jmods", "--add-modules", list,
+      "--strip-debug",         "--no-man-pages", "--no-header-files"};
   // Without the archive the runtime starts with class-data sharing off,
   // about 1.5 times slower.
   if (with_cds_archive) argv.push_back("--generate-cds-archive");

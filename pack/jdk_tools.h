@@ -11,10 +11,10 @@ namespace vorlane {
 
 /// Where to look for a JDK, as the command line and the environment give it.
 struct JdkSearch {
-  std::string jdk_option;                 ///< --jdk; empty when not given
-  std::optional<std::string> java_home;   ///< JAVA_HOME, when set
-  std::optional<std::string> path;        ///< PATH, when set
-  std::uint16_t host_machine = 0;         ///< ELF machine of this host
+  std::string jdk_option;                ///< --jdk; empty when not given
+  std::optional<std::string> java_home;  ///< JAVA_HOME, when set
+  std::optional<std::string> path;       ///< PATH, when set
+  std::uint16_t host_machine = 0;        ///< ELF machine of this host
 };
 
 /// The JDK whose jlink and jdeps run on this machine: --jdk when it is a JDK
@@ -35,8 +35,8 @@ bool is_module_name(const std::string& name);
 
 /// jdeps asking which system modules `jars` need, with jars of several
 /// releases read as of `feature_version`.
-std::vector<std::string> jdeps_command(const std::string& host_jdk, const std::vector<std::string>& jars,
-                                       int feature_version);
+std::vector<std::string> jdeps_command(const std::string& host_jdk,
+                                       const std::vector<std::string>& jars, int feature_version);
 
 /// The module list jdeps printed on its last line ("java.base,java.sql"),
 /// or nullopt when that line is no such list.

@@ -85,38 +85,50 @@ void add_app_command(CLI::App& app, AppOptions& o) {
       "app", "Make an installed app tree: DEST/NAME/bin/NAME, lib/app/ (the jars), lib/runtime/");
   cmd->option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   cmd->add_option("--name", o.name, "The app's name: its folder and its launcher")->required();
-  cmd->add_option("--input", o.input, "The folder that holds the app's jars (copied whole)")->required();
-  cmd->add_option("--main-class", o.main_class, "The app's main class, such as demo.Main")->required();
-  cmd->add_option("--main-jar", o.main_jar, "The jar in --input that holds the main class; first on the class path");
+  cmd->add_option("--input", o.input, "The folder that holds the app's jars (copied whole)")
+      ->required();
+  cmd->add_option("--main-class", o.main_class, "The app's main class, such as demo.Main")
+      ->required();
+  cmd->add_option("--main-jar", o.main_jar,
+                  "The jar in --input that holds the main class; first on the class path");
   cmd->add_option("--dest", o.dest, "The folder the app's folder goes in")->required();
   cmd->add_option("--java-option", o.java_options, "A JVM option (repeat; order is kept)");
-  cmd->add_option("--argument", o.arguments, "An argument passed to main before the user's (repeat)");
+  cmd->add_option("--argument", o.arguments,
+                  "An argument passed to main before the user's (repeat)");
   cmd->add_option("--allow-java-option", o.allowed_java_options,
                   "A prefix of JVM options users may add through VORLANE_JVM_OPTIONS (repeat)");
-  cmd->add_option("--add-modules", o.add_modules, "Modules the runtime needs besides those jdeps finds (M,N,...)");
-  cmd->add_option("--runtime-image", o.runtime_image, "A prepared Java runtime to copy instead of making one");
-  cmd->add_option("--jdk", o.jdk, "The JDK whose jmods make the runtime (default: the JDK found here)");
-  cmd->add_option("--template", o.template_path, "The launcher template (default: the installed one)");
+  cmd->add_option("--add-modules", o.add_modules,
+                  "Modules the runtime needs besides those jdeps finds (M,N,...)");
+  cmd->add_option("--runtime-image", o.runtime_image,
+                  "A prepared Java runtime to copy instead of making one");
+  cmd->add_option("--jdk", o.jdk,
+                  "The JDK whose jmods make the runtime (default: the JDK found here)");
+  cmd->add_option("--template", o.template_path,
+                  "The launcher template (default: the installed one)");
   cmd->add_flag("--console", o.console, "Report errors as plain text, for a console app");
   cmd->add_option("--app-cds", o.training_args,
                   "Make an app class-data archive by a training run; =ARGS are its arguments")
       ->expected(0, 1);
-  cmd->add_option("--emulator", o.emulator,
-                  "Command that runs programs of the launcher's machine, for archives of a tree for "
-                  "another machine (default: $VORLANE_EMULATOR)");
-  cmd->add_option("--training-timeout", o.training_timeout, "Seconds a training run may take (default 120)");
+  cmd->add_option(
+      "--emulator", o.emulator,
+      "Command that runs programs of the launcher's machine, for archives of a tree for "
+      "another machine (default: $VORLANE_EMULATOR)");
+  cmd->add_option("--training-timeout", o.training_timeout,
+                  "Seconds a training run may take (default 120)");
   cmd->add_flag("--quiet", o.quiet, "Print only notes and errors, not the progress of each step");
 }
 
 void add_cds_command(CLI::App& app, CdsOptions& o) {
-  CLI::App* cmd = app.add_subcommand(
-      "cds", "Remake the app class-data archive of an installed app tree, in place (e.g. after installing it)");
+  CLI::App* cmd = app.add_subcommand("cds",
+                                     "Remake the app class-data archive of an installed app tree, "
+                                     "in place (e.g. after installing it)");
   cmd->option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   cmd->add_option("APP-DIR", o.app_dir, "The app's folder, made by vorlane-pack app")->required();
   cmd->add_option("TRAINING-ARGS", o.training_args,
                   "After --: arguments of the training run (default: those of the last run)");
   cmd->add_option("--emulator", o.emulator, "Command that runs programs of the launcher's machine");
-  cmd->add_option("--training-timeout", o.training_timeout, "Seconds the training run may take (default 120)");
+  cmd->add_option("--training-timeout", o.training_timeout,
+                  "Seconds the training run may take (default 120)");
   cmd->add_flag("--quiet", o.quiet, "Print only errors");
 }
 

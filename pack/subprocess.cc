@@ -151,13 +151,15 @@ CommandResult run_command(const std::vector<std::string>& argv_in, const Command
   result.started = true;
 
   const bool use_deadline = options.timeout_seconds > 0;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.timeout_seconds);
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(options.timeout_seconds);
   if (!drain(out_pipe[0], result.output, use_deadline, deadline)) {
     result.timed_out = true;
     kill(-pid, SIGKILL);
     // What the killed group wrote last; a grandchild that left the group
     // could hold the pipe open, so this wait is bounded too.
-    drain(out_pipe[0], result.output, true, std::chrono::steady_clock::now() + std::chrono::seconds(2));
+    drain(out_pipe[0], result.output, true,
+          std::chrono::steady_clock::now() + std::chrono::seconds(2));
   }
   close(out_pipe[0]);
   int wait_status = 0;
