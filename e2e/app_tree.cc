@@ -59,6 +59,7 @@ const Setup& Setup::get() {
     s.probe_jar = required(config, "PROBE_JAR");
     s.probe_native = required(config, "PROBE_NATIVE");
     s.launcher_only_jar = required(config, "LAUNCHER_ONLY_JAR");
+    s.demo_jar = required(config, "DEMO_JAR");
     if (config.contains("EMULATOR")) s.emulator = split_words(config.at("EMULATOR"));
     return s;
   }();

@@ -16,6 +16,7 @@ struct Setup {
   std::string probe_jar;          ///< the probe app
   std::string probe_native;       ///< the probe's JNI library
   std::string launcher_only_jar;  ///< the Java launcher class without the updater
+  std::string demo_jar;           ///< the demo app
   std::vector<std::string> emulator;  ///< prefix to start target programs with (may be empty)
 
   static const Setup& get();

@@ -96,6 +96,9 @@ public final class Probe {
                 System.out.flush();
                 System.exit(Integer.parseInt(value));
                 break;
+            case "sleep":
+                Thread.sleep(Long.parseLong(value));
+                break;
             case "hook":
                 Runtime.getRuntime().addShutdownHook(new Thread(() -> {
                     System.out.println("hook ran");

@@ -1,0 +1,381 @@
+// `vorlane-pack app` and `vorlane-pack cds`, end to end: real jdeps, jlink
+// and training runs. jlink takes seconds, so the suite makes one probe tree
+// with it and builds the other trees from that tree's runtime.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+
+#include "e2e/app_tree.h"
+
+namespace fs = std::filesystem;
+
+namespace vorlane::e2e {
+namespace {
+
+using testing::AllOf;
+using testing::Contains;
+using testing::ElementsAre;
+using testing::HasSubstr;
+using testing::Not;
+using testing::StartsWith;
+
+/// Runs `vorlane-pack app` with `args`, the template under test and, for a
+/// launcher of another machine, its emulator.
+RunResult pack_app(std::vector<std::string> args, const RunOptions& options = {}) {
+  const Setup& setup = Setup::get();
+  args.insert(args.begin(), {"app", "--template", setup.template_path()});
+  if (!setup.emulator.empty()) {
+    std::string words;
+    for (const std::string& w : setup.emulator) words += (words.empty() ? "" : " ") + w;
+    args.insert(args.end(), {"--emulator", words});
+  }
+  return run_pack(args, options);
+}
+
+std::string read_text(const std::string& path) {
+  std::ifstream in(path);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+/// The names in a folder.
+std::vector<std::string> entries(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+/// Where each class was loaded from, by `-Xlog:class+load`: "shared objects
+/// file", "shared objects file (top)" or the jar's URL.
+std::string class_source(const std::string& launcher, const std::string& class_name) {
+  RunOptions options;
+  options.env["VORLANE_JVM_OPTIONS"] = "-Xlog:class+load=info";
+  const RunResult r = run_target({launcher}, options);
+  const std::string marker = "] " + class_name + " source: ";
+  for (const std::string& line : lines(r.out)) {
+    const std::size_t at = line.find(marker);
+    if (at != std::string::npos) return line.substr(at + marker.size());
+  }
+  return "(not loaded; status " + std::to_string(r.status) + ": " + r.err + ")";
+}
+
+class PackApp : public testing::Test {
+ protected:
+  /// The probe packaged once with jlink and an app archive, shared by the suite.
+  static void SetUpTestSuite() {
+    root_ = std::make_unique<TempDir>();
+    const std::string in = input();
+    fs::create_directories(in + "/data");
+    fs::copy_file(Setup::get().probe_jar, in + "/probe.jar");
+    std::ofstream(in + "/data/readme.txt") << "not a jar\n";
+    made_ = pack_app({"--name", "probe", "--input", in, "--main-jar", "probe.jar", "--main-class",
+                      "probe.Probe", "--dest", root() + "/dest", "--jdk", Setup::get().runtime,
+                      "--allow-java-option", "-Xlog", "--allow-java-option", "-Dprobe.",
+                      "--app-cds=train ing"});
+  }
+  static void TearDownTestSuite() { root_.reset(); }
+
+  void SetUp() override { ASSERT_EQ(made_.status, 0) << made_.err; }
+
+  static std::string root() { return root_->path(); }
+  static std::string input() { return root() + "/in"; }
+  static std::string home() { return root() + "/dest/probe"; }
+  static std::string runtime() { return home() + "/lib/runtime"; }
+
+  static std::unique_ptr<TempDir> root_;
+  static RunResult made_;
+};
+
+std::unique_ptr<TempDir> PackApp::root_;
+RunResult PackApp::made_;
+
+TEST_F(PackApp, ReportsEachSlowStepOnALineWithItsTime) {
+  const std::vector<std::string> err = lines(made_.err);
+  ASSERT_EQ(err.size(), 4u) << made_.err;
+  EXPECT_THAT(err[0], StartsWith("vorlane-pack: jdeps: the jars need java.base,java.management ("));
+  EXPECT_THAT(
+      err[1],
+      StartsWith("vorlane-pack: jlink: runtime of 2 modules with its class-data archive ("));
+  EXPECT_THAT(err[2], StartsWith("vorlane-pack: training run: app archive of "));
+  EXPECT_THAT(err[3], StartsWith("vorlane-pack: made " + home() + ": bin/probe starts it ("));
+  for (const std::string& line : err) EXPECT_THAT(line, testing::EndsWith(" s)"));
+  EXPECT_EQ(made_.out, "");
+}
+
+TEST_F(PackApp, TreeHoldsTheLauncherTheInputAndAMinimalRuntimeWithItsArchive) {
+  EXPECT_THAT(entries(root() + "/dest"), ElementsAre("probe"));  // nothing half-made beside it
+  EXPECT_THAT(entries(home() + "/bin"), ElementsAre("probe"));   // no training launcher left
+  EXPECT_TRUE(fs::status(home() + "/bin/probe").permissions() == fs::perms(0755));
+  EXPECT_THAT(entries(home() + "/lib/app"),
+              ElementsAre("data", "probe.jar", "vorlane-app.jsa", "vorlane-launcher.jar"));
+  EXPECT_EQ(read_text(home() + "/lib/app/data/readme.txt"), "not a jar\n");
+  EXPECT_GT(fs::file_size(runtime() + "/lib/server/classes.jsa"), 1000000u);
+  EXPECT_THAT(read_text(runtime() + "/release"),
+              HasSubstr("MODULES=\"java.base java.management\""));
+  EXPECT_FALSE(fs::exists(runtime() + "/include"));
+  EXPECT_FALSE(fs::exists(runtime() + "/man"));
+  EXPECT_THAT(
+      read_text(home() + "/lib/vorlane-app.conf"),
+      AllOf(HasSubstr("name=probe\n"), HasSubstr("training-arg=train\ntraining-arg=ing\n")));
+}
+
+TEST_F(PackApp, ShowListsAnExplicitClassPathAndTheArchive) {
+  const RunResult shown = run_pack({"show", home() + "/bin/probe"});
+  ASSERT_EQ(shown.status, 0) << shown.err;
+  EXPECT_THAT(shown.out, HasSubstr("main class:          probe.Probe\n"
+                                   "run on main thread:  no\n"
+                                   "console app:         no\n"));
+  EXPECT_THAT(shown.out, HasSubstr("JVM options (4):\n"
+                                   "  [0] -Djava.class.path=&&/probe.jar:&&/vorlane-launcher.jar\n"
+                                   "  [1] -Dapp.dir=&&\n"
+                                   "  [2] -XX:SharedArchiveFile=&&/vorlane-app.jsa\n"
+                                   "  [3] -Xlog:cds=off,cds+dynamic=off\n"));
+  EXPECT_THAT(shown.out, HasSubstr("  [0] -Xlog\n  [1] -Dprobe.\n"));
+}
+
+TEST_F(PackApp, StartsWithTheAppsClassesMappedFromItsArchive) {
+  const RunResult r = run_target({home() + "/bin/probe", "x"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "argc 1\narg 0: x\n");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(class_source(home() + "/bin/probe", "probe.Probe"), "shared objects file (top)");
+  EXPECT_EQ(class_source(home() + "/bin/probe", "java.lang.Object"), "shared objects file");
+}
+
+TEST_F(PackApp, MovedTreeStartsCleanlyAndCdsRemakesItsArchive) {
+  const std::string moved = root() + "/installed/probe";
+  fs::create_directories(root() + "/installed");
+  fs::copy(home(), moved, fs::copy_options::recursive);
+  const std::string launcher = moved + "/bin/probe";
+
+  // The archive names the old paths: not used, and nothing said about it.
+  const RunResult r = run_target({launcher});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "argc 0\n");
+  EXPECT_EQ(r.err, "");
+  EXPECT_THAT(class_source(launcher, "probe.Probe"),
+              StartsWith("file:" + moved + "/lib/app/probe.jar"));
+  EXPECT_EQ(class_source(launcher, "java.lang.Object"), "shared objects file");
+
+  const RunResult remade = run_pack({"cds", moved, "--", "again"});
+  ASSERT_EQ(remade.status, 0) << remade.err;
+  EXPECT_THAT(remade.err, StartsWith("vorlane-pack: training run: app archive of "));
+  EXPECT_EQ(class_source(launcher, "probe.Probe"), "shared objects file (top)");
+  EXPECT_THAT(read_text(moved + "/lib/vorlane-app.conf"), HasSubstr("training-arg=again\n"));
+  EXPECT_THAT(entries(moved + "/bin"), ElementsAre("probe"));
+
+  // Run again without arguments: quiet, and the recorded ones are used.
+  const RunResult quiet = run_pack({"cds", "--quiet", moved});
+  EXPECT_EQ(quiet.status, 0) << quiet.err;
+  EXPECT_EQ(quiet.err, "");
+  EXPECT_THAT(read_text(moved + "/lib/vorlane-app.conf"), HasSubstr("training-arg=again\n"));
+}
+
+TEST_F(PackApp, MakingItAgainReplacesTheEarlierTreeWhole) {
+  const std::string dest = root() + "/again";
+  const std::vector<std::string> common = {"--name",          "probe",       "--input", input(),
+                                           "--main-class",    "probe.Probe", "--dest",  dest,
+                                           "--runtime-image", runtime(),     "--quiet"};
+  std::vector<std::string> with_archive = common;
+  with_archive.push_back("--app-cds");
+  const RunResult first = pack_app(with_archive);
+  ASSERT_EQ(first.status, 0) << first.err;
+  EXPECT_EQ(first.err, "");
+  EXPECT_TRUE(fs::exists(dest + "/probe/lib/app/vorlane-app.jsa"));
+
+  const RunResult second = pack_app(common);
+  ASSERT_EQ(second.status, 0) << second.err;
+  EXPECT_FALSE(fs::exists(dest + "/probe/lib/app/vorlane-app.jsa"));
+  EXPECT_THAT(run_pack({"show", dest + "/probe/bin/probe"}).out,
+              Not(HasSubstr("SharedArchiveFile")));
+  EXPECT_THAT(entries(dest), ElementsAre("probe"));
+  const RunResult r = run_target({dest + "/probe/bin/probe", "y"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "argc 1\narg 0: y\n");
+}
+
+TEST_F(PackApp, AFailedTrainingRunShipsTheAppWithoutTheArchive) {
+  const struct {
+    std::string actions;
+    std::string timeout;
+    std::string message;
+    int run_status;  // of the shipped app; -1: not run
+  } cases[] = {
+      {"exit:3", "60", "vorlane-pack: note: no app archive: the training run exited with status 3",
+       3},
+      {"sleep:60000", "2",
+       "vorlane-pack: note: no app archive: the training run did not finish within 2 s", -1},
+  };
+  for (const auto& c : cases) {
+    const std::string dest = root() + "/failed";
+    fs::remove_all(dest);
+    const RunResult made = pack_app({"--name", "probe", "--input", input(), "--main-class",
+                                     "probe.Probe", "--dest", dest, "--runtime-image", runtime(),
+                                     "--java-option", "-Dprobe.actions=" + c.actions, "--app-cds",
+                                     "--training-timeout", c.timeout, "--quiet"});
+    EXPECT_EQ(made.status, 0) << made.err;
+    EXPECT_THAT(made.err, StartsWith(c.message));
+    EXPECT_THAT(made.err, HasSubstr("vorlane-pack: note: the app is made without it"));
+    EXPECT_THAT(entries(dest + "/probe/lib/app"),
+                ElementsAre("data", "probe.jar", "vorlane-launcher.jar"));
+    EXPECT_THAT(entries(dest + "/probe/bin"), ElementsAre("probe"));
+    EXPECT_THAT(run_pack({"show", dest + "/probe/bin/probe"}).out,
+                Not(HasSubstr("SharedArchiveFile")));
+    if (c.run_status >= 0) {
+      EXPECT_EQ(run_target({dest + "/probe/bin/probe"}).status, c.run_status);
+    }
+  }
+}
+
+TEST_F(PackApp, LauncherForAnotherMachineSkipsTheArchivesWithANote) {
+  // A template and a runtime that claim another machine (RISC-V): the tree is
+  // made, the class-data steps that would have to run them are not.
+  const std::string other = root() + "/other";
+  fs::create_directories(other + "/runtime/lib/server");
+  fs::copy_file(Setup::get().template_path(), other + "/launcher");
+  fs::copy_file(Setup::get().launcher_jar(), other + "/vorlane-launcher.jar");
+  std::string header(64, '\0');
+  header.replace(0, 6,
+                 "\x7F"
+                 "ELF\x02\x01");
+  header[18] = static_cast<char>(243);
+  std::ofstream(other + "/runtime/lib/server/libjvm.so", std::ios::binary) << header;
+  {
+    std::fstream launcher(other + "/launcher", std::ios::in | std::ios::out | std::ios::binary);
+    launcher.seekp(18);
+    launcher.write("\xF3\x00", 2);
+  }
+  const RunResult made =
+      run_pack({"app", "--template", other + "/launcher", "--name", "probe", "--input", input(),
+                "--main-class", "probe.Probe", "--dest", other + "/dest", "--runtime-image",
+                other + "/runtime", "--app-cds", "--quiet"},
+               RunOptions{{{"VORLANE_EMULATOR", std::nullopt}}, "", {}, 120});
+  EXPECT_EQ(made.status, 0) << made.err;
+  EXPECT_THAT(
+      made.err,
+      StartsWith("vorlane-pack: note: the launcher is built for RISC-V and this machine is "));
+  EXPECT_THAT(
+      made.err,
+      HasSubstr(
+          "so the runtime's default class-data archive and the app archive cannot be made here"));
+  EXPECT_EQ(lines(made.err).size(), 1u) << made.err;
+  EXPECT_TRUE(fs::exists(other + "/dest/probe/bin/probe"));
+  EXPECT_FALSE(fs::exists(other + "/dest/probe/lib/app/vorlane-app.jsa"));
+  // Remaking the archive there needs the emulator too.
+  const RunResult cds = run_pack({"cds", other + "/dest/probe"},
+                                 RunOptions{{{"VORLANE_EMULATOR", std::nullopt}}, "", {}, 120});
+  EXPECT_EQ(cds.status, 2);
+  EXPECT_THAT(cds.err, HasSubstr("cannot be made here"));
+}
+
+TEST_F(PackApp, RefusesBadInputWithStatus2AndTouchesNothing) {
+  const std::string empty = root() + "/empty-input";
+  fs::create_directories(empty);
+  const std::string users = root() + "/users";
+  fs::create_directories(users + "/probe");
+  std::ofstream(users + "/probe/notes.txt") << "mine\n";
+  // The template for another machine than the runtime it is given.
+  const std::string other = root() + "/other-template";
+  fs::create_directories(other);
+  fs::copy_file(Setup::get().template_path(), other + "/launcher",
+                fs::copy_options::overwrite_existing);
+  fs::copy_file(Setup::get().launcher_jar(), other + "/vorlane-launcher.jar",
+                fs::copy_options::overwrite_existing);
+  {
+    std::fstream launcher(other + "/launcher", std::ios::in | std::ios::out | std::ios::binary);
+    launcher.seekp(18);
+    launcher.write("\xF3\x00", 2);
+  }
+  const std::string dest = root() + "/refused";
+  const std::vector<std::string> base = {"--name",          "probe",       "--input", input(),
+                                         "--main-class",    "probe.Probe", "--dest",  dest,
+                                         "--runtime-image", runtime()};
+  const auto with = [&base](std::vector<std::string> extra) {
+    std::vector<std::string> args = base;
+    args.insert(args.end(), extra.begin(), extra.end());  // a later value wins
+    return args;
+  };
+  const std::map<std::string, std::optional<std::string>> no_jdk = {{"JAVA_HOME", std::nullopt},
+                                                                    {"PATH", "/nonexistent"}};
+  const struct {
+    std::vector<std::string> args;
+    std::map<std::string, std::optional<std::string>> env;
+    std::string message;
+  } cases[] = {
+      {{"--name", "probe", "--input", input(), "--main-class", "probe.Probe", "--dest", dest},
+       no_jdk,
+       "vorlane-pack: no JDK found: set JAVA_HOME to a JDK (17 or later), or put a JDK's javac on "
+       "PATH"},
+      {with({"--main-class", "probe.Nope"}),
+       {},
+       "vorlane-pack: main class probe.Nope is not in any jar in " + input() +
+           " (no probe/Nope.class)"},
+      {with({"--main-class", "probe.Nope", "--main-jar", "probe.jar"}),
+       {},
+       "vorlane-pack: main class probe.Nope is not in probe.jar"},
+      {with({"--main-jar", "other.jar"}),
+       {},
+       "vorlane-pack: --main-jar other.jar is not a jar in --input"},
+      {with({"--input", empty}), {}, "vorlane-pack: --input " + empty + " holds no .jar files"},
+      {with({"--input", root() + "/none"}), {}, "is not a folder"},
+      {with({"--dest", users}),
+       {},
+       "vorlane-pack: " + users +
+           "/probe exists and is not an app tree made by vorlane-pack (it has no "
+           "lib/vorlane-app.conf); the packer will not replace it"},
+      {with({"--dest", input()}), {}, "overlap: give a --dest outside the app's input"},
+      {with({"--name", "a/b"}), {}, "vorlane-pack: the app's name 'a/b' holds a '/'"},
+      {with({"--main-class", "probe/Probe"}), {}, "is not a Java binary class name"},
+      {with({"--add-modules", "java.sql"}), {}, "--jdk and --add-modules do not apply to it"},
+      {with({"--app-cds='open"}), {}, "--app-cds: a quote is left open"},
+      {with({"--template", other + "/launcher"}),
+       {},
+       "the launcher template is built for RISC-V, but --runtime-image " + runtime() + " is for "},
+      {with({"--template", Setup::get().launcher_jar()}), {}, "is not a launcher template"},
+      {with({"--java-option", std::string(17000, 'x')}), {}, "the launcher has room for"},
+      {{"--name", "probe"}, {}, "--input is required"},
+  };
+  for (const auto& c : cases) {
+    const RunResult r = pack_app(c.args, RunOptions{c.env, "", {}, 120});
+    EXPECT_EQ(r.status, 2) << c.message << "\n" << r.err;
+    EXPECT_THAT(r.err, HasSubstr(c.message));
+    EXPECT_FALSE(fs::exists(dest)) << c.message;
+  }
+  EXPECT_THAT(entries(users), ElementsAre("probe"));
+  EXPECT_THAT(entries(users + "/probe"), ElementsAre("notes.txt"));
+
+  const RunResult not_a_tree = run_pack({"cds", users + "/probe"});
+  EXPECT_EQ(not_a_tree.status, 2);
+  EXPECT_THAT(
+      not_a_tree.err,
+      HasSubstr("is not an app tree made by vorlane-pack app (it has no lib/vorlane-app.conf)"));
+}
+
+TEST(PackDemo, TheDemoShipsAndStarts) {
+  const TempDir root;
+  fs::create_directories(root.path() + "/in");
+  fs::copy_file(Setup::get().demo_jar, root.path() + "/in/demo.jar");
+  const RunResult made = pack_app({"--name", "demo", "--input", root.path() + "/in", "--main-class",
+                                   "demo.Main", "--dest", root.path() + "/dest", "--jdk",
+                                   Setup::get().runtime, "--java-option", "-Dfile.encoding=UTF-8"});
+  ASSERT_EQ(made.status, 0) << made.err;
+  EXPECT_THAT(made.err,
+              HasSubstr("vorlane-pack: jlink: runtime of 1 module with its class-data archive"));
+  const std::string home = root.path() + "/dest/demo";
+  const RunResult r = run_target({home + "/bin/demo", "hi"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(r.out, StartsWith("Hello from a Vorlane-launched app.\n"));
+  EXPECT_THAT(r.out, HasSubstr("  [0] hi\n"));
+  EXPECT_THAT(r.out, HasSubstr("  app.dir = " + fs::canonical(home + "/lib/app").string() + "\n"));
+  EXPECT_THAT(r.out,
+              HasSubstr("  java.home = " + fs::canonical(home + "/lib/runtime").string() + "\n"));
+  EXPECT_EQ(r.err, "");
+}
+
+}  // namespace
+}  // namespace vorlane::e2e
