@@ -108,7 +108,8 @@ void add_app_command(CLI::App& app, AppOptions& o) {
   cmd->add_flag("--console", o.console, "Report errors as plain text, for a console app");
   cmd->add_option("--app-cds", o.training_args,
                   "Make an app class-data archive by a training run; =ARGS are its arguments")
-      ->expected(0, 1);
+      ->expected(0, 1)
+      ->type_name("[=ARGS]");
   cmd->add_option(
       "--emulator", o.emulator,
       "Command that runs programs of the launcher's machine, for archives of a tree for "
