@@ -52,6 +52,11 @@ class Report {
     std::fprintf(stderr, "vorlane-pack: note: %s%s", text.c_str(),
                  text.ends_with('\n') ? "" : "\n");
   }
+  /// The packer was interrupted; `state` says what is left.
+  int stop(const std::string& state) const {
+    std::fprintf(stderr, "vorlane-pack: interrupted; %s\n", state.c_str());
+    return kInterrupted;
+  }
   int fail(int status, const std::string& error) const {
     std::fprintf(stderr, "vorlane-pack: %s%s", error.c_str(), error.ends_with('\n') ? "" : "\n");
     return status;
@@ -291,6 +296,10 @@ std::optional<std::vector<std::string>> find_modules(const AppOptions& o, const 
   const Clock::time_point started = Clock::now();
   const CommandResult result =
       run_command(jdeps_command(plan.host_jdk, jars, plan.feature_version));
+  if (interrupted()) {
+    status = kInterrupted;
+    return std::nullopt;
+  }
   std::optional<std::vector<std::string>> found;
   if (result.ok()) found = parse_module_deps(result.output);
   if (!found) {
@@ -324,12 +333,12 @@ int make_runtime(const AppOptions& o, const Plan& plan, const std::string& stage
     std::optional<std::vector<std::string>> modules =
         find_modules(o, plan, staged + "/lib/app", report, status);
     if (!modules) return status;
-    if (interrupted()) return kInterrupted;
     const Clock::time_point started = Clock::now();
     // jlink writes the archive only for a runtime of this machine; an emulated one is dumped below.
     const bool jlink_archive = plan.cds.base_archive && !plan.cds.emulated;
     const CommandResult result = run_command(
         jlink_command(plan.host_jdk, plan.module_jdk, *modules, runtime, jlink_archive));
+    if (interrupted()) return kInterrupted;
     if (!result.ok()) {
       return report.fail(kStepFailed, "jlink " + result.describe_end(0) + "; it printed:\n" +
                                           tail_lines(result.output, kShownLines));
@@ -384,6 +393,7 @@ bool train(const std::string& home, const std::string& name, const TrainingRun& 
            const Report& report) {
   const Clock::time_point started = Clock::now();
   const ArchiveOutcome outcome = make_app_archive(home, name, run);
+  if (interrupted()) return false;
   if (!outcome.ok) {
     report.note("no app archive: " + outcome.error);
     return false;
@@ -404,18 +414,20 @@ int make_app(const AppOptions& o) {
   std::string error;
   std::optional<StagingDir> staging = StagingDir::create(plan.home, error);
   if (!staging) return report.fail(kStepFailed, error);
-  if (int status = fill_tree(o, plan, staging->path(), report); status != 0) return status;
-  if (interrupted()) return kInterrupted;
+  const int status = fill_tree(o, plan, staging->path(), report);
+  if (status == kInterrupted || interrupted()) return report.stop("nothing was changed");
+  if (status != 0) return status;
   if (!staging->commit(plan.existing, error)) return report.fail(kStepFailed, error);
 
   // Only now: the archive holds the paths of the tree in its final place.
   if (plan.cds.training_run) {
     const TrainingRun run{plan.training_args, plan.emulator, o.training_timeout};
-    if (!train(plan.home, o.name, run, report)) {
+    const bool trained = train(plan.home, o.name, run, report);
+    if (interrupted()) return report.stop(plan.home + " is made, without the app archive");
+    if (!trained) {
       report.note("the app is made without it and starts without the app's classes mapped");
     }
   }
-  if (interrupted()) return kInterrupted;
   report.step("made " + plan.home + ": bin/" + o.name + " starts it", started);
   return 0;
 }
@@ -463,7 +475,7 @@ int remake_archive(const CdsOptions& o) {
   if (!o.training_args.empty()) marker->training_args = o.training_args;
   if (!train(o.app_dir, marker->name, {marker->training_args, prefix, o.training_timeout},
              report)) {
-    if (interrupted()) return kInterrupted;
+    if (interrupted()) return report.stop(o.app_dir + " is as it was");
     return kStepFailed;
   }
   if (!o.training_args.empty()) {
