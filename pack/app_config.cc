@@ -118,12 +118,11 @@ CdsPlan plan_cds(std::uint16_t host_machine, std::uint16_t target_machine, bool 
     skipped += (skipped.empty() ? "" : " and ") + std::string("the app archive");
   if (skipped.empty()) return plan;
   const std::string target = machine_name(target_machine);
-  plan.note =
-      "the launcher is built for " + target + " and this machine is " + machine_name(host_machine) +
-      ", so " + skipped +
-      " cannot be made here and the app starts more slowly. Give --emulator (or "
-      "VORLANE_EMULATOR) to make them through an emulator, or run `vorlane-pack cds` on a " +
-      target + " machine";
+  plan.note = "the launcher is built for " + target + " and this machine is " +
+              machine_name(host_machine) + ", so " + skipped +
+              " cannot be made here and the app starts more slowly. Give --emulator (or "
+              "VORLANE_EMULATOR) to make them through an emulator, or run `vorlane-pack cds` on a "
+              "machine of that kind";
   return plan;
 }
 
