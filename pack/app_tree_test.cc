@@ -169,17 +169,5 @@ TEST_F(AppTreeTest, CommitFailsWhenAFolderAppearedMeanwhile) {
   EXPECT_TRUE(fs::exists(path("dest/app/user.txt")));
 }
 
-TEST_F(AppTreeTest, CopyTreeFollowsOrKeepsLinks) {
-  file("src/a/b.txt", "b");
-  fs::create_symlink("a/b.txt", path("src/link.txt"));
-  std::string error;
-  ASSERT_TRUE(copy_tree(path("src"), path("followed"), false, error)) << error;
-  ASSERT_TRUE(copy_tree(path("src"), path("kept"), true, error)) << error;
-  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(path("followed/link.txt"))));
-  EXPECT_TRUE(fs::is_symlink(path("kept/link.txt")));
-  EXPECT_TRUE(fs::is_regular_file(path("followed/a/b.txt")));
-  EXPECT_FALSE(copy_tree(path("missing"), path("x"), false, error));
-}
-
 }  // namespace
 }  // namespace vorlane

@@ -13,12 +13,6 @@ namespace fs = std::filesystem;
 namespace vorlane {
 namespace {
 
-TEST(ClassEntryName, Table) {
-  EXPECT_EQ(class_entry_name("demo.Main"), "demo/Main.class");
-  EXPECT_EQ(class_entry_name("Main"), "Main.class");
-  EXPECT_EQ(class_entry_name("a.b.Outer$Inner"), "a/b/Outer$Inner.class");
-}
-
 /// Writes a zip file at `path` with an empty entry for each of `names`.
 void make_zip(const std::string& path, const std::vector<std::string>& names) {
   int code = 0;

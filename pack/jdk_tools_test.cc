@@ -80,20 +80,6 @@ TEST(MergeModules, SortedUniqueWithJavaBase) {
   }
 }
 
-TEST(ToolCommands, ModulePathFromTheTargetJdkAndTheArchiveOnlyWhenAsked) {
-  EXPECT_THAT(jlink_command("/host", "/target", {"java.base", "java.sql"}, "/out/rt", true),
-              ElementsAre("/host/bin/jlink", "--module-path", "/target/jmods", "--add-modules",
-                          "java.base,java.sql", "--strip-debug", "--no-man-pages",
-                          "--no-header-files", "--generate-cds-archive", "--output", "/out/rt"));
-  EXPECT_THAT(jlink_command("/host", "/host", {"java.base"}, "rt", false),
-              testing::Not(testing::Contains("--generate-cds-archive")));
-  EXPECT_THAT(jdeps_command("/host", {"a.jar", "b.jar"}, 17),
-              ElementsAre("/host/bin/jdeps", "--print-module-deps", "--ignore-missing-deps", "-q",
-                          "--multi-release", "17", "a.jar", "b.jar"));
-  EXPECT_THAT(base_archive_command({"qemu-aarch64", "-L", "/sys"}, "/t/rt"),
-              ElementsAre("qemu-aarch64", "-L", "/sys", "/t/rt/bin/java", "-Xshare:dump"));
-}
-
 /// A temporary folder of fake JDKs whose tools are bare ELF headers.
 class FakeJdks : public testing::Test {
  protected:

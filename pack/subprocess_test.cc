@@ -38,16 +38,6 @@ TEST(RunCommand, AProgramThatIsNotThere) {
   EXPECT_EQ(r.describe_end(0), "could not be started: /no/such/program: No such file or directory");
 }
 
-TEST(RunCommand, RemovesVariables) {
-  setenv("VORLANE_SUBPROCESS_TEST", "set", 1);
-  CommandOptions options;
-  options.unset_env = {"VORLANE_SUBPROCESS_TEST"};
-  const char* script = "echo \"${VORLANE_SUBPROCESS_TEST-unset}\"";
-  EXPECT_EQ(run_command({"/bin/sh", "-c", script}).output, "set\n");
-  EXPECT_EQ(run_command({"/bin/sh", "-c", script}, options).output, "unset\n");
-  unsetenv("VORLANE_SUBPROCESS_TEST");
-}
-
 TEST(RunCommand, TimeoutEndsTheProgramAndItsChildren) {
   CommandOptions options;
   options.timeout_seconds = 1;
@@ -61,12 +51,6 @@ TEST(RunCommand, TimeoutEndsTheProgramAndItsChildren) {
   EXPECT_EQ(r.output, "begun\n");
   EXPECT_LT(took, std::chrono::seconds(10));
   EXPECT_EQ(r.describe_end(1), "did not finish within 1 s");
-}
-
-TEST(TailLines, KeepsTheLastLinesIndented) {
-  EXPECT_EQ(tail_lines("a\nb\nc\n", 2), "  b\n  c\n");
-  EXPECT_EQ(tail_lines("a\nb", 5), "  a\n  b\n");
-  EXPECT_EQ(tail_lines("", 5), "");
 }
 
 }  // namespace
