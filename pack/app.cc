@@ -118,6 +118,7 @@ std::string check_runtime(const std::string& runtime, std::uint16_t machine,
 /// Everything `make_app` checked and found before it changes anything.
 struct Plan {
   std::vector<std::string> jars;  ///< relative to the input
+  std::string main_jar;           ///< relative to the input; may be empty
   std::string template_path;
   std::string launcher_jar;
   std::uint16_t host_machine = 0;
@@ -133,9 +134,11 @@ struct Plan {
   CdsPlan cds;
 };
 
-/// Checks the options and the input; returns the exit status of a refusal,
-/// or 0 with `plan` filled in.
-int check_app(const AppOptions& o, const Report& report, Plan& plan) {
+/// Each check below returns the exit status of a refusal (after reporting
+/// it), or 0 with its part of `plan` filled in.
+
+/// The app's name, main class, and the jars of --input.
+int check_input(const AppOptions& o, const Report& report, Plan& plan) {
   if (std::string why = check_app_name(o.name); !why.empty()) return report.fail(kBadInput, why);
   if (!is_binary_class_name(o.main_class)) {
     return report.fail(kBadInput,
@@ -195,7 +198,13 @@ int check_app(const AppOptions& o, const Report& report, Plan& plan) {
                                       " (no " + class_entry_name(o.main_class) + ")");
   }
   plan.jars = *jars;
+  plan.main_jar = main_jar;
+  return 0;
+}
 
+/// The launcher template and the block burned into it.
+int check_launcher(const AppOptions& o, const Report& report, Plan& plan) {
+  std::string error;
   if (o.app_cds) {
     std::optional<std::vector<std::string>> args = split_user_options(o.training_args);
     if (!args)
@@ -229,7 +238,7 @@ int check_app(const AppOptions& o, const Report& report, Plan& plan) {
   // The block, checked now so that a block too large fails before jlink.
   plan.block.main_class = o.main_class;
   plan.block.jvm_options =
-      app_jvm_options(class_path_option(*jars, main_jar), o.app_cds, o.java_options);
+      app_jvm_options(class_path_option(plan.jars, plan.main_jar), o.app_cds, o.java_options);
   plan.block.app_args = o.arguments;
   plan.block.allowed_jvm_options = o.allowed_java_options;
   plan.block.console_app = o.console;
@@ -238,6 +247,12 @@ int check_app(const AppOptions& o, const Report& report, Plan& plan) {
   }
   plan.block.jvm_options = set_archive_options(plan.block.jvm_options, false);
 
+  return 0;
+}
+
+/// The place of the new tree: never inside the input, never a user's folder.
+int check_place(const AppOptions& o, const Report& report, Plan& plan) {
+  std::string error;
   plan.home = (fs::path(o.dest) / o.name).string();
   for (const std::string& source : {o.input, o.runtime_image}) {
     if (!source.empty() && paths_overlap(source, plan.home)) {
@@ -249,6 +264,12 @@ int check_app(const AppOptions& o, const Report& report, Plan& plan) {
   if (!existing) return report.fail(kBadInput, error);
   plan.existing = *existing;
 
+  return 0;
+}
+
+/// Where the runtime comes from, and which class-data archives can be made.
+int check_runtime_source(const AppOptions& o, const Report& report, Plan& plan) {
+  std::string error;
   bool base_archive_needed = true;
   if (!o.runtime_image.empty()) {
     if (std::string why = check_runtime(o.runtime_image, plan.target_machine, "--runtime-image");
@@ -283,6 +304,14 @@ int check_app(const AppOptions& o, const Report& report, Plan& plan) {
   plan.cds = plan_cds(plan.host_machine, plan.target_machine, !plan.emulator.empty(),
                       base_archive_needed, o.app_cds);
   if (!plan.cds.emulated) plan.emulator.clear();
+  return 0;
+}
+
+/// Everything `make_app` can check before it changes anything.
+int check_app(const AppOptions& o, const Report& report, Plan& plan) {
+  for (auto check : {check_input, check_launcher, check_place, check_runtime_source}) {
+    if (int status = check(o, report, plan); status != 0) return status;
+  }
   return 0;
 }
 
