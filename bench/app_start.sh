@@ -9,13 +9,19 @@
 # a/c, a/d, b/c, b/d to RESULTS/app-start.md, and a bar chart of them to
 # RESULTS/app-start.svg.
 #
-# Environment: RUNS (timed runs per variant, default 30), MEMORY_RUNS
-# (default 10), RESULTS (default bench/results).
+# Environment: RUNS (timed runs per variant, default 40), ROUNDS (default 4),
+# MEMORY_RUNS
+# (default 10), RESULTS (default bench/results), NICE (a niceness for the
+# timed runs, e.g. -10 as root on a machine others are busy on: every variant
+# gets the same; default: unchanged).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-runs=${RUNS:-30}
+runs=${RUNS:-40}
+rounds=${ROUNDS:-4}
 memory_runs=${MEMORY_RUNS:-10}
 results=${RESULTS:-bench/results}
+nice_prefix=()
+[ -z "${NICE:-}" ] || nice_prefix=(nice -n "$NICE")
 work=build/bench/app-start
 
 scripts/install-deps
@@ -81,20 +87,42 @@ make_variants() {
 # median: the middle of the numbers on standard input.
 median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
-# measure NAME: median wall time (ms) and peak resident memory (MB) of each variant.
+# measure NAME: median wall time (ms), peak resident memory (MB) and mean CPU
+# time (ms) of each variant. The timed runs come in ROUNDS rounds, each variant
+# in turn starting a round, so that a change in the machine's load falls on
+# all four alike.
 measure() {
-  local name=$1 labels=(a b c d) i
-  echo "== $name: timing, $runs runs each" >&2
-  hyperfine -N --style basic --warmup 5 --runs "$runs" --export-csv "$work/$name-time.csv" \
-    -n a "${commands[0]}" -n b "${commands[1]}" -n c "${commands[2]}" -n d "${commands[3]}" >&2
+  local name=$1 labels=(a b c d) round i order
+  local per_round=$(((runs + rounds - 1) / rounds))
+  echo "== $name: timing, $((per_round * rounds)) runs each in $rounds rounds" >&2
+  rm -f "$work/$name"-round-*.json
+  for round in $(seq 0 $((rounds - 1))); do
+    order=()
+    for i in 0 1 2 3; do
+      local k=$(((i + round) % 4))
+      order+=(-n "${labels[$k]}" "${commands[$k]}")
+    done
+    "${nice_prefix[@]}" hyperfine -N --style basic --warmup $((round == 0 ? 5 : 2)) --runs "$per_round" \
+      --export-json "$work/$name-round-$round.json" "${order[@]}" >/dev/null
+  done
+  # Every run's time, and each round's mean user and system time, by variant.
+  awk '
+    /"command":/ { gsub(/[",]/, "", $2); command = $2 }
+    /"user":/ { gsub(/,/, "", $2); user = $2 }
+    /"system":/ { gsub(/,/, "", $2); print "cpu", command, (user + $2) * 1000 }
+    /"times": \[/ { in_times = 1; next }
+    in_times && /\]/ { in_times = 0 }
+    in_times { gsub(/,/, "", $1); print "time", command, $1 * 1000 }
+  ' "$work/$name"-round-*.json >"$work/$name-runs.txt"
   for i in 0 1 2 3; do
     local ms kib cpu
-    ms=$(awk -F, -v n="${labels[$i]}" '$1 == n { printf "%.1f", $4 * 1000 }' "$work/$name-time.csv")
+    ms=$(awk -v n="${labels[$i]}" '$1 == "time" && $2 == n { print $3 }' "$work/$name-runs.txt" | median)
+    cpu=$(awk -v n="${labels[$i]}" '$1 == "cpu" && $2 == n { s += $3; c++ } END { printf "%.1f", s / c }' \
+            "$work/$name-runs.txt")
     kib=$(for _ in $(seq "$memory_runs"); do
             /usr/bin/time -f %M ${commands[$i]} 2>&1 >/dev/null | tail -1
           done | median)
-    cpu=$(awk -F, -v n="${labels[$i]}" '$1 == n { printf "%.1f", ($5 + $6) * 1000 }' "$work/$name-time.csv")
-    echo "$name ${labels[$i]} $ms $(awk -v k="$kib" 'BEGIN { printf "%.1f", k / 1024 }') $cpu"
+    echo "$name ${labels[$i]} $(printf "%.1f" "$ms") $(awk -v k="$kib" 'BEGIN { printf "%.1f", k / 1024 }') $cpu"
   done
 }
 
@@ -113,7 +141,7 @@ cat "$work/hello.dat" "$work/libs.dat" >"$work/all.dat"
   echo "Measured by \`bench/app_start.sh\` on $(date -u +%Y-%m-%d), $(nproc) cores," \
        "$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)," \
        "$("$jdk/bin/java" -version 2>&1 | head -1); $runs timed runs per variant (hyperfine," \
-       "after 5 warm-up runs), peak memory as the median of $memory_runs runs."
+       "in $rounds rounds that take turns${NICE:+, at niceness $NICE}), peak memory as the median of $memory_runs runs."
   echo "The libraries app loads $libs_classes."
   echo
   echo "| app | variant | median wall time | peak memory (RSS) | CPU time (user + system, mean) |"
