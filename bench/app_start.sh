@@ -13,7 +13,8 @@
 # MEMORY_RUNS
 # (default 10), RESULTS (default bench/results), NICE (a niceness for the
 # timed runs, e.g. -10 as root on a machine others are busy on: every variant
-# gets the same; default: unchanged).
+# gets the same; default: unchanged), REPORT_ONLY (set: only write the table
+# and the chart again from the last run's figures).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${RUNS:-40}
@@ -24,9 +25,11 @@ nice_prefix=()
 [ -z "${NICE:-}" ] || nice_prefix=(nice -n "$NICE")
 work=build/bench/app-start
 
-scripts/install-deps
-cmake --preset default >/dev/null
-cmake --build --preset default -j2 --target vorlane-pack launcher vorlane_launcher_jar >/dev/null
+if [ -z "${REPORT_ONLY:-}" ]; then
+  scripts/install-deps
+  cmake --preset default >/dev/null
+  cmake --build --preset default -j2 --target vorlane-pack launcher vorlane_launcher_jar >/dev/null
+fi
 pack=$PWD/build/vorlane-pack
 template=$PWD/build/launcher
 # The system JDK: the one whose javac is on PATH (Debian's openjdk-17).
@@ -38,9 +41,6 @@ mkdir -p "$work" "$results"
 work=$(cd "$work" && pwd)
 case "$work" in *" "*) echo "the work folder $work must not hold blanks" >&2; exit 2 ;; esac
 
-echo "== Compiling the benchmark apps" >&2
-rm -rf "$work/classes"
-"$jdk/bin/javac" -nowarn -d "$work/classes" -cp "$(IFS=:; echo "${libs_jars[*]}")" bench/apps/bench/*.java 2>/dev/null
 
 # make_variants NAME MAIN_CLASS: the input folder and the four ways to start it.
 make_variants() {
@@ -126,23 +126,32 @@ measure() {
   done
 }
 
-make_variants hello bench.Hello
-measure hello >"$work/hello.dat"
-make_variants libs bench.LibsApp
-libs_classes=$("$jdk/bin/java" -Xlog:class+load=info -cp "$(echo "${commands[2]}" | awk '{ print $3 }')" bench.LibsApp |
-  awk '/ source: / { n++; if (/guava|commons-lang3/) j++ } END { printf "%d classes, %d of them from the two jars", n, j }')
-measure libs >"$work/libs.dat"
-cat "$work/hello.dat" "$work/libs.dat" >"$work/all.dat"
+if [ -z "${REPORT_ONLY:-}" ]; then
+  echo "== Compiling the benchmark apps" >&2
+  rm -rf "$work/classes"
+  "$jdk/bin/javac" -nowarn -d "$work/classes" -cp "$(IFS=:; echo "${libs_jars[*]}")" \
+    bench/apps/bench/*.java 2>/dev/null
+  make_variants hello bench.Hello
+  measure hello >"$work/hello.dat"
+  make_variants libs bench.LibsApp
+  "$jdk/bin/java" -Xlog:class+load=info -cp "$(echo "${commands[2]}" | awk '{ print $3 }')" bench.LibsApp |
+    awk '/ source: / { n++; if (/guava|commons-lang3/) j++ }
+         END { printf "%d classes, %d of them from the two jars", n, j }' >"$work/libs-classes.txt"
+  measure libs >"$work/libs.dat"
+  cat "$work/hello.dat" "$work/libs.dat" >"$work/all.dat"
+  echo "Measured by \`bench/app_start.sh\` on $(date -u +%Y-%m-%d), $(nproc) cores," \
+       "$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)," \
+       "$("$jdk/bin/java" -version 2>&1 | head -1); $runs timed runs per variant (hyperfine," \
+       "in $rounds rounds that take turns${NICE:+, at niceness $NICE}), peak memory as the median of" \
+       "$memory_runs runs; load average $(cut -d' ' -f1-3 /proc/loadavg) at the end." >"$work/setup.txt"
+fi
 
 # The table, the ratios and the targets.
 {
   echo "# Start-up: Vorlane against \`java -cp\` and a default \`jpackage\` image"
   echo
-  echo "Measured by \`bench/app_start.sh\` on $(date -u +%Y-%m-%d), $(nproc) cores," \
-       "$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)," \
-       "$("$jdk/bin/java" -version 2>&1 | head -1); $runs timed runs per variant (hyperfine," \
-       "in $rounds rounds that take turns${NICE:+, at niceness $NICE}), peak memory as the median of $memory_runs runs."
-  echo "The libraries app loads $libs_classes."
+  cat "$work/setup.txt"
+  echo "The libraries app loads $(cat "$work/libs-classes.txt")."
   echo
   echo "| app | variant | median wall time | peak memory (RSS) | CPU time (user + system, mean) |"
   echo "|---|---|---:|---:|---:|"
@@ -155,22 +164,26 @@ cat "$work/hello.dat" "$work/libs.dat" >"$work/all.dat"
   echo "| app | a/c | a/d | b/c | b/d |"
   echo "|---|---:|---:|---:|---:|"
   awk '
-    { t[$1, $2] = $3 }
-    function cell(app, x, y, target,   r, mark) {
-      r = t[app, x] / t[app, y]
+    { t["wall", $1, $2] = $3; t["cpu", $1, $2] = $5 }
+    function cell(kind, app, x, y, target,   r, mark) {
+      r = t[kind, app, x] / t[kind, app, y]
       mark = target == "" ? "" : (r <= target ? " (target <= " target ": met)" : " (target <= " target ": missed)")
-      return sprintf("%.2f%s", r, mark)
+      return sprintf("%.3f%s", r, mark)
     }
     END {
-      printf "| hello world | %s | %s | %s | %s |\n", cell("hello", "a", "c", 1.05), cell("hello", "a", "d", 0.3),
-             cell("hello", "b", "c", ""), cell("hello", "b", "d", "")
-      printf "| Guava + Commons Lang | %s | %s | %s | %s |\n", cell("libs", "a", "c", 1.05), cell("libs", "a", "d", ""),
-             cell("libs", "b", "c", 0.75), cell("libs", "b", "d", 0.55)
+      printf "| hello world | %s | %s | %s | %s |\n", cell("wall", "hello", "a", "c", 1.05),
+             cell("wall", "hello", "a", "d", 0.3), cell("wall", "hello", "b", "c", ""), cell("wall", "hello", "b", "d", "")
+      printf "| Guava + Commons Lang | %s | %s | %s | %s |\n", cell("wall", "libs", "a", "c", 1.05),
+             cell("wall", "libs", "a", "d", ""), cell("wall", "libs", "b", "c", 0.75), cell("wall", "libs", "b", "d", 0.55)
+      printf "| hello world, CPU time | %s | %s | %s | %s |\n", cell("cpu", "hello", "a", "c", ""),
+             cell("cpu", "hello", "a", "d", ""), cell("cpu", "hello", "b", "c", ""), cell("cpu", "hello", "b", "d", "")
+      printf "| Guava + Commons Lang, CPU time | %s | %s | %s | %s |\n", cell("cpu", "libs", "a", "c", ""),
+             cell("cpu", "libs", "a", "d", ""), cell("cpu", "libs", "b", "c", ""), cell("cpu", "libs", "b", "d", "")
     }' "$work/all.dat"
   echo
-  echo "Ratios of median wall time. Other work on the machine lengthens every start by"
-  echo "about the same time, which pulls the ratios towards 1; the CPU times show the"
-  echo "work each way does itself."
+  echo "The targets are on median wall time. Other work on the machine lengthens every"
+  echo "start by about the same time, which pulls those ratios towards 1; the ratios of"
+  echo "CPU time show the work each way does itself."
   echo
   echo "![Start-up time and peak memory](app-start.svg)"
 } >"$results/app-start.md"
