@@ -58,6 +58,13 @@ std::string runtime_line(const std::string& modules) {
              : "vorlane-pack: jlink: runtime of " + modules + " with its class-data archive (";
 }
 
+/// Options that run the packer without VORLANE_EMULATOR in its environment.
+RunOptions without_emulator_variable() {
+  RunOptions options;
+  options.env["VORLANE_EMULATOR"] = std::nullopt;
+  return options;
+}
+
 std::string read_text(const std::string& path) {
   std::ifstream in(path);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -277,7 +284,7 @@ TEST_F(PackApp, LauncherForAnotherMachineSkipsTheArchivesWithANote) {
       run_pack({"app", "--template", other + "/launcher", "--name", "probe", "--input", input(),
                 "--main-class", "probe.Probe", "--dest", other + "/dest", "--runtime-image",
                 other + "/runtime", "--app-cds", "--quiet"},
-               RunOptions{{{"VORLANE_EMULATOR", std::nullopt}}, "", {}, 120});
+               without_emulator_variable());
   EXPECT_EQ(made.status, 0) << made.err;
   EXPECT_THAT(
       made.err,
@@ -290,8 +297,7 @@ TEST_F(PackApp, LauncherForAnotherMachineSkipsTheArchivesWithANote) {
   EXPECT_TRUE(fs::exists(other + "/dest/probe/bin/probe"));
   EXPECT_FALSE(fs::exists(other + "/dest/probe/lib/app/vorlane-app.jsa"));
   // Remaking the archive there needs the emulator too.
-  const RunResult cds = run_pack({"cds", other + "/dest/probe"},
-                                 RunOptions{{{"VORLANE_EMULATOR", std::nullopt}}, "", {}, 120});
+  const RunResult cds = run_pack({"cds", other + "/dest/probe"}, without_emulator_variable());
   EXPECT_EQ(cds.status, 2);
   EXPECT_THAT(cds.err, HasSubstr("cannot be made here"));
 }
@@ -364,7 +370,9 @@ TEST_F(PackApp, RefusesBadInputWithStatus2AndTouchesNothing) {
       {{"--name", "probe"}, {}, "--input is required"},
   };
   for (const auto& c : cases) {
-    const RunResult r = pack_app(c.args, RunOptions{c.env, "", {}, 120});
+    RunOptions options;
+    options.env = c.env;
+    const RunResult r = pack_app(c.args, options);
     EXPECT_EQ(r.status, 2) << c.message << "\n" << r.err;
     EXPECT_THAT(r.err, HasSubstr(c.message));
     EXPECT_FALSE(fs::exists(dest)) << c.message;

@@ -27,7 +27,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr std::uint64_t kStackSize = 2 * 1024 * 1024;
+constexpr std::uint64_t kStackSize = std::uint64_t{2} * 1024 * 1024;
 /// Lines of a failed tool's output shown under the error.
 constexpr std::size_t kShownLines = 20;
 constexpr char kEmulatorVariable[] = "VORLANE_EMULATOR";
@@ -42,23 +42,24 @@ class Report {
   void step(const std::string& what, Clock::time_point started) const {
     if (quiet_) return;
     const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
-    std::fprintf(stderr, "vorlane-pack: %s (%.1f s)\n", what.c_str(), seconds);
+    (void)std::fprintf(stderr, "vorlane-pack: %s (%.1f s)\n", what.c_str(), seconds);
   }
   void done(const std::string& what) const {
-    if (!quiet_) std::fprintf(stderr, "vorlane-pack: %s\n", what.c_str());
+    if (!quiet_) (void)std::fprintf(stderr, "vorlane-pack: %s\n", what.c_str());
   }
   /// Something the packager should know even when quiet.
   void note(const std::string& text) const {
-    std::fprintf(stderr, "vorlane-pack: note: %s%s", text.c_str(),
-                 text.ends_with('\n') ? "" : "\n");
+    (void)std::fprintf(stderr, "vorlane-pack: note: %s%s", text.c_str(),
+                       text.ends_with('\n') ? "" : "\n");
   }
   /// The packer was interrupted; `state` says what is left.
   int stop(const std::string& state) const {
-    std::fprintf(stderr, "vorlane-pack: interrupted; %s\n", state.c_str());
+    (void)std::fprintf(stderr, "vorlane-pack: interrupted; %s\n", state.c_str());
     return kInterrupted;
   }
   int fail(int status, const std::string& error) const {
-    std::fprintf(stderr, "vorlane-pack: %s%s", error.c_str(), error.ends_with('\n') ? "" : "\n");
+    (void)std::fprintf(stderr, "vorlane-pack: %s%s", error.c_str(),
+                       error.ends_with('\n') ? "" : "\n");
     return status;
   }
 
@@ -89,7 +90,7 @@ std::string join(const std::vector<std::string>& items, const std::string& separ
 
 std::string megabytes(std::uintmax_t bytes) {
   char text[32];
-  std::snprintf(text, sizeof(text), "%.1f MB", static_cast<double>(bytes) / 1e6);
+  (void)std::snprintf(text, sizeof(text), "%.1f MB", static_cast<double>(bytes) / 1e6);
   return text;
 }
 

@@ -1,9 +1,9 @@
 #include "pack/app_cds.h"
 
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 

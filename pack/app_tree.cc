@@ -1,12 +1,12 @@
 #include "pack/app_tree.h"
 
 #include <fcntl.h>
-#include <stdio.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <set>
@@ -206,7 +206,7 @@ bool StagingDir::commit(Destination existing, std::string& error) {
     return fail("cannot move " + final_path_ + " away");
   if (rename(path_.c_str(), final_path_.c_str()) != 0) {
     const int saved = errno;
-    rename(old.c_str(), final_path_.c_str());
+    (void)rename(old.c_str(), final_path_.c_str());
     errno = saved;
     return fail("cannot move the new tree to " + final_path_);
   }

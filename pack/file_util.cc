@@ -49,18 +49,26 @@ std::optional<std::vector<std::uint8_t>> read_file(const std::string& path, std:
 
 std::optional<std::vector<std::uint8_t>> read_file_head(const std::string& path,
                                                         std::size_t max_bytes, std::string& error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
     error = describe_errno("cannot open", path);
     return std::nullopt;
   }
   std::vector<std::uint8_t> bytes(max_bytes);
-  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(max_bytes));
-  if (in.bad()) {
-    error = describe_errno("cannot read", path);
-    return std::nullopt;
+  std::size_t got = 0;
+  while (got < max_bytes) {
+    const ssize_t n = read(fd, bytes.data() + got, max_bytes - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      error = describe_errno("cannot read", path);
+      close(fd);
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
   }
-  bytes.resize(static_cast<std::size_t>(in.gcount()));
+  close(fd);
+  bytes.resize(got);
   return bytes;
 }
 

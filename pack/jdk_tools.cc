@@ -182,7 +182,7 @@ std::vector<std::string> jlink_command(const std::string& host_jdk, const std::s
       "--strip-debug",         "--no-man-pages", "--no-header-files"};
   // Without the archive the runtime starts with class-data sharing off,
   // about 1.5 times slower.
-  if (with_cds_archive) argv.push_back("--generate-cds-archive");
+  if (with_cds_archive) argv.emplace_back("--generate-cds-archive");
   argv.insert(argv.end(), {"--output", output});
   return argv;
 }

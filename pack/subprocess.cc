@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstring>
 
 extern char** environ;
@@ -56,6 +56,7 @@ std::vector<std::string> environment_without(const std::vector<std::string>& nam
 
 std::vector<char*> pointers(std::vector<std::string>& strings) {
   std::vector<char*> out;
+  out.reserve(strings.size() + 1);
   for (std::string& s : strings) out.push_back(s.data());
   out.push_back(nullptr);
   return out;
