@@ -66,17 +66,6 @@ const Setup& Setup::get() {
   return setup;
 }
 
-TempDir::TempDir() {
-  std::string pattern = (fs::temp_directory_path() / "vorlane-e2e-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
-}
-
-TempDir::~TempDir() {
-  std::error_code ignored;
-  fs::remove_all(path_, ignored);
-}
-
 AppTree::AppTree(const std::string& name) : name_(name), home_(temp_.path() + "/" + name) {
   const Setup& setup = Setup::get();
   fs::create_directories(home_ + "/bin");

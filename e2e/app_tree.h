@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "e2e/process.h"
+#include "launcher/scoped_temp_dir.h"
 
 namespace vorlane::e2e {
 
@@ -22,19 +23,6 @@ struct Setup {
   static const Setup& get();
   std::string template_path() const { return prefix + "/lib/vorlane/launcher"; }
   std::string launcher_jar() const { return prefix + "/lib/vorlane/vorlane-launcher.jar"; }
-};
-
-/// A fresh directory removed with everything in it when the object goes.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
 };
 
 /// ROOT/NAME/{bin,lib/app,lib/runtime} in a temporary directory, with the
@@ -59,7 +47,7 @@ class AppTree {
   RunResult run(const std::vector<std::string>& args = {}, const RunOptions& options = {}) const;
 
  private:
-  TempDir temp_;
+  ScopedTempDir temp_;
   std::string name_;
   std::string home_;
 };

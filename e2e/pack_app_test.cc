@@ -96,7 +96,7 @@ class PackApp : public testing::Test {
  protected:
   /// The probe packaged once with jlink and an app archive, shared by the suite.
   static void SetUpTestSuite() {
-    root_ = std::make_unique<TempDir>();
+    root_ = std::make_unique<ScopedTempDir>();
     const std::string in = input();
     fs::create_directories(in + "/data");
     fs::copy_file(Setup::get().probe_jar, in + "/probe.jar");
@@ -115,11 +115,11 @@ class PackApp : public testing::Test {
   static std::string home() { return root() + "/dest/probe"; }
   static std::string runtime() { return home() + "/lib/runtime"; }
 
-  static std::unique_ptr<TempDir> root_;
+  static std::unique_ptr<ScopedTempDir> root_;
   static RunResult made_;
 };
 
-std::unique_ptr<TempDir> PackApp::root_;
+std::unique_ptr<ScopedTempDir> PackApp::root_;
 RunResult PackApp::made_;
 
 TEST_F(PackApp, ReportsEachSlowStepOnALineWithItsTime) {
@@ -388,7 +388,7 @@ TEST_F(PackApp, RefusesBadInputWithStatus2AndTouchesNothing) {
 }
 
 TEST(PackDemo, TheDemoShipsAndStarts) {
-  const TempDir root;
+  const ScopedTempDir root;
   fs::create_directories(root.path() + "/in");
   fs::copy_file(Setup::get().demo_jar, root.path() + "/in/demo.jar");
   const RunResult made = pack_app({"--name", "demo", "--input", root.path() + "/in", "--main-class",

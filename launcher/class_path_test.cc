@@ -9,6 +9,8 @@
 #include <map>
 #include <set>
 
+#include "launcher/scoped_temp_dir.h"
+
 namespace fs = std::filesystem;
 
 namespace vorlane {
@@ -127,9 +129,7 @@ TEST(IsWildcardElement, Table) {
 class ClassPathOnDiskTest : public testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "vorlane-cp-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern + "/";
+    dir_ = temp_.path() + "/";
     for (const char* name : {"core.jar", "README", ".jar", "old.JAR"})
       std::ofstream(dir_ + name) << "x";
     fs::create_directory(dir_ + "plugins.jar");
@@ -137,8 +137,7 @@ class ClassPathOnDiskTest : public testing::Test {
     fs::create_symlink(dir_ + "nowhere", dir_ + "dead.jar");
     fs::create_directory_symlink(dir_ + "plugins.jar", dir_ + "dirlink.jar");
   }
-  void TearDown() override { fs::remove_all(dir_); }
-
+  ScopedTempDir temp_;
   std::string dir_;
 };
 

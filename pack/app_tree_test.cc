@@ -2,11 +2,12 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
 #include <functional>
+
+#include "launcher/scoped_temp_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -18,13 +19,6 @@ using testing::HasSubstr;
 
 class AppTreeTest : public testing::Test {
  public:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "vorlane-tree-test-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(root_); }
-
   std::string path(const std::string& relative) const { return (root_ / relative).string(); }
   void file(const std::string& relative, const std::string& text = "x") const {
     fs::create_directories(fs::path(path(relative)).parent_path());
@@ -38,7 +32,8 @@ class AppTreeTest : public testing::Test {
     file(relative + "/lib/vorlane-app.conf", "name=app\n");
   }
 
-  fs::path root_;
+  ScopedTempDir temp_;
+  const fs::path root_ = temp_.path();
 };
 
 TEST_F(AppTreeTest, DestinationIsReplacedOnlyWhenEmptyOrAnEarlierOutput) {

@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "launcher/scoped_temp_dir.h"
+
 namespace fs = std::filesystem;
 
 namespace vorlane {
@@ -14,13 +16,8 @@ namespace {
 
 class FileUtilTest : public testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "vorlane-file-util-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  std::string dir_;
+  ScopedTempDir temp_;
+  const std::string& dir_ = temp_.path();
 };
 
 TEST_F(FileUtilTest, ReadFileRefusesWhatIsNoFileOfBoundedSize) {

@@ -2,11 +2,12 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <zip.h>
 
 #include <filesystem>
 #include <fstream>
+
+#include "launcher/scoped_temp_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -26,9 +27,8 @@ void make_zip(const std::string& path, const std::vector<std::string>& names) {
 }
 
 TEST(JarHasClass, PlainAndVersionedEntries) {
-  std::string dir_pattern = (fs::temp_directory_path() / "vorlane-jar-test-XXXXXX").string();
-  ASSERT_NE(mkdtemp(dir_pattern.data()), nullptr);
-  const fs::path dir = dir_pattern;
+  const ScopedTempDir temp;
+  const fs::path dir = temp.path();
   const std::string jar = (dir / "a.jar").string();
   make_zip(jar,
            {"META-INF/MANIFEST.MF", "demo/Main.class", "demo/Main$1.class",

@@ -2,10 +2,11 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
+
+#include "launcher/scoped_temp_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -83,13 +84,6 @@ TEST(MergeModules, SortedUniqueWithJavaBase) {
 /// A temporary folder of fake JDKs whose tools are bare ELF headers.
 class FakeJdks : public testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "vorlane-jdk-test-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(root_); }
-
   /// A JDK at root/name whose tools are built for `machine`.
   std::string jdk(const std::string& name, std::uint16_t machine) {
     const fs::path home = root_ / name;
@@ -111,7 +105,8 @@ class FakeJdks : public testing::Test {
     return (root_ / name).string();
   }
 
-  fs::path root_;
+  ScopedTempDir temp_;
+  const fs::path root_ = temp_.path();
 };
 
 constexpr std::uint16_t kHost = 62;
