@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -16,9 +17,10 @@ std::string describe_errno(const std::string& what, const std::string& path) {
   return what + " " + path + ": " + std::strerror(errno);
 }
 
-}  // namespace
-
-std::optional<std::vector<std::uint8_t>> read_file(const std::string& path, std::string& error) {
+/// Up to `limit` bytes of the file at `path`, and in `more` whether it
+/// holds more than that.
+std::optional<std::vector<std::uint8_t>> read_up_to(const std::string& path, std::size_t limit,
+                                                    bool& more, std::string& error) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     error = describe_errno("cannot open", path);
@@ -26,8 +28,12 @@ std::optional<std::vector<std::uint8_t>> read_file(const std::string& path, std:
   }
   std::vector<std::uint8_t> bytes;
   std::array<std::uint8_t, 65536> buffer;
+  more = false;
   for (;;) {
-    const ssize_t n = read(fd, buffer.data(), buffer.size());
+    // One byte past the limit tells a file of exactly `limit` bytes from a
+    // longer one.
+    const std::size_t want = std::min(buffer.size(), limit + 1 - bytes.size());
+    const ssize_t n = read(fd, buffer.data(), want);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       // A directory opens, but reading it fails (EISDIR).
@@ -36,40 +42,33 @@ std::optional<std::vector<std::uint8_t>> read_file(const std::string& path, std:
       return std::nullopt;
     }
     if (n == 0) break;
-    if (static_cast<std::size_t>(n) > kMaxFileSize - bytes.size()) {
-      error = "cannot read " + path + ": it holds more than 256 MiB";
-      close(fd);
-      return std::nullopt;
-    }
     bytes.insert(bytes.end(), buffer.begin(), buffer.begin() + n);
+    if (bytes.size() > limit) {
+      bytes.resize(limit);
+      more = true;
+      break;
+    }
   }
   close(fd);
   return bytes;
 }
 
-std::optional<std::vector<std::uint8_t>> read_file_head(const std::string& path,
-                                                        std::size_t max_bytes, std::string& error) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    error = describe_errno("cannot open", path);
+}  // namespace
+
+std::optional<std::vector<std::uint8_t>> read_file(const std::string& path, std::string& error) {
+  bool more = false;
+  std::optional<std::vector<std::uint8_t>> bytes = read_up_to(path, kMaxFileSize, more, error);
+  if (bytes && more) {
+    error = "cannot read " + path + ": it holds more than 256 MiB";
     return std::nullopt;
   }
-  std::vector<std::uint8_t> bytes(max_bytes);
-  std::size_t got = 0;
-  while (got < max_bytes) {
-    const ssize_t n = read(fd, bytes.data() + got, max_bytes - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      error = describe_errno("cannot read", path);
-      close(fd);
-      return std::nullopt;
-    }
-    if (n == 0) break;
-    got += static_cast<std::size_t>(n);
-  }
-  close(fd);
-  bytes.resize(got);
   return bytes;
+}
+
+std::optional<std::vector<std::uint8_t>> read_file_head(const std::string& path,
+                                                        std::size_t max_bytes, std::string& error) {
+  bool more = false;
+  return read_up_to(path, max_bytes, more, error);
 }
 
 bool write_file_atomically(const std::string& path, std::span<const std::uint8_t> bytes,
