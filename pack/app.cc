@@ -88,6 +88,14 @@ std::string join(const std::vector<std::string>& items, const std::string& separ
   return out;
 }
 
+/// Writes the marker that tells a tree is the packer's own.
+bool write_marker(const std::string& path, const AppMarker& marker, std::string& error) {
+  const std::string text = format_marker(marker);
+  return write_file_atomically(
+      path, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()), 0644,
+      error);
+}
+
 std::string megabytes(std::uintmax_t bytes) {
   char text[32];
   (void)std::snprintf(text, sizeof(text), "%.1f MB", static_cast<double>(bytes) / 1e6);
@@ -408,11 +416,7 @@ int fill_tree(const AppOptions& o, const Plan& plan, const std::string& staged,
   const std::vector<std::string> errors =
       burn(plan.template_path, staged + "/bin/" + o.name, plan.block, kStackSize);
   if (!errors.empty()) return report.fail(kStepFailed, join(errors, "\nvorlane-pack: "));
-  const std::string marker = format_marker({o.name, plan.training_args});
-  if (!write_file_atomically(
-          staged + "/lib/" + kMarkerName,
-          std::span(reinterpret_cast<const std::uint8_t*>(marker.data()), marker.size()), 0644,
-          error)) {
+  if (!write_marker(staged + "/lib/" + kMarkerName, {o.name, plan.training_args}, error)) {
     return report.fail(kStepFailed, error);
   }
   return 0;
@@ -510,12 +514,7 @@ int remake_archive(const CdsOptions& o) {
   }
   if (!o.training_args.empty()) {
     // Later runs of `vorlane-pack cds` repeat this run.
-    const std::string text = format_marker(*marker);
-    if (!write_file_atomically(
-            marker_path, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()),
-            0644, error)) {
-      return report.fail(kStepFailed, error);
-    }
+    if (!write_marker(marker_path, *marker, error)) return report.fail(kStepFailed, error);
   }
   return 0;
 }
