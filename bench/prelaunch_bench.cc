@@ -26,7 +26,7 @@
 #include "launcher/command_record.h"
 #include "launcher/option_expansion.h"
 #include "launcher/user_options.h"
-#include "pack/block_encoder.h"
+#include "pack/image/block_encoder.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;

@@ -7,8 +7,8 @@
 
 #include "e2e/app_tree.h"
 #include "launcher/burned_in_data.h"
-#include "pack/elf_section.h"
-#include "pack/file_util.h"
+#include "pack/core/elf_section.h"
+#include "pack/core/files.h"
 
 namespace fs = std::filesystem;
 

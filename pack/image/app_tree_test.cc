@@ -1,4 +1,4 @@
-#include "pack/app_tree.h"
+#include "pack/image/app_tree.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
-#include "pack/arg_files.h"
+#include "pack/commands/arg_files.h"
 
-#include "pack/file_util.h"
+#include "pack/core/files.h"
 
 namespace vorlane {
 

@@ -1,4 +1,4 @@
-#include "pack/jdk_tools.h"
+#include "pack/jdk/jdk.h"
 
 #include <unistd.h>
 
@@ -8,8 +8,8 @@
 #include <set>
 #include <sstream>
 
-#include "pack/elf_section.h"
-#include "pack/file_util.h"
+#include "pack/core/elf_section.h"
+#include "pack/core/files.h"
 
 namespace fs = std::filesystem;
 

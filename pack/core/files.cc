@@ -1,4 +1,4 @@
-#include "pack/file_util.h"
+#include "pack/core/files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

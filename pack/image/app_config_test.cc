@@ -1,4 +1,4 @@
-#include "pack/app_config.h"
+#include "pack/image/app_config.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

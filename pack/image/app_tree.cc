@@ -1,4 +1,4 @@
-#include "pack/app_tree.h"
+#include "pack/image/app_tree.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,7 +12,7 @@
 #include <set>
 #include <utility>
 
-#include "pack/app_config.h"
+#include "pack/image/app_config.h"
 
 namespace fs = std::filesystem;
 

@@ -1,4 +1,4 @@
-#include "pack/app.h"
+#include "pack/commands/app.h"
 
 #include <algorithm>
 #include <chrono>
@@ -8,16 +8,16 @@
 #include <optional>
 
 #include "launcher/user_options.h"
-#include "pack/app_cds.h"
-#include "pack/app_config.h"
-#include "pack/app_tree.h"
-#include "pack/block_encoder.h"
-#include "pack/burn.h"
-#include "pack/elf_section.h"
-#include "pack/file_util.h"
-#include "pack/jar_file.h"
-#include "pack/jdk_tools.h"
-#include "pack/subprocess.h"
+#include "pack/core/elf_section.h"
+#include "pack/core/files.h"
+#include "pack/core/process.h"
+#include "pack/image/app_config.h"
+#include "pack/image/app_tree.h"
+#include "pack/image/archives.h"
+#include "pack/image/block_encoder.h"
+#include "pack/image/burn.h"
+#include "pack/image/jar_file.h"
+#include "pack/jdk/jdk.h"
 
 namespace fs = std::filesystem;
 

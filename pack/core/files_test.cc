@@ -1,4 +1,4 @@
-#include "pack/file_util.h"
+#include "pack/core/files.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "pack/subprocess.h"
+#include "pack/core/process.h"
 
 #include <fcntl.h>
 #include <poll.h>

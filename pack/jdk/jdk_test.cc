@@ -1,4 +1,4 @@
-#include "pack/jdk_tools.h"
+#include "pack/jdk/jdk.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

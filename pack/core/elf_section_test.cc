@@ -1,4 +1,4 @@
-#include "pack/elf_section.h"
+#include "pack/core/elf_section.h"
 
 #include <gtest/gtest.h>
 

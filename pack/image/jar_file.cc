@@ -1,4 +1,4 @@
-#include "pack/jar_file.h"
+#include "pack/image/jar_file.h"
 
 #include <zip.h>
 

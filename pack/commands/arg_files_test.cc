@@ -1,4 +1,4 @@
-#include "pack/arg_files.h"
+#include "pack/commands/arg_files.h"
 
 #include <gtest/gtest.h>
 

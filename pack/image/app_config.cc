@@ -1,9 +1,9 @@
-#include "pack/app_config.h"
+#include "pack/image/app_config.h"
 
 #include <algorithm>
 #include <sstream>
 
-#include "pack/elf_section.h"
+#include "pack/core/elf_section.h"
 
 namespace vorlane {
 

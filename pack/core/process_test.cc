@@ -1,4 +1,4 @@
-#include "pack/subprocess.h"
+#include "pack/core/process.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,11 +1,11 @@
-#include "pack/burn.h"
+#include "pack/image/burn.h"
 
 #include <algorithm>
 #include <string_view>
 
-#include "pack/block_encoder.h"
-#include "pack/elf_section.h"
-#include "pack/file_util.h"
+#include "pack/core/elf_section.h"
+#include "pack/core/files.h"
+#include "pack/image/block_encoder.h"
 
 namespace vorlane {
 

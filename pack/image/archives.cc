@@ -1,4 +1,4 @@
-#include "pack/app_cds.h"
+#include "pack/image/archives.h"
 
 #include <unistd.h>
 
@@ -7,10 +7,10 @@
 #include <cstring>
 #include <filesystem>
 
-#include "pack/app_config.h"
-#include "pack/burn.h"
-#include "pack/jdk_tools.h"
-#include "pack/subprocess.h"
+#include "pack/core/process.h"
+#include "pack/image/app_config.h"
+#include "pack/image/burn.h"
+#include "pack/jdk/jdk.h"
 
 namespace fs = std::filesystem;
 

@@ -6,11 +6,11 @@
 #include <cstdio>
 #include <iostream>
 
-#include "pack/app.h"
-#include "pack/arg_files.h"
-#include "pack/block_encoder.h"
-#include "pack/burn.h"
-#include "pack/subprocess.h"
+#include "pack/commands/app.h"
+#include "pack/commands/arg_files.h"
+#include "pack/core/process.h"
+#include "pack/image/block_encoder.h"
+#include "pack/image/burn.h"
 
 namespace {
 

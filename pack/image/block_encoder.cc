@@ -1,4 +1,4 @@
-#include "pack/block_encoder.h"
+#include "pack/image/block_encoder.h"
 
 #include <charconv>
 #include <limits>
