@@ -1,10 +1,11 @@
 #include "pack/commands/arg_files.h"
 
 #include "pack/core/files.h"
+#include "pack/core/strings.h"
 
 namespace vorlane {
 
-bool expand_arg_files(std::vector<std::string>& args, std::string& error) {
+Status expand_arg_files(std::vector<std::string>& args) {
   std::vector<std::string> expanded;
   for (std::string& arg : args) {
     if (arg.size() < 2 || arg[0] != '@') {
@@ -12,43 +13,47 @@ bool expand_arg_files(std::vector<std::string>& args, std::string& error) {
       continue;
     }
     const std::string path = arg.substr(1);
+    std::string error;
     std::optional<std::vector<std::uint8_t>> bytes = read_file(path, error);
-    if (!bytes) return false;
-    const std::string text(bytes->begin(), bytes->end());
+    if (!bytes) return bad_input(error);
+    std::string_view text(reinterpret_cast<const char*>(bytes->data()), bytes->size());
     if (text.find('\0') != std::string::npos) {
-      error = "argument file " + path + " holds a 0 byte";
-      return false;
+      return bad_input("argument file " + path + " holds a 0 byte");
     }
-    std::size_t start = 0;
-    while (start < text.size()) {
-      std::size_t end = text.find('\n', start);
-      if (end == std::string::npos) end = text.size();
-      std::string line = text.substr(start, end - start);
-      if (!line.empty() && line.back() == '\r') line.pop_back();
+    // Editors on some systems start a UTF-8 file with a byte-order mark.
+    if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+    for (std::string& line : split_lines(text)) {
       if (!line.empty()) expanded.push_back(std::move(line));
-      start = end + 1;
     }
   }
   args = std::move(expanded);
-  return true;
+  return done();
 }
 
-void attach_option_values(std::vector<std::string>& args,
-                          const std::set<std::string>& value_options) {
-  std::vector<std::string> joined;
+Result<std::map<std::string, std::vector<std::string>>> take_value_options(
+    std::vector<std::string>& args, const std::set<std::string>& names) {
+  std::map<std::string, std::vector<std::string>> values;
+  std::vector<std::string> rest;
   for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--") {
-      joined.insert(joined.end(), args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
+    const std::string& arg = args[i];
+    if (arg == "--") {
+      rest.insert(rest.end(), args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
       break;
     }
-    if (value_options.contains(args[i]) && i + 1 < args.size()) {
-      joined.push_back(args[i] + "=" + args[i + 1]);
-      ++i;
+    const std::size_t eq = arg.find('=');
+    const std::string name = arg.substr(0, eq);
+    if (!names.contains(name)) {
+      rest.push_back(arg);
+    } else if (eq != std::string::npos) {
+      values[name].push_back(arg.substr(eq + 1));
+    } else if (i + 1 < args.size()) {
+      values[name].push_back(args[++i]);
     } else {
-      joined.push_back(args[i]);
+      return bad_input(name + " needs a value");
     }
   }
-  args = std::move(joined);
+  args = std::move(rest);
+  return values;
 }
 
 }  // namespace vorlane

@@ -1,8 +1,10 @@
 #include "pack/core/elf_section.h"
 
 #include <cstring>
+#include <vector>
 
 #include "launcher/byte_reader.h"
+#include "pack/core/files.h"
 
 namespace vorlane {
 
@@ -115,6 +117,15 @@ std::string machine_name(std::uint16_t machine) {
     default:
       return "machine " + std::to_string(machine);
   }
+}
+
+std::optional<std::uint16_t> elf_machine_of_file(const std::string& path, std::string& error) {
+  std::optional<std::vector<std::uint8_t>> head = read_file_head(path, 20, error);
+  if (!head) return std::nullopt;
+  std::string why;
+  std::optional<std::uint16_t> machine = elf_machine(*head, why);
+  if (!machine) error = path + " is " + why;
+  return machine;
 }
 
 }  // namespace vorlane

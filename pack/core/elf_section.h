@@ -27,6 +27,10 @@ std::optional<SectionLocation> find_elf_section(std::span<const std::uint8_t> im
 /// Only the first 20 bytes are needed.
 std::optional<std::uint16_t> elf_machine(std::span<const std::uint8_t> image, std::string& error);
 
+/// The machine the ELF file at `path` is built for, or nullopt and a
+/// reason naming the file in `error`.
+std::optional<std::uint16_t> elf_machine_of_file(const std::string& path, std::string& error);
+
 /// A person's name for an ELF machine number: "x86-64", "AArch64", ... or
 /// "machine N" for one this tool has no name for.
 std::string machine_name(std::uint16_t machine);

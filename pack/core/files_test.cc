@@ -1,11 +1,13 @@
 #include "pack/core/files.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "launcher/scoped_temp_dir.h"
 
@@ -41,6 +43,11 @@ TEST_F(FileUtilTest, ReadFileRefusesWhatIsNoFileOfBoundedSize) {
     EXPECT_EQ(read_file(c.path, error), c.bytes) << c.path;
     EXPECT_EQ(error, c.error) << c.path;
   }
+  // Once a hang: opening a FIFO waited for a writer.
+  ASSERT_EQ(mkfifo((dir_ + "/fifo").c_str(), 0600), 0);
+  std::string error;
+  EXPECT_FALSE(read_regular_file(dir_ + "/fifo", error));
+  EXPECT_EQ(error, "cannot read " + dir_ + "/fifo: it is not a regular file");
 }
 
 TEST_F(FileUtilTest, WriteFileAtomicallyLeavesNothingWhenItCannotWrite) {
@@ -59,6 +66,80 @@ TEST_F(FileUtilTest, WriteFileAtomicallyLeavesNothingWhenItCannotWrite) {
   std::size_t entries = 0;
   for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir_)) ++entries;
   EXPECT_EQ(entries, 2u);  // out and taken, no temporary file
+
+  // A full disk says so, and what to do.
+  const int full = open("/dev/full", O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(full, 0);
+  EXPECT_FALSE(write_all(full, bytes, "/dev/full", error));
+  close(full);
+  EXPECT_EQ(error,
+            "cannot write /dev/full: No space left on device (the disk is full, or the user's "
+            "quota used up: free some space there)");
+}
+
+TEST_F(FileUtilTest, WalkTreeNamesWhatCannotBeCopied) {
+  const std::string in = dir_ + "/in";
+  fs::create_directories(in + "/sub");
+  std::ofstream(in + "/sub/a.jar") << "a";
+  fs::create_directory_symlink(in + "/sub", in + "/linked");
+  const auto walk = [&in](Links links) {
+    std::vector<std::string> out;
+    Result<std::vector<TreeEntry>> entries = walk_tree(in, links);
+    if (!entries) return std::vector<std::string>{entries.error().message};
+    for (const TreeEntry& e : *entries) {
+      out.push_back(e.path + (e.type == TreeEntry::Type::kLink ? " -> " + e.link_target : ""));
+    }
+    return out;
+  };
+  // A folder link is walked like a folder: its jars are the app's too.
+  EXPECT_EQ(walk(Links::kFollow),
+            (std::vector<std::string>{"linked", "linked/a.jar", "sub", "sub/a.jar"}));
+  fs::remove(in + "/linked");
+  fs::create_directory_symlink("sub", in + "/linked");
+  fs::create_symlink("/etc/hostname", in + "/outside");
+  EXPECT_EQ(walk(Links::kKeepInternal),
+            (std::vector<std::string>{"linked -> sub", "outside", "sub", "sub/a.jar"}));
+  fs::remove(in + "/outside");
+  fs::remove(in + "/linked");
+
+  const struct {
+    const char* what;
+    std::function<void()> make;
+    std::string error;
+  } bad[] = {
+      {"a dangling link", [&] { fs::create_symlink("nowhere", in + "/bad"); },
+       in +
+           "/bad is a link to nowhere, which does not exist; remove the link or what it points to"},
+      {"a FIFO", [&] { mkfifo((in + "/bad").c_str(), 0600); },
+       in + "/bad is a FIFO, which cannot be copied into an app; remove it"},
+      {"a loop", [&] { fs::create_directory_symlink("..", in + "/sub/bad"); },
+       in + "/sub/bad leads back to a folder that holds it (a link loop)"},
+  };
+  for (const auto& c : bad) {
+    c.make();
+    EXPECT_EQ(walk(Links::kFollow), std::vector<std::string>{c.error}) << c.what;
+    fs::remove(in + "/bad");
+    fs::remove(in + "/sub/bad");
+  }
+}
+
+TEST_F(FileUtilTest, CopyTreeKeepsHolesAndPermissions) {
+  const std::string in = dir_ + "/in";
+  fs::create_directories(in);
+  {
+    std::ofstream sparse(in + "/sparse", std::ios::binary);
+    sparse.seekp(64 << 20);
+    sparse << "end";
+  }
+  std::ofstream(in + "/run.sh") << "#!/bin/sh\n";
+  fs::permissions(in + "/run.sh", fs::perms::owner_all);
+  ASSERT_TRUE(copy_tree(in, dir_ + "/out", Links::kFollow));
+  struct stat st {};
+  ASSERT_EQ(stat((dir_ + "/out/sparse").c_str(), &st), 0);
+  EXPECT_EQ(st.st_size, (64 << 20) + 3);
+  EXPECT_LT(st.st_blocks * 512, 1 << 20);  // once 64 MiB of zeros on disk
+  EXPECT_EQ(fs::status(dir_ + "/out/run.sh").permissions(), fs::perms::owner_all);
+  EXPECT_FALSE(copy_tree(in, dir_ + "/out", Links::kFollow));  // never into an existing folder
 }
 
 }  // namespace

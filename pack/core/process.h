@@ -1,29 +1,50 @@
-// Running the programs the packer drives (jdeps, jlink, an app's training
-// run) and collecting what they print.
+// Running a program and collecting what it prints: the one place that
+// spawns processes, for the packer's tools and training runs, the
+// end-to-end harness and the benchmarks.
 #pragma once
 
+#include <cstddef>
+#include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 namespace vorlane {
 
-struct CommandOptions {
-  /// Seconds before the program (and everything it started) is killed; 0 waits for ever.
+struct ProcessOptions {
+  /// Variables to set (a value) or remove (nullopt) on top of this process's environment.
+  std::map<std::string, std::optional<std::string>> env;
+  std::string working_directory;
+  /// argv[0] as the program sees it; the path to run by default. An empty
+  /// one with no other arguments starts the program with no argv at all.
+  std::optional<std::string> argv0;
+  /// Seconds the whole run may take, from start to exit; then the program
+  /// and everything in its process group is killed. 0 waits for ever.
   int timeout_seconds = 0;
-  /// Environment variables removed for the program.
-  std::vector<std::string> unset_env;
+  /// Standard error goes to the same pipe as standard output, collected in
+  /// `out` in the order written.
+  bool merge_output = false;
+  /// Output streams (1, 2) that go to /dev/null rather than to a pipe.
+  std::set<int> discarded_streams;
+  /// Standard streams (0, 1, 2) the program starts with closed.
+  std::set<int> closed_streams;
+  /// When not 0, only the last `keep_bytes` bytes of each stream are kept
+  /// (at most twice that in memory), so an endless talker costs no more.
+  std::size_t keep_bytes = 0;
 };
 
-struct CommandResult {
+struct ProcessResult {
   /// False when the program could not be started; `error` says why.
   bool started = false;
-  /// Exit status; 128 + the signal number when a signal ended it.
+  std::string error;
+  /// Exit status; 128 + the signal number when a signal ended it; -1 when
+  /// it did not end within the timeout.
   int status = -1;
   bool timed_out = false;
-  /// Standard output and standard error, interleaved as they were written.
-  std::string output;
-  std::string error;
+  int pid = -1;
+  std::string out;
+  std::string err;
 
   bool ok() const { return started && !timed_out && status == 0; }
   /// How it ended, for a message: "exited with status 3", "did not finish within 5 s", ...
@@ -31,21 +52,18 @@ struct CommandResult {
 };
 
 /// Runs `argv` (argv[0] is a path, not looked up in PATH) with no input and
-/// waits for it. The program gets its own process group, so a timeout also
-/// ends the processes it started.
-CommandResult run_command(const std::vector<std::string>& argv, const CommandOptions& options = {});
+/// waits until it exits, in a process group of its own. Reading its output
+/// ends when it exits: a child it left behind holding the pipes open keeps
+/// no one waiting.
+ProcessResult run_process(const std::vector<std::string>& argv, const ProcessOptions& options = {});
 
-/// From now on SIGINT, SIGTERM and SIGHUP do not end the packer at once:
-/// they kill the running command's process group and are recorded, so that
+/// From now on SIGINT, SIGTERM and SIGHUP do not end this process at once:
+/// they kill the running program's process group and are recorded, so that
 /// the packer can remove what it half-made and then end.
 void install_interrupt_handlers();
 
 /// The signal that interrupted the packer since the handlers were
-/// installed, or 0. `run_command` starts nothing once it is set.
+/// installed, or 0. `run_process` starts nothing once it is set.
 int interrupted();
-
-/// The last `max_lines` lines of `output`, each indented by two blanks, for
-/// showing under an error message.
-std::string tail_lines(const std::string& output, std::size_t max_lines);
 
 }  // namespace vorlane

@@ -1,9 +1,9 @@
 #include "pack/image/app_config.h"
 
 #include <algorithm>
-#include <sstream>
 
 #include "pack/core/elf_section.h"
+#include "pack/core/strings.h"
 
 namespace vorlane {
 
@@ -22,6 +22,13 @@ std::string check_app_name(const std::string& name) {
   if (name == "." || name == "..") return "the app's name cannot be '" + name + "'";
   if (name.find('/') != std::string::npos) return "the app's name '" + name + "' holds a '/'";
   if (name.find('\0') != std::string::npos) return "the app's name holds a 0 byte";
+  // The Java runtime takes ':' in its own path for a separator and fails to start.
+  if (name.find(':') != std::string::npos) return "the app's name '" + name + "' holds a ':'";
+  for (const char c : name) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+      return "the app's name holds a control character (such as a line break)";
+    }
+  }
   if (name[0] == '.' || name[0] == '-') {
     return "the app's name '" + name + "' starts with '" + name.substr(0, 1) + "'";
   }
@@ -80,21 +87,60 @@ std::string archive_at_exit_option(const std::string& path) {
   return "-XX:ArchiveClassesAtExit=&&/" + path;
 }
 
+namespace {
+
+/// A marker value on one line: '\' and line breaks escaped.
+std::string escape(const std::string& value) {
+  std::string out;
+  for (const char c : value) {
+    if (c == '\\') {
+      out += "\\\\";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::string unescape(const std::string& value) {
+  std::string out;
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    const char next = i + 1 < value.size() ? value[i + 1] : '\0';
+    // Other backslashes stay: markers of earlier packers did not escape them.
+    if (value[i] == '\\' && (next == 'n' || next == '\\')) {
+      out += next == 'n' ? '\n' : '\\';
+      ++i;
+    } else {
+      out += value[i];
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
 std::string format_marker(const AppMarker& marker) {
   std::string text =
       "# Made by vorlane-pack app. vorlane-pack cds reads it to remake the app's\n"
       "# class-data archive; removing it makes the packer treat this folder as the user's.\n";
-  text += "name=" + marker.name + "\n";
-  for (const std::string& arg : marker.training_args) text += "training-arg=" + arg + "\n";
+  text += "name=" + escape(marker.name) + "\n";
+  for (const std::string& arg : marker.training_args) text += "training-arg=" + escape(arg) + "\n";
+  for (const std::string& path : marker.made) text += "made=" + escape(path) + "\n";
   return text;
 }
 
 std::optional<AppMarker> parse_marker(const std::string& text, std::string& error) {
   AppMarker marker;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) {
-    if (line.starts_with("name=")) marker.name = line.substr(5);
-    if (line.starts_with("training-arg=")) marker.training_args.push_back(line.substr(13));
+  for (const std::string& line : split_lines(text)) {
+    const std::size_t eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    const std::string key = line.substr(0, eq);
+    const std::string value = unescape(line.substr(eq + 1));
+    if (key == "name") marker.name = value;
+    if (key == "training-arg") marker.training_args.push_back(value);
+    if (key == "made") marker.made.push_back(value);
   }
   if (const std::string why = check_app_name(marker.name); !why.empty()) {
     error = "it names no launcher (" + why + ")";

@@ -50,10 +50,14 @@ std::vector<std::string> set_archive_options(std::vector<std::string> options, b
 std::string archive_at_exit_option(const std::string& path);
 
 /// What `lib/vorlane-app.conf` records: the launcher's name, so `vorlane-pack
-/// cds` finds it, and the training arguments, so it can repeat the run.
+/// cds` finds it; the training arguments, so it can repeat the run; and
+/// every path the packer made in the tree, so that making it again replaces
+/// those and nothing a user added. Values are escaped to one line each.
 struct AppMarker {
   std::string name;
   std::vector<std::string> training_args;
+  /// Relative to the tree; empty in markers of packers that did not record them.
+  std::vector<std::string> made;
 };
 
 std::string format_marker(const AppMarker& marker);

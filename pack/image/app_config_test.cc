@@ -26,6 +26,8 @@ TEST(AppName, Table) {
       {"-x", "starts with '-'"},
       {std::string("a\0b", 3), "holds a 0 byte"},
       {std::string(201, 'a'), "longer than 200 bytes"},
+      {"a:b", "holds a ':'"},
+      {"a\nb", "holds a control character"},
   };
   for (const auto& c : cases) {
     const std::string error = check_app_name(c.name);
@@ -91,12 +93,13 @@ TEST(ArchiveOptions, GoRightAfterTheAppDirAndComeOffAgain) {
 }
 
 TEST(Marker, RoundTripsAndNeedsAName) {
-  const AppMarker marker{"demo", {"--train", "a b", ""}};
+  const AppMarker marker{"demo", {"--train", "a b", "", "x\ny\\n"}, {"lib/a\nb.txt", "bin"}};
   std::string error;
   const std::optional<AppMarker> back = parse_marker(format_marker(marker), error);
   ASSERT_TRUE(back) << error;
   EXPECT_EQ(back->name, "demo");
-  EXPECT_THAT(back->training_args, ElementsAre("--train", "a b", ""));
+  EXPECT_THAT(back->training_args, ElementsAre("--train", "a b", "", "x\ny\\n"));
+  EXPECT_THAT(back->made, ElementsAre("lib/a\nb.txt", "bin"));
 
   const struct {
     const char* text;

@@ -1,16 +1,9 @@
 #include "pack/image/app_tree.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
+#include <optional>
 #include <set>
-#include <utility>
 
 #include "pack/image/app_config.h"
 
@@ -19,31 +12,6 @@ namespace fs = std::filesystem;
 namespace vorlane {
 
 namespace {
-
-/// The names directly in `dir`, or nullopt when it cannot be listed.
-std::optional<std::set<std::string>> entries(const fs::path& dir) {
-  std::error_code ec;
-  fs::directory_iterator it(dir, ec);
-  if (ec) return std::nullopt;
-  std::set<std::string> names;
-  for (; it != fs::directory_iterator(); it.increment(ec)) {
-    if (ec) return std::nullopt;
-    names.insert(it->path().filename().string());
-  }
-  return names;
-}
-
-/// Whether `names` holds anything outside `allowed`; the first such in `extra`.
-bool only(const std::set<std::string>& names, const std::set<std::string>& allowed,
-          std::string& extra) {
-  for (const std::string& n : names) {
-    if (!allowed.contains(n)) {
-      extra = n;
-      return false;
-    }
-  }
-  return true;
-}
 
 fs::path resolved(const std::string& path) {
   std::error_code ec;
@@ -61,157 +29,126 @@ bool is_within(const fs::path& inner, const fs::path& outer) {
   return true;
 }
 
+/// Whether `path` (relative to a tree named `name`) is one the packer makes
+/// after the marker is written, or leaves behind when a run is killed.
+bool made_later(const std::string& path, const std::string& name) {
+  const std::string app_archive = std::string("lib/app/") + kAppArchiveName;
+  return path == std::string("lib/") + kMarkerName || path == app_archive ||
+         path == app_archive + ".new" || path == "lib/runtime/lib/server/classes.jsa" ||
+         path.starts_with("bin/." + name + ".training-");
+}
+
+/// The paths in the tree at `root` that its marker does not list.
+std::vector<std::string> added_paths(const std::string& root, const AppMarker& marker) {
+  const std::set<std::string> made(marker.made.begin(), marker.made.end());
+  std::vector<std::string> added;
+  for (const std::string& path : paths_under(root)) {
+    if (!made.contains(path) && !made_later(path, marker.name)) added.push_back(path);
+  }
+  // A folder of the user's is named once, not with everything in it.
+  std::erase_if(added, [&added](const std::string& path) {
+    return std::any_of(added.begin(), added.end(),
+                       [&path](const std::string& other) { return path.starts_with(other + "/"); });
+  });
+  return added;
+}
+
+/// Only the layout at the top, for a marker that lists nothing (an earlier
+/// packer's): a folder a user added there is theirs.
+std::vector<std::string> added_at_top(const std::string& root) {
+  std::vector<std::string> added;
+  std::error_code ec;
+  for (const fs::directory_entry& e : fs::directory_iterator(root, ec)) {
+    const std::string name = e.path().filename().string();
+    if (name != "bin" && name != "lib") added.push_back(name);
+  }
+  for (const fs::directory_entry& e : fs::directory_iterator(root + "/lib", ec)) {
+    const std::string name = e.path().filename().string();
+    if (name != "app" && name != "runtime" && name != kMarkerName) added.push_back("lib/" + name);
+  }
+  return added;
+}
+
 }  // namespace
 
-std::optional<Destination> check_destination(const std::string& path, std::string& error) {
+Result<Destination> check_destination(const std::string& path) {
   std::error_code ec;
   const fs::file_status status = fs::symlink_status(path, ec);
   if (status.type() == fs::file_type::not_found) return Destination::kAbsent;
-  if (ec) {
-    error = "cannot look at " + path + ": " + ec.message();
-    return std::nullopt;
-  }
+  if (ec) return step_failed("cannot look at " + path + ": " + ec.message());
+  const std::string keep_out =
+      "; the packer will not replace it. Remove it or choose another --dest";
   if (status.type() == fs::file_type::symlink) {
-    error = path +
-            " exists and is a symbolic link; the packer will not replace it. Remove it or "
-            "choose another --dest";
-    return std::nullopt;
+    return bad_input(path + " exists and is a symbolic link" + keep_out);
   }
   if (status.type() != fs::file_type::directory) {
-    error = path +
-            " exists and is not a folder; the packer will not replace it. Remove it or "
-            "choose another --dest";
-    return std::nullopt;
+    return bad_input(path + " exists and is not a folder" + keep_out);
   }
-  const std::optional<std::set<std::string>> top = entries(path);
-  if (!top) {
-    error = "cannot list " + path;
-    return std::nullopt;
+  if (fs::is_empty(path, ec) && !ec) return Destination::kEmpty;
+  const std::string marker_path = path + "/lib/" + kMarkerName;
+  std::string error;
+  std::optional<std::vector<std::uint8_t>> bytes;
+  if (fs::is_regular_file(fs::symlink_status(marker_path, ec))) {
+    bytes = read_regular_file(marker_path, error);
   }
-  if (top->empty()) return Destination::kEmpty;
-  const std::string marker = path + "/lib/" + kMarkerName;
-  if (!fs::is_regular_file(fs::symlink_status(marker, ec))) {
-    error = path + " exists and is not an app tree made by vorlane-pack (it has no lib/" +
-            kMarkerName + "); the packer will not replace it. Remove it or choose another --dest";
-    return std::nullopt;
+  std::optional<AppMarker> marker;
+  if (bytes) marker = parse_marker(std::string(bytes->begin(), bytes->end()), error);
+  if (!marker) {
+    return bad_input(path + " exists and is not an app tree made by vorlane-pack (it has no lib/" +
+                     kMarkerName + ")" + keep_out);
   }
-  // Only what the packer makes: a folder a user added to the tree is theirs.
-  const std::optional<std::set<std::string>> lib = entries(path + "/lib");
-  std::string extra;
-  if (!only(*top, {"bin", "lib"}, extra) ||
-      !only(lib.value_or(std::set<std::string>{}), {"app", "runtime", kMarkerName}, extra)) {
-    error = path + " is an app tree made by vorlane-pack, but it holds '" + extra +
-            "', which the packer did not make; the packer will not replace it. Move that away or "
-            "choose another --dest";
-    return std::nullopt;
+  std::vector<std::string> added =
+      marker->made.empty() ? added_at_top(path) : added_paths(path, *marker);
+  if (!added.empty()) {
+    const std::size_t shown = std::min<std::size_t>(added.size(), 10);
+    std::string list;
+    for (std::size_t i = 0; i < shown; ++i) list += "\n  " + added[i];
+    if (added.size() > shown) list += "\n  and " + std::to_string(added.size() - shown) + " more";
+    return bad_input(path +
+                     " is an app tree made by vorlane-pack, but it holds what the packer did not "
+                     "make; the packer will not replace it. Move these away or choose another "
+                     "--dest:" +
+                     list);
   }
   return Destination::kEarlierOutput;
 }
 
-std::optional<std::vector<std::string>> find_jars(const std::string& dir, std::string& error) {
-  std::error_code ec;
-  fs::recursive_directory_iterator it(dir, ec);
-  if (ec) {
-    error = "cannot read " + dir + ": " + ec.message();
-    return std::nullopt;
+Status write_marker(const std::string& path, const AppMarker& marker) {
+  const std::string text = format_marker(marker);
+  std::string error;
+  if (!write_file_atomically(
+          path, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()), 0644,
+          error)) {
+    return step_failed(error);
   }
+  return done();
+}
+
+std::vector<std::string> jars_among(const std::vector<TreeEntry>& entries) {
   std::vector<std::string> jars;
-  for (; it != fs::recursive_directory_iterator(); it.increment(ec)) {
-    if (ec) {
-      error = "cannot read " + dir + ": " + ec.message();
-      return std::nullopt;
-    }
-    const std::string name = it->path().filename().string();
-    std::error_code type_ec;
-    if (name.size() > 4 && name.ends_with(".jar") && fs::is_regular_file(it->path(), type_ec)) {
-      jars.push_back(it->path().lexically_relative(dir).string());
+  for (const TreeEntry& e : entries) {
+    const std::string name = fs::path(e.path).filename().string();
+    if (e.type == TreeEntry::Type::kFile && name.size() > 4 && name.ends_with(".jar")) {
+      jars.push_back(e.path);
     }
   }
-  std::sort(jars.begin(), jars.end());
   return jars;
+}
+
+std::vector<std::string> paths_under(const std::string& root) {
+  std::vector<std::string> paths;
+  std::error_code ec;
+  for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
+    paths.push_back(it->path().lexically_relative(root).string());
+  }
+  std::sort(paths.begin(), paths.end());
+  return paths;
 }
 
 bool paths_overlap(const std::string& a, const std::string& b) {
   const fs::path ra = resolved(a);
   const fs::path rb = resolved(b);
   return is_within(ra, rb) || is_within(rb, ra);
-}
-
-bool copy_tree(const std::string& from, const std::string& to, bool keep_links,
-               std::string& error) {
-  std::error_code ec;
-  fs::copy_options options = fs::copy_options::recursive;
-  if (keep_links) options |= fs::copy_options::copy_symlinks;
-  fs::copy(from, to, options, ec);
-  if (ec) {
-    error = "cannot copy " + from + " to " + to + ": " + ec.message();
-    return false;
-  }
-  return true;
-}
-
-std::optional<StagingDir> StagingDir::create(const std::string& final_path, std::string& error) {
-  const fs::path final_abs = fs::absolute(final_path).lexically_normal();
-  std::error_code ec;
-  fs::create_directories(final_abs.parent_path(), ec);
-  if (ec) {
-    error = "cannot make " + final_abs.parent_path().string() + ": " + ec.message();
-    return std::nullopt;
-  }
-  // Beside the final place, so the commit is a rename within one file system.
-  std::string pattern =
-      (final_abs.parent_path() / ("." + final_abs.filename().string() + ".vorlane-XXXXXX"))
-          .string();
-  if (mkdtemp(pattern.data()) == nullptr) {
-    error =
-        "cannot make a folder in " + final_abs.parent_path().string() + ": " + std::strerror(errno);
-    return std::nullopt;
-  }
-  // mkdtemp makes it private; the app's folder is as open as any new folder.
-  const mode_t mask = umask(0);
-  umask(mask);
-  chmod(pattern.c_str(), 0777 & ~mask);
-  return StagingDir(final_abs.string(), pattern);
-}
-
-StagingDir::StagingDir(StagingDir&& other) noexcept
-    : final_path_(std::move(other.final_path_)), path_(std::exchange(other.path_, std::string())) {}
-
-StagingDir::~StagingDir() {
-  if (path_.empty()) return;
-  std::error_code ignored;
-  fs::remove_all(path_, ignored);
-}
-
-bool StagingDir::commit(Destination existing, std::string& error) {
-  const auto fail = [&error](const std::string& what) {
-    error = what + ": " + std::strerror(errno);
-    return false;
-  };
-  if (existing != Destination::kEarlierOutput) {
-    // rename replaces an empty folder, and fails on one that filled up meanwhile.
-    if (rename(path_.c_str(), final_path_.c_str()) != 0)
-      return fail("cannot move the new tree to " + final_path_);
-    path_.clear();
-    return true;
-  }
-  // Swap the trees in one step, so the app is never missing; the staging
-  // folder then holds the old tree and goes with this object.
-  if (renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, final_path_.c_str(), RENAME_EXCHANGE) == 0)
-    return true;
-  if (errno != EINVAL && errno != ENOSYS) return fail("cannot replace " + final_path_);
-  // A file system without exchange: two renames, with a short gap.
-  const std::string old = path_ + ".old";
-  if (rename(final_path_.c_str(), old.c_str()) != 0)
-    return fail("cannot move " + final_path_ + " away");
-  if (rename(path_.c_str(), final_path_.c_str()) != 0) {
-    const int saved = errno;
-    (void)rename(old.c_str(), final_path_.c_str());
-    errno = saved;
-    return fail("cannot move the new tree to " + final_path_);
-  }
-  path_ = old;
-  return true;
 }
 
 }  // namespace vorlane

@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "pack/core/process.h"
+#include "pack/core/strings.h"
 #include "pack/image/app_config.h"
 #include "pack/image/burn.h"
 #include "pack/jdk/jdk.h"
@@ -20,6 +21,9 @@ namespace {
 
 /// Lines of a failed run's output shown under the error.
 constexpr std::size_t kShownLines = 15;
+/// Bytes of a run's output kept: far more than those lines take, and a
+/// bound however much an app prints.
+constexpr std::size_t kKeptOutput = 64 * 1024;
 
 /// A file removed when this goes out of scope.
 class TempFile {
@@ -77,21 +81,20 @@ ArchiveOutcome make_app_archive(const std::string& home, const std::string& name
   std::vector<std::string> argv = run.emulator;
   argv.push_back(trainer.path());
   argv.insert(argv.end(), run.args.begin(), run.args.end());
-  CommandOptions options;
-  options.timeout_seconds = run.timeout_seconds;
+  ProcessOptions options = tool_options(run.timeout_seconds);
   // The run is the packager's, not shaped by options of whoever runs the packer.
-  options.unset_env = {"VORLANE_JVM_OPTIONS", "VORLANE_DUMP_JVM_ARGS"};
-  const CommandResult result = run_command(argv, options);
+  options.env = {{"VORLANE_JVM_OPTIONS", std::nullopt}, {"VORLANE_DUMP_JVM_ARGS", std::nullopt}};
+  const ProcessResult result = run_process(argv, options);
   if (!result.ok()) {
     return failure("the training run " + result.describe_end(run.timeout_seconds) +
-                   "; its output ended:\n" + tail_lines(result.output, kShownLines));
+                   "; its output ended:\n" + tail_lines(result.out, kShownLines));
   }
   const std::uintmax_t bytes = file_size_or_zero(new_archive.path());
   if (bytes == 0) {
     return failure(
         "the training run wrote no archive (the app must end by returning from main or "
         "by System.exit); its output ended:\n" +
-        tail_lines(result.output, kShownLines));
+        tail_lines(result.out, kShownLines));
   }
 
   const std::string archive = home + "/lib/app/" + kAppArchiveName;
@@ -109,18 +112,27 @@ ArchiveOutcome make_app_archive(const std::string& home, const std::string& name
 
 ArchiveOutcome make_base_archive(const std::string& runtime,
                                  const std::vector<std::string>& emulator, int timeout_seconds) {
-  CommandOptions options;
-  options.timeout_seconds = timeout_seconds;
-  options.unset_env = {"_JAVA_OPTIONS", "JDK_JAVA_OPTIONS", "JAVA_TOOL_OPTIONS"};
-  const CommandResult result = run_command(base_archive_command(emulator, runtime), options);
+  ProcessOptions options = tool_options(timeout_seconds);
+  options.env = {{"_JAVA_OPTIONS", std::nullopt},
+                 {"JDK_JAVA_OPTIONS", std::nullopt},
+                 {"JAVA_TOOL_OPTIONS", std::nullopt}};
+  const ProcessResult result = run_process(base_archive_command(emulator, runtime), options);
   if (!result.ok() || !has_base_archive(runtime)) {
     return failure("the runtime's java -Xshare:dump " + result.describe_end(timeout_seconds) +
-                   "; its output ended:\n" + tail_lines(result.output, kShownLines));
+                   "; its output ended:\n" + tail_lines(result.out, kShownLines));
   }
   ArchiveOutcome outcome;
   outcome.ok = true;
   outcome.bytes = file_size_or_zero(runtime + "/lib/server/classes.jsa");
   return outcome;
+}
+
+ProcessOptions tool_options(int timeout_seconds) {
+  ProcessOptions options;
+  options.timeout_seconds = timeout_seconds;
+  options.merge_output = true;
+  options.keep_bytes = kKeptOutput;
+  return options;
 }
 
 bool has_base_archive(const std::string& runtime) {

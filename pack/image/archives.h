@@ -2,8 +2,11 @@
 // and the app's own, made by a training run of the app through its launcher.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
+
+#include "pack/core/process.h"
 
 namespace vorlane {
 
@@ -31,6 +34,11 @@ ArchiveOutcome make_app_archive(const std::string& home, const std::string& name
 /// with its own java, through `emulator` when not empty.
 ArchiveOutcome make_base_archive(const std::string& runtime,
                                  const std::vector<std::string>& emulator, int timeout_seconds);
+
+/// How the packer runs a tool or a training run: the whole run bounded by
+/// `timeout_seconds` (0: not bounded), both output streams in one, of which
+/// only the end is kept, as only the end is shown.
+ProcessOptions tool_options(int timeout_seconds);
 
 /// Whether the runtime has its default class-data archive.
 bool has_base_archive(const std::string& runtime);

@@ -6,10 +6,10 @@
 #include <cctype>
 #include <filesystem>
 #include <set>
-#include <sstream>
 
 #include "pack/core/elf_section.h"
 #include "pack/core/files.h"
+#include "pack/core/strings.h"
 
 namespace fs = std::filesystem;
 
@@ -25,18 +25,9 @@ bool is_jdk(const std::string& home) {
   return is_executable(home + "/bin/jlink") && is_executable(home + "/bin/jdeps");
 }
 
-/// The ELF machine of the program at `path`, or nullopt if it is none.
-std::optional<std::uint16_t> program_machine(const std::string& path) {
-  std::string error;
-  const std::optional<std::vector<std::uint8_t>> head = read_file_head(path, 20, error);
-  if (!head) return std::nullopt;
-  return elf_machine(*head, error);
-}
-
 /// The JDK that owns the first executable `javac` on `path`, or "".
 std::string jdk_of_javac_on(const std::string& path) {
-  std::istringstream dirs(path);
-  for (std::string dir; std::getline(dirs, dir, ':');) {
+  for (const std::string& dir : split(path, ':')) {
     if (dir.empty()) continue;
     const std::string javac = dir + "/javac";
     if (!is_executable(javac)) continue;
@@ -49,21 +40,9 @@ std::string jdk_of_javac_on(const std::string& path) {
   return "";
 }
 
-std::vector<std::string> split(const std::string& text, char separator) {
-  std::vector<std::string> out;
-  std::size_t start = 0;
-  while (true) {
-    const std::size_t end = text.find(separator, start);
-    out.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
-    if (end == std::string::npos) return out;
-    start = end + 1;
-  }
-}
-
 /// The value of `KEY="value"` in a release file, quotes removed.
 std::optional<std::string> release_value(const std::string& release_text, const std::string& key) {
-  std::istringstream in(release_text);
-  for (std::string line; std::getline(in, line);) {
+  for (const std::string& line : split_lines(release_text)) {
     if (!line.starts_with(key + "=")) continue;
     std::string value = line.substr(key.size() + 1);
     if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
@@ -76,28 +55,47 @@ std::optional<std::string> release_value(const std::string& release_text, const 
 
 }  // namespace
 
-std::optional<std::string> find_host_jdk(const JdkSearch& search, std::string& error) {
+Result<std::string> find_host_jdk(const JdkSearch& search) {
+  std::string ignored;
   // A --jdk for another machine only lends its jmods; its tools cannot run here.
   if (!search.jdk_option.empty() && is_jdk(search.jdk_option) &&
-      program_machine(search.jdk_option + "/bin/jlink") == search.host_machine) {
+      elf_machine_of_file(search.jdk_option + "/bin/jlink", ignored) == search.host_machine) {
     return search.jdk_option;
   }
   if (search.java_home && !search.java_home->empty()) {
     if (is_jdk(*search.java_home)) return *search.java_home;
-    error =
+    return bad_input(
         "JAVA_HOME=" + *search.java_home +
         " is not a JDK: it has no bin/jlink and bin/jdeps. Point JAVA_HOME at a JDK, or unset it "
-        "to use the JDK of the javac on PATH";
-    return std::nullopt;
+        "to use the JDK of the javac on PATH");
   }
   if (search.path) {
     const std::string home = jdk_of_javac_on(*search.path);
     if (!home.empty() && is_jdk(home)) return home;
   }
-  error =
+  return bad_input(
       "no JDK found: set JAVA_HOME to a JDK (17 or later), or put a JDK's javac on PATH "
-      "(Debian: apt-get install openjdk-17-jdk-headless)";
-  return std::nullopt;
+      "(Debian: apt-get install openjdk-17-jdk-headless)");
+}
+
+Jdk describe_jdk(const std::string& home) {
+  Jdk jdk;
+  jdk.home = home;
+  jdk.has_jmods = fs::is_regular_file(jdk.jmods() + "/java.base.jmod");
+  std::string error;
+  if (!fs::is_regular_file(jdk.libjvm())) {
+    jdk.machine_error = home + " has no lib/server/libjvm.so";
+  } else if (std::optional<std::uint16_t> machine = elf_machine_of_file(jdk.libjvm(), error)) {
+    jdk.machine = *machine;
+  } else {
+    jdk.machine_error = error;
+  }
+  if (std::optional<std::vector<std::uint8_t>> release =
+          read_regular_file(home + "/release", error)) {
+    jdk.feature_version =
+        java_feature_version(std::string(release->begin(), release->end())).value_or(0);
+  }
+  return jdk;
 }
 
 std::optional<int> java_feature_version(const std::string& release_text) {
@@ -132,21 +130,21 @@ bool is_module_name(const std::string& name) {
   return true;
 }
 
-std::vector<std::string> jdeps_command(const std::string& host_jdk,
-                                       const std::vector<std::string>& jars, int feature_version) {
-  std::vector<std::string> argv = {host_jdk + "/bin/jdeps", "--print-module-deps",
-                                   // Optional dependencies a library never loads unless asked.
-                                   "--ignore-missing-deps", "-q", "--multi-release",
-                                   std::to_string(feature_version)};
+std::vector<std::string> jdeps_command(const Jdk& host, const std::vector<std::string>& jars,
+                                       int feature_version) {
+  std::vector<std::string> argv = {
+      host.jdeps(), "--print-module-deps",
+      // Optional dependencies a library never loads unless asked.
+      "--ignore-missing-deps", "-q", "--multi-release",
+      feature_version > 0 ? std::to_string(feature_version) : std::string("base")};
   argv.insert(argv.end(), jars.begin(), jars.end());
   return argv;
 }
 
 std::optional<std::vector<std::string>> parse_module_deps(const std::string& output) {
   std::string last;
-  std::istringstream in(output);
-  for (std::string line; std::getline(in, line);) {
-    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+  for (std::string line : split_lines(output)) {
+    while (!line.empty() && line.back() == ' ') line.pop_back();
     if (!line.empty()) last = line;
   }
   if (last.empty()) return std::vector<std::string>{};
@@ -172,14 +170,12 @@ std::optional<std::vector<std::string>> merge_modules(const std::vector<std::str
   return std::vector<std::string>(all.begin(), all.end());
 }
 
-std::vector<std::string> jlink_command(const std::string& host_jdk, const std::string& module_jdk,
+std::vector<std::string> jlink_command(const Jdk& host, const Jdk& module_jdk,
                                        const std::vector<std::string>& modules,
                                        const std::string& output, bool with_cds_archive) {
-  std::string list;
-  for (const std::string& m : modules) list += (list.empty() ? "" : ",") + m;
-  std::vector<std::string> argv = {
-      host_jdk + "/bin/jlink", "--module-path",  module_jdk + "/jmods", "--add-modules", list,
-      "--strip-debug",         "--no-man-pages", "--no-header-files"};
+  std::vector<std::string> argv = {host.jlink(),     "--module-path",    module_jdk.jmods(),
+                                   "--add-modules",  join(modules, ","), "--strip-debug",
+                                   "--no-man-pages", "--no-header-files"};
   // Without the archive the runtime starts with class-data sharing off,
   // about 1.5 times slower.
   if (with_cds_archive) argv.emplace_back("--generate-cds-archive");

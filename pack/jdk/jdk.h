@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "pack/core/error.h"
+
 namespace vorlane {
 
 /// Where to look for a JDK, as the command line and the environment give it.
@@ -17,11 +19,34 @@ struct JdkSearch {
   std::uint16_t host_machine = 0;        ///< ELF machine of this host
 };
 
-/// The JDK whose jlink and jdeps run on this machine: --jdk when it is a JDK
-/// built for this machine, else JAVA_HOME, else the JDK that owns the first
-/// `javac` on PATH (links resolved). A JDK is a directory with bin/jlink and
-/// bin/jdeps. Returns nullopt and a sentence for the user in `error`.
-std::optional<std::string> find_host_jdk(const JdkSearch& search, std::string& error);
+/// The home of the JDK whose jlink and jdeps run on this machine: --jdk when
+/// it is a JDK built for this machine, else JAVA_HOME, else the JDK that owns
+/// the first `javac` on PATH (links resolved). A JDK is a directory with
+/// bin/jlink and bin/jdeps. Refuses with a sentence for the user.
+Result<std::string> find_host_jdk(const JdkSearch& search);
+
+/// A JDK or a Java runtime, as the packer uses it.
+struct Jdk {
+  std::string home;
+  /// The ELF machine of its lib/server/libjvm.so; 0 when that is missing or
+  /// no ELF file, and then `machine_error` says why.
+  std::uint16_t machine = 0;
+  std::string machine_error;
+  /// 17 for 17.0.15, from its `release` file; 0 when that does not say.
+  int feature_version = 0;
+  /// Whether it has jmods/, from which jlink makes runtimes.
+  bool has_jmods = false;
+
+  std::string java() const { return home + "/bin/java"; }
+  std::string jlink() const { return home + "/bin/jlink"; }
+  std::string jdeps() const { return home + "/bin/jdeps"; }
+  std::string jmods() const { return home + "/jmods"; }
+  std::string libjvm() const { return home + "/lib/server/libjvm.so"; }
+};
+
+/// What is at `home`, read from its files; never fails: what is missing is
+/// left at its empty value.
+Jdk describe_jdk(const std::string& home);
 
 /// The feature version (17 for "17.0.15") in the text of a JDK's or a
 /// runtime's `release` file, or nullopt.
@@ -34,9 +59,9 @@ std::vector<std::string> release_modules(const std::string& release_text);
 bool is_module_name(const std::string& name);
 
 /// jdeps asking which system modules `jars` need, with jars of several
-/// releases read as of `feature_version`.
-std::vector<std::string> jdeps_command(const std::string& host_jdk,
-                                       const std::vector<std::string>& jars, int feature_version);
+/// releases read as of `feature_version` (0: their plain entries).
+std::vector<std::string> jdeps_command(const Jdk& host, const std::vector<std::string>& jars,
+                                       int feature_version);
 
 /// The module list jdeps printed on its last line ("java.base,java.sql"),
 /// or nullopt when that line is no such list.
@@ -52,7 +77,7 @@ std::optional<std::vector<std::string>> merge_modules(const std::vector<std::str
 /// jlink making a runtime of `modules` from `module_jdk`'s jmods at `output`,
 /// without debug data, man pages and headers; with the default
 /// class-data-sharing archive when `with_cds_archive`.
-std::vector<std::string> jlink_command(const std::string& host_jdk, const std::string& module_jdk,
+std::vector<std::string> jlink_command(const Jdk& host, const Jdk& module_jdk,
                                        const std::vector<std::string>& modules,
                                        const std::string& output, bool with_cds_archive);
 

@@ -143,13 +143,13 @@ TEST_F(FakeJdks, SearchOrder) {
       {"no PATH", {"", std::nullopt, std::nullopt, kHost}, "", "no JDK found"},
   };
   for (const auto& c : cases) {
-    std::string error;
-    const std::optional<std::string> found = find_host_jdk(c.search, error);
+    const Result<std::string> found = find_host_jdk(c.search);
     if (c.found.empty()) {
-      EXPECT_FALSE(found) << c.what;
-      EXPECT_THAT(error, HasSubstr(c.error)) << c.what;
+      ASSERT_FALSE(found) << c.what;
+      EXPECT_THAT(found.error().message, HasSubstr(c.error)) << c.what;
     } else {
-      EXPECT_EQ(found.value_or("(none)"), c.found) << c.what << ": " << error;
+      ASSERT_TRUE(found) << c.what << ": " << found.error().message;
+      EXPECT_EQ(*found, c.found) << c.what;
     }
   }
 }

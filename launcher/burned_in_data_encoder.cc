@@ -1,5 +1,6 @@
-#include "pack/image/block_encoder.h"
+#include "launcher/burned_in_data_encoder.h"
 
+#include <algorithm>
 #include <charconv>
 #include <limits>
 
@@ -16,14 +17,22 @@ bool is_identifier_part(unsigned char c) {
   return is_identifier_start(c) || (c >= '0' && c <= '9');
 }
 
-void append_string(std::vector<std::uint8_t>& out, const std::string& s) {
-  out.insert(out.end(), s.begin(), s.end());
-  out.push_back(0);
+std::vector<std::string_view> views(const std::vector<std::string>& list) {
+  return {list.begin(), list.end()};
 }
 
-void append_list(std::vector<std::uint8_t>& out, const std::vector<std::string>& list) {
-  out.push_back(static_cast<std::uint8_t>(list.size()));
-  for (const std::string& s : list) append_string(out, s);
+/// The whole area for `block`, whose lists must hold at most 255 strings;
+/// an area large enough for any such block when the block does not fit.
+std::vector<std::uint8_t> encode(const BurnedInData& block, std::size_t& block_size) {
+  const std::vector<std::string_view> jvm_options = views(block.jvm_options);
+  const std::vector<std::string_view> app_args = views(block.app_args);
+  const std::vector<std::string_view> allowed = views(block.allowed_jvm_options);
+  const BlockFields fields{block.flags(), block.stack_size, block.main_class,
+                           jvm_options,   app_args,         allowed};
+  block_size = encoded_size(fields);
+  std::vector<std::uint8_t> area(std::max(block_size + 1, kLaunchAreaSize));
+  encode_area_into(fields, area);
+  return area;
 }
 
 std::string with_commas(std::uint64_t n) {
@@ -102,6 +111,14 @@ std::vector<std::string> validate_block(const BurnedInData& block, std::uint64_t
       {"arguments", &block.app_args},
       {"allowed JVM option prefixes", &block.allowed_jvm_options},
   };
+  for (const std::string& option : block.jvm_options) {
+    // The JVM takes anything else for the main class, or fails to start.
+    if (!option.starts_with('-')) {
+      const std::string shown = option.size() > 60 ? option.substr(0, 57) + "..." : option;
+      errors.push_back("JVM option '" + shown + "' does not start with '-'");
+      break;
+    }
+  }
   bool has_nul = block.main_class.find('\0') != std::string::npos;
   for (const auto& [what, list] : lists) {
     if (list->size() > kMaxListEntries) {
@@ -124,20 +141,17 @@ std::vector<std::string> validate_block(const BurnedInData& block, std::uint64_t
 }
 
 std::vector<std::uint8_t> encode_block(const BurnedInData& block) {
-  std::vector<std::uint8_t> out;
-  out.push_back(block.flags());
-  for (int shift = 24; shift >= 0; shift -= 8) out.push_back((block.stack_size >> shift) & 0xFF);
-  append_string(out, block.main_class);
-  append_list(out, block.jvm_options);
-  append_list(out, block.app_args);
-  append_list(out, block.allowed_jvm_options);
-  return out;
+  std::size_t size = 0;
+  std::vector<std::uint8_t> area = encode(block, size);
+  area.resize(size);
+  return area;
 }
 
 std::vector<std::uint8_t> encode_area(const BurnedInData& block) {
-  std::vector<std::uint8_t> area = encode_block(block);
-  area.resize(kLaunchAreaSize - 1, '_');
-  area.push_back(0);
+  std::size_t size = 0;
+  std::vector<std::uint8_t> area = encode(block, size);
+  area.resize(kLaunchAreaSize);
+  area.back() = 0;
   return area;
 }
 

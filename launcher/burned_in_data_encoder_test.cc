@@ -1,4 +1,4 @@
-#include "pack/image/block_encoder.h"
+#include "launcher/burned_in_data_encoder.h"
 
 #include <gtest/gtest.h>
 
@@ -58,8 +58,8 @@ BurnedInData sample() {
   block.flag_bit4 = true;
   block.stack_size = 3u << 20;
   block.main_class = "demo.Main";
-  block.jvm_options = {"-Dapp.dir=&&", ""};
-  block.app_args = {"--mode", "caf\xC3\xA9"};
+  block.jvm_options = {"-Dapp.dir=&&", "-Xss1m"};
+  block.app_args = {"--mode", "caf\xC3\xA9", ""};
   block.allowed_jvm_options = {"-Xmx"};
   return block;
 }
@@ -83,7 +83,7 @@ TEST(EncodeBlock, DecodesBackToTheSameFields) {
 TEST(ValidateBlock, AcceptsABlockRightUpToTheAreasLastByte) {
   BurnedInData block = sample();
   const std::size_t base = encode_block(block).size();
-  block.jvm_options.emplace_back(kLaunchAreaSize - 1 - base - 1, 'x');
+  block.jvm_options.push_back("-" + std::string(kLaunchAreaSize - 1 - base - 2, 'x'));
   ASSERT_EQ(encode_block(block).size(), kLaunchAreaSize - 1);
   EXPECT_TRUE(validate_block(block, block.stack_size).empty());
   block.jvm_options.back() += 'x';
@@ -108,7 +108,10 @@ TEST(ValidateBlock, Refusals) {
        "stack size 4,294,967,296 bytes does not fit in 32 bits (at most 4,294,967,295)"},
       {[](BurnedInData& b, std::uint64_t&) { b.app_args.assign(256, "a"); },
        "too many arguments: 256, at most 255"},
-      {[](BurnedInData& b, std::uint64_t&) { b.jvm_options.emplace_back("a\0b", 3); },
+      // The JVM would take it for the main class (`--java-option -Xmx1g stray`).
+      {[](BurnedInData& b, std::uint64_t&) { b.jvm_options.emplace_back("stray"); },
+       "JVM option 'stray' does not start with '-'"},
+      {[](BurnedInData& b, std::uint64_t&) { b.jvm_options.emplace_back("-a\0b", 4); },
        "a string holds a 0 byte, which the launch data cannot carry"},
   };
   for (const auto& c : cases) {
