@@ -154,20 +154,6 @@ TEST_F(PackApp, TreeHoldsTheLauncherTheInputAndAMinimalRuntimeWithItsArchive) {
       AllOf(HasSubstr("name=probe\n"), HasSubstr("training-arg=train\ntraining-arg=ing\n")));
 }
 
-TEST_F(PackApp, ShowListsAnExplicitClassPathAndTheArchive) {
-  const RunResult shown = run_pack({"show", home() + "/bin/probe"});
-  ASSERT_EQ(shown.status, 0) << shown.err;
-  EXPECT_THAT(shown.out, HasSubstr("main class:          probe.Probe\n"
-                                   "run on main thread:  no\n"
-                                   "console app:         no\n"));
-  EXPECT_THAT(shown.out, HasSubstr("JVM options (4):\n"
-                                   "  [0] -Djava.class.path=&&/probe.jar:&&/vorlane-launcher.jar\n"
-                                   "  [1] -Dapp.dir=&&\n"
-                                   "  [2] -XX:SharedArchiveFile=&&/vorlane-app.jsa\n"
-                                   "  [3] -Xlog:cds=off,cds+dynamic=off\n"));
-  EXPECT_THAT(shown.out, HasSubstr("  [0] -Xlog\n  [1] -Dprobe.\n"));
-}
-
 TEST_F(PackApp, StartsWithTheAppsClassesMappedFromItsArchive) {
   const RunResult r = run_target({home() + "/bin/probe", "x"});
   EXPECT_EQ(r.status, 0) << r.err;
@@ -345,9 +331,6 @@ TEST_F(PackApp, RefusesBadInputWithStatus2AndTouchesNothing) {
        no_jdk,
        "vorlane-pack: no JDK found: set JAVA_HOME to a JDK (17 or later), or put a JDK's javac on "
        "PATH"},
-      {with({"--main-class", "probe.Nope", "--main-jar", "probe.jar"}),
-       {},
-       "vorlane-pack: main class probe.Nope is not in probe.jar"},
       {with({"--dest", users}),
        {},
        "vorlane-pack: " + users +
@@ -356,7 +339,6 @@ TEST_F(PackApp, RefusesBadInputWithStatus2AndTouchesNothing) {
       {with({"--template", other + "/launcher"}),
        {},
        "the launcher template is built for RISC-V, but --runtime-image " + runtime() + " is for "},
-      {with({"--template", Setup::get().launcher_jar()}), {}, "is not a launcher template"},
       {{"--name", "probe"}, {}, "--input is required"},
   };
   for (const auto& c : cases) {

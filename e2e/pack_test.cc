@@ -50,8 +50,6 @@ TEST(Pack, RefusesBadInputWithStatus2AndNoOutput) {
     std::vector<std::string> args;
     std::string message;
   } cases[] = {
-      {{"--main-class", "demo/Main"}, "is not a Java binary class name"},
-      {{"--main-class", "demo.Main", "--stack-size", "lots"}, "is not a size"},
       // Once it burned `stray` as a JVM option.
       {{"--main-class", "demo.Main", "--java-option", "-Xmx64m", "stray"}, "stray"},
       {{"--main-class", "demo.Main", "--template", not_a_template}, "is not a launcher template"},

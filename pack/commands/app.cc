@@ -179,7 +179,12 @@ AppFacts probe_app(const AppOptions& o) {
   std::error_code ec;
   f.home = (fs::path(o.dest) / o.name).string();
   f.home_absolute = fs::absolute(f.home, ec).lexically_normal().string();
-  f.dest_is_file = fs::exists(o.dest, ec) && !fs::is_directory(o.dest, ec);
+  // The nearest of --dest and its parents that exists must be a folder.
+  fs::path existing_dest = fs::absolute(o.dest, ec);
+  while (!fs::exists(fs::symlink_status(existing_dest, ec)) && existing_dest.has_relative_path()) {
+    existing_dest = existing_dest.parent_path();
+  }
+  f.dest_is_file = !fs::is_directory(existing_dest, ec);
   f.home_overlaps_input = !o.input.empty() && paths_overlap(o.input, f.home);
   f.home_overlaps_runtime_image =
       !o.runtime_image.empty() && paths_overlap(o.runtime_image, f.home);

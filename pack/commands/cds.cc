@@ -18,7 +18,7 @@ int remake_archive(const CdsOptions& o) {
   const Report report(o.quiet);
   std::string error;
   const std::string marker_path = o.app_dir + "/lib/" + kMarkerName;
-  std::optional<std::vector<std::uint8_t>> marker_bytes = read_regular_file(marker_path, error);
+  std::optional<std::vector<std::uint8_t>> marker_bytes = read_file_no_fifo(marker_path, error);
   if (!marker_bytes) {
     return report.fail(bad_input(o.app_dir +
                                  " is not an app tree made by vorlane-pack app (it has no lib/" +

@@ -39,21 +39,21 @@ class FileFd {
 };
 
 /// Up to `limit` bytes of the file at `path`, and in `more` whether it
-/// holds more than that. `regular_only` refuses anything but a regular file
-/// before reading, and opens without blocking on a FIFO.
+/// holds more than that. `no_fifo` opens without blocking on a FIFO and
+/// refuses it.
 std::optional<std::vector<std::uint8_t>> read_up_to(const std::string& path, std::size_t limit,
-                                                    bool regular_only, bool& more,
-                                                    std::string& error) {
-  FileFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | (regular_only ? O_NONBLOCK : 0)));
+                                                    bool no_fifo, bool& more, std::string& error) {
+  FileFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | (no_fifo ? O_NONBLOCK : 0)));
   if (fd.get() < 0) {
     error = system_error("open", path);
     return std::nullopt;
   }
   struct stat st {};
-  if (regular_only && (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))) {
-    error = "cannot read " + path + ": it is not a regular file";
+  if (no_fifo && fstat(fd.get(), &st) == 0 && S_ISFIFO(st.st_mode)) {
+    error = "cannot read " + path + ": it is a FIFO, not a file";
     return std::nullopt;
   }
+  if (no_fifo) (void)fcntl(fd.get(), F_SETFL, 0);  // reads block as usual again
   std::vector<std::uint8_t> bytes;
   std::array<std::uint8_t, 65536> buffer;
   more = false;
@@ -79,11 +79,11 @@ std::optional<std::vector<std::uint8_t>> read_up_to(const std::string& path, std
   return bytes;
 }
 
-std::optional<std::vector<std::uint8_t>> read_whole(const std::string& path, bool regular_only,
+std::optional<std::vector<std::uint8_t>> read_whole(const std::string& path, bool no_fifo,
                                                     std::string& error) {
   bool more = false;
   std::optional<std::vector<std::uint8_t>> bytes =
-      read_up_to(path, kMaxFileSize, regular_only, more, error);
+      read_up_to(path, kMaxFileSize, no_fifo, more, error);
   if (bytes && more) {
     error = "cannot read " + path + ": it holds more than 256 MiB";
     return std::nullopt;
@@ -241,7 +241,7 @@ std::optional<std::vector<std::uint8_t>> read_file(const std::string& path, std:
   return read_whole(path, false, error);
 }
 
-std::optional<std::vector<std::uint8_t>> read_regular_file(const std::string& path,
+std::optional<std::vector<std::uint8_t>> read_file_no_fifo(const std::string& path,
                                                            std::string& error) {
   return read_whole(path, true, error);
 }

@@ -25,10 +25,9 @@ std::string system_error(const std::string& what, const std::string& path);
 /// kMaxFileSize bytes, as an endless device or pipe does.
 std::optional<std::vector<std::uint8_t>> read_file(const std::string& path, std::string& error);
 
-/// As `read_file`, for a file that must be a regular one (a launcher, a
-/// template): anything else is refused without blocking on it, as opening
-/// a FIFO would.
-std::optional<std::vector<std::uint8_t>> read_regular_file(const std::string& path,
+/// As `read_file`, for a file that must not be a FIFO (a launcher, a
+/// template, a marker): one is refused rather than waited on for ever.
+std::optional<std::vector<std::uint8_t>> read_file_no_fifo(const std::string& path,
                                                            std::string& error);
 
 /// At most the first `max_bytes` bytes of the file, or nullopt with the reason.

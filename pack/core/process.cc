@@ -124,12 +124,14 @@ int decode_wait_status(int wait_status) {
   return -1;
 }
 
-/// Whether `pid` has exited; reaps it and stores its status if so.
+/// Whether `pid` has exited; reaps it and stores its status if so. A child
+/// that cannot be waited for (SIGCHLD ignored reaps it unseen) has ended.
 bool reaped(pid_t pid, int& wait_status) {
   pid_t got = 0;
   while ((got = waitpid(pid, &wait_status, WNOHANG)) < 0 && errno == EINTR) {
   }
-  return got == pid;
+  if (got < 0) wait_status = W_EXITCODE(127, 0);
+  return got != 0;
 }
 
 }  // namespace

@@ -89,7 +89,7 @@ Result<Destination> check_destination(const std::string& path) {
   std::string error;
   std::optional<std::vector<std::uint8_t>> bytes;
   if (fs::is_regular_file(fs::symlink_status(marker_path, ec))) {
-    bytes = read_regular_file(marker_path, error);
+    bytes = read_file_no_fifo(marker_path, error);
   }
   std::optional<AppMarker> marker;
   if (bytes) marker = parse_marker(std::string(bytes->begin(), bytes->end()), error);

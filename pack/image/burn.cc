@@ -49,7 +49,7 @@ std::vector<std::string> burn(const std::string& template_path, const std::strin
   if (!errors.empty()) return errors;
 
   std::string error;
-  std::optional<std::vector<std::uint8_t>> image = read_regular_file(template_path, error);
+  std::optional<std::vector<std::uint8_t>> image = read_file_no_fifo(template_path, error);
   if (!image) return {error};
   std::optional<SectionLocation> area = find_launch_area(*image, template_path, error);
   if (!area) return {error};
@@ -61,7 +61,7 @@ std::vector<std::string> burn(const std::string& template_path, const std::strin
 }
 
 std::optional<BurnedInData> read_burned_block(const std::string& path, std::string& error) {
-  std::optional<std::vector<std::uint8_t>> image = read_regular_file(path, error);
+  std::optional<std::vector<std::uint8_t>> image = read_file_no_fifo(path, error);
   if (!image) return std::nullopt;
   std::optional<SectionLocation> area = find_launch_area(*image, path, error);
   if (!area) return std::nullopt;

@@ -31,19 +31,12 @@ std::vector<std::uint8_t> class_file(std::uint16_t flags, const std::string& nam
   utf8(descriptor);                                    // 6
   out.insert(out.end(), {5, 0, 0, 0, 0, 0, 0, 0, 1});  // 7 and 8: a Long
   utf8("Code");                                        // 9
-  u16(0x21);                                           // public super
-  u16(2);
-  u16(4);
-  u16(0);  // interfaces
-  u16(0);  // fields
-  u16(1);  // methods
-  u16(flags);
-  u16(5);
-  u16(6);
-  u16(1);  // one attribute, skipped by its length
-  u16(9);
-  out.insert(out.end(), {0, 0, 0, 2, 0xAA, 0xBB});
-  u16(0);  // class attributes
+  // Public, this class, super class, no interfaces, no fields, one method
+  // with an attribute skipped by its length, no class attributes.
+  for (const unsigned v : {0x21u, 2u, 4u, 0u, 0u, 1u, unsigned{flags}, 5u, 6u, 1u, 9u, 0u, 2u}) {
+    u16(v);
+  }
+  out.insert(out.end(), {0xAA, 0xBB, 0, 0});
   return out;
 }
 

@@ -91,7 +91,7 @@ Jdk describe_jdk(const std::string& home) {
     jdk.machine_error = error;
   }
   if (std::optional<std::vector<std::uint8_t>> release =
-          read_regular_file(home + "/release", error)) {
+          read_file_no_fifo(home + "/release", error)) {
     jdk.feature_version =
         java_feature_version(std::string(release->begin(), release->end())).value_or(0);
   }
