@@ -7,9 +7,6 @@
 // Prints one line per case: the median time of the case and its fraction of
 // the JVM's start-up time (median wall time of `java -Xshare:auto -version`).
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,15 +20,14 @@
 
 #include "launcher/app_dir.h"
 #include "launcher/burned_in_data.h"
+#include "launcher/burned_in_data_encoder.h"
 #include "launcher/command_record.h"
 #include "launcher/option_expansion.h"
 #include "launcher/user_options.h"
-#include "pack/block_encoder.h"
+#include "pack/core/process.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-extern char** environ;
 
 namespace {
 
@@ -89,21 +85,9 @@ void prelaunch(const std::vector<std::uint8_t>& area, const std::vector<const ch
 
 /// Wall time of one `java -Xshare:auto -version`, output discarded.
 void start_java(const std::string& java) {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  std::vector<std::string> argv = {java, "-Xshare:auto", "-version"};
-  std::vector<char*> pointers;
-  pointers.reserve(argv.size() + 1);
-  for (std::string& a : argv) pointers.push_back(a.data());
-  pointers.push_back(nullptr);
-  pid_t pid = 0;
-  if (posix_spawn(&pid, java.c_str(), &actions, nullptr, pointers.data(), environ) == 0) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-  }
-  posix_spawn_file_actions_destroy(&actions);
+  ProcessOptions options;
+  options.discarded_streams = {1, 2};
+  (void)run_process({java, "-Xshare:auto", "-version"}, options);
 }
 
 std::string jar_directory(const fs::path& root, int jars) {

@@ -6,8 +6,9 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <stdexcept>
+
+#include "pack/core/strings.h"
 
 namespace fs = std::filesystem;
 
@@ -37,13 +38,6 @@ std::string required(const std::map<std::string, std::string>& config, const std
     throw std::runtime_error("the end-to-end suite's configuration has no " + key);
   }
   return it->second;
-}
-
-std::vector<std::string> split_words(const std::string& text) {
-  std::istringstream in(text);
-  std::vector<std::string> words;
-  for (std::string word; in >> word;) words.push_back(word);
-  return words;
 }
 
 }  // namespace
@@ -126,11 +120,6 @@ RunResult run_pack(const std::vector<std::string>& args, const RunOptions& optio
   return run_process(argv, options);
 }
 
-std::vector<std::string> lines(const std::string& text) {
-  std::vector<std::string> out;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) out.push_back(line);
-  return out;
-}
+std::vector<std::string> lines(const std::string& text) { return split_lines(text); }
 
 }  // namespace vorlane::e2e

@@ -15,7 +15,7 @@
 
 #include "e2e/app_tree.h"
 #include "launcher/burned_in_data.h"
-#include "pack/block_encoder.h"
+#include "launcher/burned_in_data_encoder.h"
 
 extern "C" char** environ;
 

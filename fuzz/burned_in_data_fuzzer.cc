@@ -12,7 +12,7 @@
 
 #include "fuzz/fuzz_check.h"
 #include "launcher/burned_in_data.h"
-#include "pack/block_encoder.h"
+#include "launcher/burned_in_data_encoder.h"
 
 namespace {
 

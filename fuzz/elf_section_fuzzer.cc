@@ -11,7 +11,7 @@
 
 #include "fuzz/fuzz_check.h"
 #include "launcher/burned_in_data.h"
-#include "pack/elf_section.h"
+#include "pack/core/elf_section.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
   using vorlane::fuzz::require;

@@ -16,8 +16,9 @@ namespace vorlane {
 inline constexpr std::size_t kLaunchAreaSize = 16464;
 
 /// Name of the ELF section that holds the reserved area; the packer finds the
-/// area by it.
-inline constexpr const char kLaunchAreaSection[] = ".vorlane_launch";
+/// area by it. A macro as well, as the section attribute takes only a literal.
+#define VORLANE_LAUNCH_AREA_SECTION ".vorlane_launch"
+inline constexpr const char kLaunchAreaSection[] = VORLANE_LAUNCH_AREA_SECTION;
 
 /// Bits of the block's flags byte.
 enum LaunchFlag : std::uint8_t {

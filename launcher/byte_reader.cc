@@ -12,6 +12,16 @@ std::uint8_t ByteReader::u8() {
   return bytes_[offset_++];
 }
 
+std::uint16_t ByteReader::u16_be() {
+  if (!ok_ || bytes_.size() - offset_ < 2) {
+    ok_ = false;
+    return 0;
+  }
+  const std::uint8_t* p = bytes_.data() + offset_;
+  offset_ += 2;
+  return static_cast<std::uint16_t>(p[0] << 8 | p[1]);
+}
+
 std::uint32_t ByteReader::u32_be() {
   if (!ok_ || bytes_.size() - offset_ < 4) {
     ok_ = false;

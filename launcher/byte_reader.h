@@ -18,6 +18,8 @@ class ByteReader {
 
   /// One byte.
   std::uint8_t u8();
+  /// Two bytes, most significant first; no alignment needed.
+  std::uint16_t u16_be();
   /// Four bytes, most significant first; no alignment needed.
   std::uint32_t u32_be();
   /// `size` bytes (1 to 8), least significant first.

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "launcher/burned_in_data.h"
+#include "launcher/burned_in_data_encoder.h"
 
 namespace vorlane {
 
@@ -12,30 +13,25 @@ namespace {
 // The template's own block: 2 MiB launcher thread, main class "Main", every
 // file of the application directory on the class path, no arguments and no
 // user options. A packaged app never runs with it.
-constexpr std::string_view kDefaultBlock{
-    "\x00"              // flags
-    "\x00\x20\x00\x00"  // stack size, 2 MiB
-    "Main\0"            // main class
-    "\x01"              // one JVM option
-    "-Djava.class.path=&&/*\0"
-    "\x00"   // no app arguments
-    "\x00",  // no allowed user options
-    5 + 5 + 1 + 24 + 1 + 1};
+constexpr std::string_view kDefaultJvmOptions[] = {"-Djava.class.path=&&/*"};
 
-// The area as the packer leaves it too: block, '_' filler, one final 0 byte.
+// The area as the packer leaves it too, encoded when this is compiled.
 constexpr std::array<std::uint8_t, kLaunchAreaSize> make_default_area() {
   std::array<std::uint8_t, kLaunchAreaSize> area{};
-  std::size_t i = 0;
-  for (const char c : kDefaultBlock) area[i++] = static_cast<std::uint8_t>(c);
-  for (; i + 1 < area.size(); ++i) area[i] = '_';
-  area[i] = 0;
+  encode_area_into({.flags = 0,
+                    .stack_size = std::uint32_t{2} * 1024 * 1024,
+                    .main_class = "Main",
+                    .jvm_options = kDefaultJvmOptions,
+                    .app_args = {},
+                    .allowed_jvm_options = {}},
+                   area);
   return area;
 }
 
 // In a section of its own so the packer finds it by name and size. `used`
 // keeps it in the file even though nothing refers to it by name from
 // elsewhere.
-__attribute__((section(".vorlane_launch"),
+__attribute__((section(VORLANE_LAUNCH_AREA_SECTION),
                used)) constinit const std::array<std::uint8_t, kLaunchAreaSize>
     g_launch_area = make_default_area();
 

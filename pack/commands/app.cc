@@ -1,0 +1,238 @@
+#include "pack/commands/app.h"
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "pack/commands/report.h"
+#include "pack/core/elf_section.h"
+#include "pack/core/process.h"
+#include "pack/core/staging.h"
+#include "pack/core/strings.h"
+#include "pack/image/archives.h"
+#include "pack/image/burn.h"
+
+namespace fs = std::filesystem;
+
+namespace vorlane {
+
+namespace {
+
+using Clock = Report::Clock;
+
+/// Lines of a failed tool's output shown under the error.
+constexpr std::size_t kShownLines = 20;
+constexpr char kEmulatorVariable[] = "VORLANE_EMULATOR";
+
+std::optional<std::string> env(const char* name) {
+  const char* value = std::getenv(name);
+  return value == nullptr ? std::nullopt : std::optional<std::string>(value);
+}
+
+/// Runs jdeps on the staged jars; the runtime's modules, or the error.
+Result<std::vector<std::string>> find_modules(const AppOptions& o, const AppPlan& plan,
+                                              const std::string& app_dir, const Report& report) {
+  std::vector<std::string> jars;
+  for (const std::string& jar : plan.jars) jars.push_back(app_dir + "/" + jar);
+  jars.push_back(app_dir + "/" + kLauncherJarName);
+  const Clock::time_point started = Clock::now();
+  const ProcessResult result =
+      run_process(jdeps_command(*plan.host_jdk, jars, plan.feature_version), tool_options(0));
+  if (interrupted()) return Error{ErrorKind::kInterrupted, "interrupted"};
+  std::optional<std::vector<std::string>> found;
+  if (result.ok()) found = parse_module_deps(result.out);
+  if (!found) {
+    return step_failed("jdeps " + result.describe_end(0) + " without a module list; it printed:\n" +
+                       tail_lines(result.out, kShownLines));
+  }
+  std::string bad;
+  std::optional<std::vector<std::string>> modules = merge_modules(*found, o.add_modules, bad);
+  if (!modules) {
+    return bad_input("--add-modules '" + bad + "' is not a comma-separated list of module names");
+  }
+  report.step("jdeps: the jars need " + join(*found, ","), started);
+  return *modules;
+}
+
+/// Puts a Java runtime at `staged`/lib/runtime: jlink's, or a copy of --runtime-image.
+Status make_runtime(const AppOptions& o, const AppPlan& plan, const std::string& staged,
+                    const Report& report) {
+  const std::string runtime = staged + "/lib/runtime";
+  if (!o.runtime_image.empty()) {
+    const Clock::time_point started = Clock::now();
+    // Links that leave the image (Debian's point into /etc) are copied as
+    // what they point to, so the tree stands on its own.
+    if (Status copied = copy_tree(o.runtime_image, runtime, Links::kKeepInternal); !copied) {
+      return copied;
+    }
+    // The copy is what the app starts with: check it, not the source.
+    const Jdk copy = describe_jdk(runtime);
+    if (copy.machine != plan.target_machine) {
+      return bad_input("the copy of --runtime-image " + o.runtime_image +
+                       " cannot start the app: " +
+                       (copy.machine == 0 ? copy.machine_error
+                                          : "its libjvm.so is for " + machine_name(copy.machine)));
+    }
+    report.step("runtime: copied " + o.runtime_image, started);
+  } else {
+    Result<std::vector<std::string>> modules = find_modules(o, plan, staged + "/lib/app", report);
+    if (!modules) return modules.error();
+    const Clock::time_point started = Clock::now();
+    // jlink writes the archive only for a runtime of this machine; an emulated one is dumped below.
+    const bool jlink_archive = plan.cds.base_archive && !plan.cds.emulated;
+    const ProcessResult result = run_process(
+        jlink_command(*plan.host_jdk, *plan.module_jdk, *modules, runtime, jlink_archive),
+        tool_options(0));
+    if (interrupted()) return Error{ErrorKind::kInterrupted, "interrupted"};
+    if (!result.ok()) {
+      return step_failed("jlink " + result.describe_end(0) + "; it printed:\n" +
+                         tail_lines(result.out, kShownLines));
+    }
+    report.step("jlink: runtime of " + std::to_string(modules->size()) +
+                    (modules->size() == 1 ? " module" : " modules") +
+                    (jlink_archive ? " with its class-data archive" : ""),
+                started);
+  }
+  if (interrupted()) return Error{ErrorKind::kInterrupted, "interrupted"};
+  if (plan.cds.base_archive && !has_base_archive(runtime)) {
+    const Clock::time_point started = Clock::now();
+    const ArchiveOutcome base = make_base_archive(runtime, plan.emulator, o.training_timeout);
+    if (base.ok) {
+      report.step("runtime: default class-data archive of " + megabytes(base.bytes), started);
+    } else {
+      report.note("the runtime has no default class-data archive and starts more slowly: " +
+                  base.error);
+    }
+  }
+  return done();
+}
+
+Status fill_tree(const AppOptions& o, const AppPlan& plan, const std::string& staged,
+                 const Report& report) {
+  const std::string app_dir = staged + "/lib/app";
+  std::error_code ec;
+  fs::create_directories(staged + "/bin", ec);
+  fs::create_directories(staged + "/lib", ec);
+  if (ec) return step_failed("cannot make folders in " + staged + ": " + ec.message());
+  if (Status copied = copy_tree(o.input, app_dir, Links::kFollow); !copied) return copied;
+  fs::copy_file(plan.launcher_jar, app_dir + "/" + kLauncherJarName, ec);
+  if (ec) return step_failed("cannot copy " + plan.launcher_jar + ": " + ec.message());
+
+  if (Status made = make_runtime(o, plan, staged, report); !made) return made;
+
+  const std::vector<std::string> errors =
+      burn(plan.template_path, staged + "/bin/" + o.name, plan.block, kAppStackSize);
+  if (!errors.empty()) return step_failed(join(errors, "\nvorlane-pack: "));
+  return write_marker(staged + "/lib/" + kMarkerName,
+                      {o.name, plan.training_args, paths_under(staged)});
+}
+
+/// Runs the training run of the tree at `home` and reports it.
+bool train(const std::string& home, const std::string& name, const TrainingRun& run,
+           const Report& report) {
+  const Clock::time_point started = Clock::now();
+  const ArchiveOutcome outcome = make_app_archive(home, name, run);
+  if (interrupted()) return false;
+  if (!outcome.ok) {
+    report.note("no app archive: " + outcome.error);
+    return false;
+  }
+  report.step("training run: app archive of " + megabytes(outcome.bytes), started);
+  return true;
+}
+
+}  // namespace
+
+AppFacts probe_app(const AppOptions& o) {
+  AppFacts f;
+  std::string error;
+  f.template_path = o.template_path.empty() ? default_template_path() : o.template_path;
+  if (!read_burned_block(f.template_path, error)) {
+    f.template_error = bad_input(error);
+  } else if (std::optional<std::uint16_t> m = elf_machine_of_file(f.template_path, error)) {
+    f.target_machine = *m;
+  } else {
+    f.template_error = bad_input(error);
+  }
+  if (std::optional<std::uint16_t> m = elf_machine_of_file("/proc/self/exe", error)) {
+    f.host_machine = *m;
+  } else {
+    f.host_error = step_failed(error);
+  }
+  // The Java side of the launcher is built with it and lies beside it.
+  f.launcher_jar = (fs::path(f.template_path).parent_path() / kLauncherJarName).string();
+  f.launcher_jar_present = fs::is_regular_file(f.launcher_jar);
+
+  f.input_is_folder = fs::is_directory(o.input);
+  if (f.input_is_folder) {
+    Result<std::vector<TreeEntry>> walked = walk_tree(o.input, Links::kFollow);
+    if (walked) {
+      f.input = std::move(*walked);
+    } else {
+      f.input_error = walked.error();
+    }
+  }
+  // jdeps reads every jar: each must open, and one must hold the main class.
+  for (const std::string& jar : jars_among(f.input)) {
+    f.main_class_in.emplace(jar, find_class(o.input + "/" + jar, o.main_class));
+  }
+
+  std::error_code ec;
+  f.home = (fs::path(o.dest) / o.name).string();
+  f.home_absolute = fs::absolute(f.home, ec).lexically_normal().string();
+  // The nearest of --dest and its parents that exists must be a folder.
+  fs::path existing_dest = fs::absolute(o.dest, ec);
+  while (!fs::exists(fs::symlink_status(existing_dest, ec)) && existing_dest.has_relative_path()) {
+    existing_dest = existing_dest.parent_path();
+  }
+  f.dest_is_file = !fs::is_directory(existing_dest, ec);
+  f.home_overlaps_input = !o.input.empty() && paths_overlap(o.input, f.home);
+  f.home_overlaps_runtime_image =
+      !o.runtime_image.empty() && paths_overlap(o.runtime_image, f.home);
+  if (!f.dest_is_file) f.existing = check_destination(f.home);
+
+  if (!o.runtime_image.empty()) {
+    f.runtime_image = describe_jdk(o.runtime_image);
+    f.base_archive_present = has_base_archive(o.runtime_image);
+  } else {
+    f.host_jdk_home = find_host_jdk({o.jdk, env("JAVA_HOME"), env("PATH"), f.host_machine});
+    if (*f.host_jdk_home) {
+      f.host_jdk = describe_jdk(**f.host_jdk_home);
+      f.module_jdk = o.jdk.empty() ? f.host_jdk : describe_jdk(o.jdk);
+    }
+  }
+  f.emulator_text = o.emulator.empty() ? env(kEmulatorVariable).value_or("") : o.emulator;
+  return f;
+}
+
+int make_app(const AppOptions& o) {
+  const Report report(o.quiet);
+  const Clock::time_point started = Clock::now();
+  const Result<AppPlan> plan = plan_app(o, probe_app(o));
+  if (!plan) return report.fail(plan.error());
+  for (const std::string& note : plan->notes) report.note(note);
+
+  Result<StagingDir> staging = StagingDir::create(plan->home);
+  if (!staging) return report.fail(staging.error());
+  const Status filled = fill_tree(o, *plan, staging->path(), report);
+  if (interrupted() || (!filled && filled.error().kind == ErrorKind::kInterrupted)) {
+    return report.stop("nothing was changed");
+  }
+  if (!filled) return report.fail(filled.error());
+  if (Status committed = staging->commit(plan->replace_existing); !committed) {
+    return report.fail(committed.error());
+  }
+
+  // Only now: the archive holds the paths of the tree in its final place.
+  if (plan->cds.training_run) {
+    const TrainingRun run{plan->training_args, plan->emulator, o.training_timeout};
+    const bool trained = train(plan->home, o.name, run, report);
+    if (interrupted()) return report.stop(plan->home + " is made, without the app archive");
+    if (!trained) {
+      report.note("the app is made without it and starts without the app's classes mapped");
+    }
+  }
+  report.step("made " + plan->home + ": bin/" + o.name + " starts it", started);
+  return 0;
+}
+
+}  // namespace vorlane

@@ -1,0 +1,81 @@
+#include "pack/commands/cds.h"
+
+#include <cstdlib>
+
+#include "launcher/user_options.h"
+#include "pack/commands/report.h"
+#include "pack/core/elf_section.h"
+#include "pack/core/files.h"
+#include "pack/core/process.h"
+#include "pack/image/app_config.h"
+#include "pack/image/app_tree.h"
+#include "pack/image/archives.h"
+
+namespace vorlane {
+
+int remake_archive(const CdsOptions& o) {
+  using Clock = Report::Clock;
+  const Report report(o.quiet);
+  std::string error;
+  const std::string marker_path = o.app_dir + "/lib/" + kMarkerName;
+  std::optional<std::vector<std::uint8_t>> marker_bytes = read_file_no_fifo(marker_path, error);
+  if (!marker_bytes) {
+    return report.fail(bad_input(o.app_dir +
+                                 " is not an app tree made by vorlane-pack app (it has no lib/" +
+                                 kMarkerName + ")"));
+  }
+  std::optional<AppMarker> marker =
+      parse_marker(std::string(marker_bytes->begin(), marker_bytes->end()), error);
+  if (!marker) return report.fail(bad_input(marker_path + ": " + error));
+  if (o.training_timeout <= 0) {
+    return report.fail(bad_input("--training-timeout must be a number of seconds above 0"));
+  }
+  for (const std::string& a : o.training_args) {
+    if (a.find('\n') != std::string::npos) {
+      return report.fail(bad_input("a training argument holds a line break"));
+    }
+  }
+  const std::string launcher = o.app_dir + "/bin/" + marker->name;
+  std::optional<std::uint16_t> target = elf_machine_of_file(launcher, error);
+  if (!target) return report.fail(bad_input(error));
+  std::optional<std::uint16_t> host = elf_machine_of_file("/proc/self/exe", error);
+  if (!host) return report.fail(step_failed(error));
+  const char* variable = std::getenv("VORLANE_EMULATOR");
+  std::optional<std::vector<std::string>> emulator = split_user_options(
+      o.emulator.empty() ? std::string(variable == nullptr ? "" : variable) : o.emulator);
+  if (!emulator) return report.fail(bad_input("the emulator command leaves a quote open"));
+  const std::string runtime = o.app_dir + "/lib/runtime";
+  const CdsPlan plan =
+      plan_cds(*host, *target, !emulator->empty(), !has_base_archive(runtime), true);
+  if (!plan.training_run) return report.fail(bad_input(plan.note));
+  const std::vector<std::string> prefix = plan.emulated ? *emulator : std::vector<std::string>{};
+
+  if (!has_base_archive(runtime)) {
+    const Clock::time_point started = Clock::now();
+    const ArchiveOutcome base = make_base_archive(runtime, prefix, o.training_timeout);
+    if (!base.ok) {
+      return report.fail(
+          step_failed("cannot make the runtime's class-data archive: " + base.error));
+    }
+    report.step("runtime: default class-data archive of " + megabytes(base.bytes), started);
+  }
+  if (!o.training_args.empty()) marker->training_args = o.training_args;
+  const Clock::time_point started = Clock::now();
+  const ArchiveOutcome outcome = make_app_archive(
+      o.app_dir, marker->name, {marker->training_args, prefix, o.training_timeout});
+  if (interrupted()) return report.stop(o.app_dir + " is as it was");
+  if (!outcome.ok) {
+    report.note("no app archive: " + outcome.error);
+    return static_cast<int>(ExitStatus::kStepFailed);
+  }
+  report.step("training run: app archive of " + megabytes(outcome.bytes), started);
+  if (!o.training_args.empty()) {
+    // Later runs of `vorlane-pack cds` repeat this run.
+    if (Status written = write_marker(marker_path, *marker); !written) {
+      return report.fail(written.error());
+    }
+  }
+  return 0;
+}
+
+}  // namespace vorlane

@@ -1,0 +1,38 @@
+// Finding a named section in an ELF file.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace vorlane {
+
+/// Where a section's bytes lie in the file.
+struct SectionLocation {
+  std::uint64_t offset;
+  std::uint64_t size;
+};
+
+/// Finds the section called `name` in a 64-bit little-endian ELF `image`
+/// (any machine). Every offset read from the file is checked against the
+/// image's size. Returns nullopt and a reason in `error` when the image is
+/// not such an ELF file or has no such section with contents in the file.
+std::optional<SectionLocation> find_elf_section(std::span<const std::uint8_t> image,
+                                                std::string_view name, std::string& error);
+
+/// The machine (`e_machine`) an ELF `image` of either class and byte order
+/// is built for, or nullopt and a reason in `error` when it is no ELF file.
+/// Only the first 20 bytes are needed.
+std::optional<std::uint16_t> elf_machine(std::span<const std::uint8_t> image, std::string& error);
+
+/// The machine the ELF file at `path` is built for, or nullopt and a
+/// reason naming the file in `error`.
+std::optional<std::uint16_t> elf_machine_of_file(const std::string& path, std::string& error);
+
+/// A person's name for an ELF machine number: "x86-64", "AArch64", ... or
+/// "machine N" for one this tool has no name for.
+std::string machine_name(std::uint16_t machine);
+
+}  // namespace vorlane

@@ -1,0 +1,78 @@
+// File access for the packer, through thin wrappers of the system calls
+// whose messages name the call's purpose, the path and the system's reason.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "pack/core/error.h"
+
+namespace vorlane {
+
+/// Most bytes `read_file` reads: far more than any launcher or argument file
+/// holds, and few enough to keep in memory.
+inline constexpr std::size_t kMaxFileSize = std::size_t{256} << 20;
+
+/// "cannot WHAT PATH: REASON" for the current errno; a full disk says so
+/// and what to do, rather than leaving the user with the bare reason.
+std::string system_error(const std::string& what, const std::string& path);
+
+/// The whole file, or nullopt with the reason in `error`: the system's (a
+/// directory, for one, cannot be read), or that it holds more than
+/// kMaxFileSize bytes, as an endless device or pipe does.
+std::optional<std::vector<std::uint8_t>> read_file(const std::string& path, std::string& error);
+
+/// As `read_file`, for a file that must not be a FIFO (a launcher, a
+/// template, a marker): one is refused rather than waited on for ever.
+std::optional<std::vector<std::uint8_t>> read_file_no_fifo(const std::string& path,
+                                                           std::string& error);
+
+/// At most the first `max_bytes` bytes of the file, or nullopt with the reason.
+std::optional<std::vector<std::uint8_t>> read_file_head(const std::string& path,
+                                                        std::size_t max_bytes, std::string& error);
+
+/// Writes all of `bytes` to `fd`; false with the reason (naming `path`) in `error`.
+bool write_all(int fd, std::span<const std::uint8_t> bytes, const std::string& path,
+               std::string& error);
+
+/// Writes `bytes` to a new file beside `path` and renames it over `path`, so
+/// readers see the old file or the whole new one, never a part. `mode` is the
+/// new file's permission bits. Returns false with the reason in `error`; a
+/// failed write leaves nothing behind.
+bool write_file_atomically(const std::string& path, std::span<const std::uint8_t> bytes,
+                           unsigned mode, std::string& error);
+
+/// The directory that holds the running program.
+std::string own_directory();
+
+/// One entry of a tree, as `walk_tree` finds it.
+struct TreeEntry {
+  enum class Type { kFolder, kFile, kLink };
+  std::string path;  ///< relative to the tree's root
+  Type type = Type::kFile;
+  std::string link_target;  ///< for kLink: the link's text
+};
+
+/// How `walk_tree` and `copy_tree` treat symbolic links.
+enum class Links {
+  kFollow,  ///< a link is what it points to; the copy stands on its own
+  /// A relative link that resolves inside the tree stays a link, as does
+  /// one that resolves to nothing; others are followed.
+  kKeepInternal,
+};
+
+/// Every entry under `root`, parents before children, in byte order of
+/// their paths. Links are followed or kept as `links` says (a followed link
+/// to a folder is walked, a loop refused). Refuses, naming the entry, what
+/// cannot be copied as a plain file or folder: a dangling link, a FIFO, a
+/// socket, a device.
+Result<std::vector<TreeEntry>> walk_tree(const std::string& root, Links links);
+
+/// Copies the tree at `from` to the new folder `to`: folders, files with
+/// their permission bits and holes, and links as `links` says.
+Status copy_tree(const std::string& from, const std::string& to, Links links);
+
+}  // namespace vorlane

@@ -1,0 +1,271 @@
+#include "pack/core/process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+
+extern char** environ;
+
+namespace vorlane {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+volatile sig_atomic_t g_signal = 0;
+/// The process group of the program that runs now, or 0.
+volatile sig_atomic_t g_child_group = 0;
+
+void on_interrupt(int signal) {
+  g_signal = signal;
+  if (g_child_group != 0) kill(-g_child_group, SIGKILL);
+}
+
+/// Blocks the interrupting signals while alive, so that a program's group
+/// is recorded before a handler can look for it.
+class InterruptsHeld {
+ public:
+  InterruptsHeld() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, s);
+    sigprocmask(SIG_BLOCK, &set, &saved_);
+  }
+  ~InterruptsHeld() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
+  InterruptsHeld(const InterruptsHeld&) = delete;
+  InterruptsHeld& operator=(const InterruptsHeld&) = delete;
+  const sigset_t& saved() const { return saved_; }
+
+ private:
+  sigset_t saved_;
+};
+
+/// A file descriptor closed when this goes out of scope.
+class Fd {
+ public:
+  Fd() = default;
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() { reset(); }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+  void reset(int fd = -1) {
+    if (fd_ >= 0) close(fd_);
+    fd_ = fd;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+std::vector<std::string> merged_environment(
+    const std::map<std::string, std::optional<std::string>>& changes) {
+  std::vector<std::string> out;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string entry = *e;
+    if (!changes.contains(entry.substr(0, entry.find('=')))) out.push_back(entry);
+  }
+  for (const auto& [name, value] : changes) {
+    if (value) out.push_back(name + "=" + *value);
+  }
+  return out;
+}
+
+std::vector<char*> pointers(std::vector<std::string>& strings) {
+  std::vector<char*> out;
+  out.reserve(strings.size() + 1);
+  for (std::string& s : strings) out.push_back(s.data());
+  out.push_back(nullptr);
+  return out;
+}
+
+/// A pipe whose read end does not block, so what is left in it can be taken
+/// once the program has exited without waiting for its last writer.
+bool make_pipe(Fd& read_end, Fd& write_end, std::string& error) {
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) {
+    error = std::string("pipe2: ") + std::strerror(errno);
+    return false;
+  }
+  read_end.reset(fds[0]);
+  write_end.reset(fds[1]);
+  (void)fcntl(fds[0], F_SETFL, O_NONBLOCK);
+  return true;
+}
+
+/// Reads what `fd` holds now (up to 4 MiB, so a fast writer cannot keep
+/// the caller from its deadline) into `sink`, keeping its last `keep` bytes
+/// when `keep` is not 0. Returns false at end of file.
+bool take(int fd, std::string& sink, std::size_t keep) {
+  char buffer[65536];
+  for (int reads = 0; reads < 64; ++reads) {
+    const ssize_t n = read(fd, buffer, sizeof(buffer));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno == EAGAIN;
+    if (n == 0) return false;
+    sink.append(buffer, static_cast<std::size_t>(n));
+    if (keep != 0 && sink.size() > 2 * keep) sink.erase(0, sink.size() - keep);
+  }
+  return true;
+}
+
+int decode_wait_status(int wait_status) {
+  if (WIFEXITED(wait_status)) return WEXITSTATUS(wait_status);
+  if (WIFSIGNALED(wait_status)) return 128 + WTERMSIG(wait_status);
+  return -1;
+}
+
+/// Whether `pid` has exited; reaps it and stores its status if so. A child
+/// that cannot be waited for (SIGCHLD ignored reaps it unseen) has ended.
+bool reaped(pid_t pid, int& wait_status) {
+  pid_t got = 0;
+  while ((got = waitpid(pid, &wait_status, WNOHANG)) < 0 && errno == EINTR) {
+  }
+  if (got < 0) wait_status = W_EXITCODE(127, 0);
+  return got != 0;
+}
+
+}  // namespace
+
+std::string ProcessResult::describe_end(int timeout_seconds) const {
+  if (!started) return "could not be started: " + error;
+  if (timed_out) return "did not finish within " + std::to_string(timeout_seconds) + " s";
+  if (status > 128) return "was ended by signal " + std::to_string(status - 128);
+  return "exited with status " + std::to_string(status);
+}
+
+void install_interrupt_handlers() {
+  struct sigaction action {};
+  action.sa_handler = on_interrupt;
+  sigemptyset(&action.sa_mask);
+  for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &action, nullptr);
+}
+
+int interrupted() { return g_signal; }
+
+ProcessResult run_process(const std::vector<std::string>& argv_in, const ProcessOptions& options) {
+  ProcessResult result;
+  if (g_signal != 0) {
+    result.error = "interrupted";
+    return result;
+  }
+  Fd out_read, out_write, err_read, err_write;
+  if (!make_pipe(out_read, out_write, result.error)) return result;
+  if (!options.merge_output && !make_pipe(err_read, err_write, result.error)) return result;
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  const int sources[3] = {-1, out_write.get(),
+                          options.merge_output ? out_write.get() : err_write.get()};
+  for (int fd = 0; fd < 3; ++fd) {
+    if (options.closed_streams.contains(fd)) {
+      posix_spawn_file_actions_addclose(&actions, fd);
+    } else if (fd == 0) {
+      posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    } else if (options.discarded_streams.contains(fd)) {
+      posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", O_WRONLY, 0);
+    } else {
+      posix_spawn_file_actions_adddup2(&actions, sources[fd], fd);
+    }
+  }
+  if (!options.working_directory.empty()) {
+    posix_spawn_file_actions_addchdir_np(&actions, options.working_directory.c_str());
+  }
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  // A process group of its own, so a timeout can end the program's children too.
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK);
+  posix_spawnattr_setpgroup(&attributes, 0);
+
+  std::vector<std::string> args = argv_in;
+  const std::string path = args.at(0);
+  if (options.argv0) args[0] = *options.argv0;
+  std::vector<std::string> env = merged_environment(options.env);
+  std::vector<char*> argv_ptrs = pointers(args);
+  std::vector<char*> env_ptrs = pointers(env);
+  if (options.argv0 && options.argv0->empty() && args.size() == 1) argv_ptrs.front() = nullptr;
+
+  pid_t pid = 0;
+  int spawn_error = 0;
+  {
+    InterruptsHeld held;
+    // The program starts with the signal mask this process had before.
+    posix_spawnattr_setsigmask(&attributes, &held.saved());
+    spawn_error = g_signal != 0 ? EINTR
+                                : posix_spawn(&pid, path.c_str(), &actions, &attributes,
+                                              argv_ptrs.data(), env_ptrs.data());
+    if (spawn_error == 0) g_child_group = pid;
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  out_write.reset();
+  err_write.reset();
+  if (spawn_error != 0) {
+    result.error = path + ": " + std::strerror(spawn_error);
+    return result;
+  }
+  result.started = true;
+  result.pid = pid;
+
+  // The program's exit wakes the poll below even while a child it left
+  // behind holds the pipes open. Kernels before 5.3 lack pidfd_open: then
+  // the loop looks every 100 ms instead.
+  const Fd exit_fd(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
+  const bool bounded = options.timeout_seconds > 0;
+  const Clock::time_point deadline = Clock::now() + std::chrono::seconds(options.timeout_seconds);
+  struct Stream {
+    int fd;
+    std::string* sink;
+  } streams[2] = {{out_read.get(), &result.out}, {err_read.get(), &result.err}};
+  int wait_status = 0;
+  bool exited = false;
+  while (!(exited = reaped(pid, wait_status))) {
+    int wait_ms = exit_fd.get() >= 0 ? -1 : 100;
+    if (bounded) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      if (left <= 0) break;
+      wait_ms = wait_ms < 0 ? static_cast<int>(left) : std::min<int>(wait_ms, left);
+    }
+    pollfd fds[3];
+    nfds_t count = 0;
+    for (const Stream& s : streams) {
+      if (s.fd >= 0) fds[count++] = {s.fd, POLLIN, 0};
+    }
+    if (exit_fd.get() >= 0) fds[count++] = {exit_fd.get(), POLLIN, 0};
+    if (poll(fds, count, wait_ms) < 0 && errno != EINTR) break;
+    for (Stream& s : streams) {
+      if (s.fd >= 0 && !take(s.fd, *s.sink, options.keep_bytes)) s.fd = -1;
+    }
+  }
+  if (!exited) {
+    result.timed_out = true;
+    kill(-pid, SIGKILL);
+    while (waitpid(pid, &wait_status, 0) < 0 && errno == EINTR) {
+    }
+  }
+  g_child_group = 0;
+  // What the program wrote before it ended; whatever a child left behind
+  // writes later is not waited for.
+  for (const Stream& s : streams) {
+    if (s.fd >= 0) take(s.fd, *s.sink, options.keep_bytes);
+  }
+  for (std::string* sink : {&result.out, &result.err}) {
+    if (options.keep_bytes != 0 && sink->size() > options.keep_bytes) {
+      sink->erase(0, sink->size() - options.keep_bytes);
+    }
+  }
+  result.status = result.timed_out ? -1 : decode_wait_status(wait_status);
+  return result;
+}
+
+}  // namespace vorlane

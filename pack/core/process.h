@@ -1,0 +1,69 @@
+// Running a program and collecting what it prints: the one place that
+// spawns processes, for the packer's tools and training runs, the
+// end-to-end harness and the benchmarks.
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace vorlane {
+
+struct ProcessOptions {
+  /// Variables to set (a value) or remove (nullopt) on top of this process's environment.
+  std::map<std::string, std::optional<std::string>> env;
+  std::string working_directory;
+  /// argv[0] as the program sees it; the path to run by default. An empty
+  /// one with no other arguments starts the program with no argv at all.
+  std::optional<std::string> argv0;
+  /// Seconds the whole run may take, from start to exit; then the program
+  /// and everything in its process group is killed. 0 waits for ever.
+  int timeout_seconds = 0;
+  /// Standard error goes to the same pipe as standard output, collected in
+  /// `out` in the order written.
+  bool merge_output = false;
+  /// Output streams (1, 2) that go to /dev/null rather than to a pipe.
+  std::set<int> discarded_streams;
+  /// Standard streams (0, 1, 2) the program starts with closed.
+  std::set<int> closed_streams;
+  /// When not 0, only the last `keep_bytes` bytes of each stream are kept
+  /// (at most twice that in memory), so an endless talker costs no more.
+  std::size_t keep_bytes = 0;
+};
+
+struct ProcessResult {
+  /// False when the program could not be started; `error` says why.
+  bool started = false;
+  std::string error;
+  /// Exit status; 128 + the signal number when a signal ended it; -1 when
+  /// it did not end within the timeout.
+  int status = -1;
+  bool timed_out = false;
+  int pid = -1;
+  std::string out;
+  std::string err;
+
+  bool ok() const { return started && !timed_out && status == 0; }
+  /// How it ended, for a message: "exited with status 3", "did not finish within 5 s", ...
+  std::string describe_end(int timeout_seconds) const;
+};
+
+/// Runs `argv` (argv[0] is a path, not looked up in PATH) with no input and
+/// waits until it exits, in a process group of its own. Reading its output
+/// ends when it exits: a child it left behind holding the pipes open keeps
+/// no one waiting.
+ProcessResult run_process(const std::vector<std::string>& argv, const ProcessOptions& options = {});
+
+/// From now on SIGINT, SIGTERM and SIGHUP do not end this process at once:
+/// they kill the running program's process group and are recorded, so that
+/// the packer can remove what it half-made and then end.
+void install_interrupt_handlers();
+
+/// The signal that interrupted the packer since the handlers were
+/// installed, or 0. `run_process` starts nothing once it is set.
+int interrupted();
+
+}  // namespace vorlane

@@ -1,0 +1,53 @@
+#include "pack/core/strings.h"
+
+namespace vorlane {
+
+std::vector<std::string> split(std::string_view text, char separator) {
+  std::vector<std::string> out;
+  while (true) {
+    const std::size_t end = text.find(separator);
+    out.emplace_back(text.substr(0, end));
+    if (end == std::string_view::npos) return out;
+    text.remove_prefix(end + 1);
+  }
+}
+
+std::vector<std::string> split_lines(std::string_view text) {
+  if (text.ends_with('\n')) text.remove_suffix(1);
+  if (text.empty()) return {};
+  std::vector<std::string> lines = split(text, '\n');
+  for (std::string& line : lines) {
+    if (line.ends_with('\r')) line.pop_back();
+  }
+  return lines;
+}
+
+std::vector<std::string> split_words(std::string_view text) {
+  std::vector<std::string> out;
+  std::size_t start = 0;
+  while ((start = text.find_first_not_of(" \t", start)) != std::string_view::npos) {
+    const std::size_t end = text.find_first_of(" \t", start);
+    out.emplace_back(text.substr(start, end - start));
+    start = end;
+  }
+  return out;
+}
+
+std::string join(std::span<const std::string> items, std::string_view separator) {
+  std::string out;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (i > 0) out += separator;
+    out += items[i];
+  }
+  return out;
+}
+
+std::string tail_lines(std::string_view output, std::size_t max_lines) {
+  const std::vector<std::string> all = split_lines(output);
+  const std::size_t first = all.size() > max_lines ? all.size() - max_lines : 0;
+  std::string out;
+  for (std::size_t i = first; i < all.size(); ++i) out += "  " + all[i] + "\n";
+  return out;
+}
+
+}  // namespace vorlane

@@ -1,0 +1,28 @@
+// Splitting and joining text.
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vorlane {
+
+/// The parts of `text` between the `separator`s: "a,,b" gives {"a", "", "b"},
+/// "" gives {""}.
+std::vector<std::string> split(std::string_view text, char separator);
+
+/// The lines of `text`: a final line break ends the last line rather than
+/// starting an empty one, and a '\r' before a line break is dropped.
+std::vector<std::string> split_lines(std::string_view text);
+
+/// The runs of `text` between blanks (spaces and tabs), none empty.
+std::vector<std::string> split_words(std::string_view text);
+
+std::string join(std::span<const std::string> items, std::string_view separator);
+
+/// The last `max_lines` lines of `output`, each indented by two blanks, for
+/// showing under an error message.
+std::string tail_lines(std::string_view output, std::size_t max_lines);
+
+}  // namespace vorlane

@@ -1,0 +1,155 @@
+#include "pack/image/app_config.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace vorlane {
+namespace {
+
+using testing::ElementsAre;
+using testing::HasSubstr;
+
+TEST(AppName, Table) {
+  const struct {
+    std::string name;
+    const char* error;  // a part of the refusal; "" when accepted
+  } cases[] = {
+      {"demo", ""},
+      {"My App 2", ""},
+      {"caf\xC3\xA9", ""},
+      {"a.b", ""},
+      {"", "is empty"},
+      {".", "cannot be '.'"},
+      {"..", "cannot be '..'"},
+      {"a/b", "holds a '/'"},
+      {".hidden", "starts with '.'"},
+      {"-x", "starts with '-'"},
+      {std::string("a\0b", 3), "holds a 0 byte"},
+      {std::string(201, 'a'), "longer than 200 bytes"},
+      {"a:b", "holds a ':'"},
+      {"a\nb", "holds a control character"},
+  };
+  for (const auto& c : cases) {
+    const std::string error = check_app_name(c.name);
+    if (*c.error == '\0') {
+      EXPECT_EQ(error, "") << c.name;
+    } else {
+      EXPECT_THAT(error, HasSubstr(c.error)) << c.name;
+    }
+  }
+}
+
+TEST(ClassPathElement, RefusesWhatTheLauncherWouldRewrite) {
+  const struct {
+    const char* jar;
+    const char* error;
+  } cases[] = {
+      {"app.jar", ""},
+      {"lib/guava-31.1-jre.jar", ""},
+      {"a b.jar", ""},
+      {"a:b.jar", "its name holds a ':'"},
+      {"a&&b.jar", "its name holds '&&'"},
+      {"a&b.jar", ""},
+      {"x*.jar", "its name holds a '*'"},
+      {"a\nb.jar", "its name holds a line break"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(check_class_path_element(c.jar), c.error) << c.jar;
+}
+
+TEST(ClassPathOption, MainJarFirstThenByteOrderThenTheLauncherJar) {
+  const struct {
+    std::vector<std::string> jars;
+    std::string main_jar;
+    std::string expected;
+  } cases[] = {
+      {{"b.jar", "a.jar"}, "", "-Djava.class.path=&&/a.jar:&&/b.jar:&&/vorlane-launcher.jar"},
+      {{"a.jar", "b.jar"}, "", "-Djava.class.path=&&/a.jar:&&/b.jar:&&/vorlane-launcher.jar"},
+      {{"a.jar", "b.jar"}, "b.jar", "-Djava.class.path=&&/b.jar:&&/a.jar:&&/vorlane-launcher.jar"},
+      // Byte order: upper case before lower case, a folder's jars by their path.
+      {{"lib/z.jar", "Z.jar", "a.jar"},
+       "",
+       "-Djava.class.path=&&/Z.jar:&&/a.jar:&&/lib/z.jar:&&/vorlane-launcher.jar"},
+      {{"only.jar"}, "only.jar", "-Djava.class.path=&&/only.jar:&&/vorlane-launcher.jar"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(class_path_option(c.jars, c.main_jar), c.expected);
+}
+
+TEST(ArchiveOptions, GoRightAfterTheAppDirAndComeOffAgain) {
+  const std::string cp = "-Djava.class.path=&&/a.jar";
+  EXPECT_THAT(app_jvm_options(cp, false, {"-Xmx1g"}), ElementsAre(cp, "-Dapp.dir=&&", "-Xmx1g"));
+  const std::vector<std::string> with = app_jvm_options(cp, true, {"-Xmx1g", "-Xlog:cds=info"});
+  EXPECT_THAT(with, ElementsAre(cp, "-Dapp.dir=&&", "-XX:SharedArchiveFile=&&/vorlane-app.jsa",
+                                "-Xlog:cds=off,cds+dynamic=off", "-Xmx1g", "-Xlog:cds=info"));
+
+  // Setting is idempotent, and removing restores the options without them.
+  EXPECT_EQ(set_archive_options(with, true), with);
+  EXPECT_THAT(set_archive_options(with, false),
+              ElementsAre(cp, "-Dapp.dir=&&", "-Xmx1g", "-Xlog:cds=info"));
+  // A block without the app directory option (burned by hand) gets them first.
+  EXPECT_THAT(set_archive_options({"-Xmx1g"}, true),
+              ElementsAre("-XX:SharedArchiveFile=&&/vorlane-app.jsa",
+                          "-Xlog:cds=off,cds+dynamic=off", "-Xmx1g"));
+  EXPECT_EQ(archive_at_exit_option("x.jsa"), "-XX:ArchiveClassesAtExit=&&/x.jsa");
+}
+
+TEST(Marker, RoundTripsAndNeedsAName) {
+  const AppMarker marker{"demo", {"--train", "a b", "", "x\ny\\n"}, {"lib/a\nb.txt", "bin"}};
+  std::string error;
+  const std::optional<AppMarker> back = parse_marker(format_marker(marker), error);
+  ASSERT_TRUE(back) << error;
+  EXPECT_EQ(back->name, "demo");
+  EXPECT_THAT(back->training_args, ElementsAre("--train", "a b", "", "x\ny\\n"));
+  EXPECT_THAT(back->made, ElementsAre("lib/a\nb.txt", "bin"));
+
+  const struct {
+    const char* text;
+    const char* error;
+  } bad[] = {
+      {"", "it names no launcher (the app's name is empty)"},
+      {"# only a comment\n", "it names no launcher (the app's name is empty)"},
+      {"name=../x\n", "it names no launcher (the app's name '../x' holds a '/')"},
+  };
+  for (const auto& c : bad) {
+    EXPECT_FALSE(parse_marker(c.text, error)) << c.text;
+    EXPECT_EQ(error, c.error);
+  }
+}
+
+TEST(PlanCds, NativeRunsAllEmulatedNeedsAPrefixOtherwiseANote) {
+  constexpr std::uint16_t kX86 = 62;
+  constexpr std::uint16_t kArm = 183;
+  const struct {
+    std::uint16_t host, target;
+    bool emulator, need_base, want_app;
+    bool base, training, emulated;
+    const char* note;  // a part of the note; "" when there is none
+  } cases[] = {
+      {kX86, kX86, false, true, true, true, true, false, ""},
+      {kX86, kX86, true, true, false, true, false, false, ""},
+      {kX86, kX86, false, false, true, false, true, false, ""},
+      {kX86, kArm, true, true, true, true, true, true, ""},
+      {kX86, kArm, false, true, true, false, false, false,
+       "built for AArch64 and this machine is x86-64, so the runtime's default class-data archive "
+       "and the app archive cannot be made here"},
+      {kX86, kArm, false, false, true, false, false, false, "so the app archive cannot be made"},
+      {kX86, kArm, false, true, false, false, false, false,
+       "so the runtime's default class-data archive cannot be made"},
+      {kX86, kArm, false, false, false, false, false, false, ""},
+  };
+  for (const auto& c : cases) {
+    const CdsPlan plan = plan_cds(c.host, c.target, c.emulator, c.need_base, c.want_app);
+    const std::string label = std::to_string(c.target) + (c.emulator ? " emulated" : "") +
+                              (c.need_base ? " base" : "") + (c.want_app ? " app" : "");
+    EXPECT_EQ(plan.base_archive, c.base) << label;
+    EXPECT_EQ(plan.training_run, c.training) << label;
+    EXPECT_EQ(plan.emulated, c.emulated) << label;
+    if (*c.note == '\0') {
+      EXPECT_EQ(plan.note, "") << label;
+    } else {
+      EXPECT_THAT(plan.note, HasSubstr(c.note)) << label;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vorlane

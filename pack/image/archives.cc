@@ -1,0 +1,142 @@
+#include "pack/image/archives.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "pack/core/process.h"
+#include "pack/core/strings.h"
+#include "pack/image/app_config.h"
+#include "pack/image/burn.h"
+#include "pack/jdk/jdk.h"
+
+namespace fs = std::filesystem;
+
+namespace vorlane {
+
+namespace {
+
+/// Lines of a failed run's output shown under the error.
+constexpr std::size_t kShownLines = 15;
+/// Bytes of a run's output kept: far more than those lines take, and a
+/// bound however much an app prints.
+constexpr std::size_t kKeptOutput = 64 * 1024;
+
+/// A file removed when this goes out of scope.
+class TempFile {
+ public:
+  explicit TempFile(std::string path) : path_(std::move(path)) {}
+  ~TempFile() {
+    if (!path_.empty()) unlink(path_.c_str());
+  }
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+ArchiveOutcome failure(std::string error) {
+  ArchiveOutcome outcome;
+  outcome.error = std::move(error);
+  return outcome;
+}
+
+std::uintmax_t file_size_or_zero(const std::string& path) {
+  std::error_code ec;
+  const std::uintmax_t size = fs::file_size(path, ec);
+  return ec ? 0 : size;
+}
+
+}  // namespace
+
+ArchiveOutcome make_app_archive(const std::string& home, const std::string& name,
+                                const TrainingRun& run) {
+  const std::string launcher = home + "/bin/" + name;
+  std::string error;
+  std::optional<BurnedInData> block = read_burned_block(launcher, error);
+  if (!block) return failure(error);
+
+  // The training launcher: the same block without the archive options, so
+  // nothing older maps over the classes being recorded.
+  std::string placeholder = home + "/bin/." + name + ".training-XXXXXX";
+  const int fd = mkstemp(placeholder.data());
+  if (fd < 0) return failure("cannot make a file in " + home + "/bin: " + std::strerror(errno));
+  close(fd);
+  const TempFile trainer(placeholder);
+  const std::string new_archive_name = std::string(kAppArchiveName) + ".new";
+  const TempFile new_archive(home + "/lib/app/" + new_archive_name);
+  unlink(new_archive.path().c_str());
+
+  BurnedInData training = *block;
+  training.jvm_options = set_archive_options(training.jvm_options, false);
+  training.jvm_options.push_back(archive_at_exit_option(new_archive_name));
+  std::vector<std::string> errors = burn(launcher, trainer.path(), training, training.stack_size);
+  if (!errors.empty()) return failure(errors.front());
+
+  std::vector<std::string> argv = run.emulator;
+  argv.push_back(trainer.path());
+  argv.insert(argv.end(), run.args.begin(), run.args.end());
+  ProcessOptions options = tool_options(run.timeout_seconds);
+  // The run is the packager's, not shaped by options of whoever runs the packer.
+  options.env = {{"VORLANE_JVM_OPTIONS", std::nullopt}, {"VORLANE_DUMP_JVM_ARGS", std::nullopt}};
+  const ProcessResult result = run_process(argv, options);
+  if (!result.ok()) {
+    return failure("the training run " + result.describe_end(run.timeout_seconds) +
+                   "; its output ended:\n" + tail_lines(result.out, kShownLines));
+  }
+  const std::uintmax_t bytes = file_size_or_zero(new_archive.path());
+  if (bytes == 0) {
+    return failure(
+        "the training run wrote no archive (the app must end by returning from main or "
+        "by System.exit); its output ended:\n" +
+        tail_lines(result.out, kShownLines));
+  }
+
+  const std::string archive = home + "/lib/app/" + kAppArchiveName;
+  if (rename(new_archive.path().c_str(), archive.c_str()) != 0) {
+    return failure("cannot move the archive to " + archive + ": " + std::strerror(errno));
+  }
+  block->jvm_options = set_archive_options(block->jvm_options, true);
+  errors = burn(launcher, launcher, *block, block->stack_size);
+  if (!errors.empty()) return failure(errors.front());
+  ArchiveOutcome outcome;
+  outcome.ok = true;
+  outcome.bytes = bytes;
+  return outcome;
+}
+
+ArchiveOutcome make_base_archive(const std::string& runtime,
+                                 const std::vector<std::string>& emulator, int timeout_seconds) {
+  ProcessOptions options = tool_options(timeout_seconds);
+  options.env = {{"_JAVA_OPTIONS", std::nullopt},
+                 {"JDK_JAVA_OPTIONS", std::nullopt},
+                 {"JAVA_TOOL_OPTIONS", std::nullopt}};
+  const ProcessResult result = run_process(base_archive_command(emulator, runtime), options);
+  if (!result.ok() || !has_base_archive(runtime)) {
+    return failure("the runtime's java -Xshare:dump " + result.describe_end(timeout_seconds) +
+                   "; its output ended:\n" + tail_lines(result.out, kShownLines));
+  }
+  ArchiveOutcome outcome;
+  outcome.ok = true;
+  outcome.bytes = file_size_or_zero(runtime + "/lib/server/classes.jsa");
+  return outcome;
+}
+
+ProcessOptions tool_options(int timeout_seconds) {
+  ProcessOptions options;
+  options.timeout_seconds = timeout_seconds;
+  options.merge_output = true;
+  options.keep_bytes = kKeptOutput;
+  return options;
+}
+
+bool has_base_archive(const std::string& runtime) {
+  return file_size_or_zero(runtime + "/lib/server/classes.jsa") > 0;
+}
+
+}  // namespace vorlane

@@ -1,0 +1,99 @@
+#include "pack/image/burn.h"
+
+#include <algorithm>
+#include <string_view>
+
+#include "launcher/burned_in_data_encoder.h"
+#include "pack/core/elf_section.h"
+#include "pack/core/files.h"
+
+namespace vorlane {
+
+namespace {
+
+/// The reserved area's place in a launcher image, or nullopt with the reason.
+std::optional<SectionLocation> find_launch_area(std::span<const std::uint8_t> image,
+                                                const std::string& path, std::string& error) {
+  std::string why;
+  std::optional<SectionLocation> area = find_elf_section(image, kLaunchAreaSection, why);
+  if (!area) {
+    error = path + " is not a launcher template: " + why;
+    return std::nullopt;
+  }
+  if (area->size != kLaunchAreaSize) {
+    error = path + " is not a launcher template: its launch data area holds " +
+            std::to_string(area->size) + " bytes, not " + std::to_string(kLaunchAreaSize);
+    return std::nullopt;
+  }
+  return area;
+}
+
+void describe_list(std::string& out, const char* title, const std::vector<std::string>& list) {
+  out += title;
+  out += " (" + std::to_string(list.size()) + "):\n";
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    out += "  [" + std::to_string(i) + "] " + list[i] + "\n";
+  }
+}
+
+std::string yes_no(bool b) { return b ? "yes" : "no"; }
+
+}  // namespace
+
+std::string default_template_path() { return own_directory() + "/../lib/vorlane/launcher"; }
+
+std::vector<std::string> burn(const std::string& template_path, const std::string& output_path,
+                              BurnedInData block, std::uint64_t stack_size) {
+  block.stack_size = static_cast<std::uint32_t>(stack_size);
+  std::vector<std::string> errors = validate_block(block, stack_size);
+  if (!errors.empty()) return errors;
+
+  std::string error;
+  std::optional<std::vector<std::uint8_t>> image = read_file_no_fifo(template_path, error);
+  if (!image) return {error};
+  std::optional<SectionLocation> area = find_launch_area(*image, template_path, error);
+  if (!area) return {error};
+
+  const std::vector<std::uint8_t> bytes = encode_area(block);
+  std::copy(bytes.begin(), bytes.end(), image->begin() + static_cast<std::ptrdiff_t>(area->offset));
+  if (!write_file_atomically(output_path, *image, 0755, error)) return {error};
+  return {};
+}
+
+std::optional<BurnedInData> read_burned_block(const std::string& path, std::string& error) {
+  std::optional<std::vector<std::uint8_t>> image = read_file_no_fifo(path, error);
+  if (!image) return std::nullopt;
+  std::optional<SectionLocation> area = find_launch_area(*image, path, error);
+  if (!area) return std::nullopt;
+  const BurnedInData block{std::span<const std::uint8_t>(*image).subspan(area->offset, area->size)};
+  if (!block.intact) {
+    error = path + ": the launch data block is corrupt (it runs past the end of its area)";
+    return std::nullopt;
+  }
+  return block;
+}
+
+std::string describe_block(const BurnedInData& block) {
+  std::string out;
+  out += "main class:          " + block.main_class + "\n";
+  out += "run on main thread:  " + yes_no(block.run_on_main_thread) + "\n";
+  out += "console app:         " + yes_no(block.console_app) + "\n";
+  constexpr std::string_view kHexDigits = "0123456789abcdef";
+  out += "flags:               0x";
+  out += kHexDigits[block.flags() >> 4];
+  out += kHexDigits[block.flags() & 0xF];
+  out += "\n";
+  out += "stack size:          " + std::to_string(block.stack_size) + " bytes";
+  if (block.stack_size % (1024 * 1024) == 0) {
+    out += " (" + std::to_string(block.stack_size / (1024 * 1024)) + " MiB)";
+  } else if (block.stack_size % 1024 == 0) {
+    out += " (" + std::to_string(block.stack_size / 1024) + " KiB)";
+  }
+  out += "\n";
+  describe_list(out, "JVM options", block.jvm_options);
+  describe_list(out, "arguments", block.app_args);
+  describe_list(out, "allowed user JVM options (VORLANE_JVM_OPTIONS)", block.allowed_jvm_options);
+  return out;
+}
+
+}  // namespace vorlane

@@ -1,0 +1,268 @@
+#include "pack/image/plan.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <set>
+
+#include "launcher/burned_in_data_encoder.h"
+#include "launcher/user_options.h"
+#include "pack/core/elf_section.h"
+#include "pack/core/strings.h"
+
+namespace fs = std::filesystem;
+
+namespace vorlane {
+
+namespace {
+
+/// Each check below returns a refusal, or nothing with its part of the plan filled in.
+using Check = std::optional<Error>;
+
+Check check_options(const AppOptions& o) {
+  if (std::string why = check_app_name(o.name); !why.empty()) return bad_input(why);
+  if (!is_binary_class_name(o.main_class)) {
+    return bad_input("main class '" + o.main_class + "' is not a Java binary class name");
+  }
+  if (!o.runtime_image.empty() && (!o.jdk.empty() || !o.add_modules.empty())) {
+    return bad_input(
+        "--runtime-image is a finished runtime: --jdk and --add-modules do not apply to it");
+  }
+  if (o.training_timeout <= 0) {
+    return bad_input("--training-timeout must be a number of seconds above 0");
+  }
+  return std::nullopt;
+}
+
+/// The feature version of the runtime the app gets; 0 when unknown.
+int runtime_feature_version(const AppFacts& f) {
+  if (f.runtime_image) return f.runtime_image->feature_version;
+  return f.module_jdk ? f.module_jdk->feature_version : 0;
+}
+
+/// Why the main class in `entries` (of `jar`) cannot start the app, or nothing.
+Check check_main_class(const AppOptions& o, const std::string& jar, const ClassEntries& entries,
+                       int feature_version) {
+  // An unknown runtime version: whatever the jar holds for some release.
+  const auto loaded = loaded_entry(entries, feature_version > 0 ? feature_version : 10000);
+  if (!loaded) {
+    return bad_input("main class " + o.main_class + " is in " + jar + " only for Java " +
+                     std::to_string(entries.begin()->first) +
+                     " and later (META-INF/versions/), and the app's runtime is Java " +
+                     std::to_string(feature_version));
+  }
+  const std::string where =
+      o.main_class + " in " + jar +
+      (loaded->first > 0 ? " (META-INF/versions/" + std::to_string(loaded->first) + ")" : "");
+  switch (loaded->second) {
+    case MainMethod::kMissing:
+      return bad_input("main class " + where +
+                       " has no public static void main(String[]), so the app could not start");
+    case MainMethod::kNotAClassFile:
+      return bad_input("main class " + where + " is not a readable class file");
+    case MainMethod::kDeclared:
+    case MainMethod::kMaybeInherited:
+      break;
+  }
+  return std::nullopt;
+}
+
+/// The app's jars and its main class.
+Check check_input(const AppOptions& o, const AppFacts& f, AppPlan& plan) {
+  if (!f.input_is_folder) return bad_input("--input " + o.input + " is not a folder");
+  if (f.input_error) return f.input_error;
+  const std::vector<std::string> jars = jars_among(f.input);
+  if (jars.empty()) {
+    return bad_input("--input " + o.input +
+                     " holds no .jar files: give the folder that holds the app's jars");
+  }
+  for (const std::string& jar : jars) {
+    if (jar == kLauncherJarName) {
+      return bad_input("--input " + o.input + " holds " + kLauncherJarName +
+                       ", which the packer adds itself; leave it out of the input");
+    }
+    if (std::string why = check_class_path_element(jar); !why.empty()) {
+      return bad_input("the jar " + jar + " cannot go on the class path: " + why);
+    }
+  }
+  const bool archive_taken = std::any_of(
+      f.input.begin(), f.input.end(), [](const TreeEntry& e) { return e.path == kAppArchiveName; });
+  if (archive_taken) {
+    return bad_input("--input " + o.input + " holds " + kAppArchiveName +
+                     ", a name the packer keeps for the app's archive");
+  }
+  const std::string main_jar = fs::path(o.main_jar).lexically_normal().string();
+  if (!o.main_jar.empty() && std::find(jars.begin(), jars.end(), main_jar) == jars.end()) {
+    return bad_input("--main-jar " + o.main_jar + " is not a jar in --input " + o.input);
+  }
+  // Every jar jdeps reads must be readable; the main class must be in one,
+  // and able to start the app, or the app could only fail at its first start.
+  std::optional<std::string> holder;
+  for (const std::string& jar : o.main_jar.empty() ? jars : std::vector<std::string>{main_jar}) {
+    const auto it = f.main_class_in.find(jar);
+    if (it == f.main_class_in.end()) continue;
+    if (!it->second) return it->second.error();
+    if (!holder && !it->second->empty()) holder = jar;
+  }
+  for (const auto& [jar, found] : f.main_class_in) {
+    if (!found) return found.error();
+  }
+  if (!holder) {
+    return bad_input("main class " + o.main_class + " is not in " +
+                     (o.main_jar.empty() ? "any jar in " + o.input : o.main_jar) + " (no " +
+                     class_entry_name(o.main_class) + ")");
+  }
+  if (Check bad =
+          check_main_class(o, *holder, *f.main_class_in.at(*holder), runtime_feature_version(f))) {
+    return bad;
+  }
+  plan.jars = jars;
+  plan.main_jar = o.main_jar.empty() ? "" : main_jar;
+  return std::nullopt;
+}
+
+/// The class path by folder wildcards, for a tree whose jars do not fit one
+/// by one: the main jar first, then each folder's jars.
+std::string wildcard_class_path(const std::vector<std::string>& jars, const std::string& main_jar) {
+  std::set<std::string> folders;
+  for (const std::string& jar : jars) folders.insert(fs::path(jar).parent_path().string());
+  std::vector<std::string> elements;
+  if (!main_jar.empty()) elements.push_back("&&/" + main_jar);
+  for (const std::string& folder : folders) {
+    elements.push_back(folder.empty() ? "&&/*.jar" : "&&/" + folder + "/*.jar");
+  }
+  if (!folders.contains("")) elements.push_back(std::string("&&/") + kLauncherJarName);
+  return "-Djava.class.path=" + join(elements, ":");
+}
+
+/// The launcher template and the block burned into it.
+Check check_launcher(const AppOptions& o, const AppFacts& f, AppPlan& plan) {
+  if (o.app_cds) {
+    std::optional<std::vector<std::string>> args = split_user_options(o.training_args);
+    if (!args) return bad_input("--app-cds: a quote is left open in '" + o.training_args + "'");
+    for (const std::string& a : *args) {
+      if (a.find('\n') != std::string::npos) {
+        return bad_input("--app-cds: a training argument holds a line break");
+      }
+    }
+    plan.training_args = *args;
+  }
+  std::optional<std::vector<std::string>> emulator = split_user_options(f.emulator_text);
+  if (!emulator) return bad_input("the emulator command leaves a quote open");
+  plan.emulator = *emulator;
+
+  if (f.template_error) return f.template_error;
+  if (f.host_error) return f.host_error;
+  plan.template_path = f.template_path;
+  plan.target_machine = f.target_machine;
+  plan.host_machine = f.host_machine;
+  plan.launcher_jar = f.launcher_jar;
+  if (!f.launcher_jar_present) {
+    return bad_input("there is no " + std::string(kLauncherJarName) +
+                     " beside the launcher template " + f.template_path);
+  }
+
+  // The block, checked now so that a block too large fails before jlink.
+  plan.block.main_class = o.main_class;
+  plan.block.app_args = o.arguments;
+  plan.block.allowed_jvm_options = o.allowed_java_options;
+  plan.block.console_app = o.console;
+  plan.block.stack_size = static_cast<std::uint32_t>(kAppStackSize);
+  const std::string explicit_path = class_path_option(plan.jars, plan.main_jar);
+  plan.block.jvm_options = app_jvm_options(explicit_path, o.app_cds, o.java_options);
+  std::vector<std::string> errors = validate_block(plan.block, kAppStackSize);
+  if (!errors.empty() && errors.front().starts_with("the launch data takes")) {
+    // Too large: the class path, written jar by jar, is what grows.
+    const std::string why = "the class path of " + std::to_string(plan.jars.size()) +
+                            " jars takes " + std::to_string(explicit_path.size()) + " bytes of it";
+    if (o.app_cds) {
+      return bad_input(errors.front() + "; " + why +
+                       ". An app archive needs each jar named: leave out --app-cds to name each "
+                       "folder's jars by a wildcard (&&/*.jar), or merge the jars into fewer");
+    }
+    plan.block.jvm_options =
+        app_jvm_options(wildcard_class_path(plan.jars, plan.main_jar), false, o.java_options);
+    errors = validate_block(plan.block, kAppStackSize);
+    if (errors.empty()) {
+      plan.notes.push_back(why +
+                           ", more than the launch data has room for, so the class path "
+                           "names each folder's jars by a wildcard (&&/*.jar)");
+    }
+  }
+  if (!errors.empty()) return bad_input(join(errors, "\nvorlane-pack: "));
+  plan.block.jvm_options = set_archive_options(plan.block.jvm_options, false);
+  return std::nullopt;
+}
+
+/// The place of the new tree: never inside the input, never a user's folder.
+Check check_place(const AppOptions& o, const AppFacts& f, AppPlan& plan) {
+  plan.home = f.home;
+  // The runtime takes ':' in its own path for a separator and could not start.
+  if (f.home_absolute.find(':') != std::string::npos) {
+    return bad_input("the app's folder " + f.home_absolute +
+                     " holds a ':', which a Java runtime's path cannot hold: choose a --dest "
+                     "without one");
+  }
+  if (f.dest_is_file) {
+    return bad_input("--dest " + o.dest +
+                     " is not a folder, and none can be made there as a file is in the way: give "
+                     "the folder the app's folder goes in");
+  }
+  if (f.home_overlaps_input || f.home_overlaps_runtime_image) {
+    return bad_input("the app's folder " + f.home + " and " +
+                     (f.home_overlaps_input ? o.input : o.runtime_image) +
+                     " overlap: give a --dest outside the app's input");
+  }
+  if (!f.existing) return step_failed("the packer did not look at " + f.home);
+  if (!*f.existing) return f.existing->error();
+  plan.replace_existing = **f.existing == Destination::kEarlierOutput;
+  return std::nullopt;
+}
+
+/// Where the runtime comes from, and which class-data archives can be made.
+Check check_runtime(const AppOptions& o, const AppFacts& f, AppPlan& plan) {
+  const auto wrong_machine = [&plan](const Jdk& jdk, const std::string& what) -> Check {
+    if (jdk.machine == 0) return bad_input(what + " " + jdk.machine_error);
+    if (jdk.machine == plan.target_machine) return std::nullopt;
+    return bad_input("the launcher template is built for " + machine_name(plan.target_machine) +
+                     ", but " + what + " " + jdk.home + " is for " + machine_name(jdk.machine));
+  };
+  bool base_archive_needed = true;
+  if (f.runtime_image) {
+    if (Check bad = wrong_machine(*f.runtime_image, "--runtime-image")) return bad;
+    base_archive_needed = !f.base_archive_present;
+  } else {
+    if (!f.host_jdk_home || !*f.host_jdk_home) {
+      return f.host_jdk_home ? f.host_jdk_home->error() : bad_input("no JDK found");
+    }
+    plan.host_jdk = f.host_jdk;
+    plan.module_jdk = f.module_jdk;
+    if (!f.module_jdk->has_jmods) {
+      return bad_input("the JDK " + f.module_jdk->home +
+                       " has no jmods/java.base.jmod, which jlink needs to make a runtime "
+                       "(Debian: openjdk-17-jdk-headless); or give --runtime-image");
+    }
+    if (Check bad = wrong_machine(*f.module_jdk, "the JDK")) {
+      return bad_input(bad->message + "; give --jdk a JDK for " +
+                       machine_name(plan.target_machine));
+    }
+  }
+  plan.feature_version = runtime_feature_version(f);
+  plan.cds = plan_cds(plan.host_machine, plan.target_machine, !plan.emulator.empty(),
+                      base_archive_needed, o.app_cds);
+  if (!plan.cds.emulated) plan.emulator.clear();
+  if (!plan.cds.note.empty()) plan.notes.push_back(plan.cds.note);
+  return std::nullopt;
+}
+
+}  // namespace
+
+Result<AppPlan> plan_app(const AppOptions& options, const AppFacts& facts) {
+  AppPlan plan;
+  if (Check bad = check_options(options)) return *bad;
+  for (auto check : {check_input, check_launcher, check_place, check_runtime}) {
+    if (Check bad = check(options, facts, plan)) return *bad;
+  }
+  return plan;
+}
+
+}  // namespace vorlane

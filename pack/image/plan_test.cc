@@ -1,0 +1,170 @@
+#include "pack/image/plan.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace vorlane {
+namespace {
+
+using testing::ElementsAre;
+using testing::HasSubstr;
+
+constexpr std::uint16_t kX86 = 62;
+constexpr std::uint16_t kArm = 183;
+
+/// Options and facts of an app that can be made: one jar, one main class.
+struct Case {
+  AppOptions o;
+  AppFacts f;
+  Case() {
+    o.name = "demo";
+    o.input = "/in";
+    o.main_class = "demo.Main";
+    o.dest = "/dest";
+    f.template_path = "/t/launcher";
+    f.target_machine = f.host_machine = kX86;
+    f.launcher_jar = "/t/vorlane-launcher.jar";
+    f.launcher_jar_present = true;
+    f.input_is_folder = true;
+    f.input = {{"demo.jar", TreeEntry::Type::kFile, ""}};
+    f.main_class_in.emplace("demo.jar", ClassEntries{{0, MainMethod::kDeclared}});
+    f.home = f.home_absolute = "/dest/demo";
+    f.existing = Destination::kAbsent;
+    f.host_jdk_home = std::string("/jdk");
+    f.host_jdk = f.module_jdk = Jdk{"/jdk", kX86, "", 17, true};
+  }
+  void main(ClassEntries entries) {
+    f.main_class_in.insert_or_assign("demo.jar", std::move(entries));
+  }
+  void jars(int count) {
+    f.input.clear();
+    f.main_class_in.clear();
+    for (int i = 0; i < count; ++i) {
+      const std::string jar = "lib/library-with-a-long-name-" + std::to_string(i) + ".jar";
+      f.input.push_back({jar, TreeEntry::Type::kFile, ""});
+      f.main_class_in.emplace(jar, ClassEntries{});
+    }
+    f.input.push_back({"demo.jar", TreeEntry::Type::kFile, ""});
+    f.main_class_in.emplace("demo.jar", ClassEntries{{0, MainMethod::kDeclared}});
+  }
+};
+
+TEST(PlanApp, EachRefusal) {
+  using Type = TreeEntry::Type;
+  const struct {
+    std::function<void(Case&)> change;
+    std::string message;
+  } cases[] = {
+      {[](Case& c) { c.o.name = "a/b"; }, "the app's name 'a/b' holds a '/'"},
+      {[](Case& c) { c.o.name = "a:b"; }, "the app's name 'a:b' holds a ':'"},
+      {[](Case& c) { c.o.name = "a\nb"; }, "the app's name holds a control character"},
+      {[](Case& c) { c.o.main_class = "demo/Main"; }, "is not a Java binary class name"},
+      {[](Case& c) { c.o.runtime_image = "/rt", c.o.add_modules = {"java.sql"}; },
+       "--jdk and --add-modules do not apply to it"},
+      {[](Case& c) { c.o.training_timeout = 0; }, "must be a number of seconds"},
+      {[](Case& c) { c.f.input_is_folder = false; }, "--input /in is not a folder"},
+      {[](Case& c) { c.f.input_error = bad_input("/in/p is a FIFO"); }, "/in/p is a FIFO"},
+      {[](Case& c) {
+         c.f.input = {{"readme", Type::kFile, ""}};
+       },
+       "--input /in holds no .jar"},
+      {[](Case& c) {
+         c.f.input.push_back({"vorlane-launcher.jar", Type::kFile, ""});
+       },
+       "which the packer adds itself"},
+      {[](Case& c) {
+         c.f.input.push_back({"a:b.jar", Type::kFile, ""});
+       },
+       "the jar a:b.jar cannot go on the class path: its name holds a ':'"},
+      {[](Case& c) {
+         c.f.input.push_back({"vorlane-app.jsa", Type::kFile, ""});
+       },
+       "a name the packer keeps"},
+      {[](Case& c) { c.o.main_jar = "other.jar"; }, "--main-jar other.jar is not a jar in --input"},
+      {[](Case& c) { c.main({}); }, "main class demo.Main is not in any jar in /in (no demo/Main"},
+      // Once a stack trace of jdeps that did not name the jar.
+      {[](Case& c) { c.f.main_class_in.emplace("b.jar", bad_input("/in/b.jar is not a jar")); },
+       "/in/b.jar is not a jar"},
+      {[](Case& c) {
+         c.main({{21, MainMethod::kDeclared}});
+       },
+       "in demo.jar only for Java 21 and later (META-INF/versions/), and the app's runtime is "
+       "Java 17"},
+      {[](Case& c) {
+         c.main({{0, MainMethod::kMissing}});
+       },
+       "demo.Main in demo.jar has no public static void main(String[])"},
+      {[](Case& c) {
+         c.main({{0, MainMethod::kDeclared}, {11, MainMethod::kMissing}});
+       },
+       "(META-INF/versions/11) has no public static void main"},
+      {[](Case& c) { c.o.app_cds = true, c.o.training_args = "'open"; }, "a quote is left open"},
+      {[](Case& c) { c.f.template_error = bad_input("/t/x: not a launcher"); }, "not a launcher"},
+      {[](Case& c) { c.f.launcher_jar_present = false; },
+       "there is no vorlane-launcher.jar beside the launcher template /t/launcher"},
+      {[](Case& c) {
+         c.o.java_options = {"-Xmx64m", "stray"};
+       },
+       "JVM option 'stray' does not start with '-'"},
+      {[](Case& c) { c.o.java_options = {"-D" + std::string(17000, 'x')}; }, "has room for"},
+      {[](Case& c) { c.jars(600), c.o.app_cds = true; }, "the class path of 601 jars takes"},
+      {[](Case& c) { c.f.home_absolute = "/a:b/demo"; }, "app's folder /a:b/demo holds a ':'"},
+      {[](Case& c) { c.f.dest_is_file = true; }, "--dest /dest is not a folder"},
+      {[](Case& c) { c.f.home_overlaps_input = true; }, "app's folder /dest/demo and /in overlap"},
+      {[](Case& c) { c.f.existing = Result<Destination>(bad_input("/dest/demo exists")); },
+       "/dest/demo exists"},
+      {[](Case& c) { c.f.host_jdk_home = Result<std::string>(bad_input("no JDK")); }, "no JDK"},
+      {[](Case& c) { c.f.module_jdk->has_jmods = false; }, "the JDK /jdk has no jmods/"},
+      {[](Case& c) { c.f.module_jdk->machine = kArm; },
+       "built for x86-64, but the JDK /jdk is for AArch64; give --jdk a JDK for x86-64"},
+      {[](Case& c) {
+         c.o.runtime_image = "/rt", c.f.runtime_image = Jdk{"/rt", kArm, "", 17, false};
+       },
+       "but --runtime-image /rt is for AArch64"},
+      {[](Case& c) {
+         c.o.runtime_image = "/rt", c.f.runtime_image = Jdk{"/rt", 0, "has none", 17, false};
+       },
+       "--runtime-image has none"},
+  };
+  for (const auto& c : cases) {
+    Case app;
+    c.change(app);
+    const Result<AppPlan> plan = plan_app(app.o, app.f);
+    ASSERT_FALSE(plan) << c.message;
+    EXPECT_EQ(plan.error().kind, ErrorKind::kBadInput) << c.message;
+    EXPECT_THAT(plan.error().message, HasSubstr(c.message));
+  }
+}
+
+TEST(PlanApp, WhatItDecides) {
+  Case app;
+  app.o.java_options = {"-Xmx1g"};
+  Result<AppPlan> plan = plan_app(app.o, app.f);
+  ASSERT_TRUE(plan) << plan.error().message;
+  EXPECT_THAT(plan->block.jvm_options,
+              ElementsAre("-Djava.class.path=&&/demo.jar:&&/vorlane-launcher.jar", "-Dapp.dir=&&",
+                          "-Xmx1g"));
+  EXPECT_EQ(plan->feature_version, 17);
+  EXPECT_TRUE(plan->notes.empty());
+
+  // Jars too many to name one by one: a wildcard per folder, and a note.
+  app.jars(600);
+  app.o.main_jar = "demo.jar";
+  plan = plan_app(app.o, app.f);
+  ASSERT_TRUE(plan) << plan.error().message;
+  EXPECT_EQ(plan->block.jvm_options.front(), "-Djava.class.path=&&/demo.jar:&&/*.jar:&&/lib/*.jar");
+  EXPECT_THAT(plan->notes, ElementsAre(HasSubstr("so the class path names each folder's jars")));
+
+  // A main class from a superclass cannot be told from the class file alone.
+  Case inherited;
+  inherited.main({{0, MainMethod::kMaybeInherited}});
+  inherited.f.existing = Destination::kEarlierOutput;
+  plan = plan_app(inherited.o, inherited.f);
+  ASSERT_TRUE(plan) << plan.error().message;
+  EXPECT_TRUE(plan->replace_existing);
+}
+
+}  // namespace
+}  // namespace vorlane

@@ -1,0 +1,193 @@
+#include "pack/jdk/jdk.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <set>
+
+#include "pack/core/elf_section.h"
+#include "pack/core/files.h"
+#include "pack/core/strings.h"
+
+namespace fs = std::filesystem;
+
+namespace vorlane {
+
+namespace {
+
+bool is_executable(const std::string& path) {
+  return fs::is_regular_file(path) && access(path.c_str(), X_OK) == 0;
+}
+
+bool is_jdk(const std::string& home) {
+  return is_executable(home + "/bin/jlink") && is_executable(home + "/bin/jdeps");
+}
+
+/// The JDK that owns the first executable `javac` on `path`, or "".
+std::string jdk_of_javac_on(const std::string& path) {
+  for (const std::string& dir : split(path, ':')) {
+    if (dir.empty()) continue;
+    const std::string javac = dir + "/javac";
+    if (!is_executable(javac)) continue;
+    std::error_code ec;
+    // /usr/bin/javac is a chain of links into the JDK's own bin/.
+    const fs::path real = fs::canonical(javac, ec);
+    if (ec) continue;
+    return real.parent_path().parent_path().string();
+  }
+  return "";
+}
+
+/// The value of `KEY="value"` in a release file, quotes removed.
+std::optional<std::string> release_value(const std::string& release_text, const std::string& key) {
+  for (const std::string& line : split_lines(release_text)) {
+    if (!line.starts_with(key + "=")) continue;
+    std::string value = line.substr(key.size() + 1);
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+      value = value.substr(1, value.size() - 2);
+    }
+    return value;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+Result<std::string> find_host_jdk(const JdkSearch& search) {
+  std::string ignored;
+  // A --jdk for another machine only lends its jmods; its tools cannot run here.
+  if (!search.jdk_option.empty() && is_jdk(search.jdk_option) &&
+      elf_machine_of_file(search.jdk_option + "/bin/jlink", ignored) == search.host_machine) {
+    return search.jdk_option;
+  }
+  if (search.java_home && !search.java_home->empty()) {
+    if (is_jdk(*search.java_home)) return *search.java_home;
+    return bad_input(
+        "JAVA_HOME=" + *search.java_home +
+        " is not a JDK: it has no bin/jlink and bin/jdeps. Point JAVA_HOME at a JDK, or unset it "
+        "to use the JDK of the javac on PATH");
+  }
+  if (search.path) {
+    const std::string home = jdk_of_javac_on(*search.path);
+    if (!home.empty() && is_jdk(home)) return home;
+  }
+  return bad_input(
+      "no JDK found: set JAVA_HOME to a JDK (17 or later), or put a JDK's javac on PATH "
+      "(Debian: apt-get install openjdk-17-jdk-headless)");
+}
+
+Jdk describe_jdk(const std::string& home) {
+  Jdk jdk;
+  jdk.home = home;
+  jdk.has_jmods = fs::is_regular_file(jdk.jmods() + "/java.base.jmod");
+  std::string error;
+  if (!fs::is_regular_file(jdk.libjvm())) {
+    jdk.machine_error = home + " has no lib/server/libjvm.so";
+  } else if (std::optional<std::uint16_t> machine = elf_machine_of_file(jdk.libjvm(), error)) {
+    jdk.machine = *machine;
+  } else {
+    jdk.machine_error = error;
+  }
+  if (std::optional<std::vector<std::uint8_t>> release =
+          read_file_no_fifo(home + "/release", error)) {
+    jdk.feature_version =
+        java_feature_version(std::string(release->begin(), release->end())).value_or(0);
+  }
+  return jdk;
+}
+
+std::optional<int> java_feature_version(const std::string& release_text) {
+  const std::optional<std::string> version = release_value(release_text, "JAVA_VERSION");
+  if (!version || version->empty()) return std::nullopt;
+  int feature = 0;
+  std::size_t i = 0;
+  for (; i < version->size() && std::isdigit(static_cast<unsigned char>((*version)[i])); ++i) {
+    feature = feature * 10 + ((*version)[i] - '0');
+    if (feature > 10000) return std::nullopt;
+  }
+  if (i == 0) return std::nullopt;
+  // Versions before 9 read "1.8.0_412"; the packer needs modules, so 9 or later.
+  if (feature == 1) return std::nullopt;
+  return feature;
+}
+
+std::vector<std::string> release_modules(const std::string& release_text) {
+  const std::optional<std::string> modules = release_value(release_text, "MODULES");
+  if (!modules || modules->empty()) return {};
+  return split(*modules, ' ');
+}
+
+bool is_module_name(const std::string& name) {
+  if (name.empty()) return false;
+  for (const std::string& part : split(name, '.')) {
+    if (part.empty() || std::isdigit(static_cast<unsigned char>(part[0]))) return false;
+    for (const char c : part) {
+      if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_') return false;
+    }
+  }
+  return true;
+}
+
+std::vector<std::string> jdeps_command(const Jdk& host, const std::vector<std::string>& jars,
+                                       int feature_version) {
+  std::vector<std::string> argv = {
+      host.jdeps(), "--print-module-deps",
+      // Optional dependencies a library never loads unless asked.
+      "--ignore-missing-deps", "-q", "--multi-release",
+      feature_version > 0 ? std::to_string(feature_version) : std::string("base")};
+  argv.insert(argv.end(), jars.begin(), jars.end());
+  return argv;
+}
+
+std::optional<std::vector<std::string>> parse_module_deps(const std::string& output) {
+  std::string last;
+  for (std::string line : split_lines(output)) {
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    if (!line.empty()) last = line;
+  }
+  if (last.empty()) return std::vector<std::string>{};
+  std::vector<std::string> modules = split(last, ',');
+  if (!std::all_of(modules.begin(), modules.end(), is_module_name)) return std::nullopt;
+  return modules;
+}
+
+std::optional<std::vector<std::string>> merge_modules(const std::vector<std::string>& found,
+                                                      const std::vector<std::string>& add_modules,
+                                                      std::string& bad) {
+  std::set<std::string> all(found.begin(), found.end());
+  all.insert("java.base");
+  for (const std::string& value : add_modules) {
+    for (const std::string& name : split(value, ',')) {
+      if (!is_module_name(name)) {
+        bad = value;
+        return std::nullopt;
+      }
+      all.insert(name);
+    }
+  }
+  return std::vector<std::string>(all.begin(), all.end());
+}
+
+std::vector<std::string> jlink_command(const Jdk& host, const Jdk& module_jdk,
+                                       const std::vector<std::string>& modules,
+                                       const std::string& output, bool with_cds_archive) {
+  std::vector<std::string> argv = {host.jlink(),     "--module-path",    module_jdk.jmods(),
+                                   "--add-modules",  join(modules, ","), "--strip-debug",
+                                   "--no-man-pages", "--no-header-files"};
+  // Without the archive the runtime starts with class-data sharing off,
+  // about 1.5 times slower.
+  if (with_cds_archive) argv.emplace_back("--generate-cds-archive");
+  argv.insert(argv.end(), {"--output", output});
+  return argv;
+}
+
+std::vector<std::string> base_archive_command(const std::vector<std::string>& emulator,
+                                              const std::string& runtime) {
+  std::vector<std::string> argv = emulator;
+  argv.insert(argv.end(), {runtime + "/bin/java", "-Xshare:dump"});
+  return argv;
+}
+
+}  // namespace vorlane
