@@ -120,6 +120,21 @@ RunResult run_target(const std::vector<std::string>& argv, const RunOptions& opt
 
 bool emulated() { return !Setup::get().emulator.empty(); }
 
+int runtime_feature() {
+  static const int feature = [] {
+    const std::string path = Setup::get().runtime + "/release";
+    std::ifstream in(path);
+    const std::string key = "JAVA_VERSION=\"";
+    for (std::string line; std::getline(in, line);) {
+      if (line.starts_with(key) && std::atoi(line.c_str() + key.size()) > 0) {
+        return std::atoi(line.c_str() + key.size());
+      }
+    }
+    throw std::runtime_error(path + " names no JAVA_VERSION");
+  }();
+  return feature;
+}
+
 RunResult run_pack(const std::vector<std::string>& args, const RunOptions& options) {
   std::vector<std::string> argv = {Setup::get().pack};
   argv.insert(argv.end(), args.begin(), args.end());
