@@ -133,7 +133,7 @@ for kind in "${kinds[@]}"; do
     set -e
     shared=$(grep -c 'source: shared' "$dir/after.log" || true)
     if [ "$out" = v1 ]; then cell="**stale: v1**"
-    elif [ $status -ne 0 ]; then cell="fails: $(grep -o 'NoClassDefFoundError[^ ]*' "$dir/after.err" | head -1)"
+    elif [ $status -ne 0 ]; then cell="fails: $(grep -o 'NoClassDefFoundError' "$dir/after.err" | head -1)"
     else cell="$out"; fi
     grep -q 'stale.Util source: shared' "$dir/after.log" && cell+=" (from the archive)"
     row+=" $cell, $shared shared |"
