@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -126,9 +127,11 @@ int runtime_feature() {
     std::ifstream in(path);
     const std::string key = "JAVA_VERSION=\"";
     for (std::string line; std::getline(in, line);) {
-      if (line.starts_with(key) && std::atoi(line.c_str() + key.size()) > 0) {
-        return std::atoi(line.c_str() + key.size());
-      }
+      if (!line.starts_with(key)) continue;
+      int feature = 0;
+      const char* digits = line.c_str() + key.size();
+      const auto [end, error] = std::from_chars(digits, line.c_str() + line.size(), feature);
+      if (error == std::errc() && end != digits && feature > 0) return feature;
     }
     throw std::runtime_error(path + " names no JAVA_VERSION");
   }();
