@@ -48,10 +48,12 @@ SplashOutcome show_splash(const std::string& library, const std::string& image) 
   // the library and the X11 client libraries behind it.
   if (!sys::is_regular_file(image)) return SplashOutcome::kNoImage;
   // Kept loaded for good: the JVM's java.awt.SplashScreen binds its natives to
-  // this same library, which holds the splash's state. Its dependencies
-  // (libjvm.so among them) resolve through its own run path or are already
-  // loaded, as the launcher links libjvm.so.
-  void* handle = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
+  // this same library, which holds the splash's state. Global, because AWT
+  // finds SplashClose among the process's global symbols when the app's first
+  // window shows; loaded locally, the splash would stay on screen. Its
+  // dependencies (libjvm.so among them) resolve through its own run path or
+  // are already loaded, as the launcher links libjvm.so.
+  void* handle = dlopen(library.c_str(), RTLD_NOW | RTLD_GLOBAL);
   if (handle == nullptr) return SplashOutcome::kNoLibrary;
   using SetFileJarName = void (*)(const char*, const char*);
   using Init = void (*)();
@@ -65,10 +67,13 @@ SplashOutcome show_splash(const std::string& library, const std::string& image) 
   if (set_file_jar_name == nullptr || init == nullptr || load_file == nullptr || close == nullptr) {
     return SplashOutcome::kNoLibrary;
   }
-  // The file name is what SplashScreen.getImageURL() reports; no jar holds it.
-  set_file_jar_name(image.c_str(), nullptr);
   init();
-  if (load_file(image.c_str()) != 0) return SplashOutcome::kShown;
+  if (load_file(image.c_str()) != 0) {
+    // The name SplashScreen.getImageURL() reports (no jar holds the image);
+    // given after loading, as loading forgets a name given before.
+    set_file_jar_name(image.c_str(), nullptr);
+    return SplashOutcome::kShown;
+  }
   // Leaves no half-made splash behind for SplashScreen.getSplashScreen().
   close();
   return SplashOutcome::kNotShown;
