@@ -220,9 +220,9 @@ class DisplayTest : public ::testing::Test {
     ASSERT_FALSE(display_.name().empty()) << "Xvfb did not start";
     image("splash.png", kSplashColour);
   }
-  void image(const std::string& name, const char* colour) {
+  void image(const std::string& name, const char* colour, const char* size = "160x120") {
     const RunResult made =
-        run_process({"/usr/bin/convert", "-size", "160x120", std::string("xc:") + colour,
+        run_process({"/usr/bin/convert", "-size", size, std::string("xc:") + colour,
                      "PNG24:" + tree_.app_dir() + "/" + name});
     ASSERT_EQ(made.status, 0) << made.err;
   }
@@ -300,6 +300,20 @@ TEST_F(DisplayTest, AppDrawsOnSplashAndClosesIt) {
   colours = await([](auto& c) { return c[kSplashColour] + c["#00C040"] == 0; });
   EXPECT_EQ(colours[kSplashColour] + colours["#00C040"], 0);
   EXPECT_EQ(app.ask("splash"), "splash none");
+  EXPECT_EQ(app.finish(), 0);
+}
+
+TEST_F(DisplayTest, ScaledScreenShowsImageForItsScale) {
+  image("splash@2x.png", kOtherColour, "320x240");
+  burn({"-splash:&&/splash.png"});
+  Child app = start({{"GDK_SCALE", "2"}});
+  ASSERT_EQ(app.read_line(), "main");
+  auto colours = await([](auto& c) { return c[kOtherColour] == 320 * 240; });
+  EXPECT_EQ(colours[kOtherColour], 320 * 240);
+  EXPECT_EQ(colours[kSplashColour], 0);
+  // The app sees the splash at its unscaled size, under the image's own name.
+  EXPECT_EQ(app.ask("splash"),
+            "splash 160x120 file:" + fs::canonical(tree_.app_dir()).string() + "/splash.png");
   EXPECT_EQ(app.finish(), 0);
 }
 

@@ -120,7 +120,8 @@ std::optional<std::string> prepare_jvm_options(const std::string& app_dir) {
 /// on without a splash screen; the dump says which.
 void show_splash_screen(const std::string& splash_option, const std::string& app_dir) {
   const std::string image(splash_image(splash_option));
-  const SplashOutcome outcome = show_splash(splash_library_path(app_dir), image);
+  const int scale = splash_scale(std::getenv("J2D_UISCALE"), std::getenv("GDK_SCALE"));
+  const SplashOutcome outcome = show_splash(splash_library_path(app_dir), image, scale);
   if (std::FILE* dump = dump_stream()) {
     (void)std::fprintf(dump, "Splash screen %s: %s\n", image.c_str(), describe(outcome));
   }

@@ -26,6 +26,14 @@ std::string_view splash_image(std::string_view option);
 /// the tree): app_dir/../runtime/lib/libsplashscreen.so.
 std::string splash_library_path(std::string_view app_dir);
 
+/// The screen's scale factor for a splash image: J2D_UISCALE's value, else
+/// GDK_SCALE's (null when unset), if it is a whole number above 1; else 1.
+int splash_scale(const char* j2d_uiscale, const char* gdk_scale);
+
+/// The image drawn for `scale`: NAME@<scale>x.EXT for NAME.EXT, the suffix
+/// at the end of a name without extension ("/a/s.png", 2: "/a/s@2x.png").
+std::string scaled_image_name(std::string_view image, int scale);
+
 enum class SplashOutcome {
   kShown,
   kNoImage,    ///< the image is no regular file
@@ -39,7 +47,9 @@ const char* describe(SplashOutcome outcome);
 /// Shows `image` through the splash library at `library`, which must be
 /// loaded into the process before the JVM is created (the JVM's own
 /// java.awt.SplashScreen then binds to the same library and finds the splash).
-/// Never ends the launch: a splash that cannot be shown is left out.
-SplashOutcome show_splash(const std::string& library, const std::string& image);
+/// With `scale` above 1, shows scaled_image_name(image, scale) instead where
+/// that file exists. Never ends the launch: a splash that cannot be shown is
+/// left out.
+SplashOutcome show_splash(const std::string& library, const std::string& image, int scale);
 
 }  // namespace vorlane
