@@ -82,7 +82,6 @@ class Child {
     }
   }
   bool started() const { return pid_ > 0; }
-  pid_t pid() const { return pid_; }
   void send(const std::string& line) {
     const std::string text = line + "\n";
     ASSERT_EQ(write(in_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
@@ -211,14 +210,15 @@ std::string missing_desktop() {
   return "";
 }
 
-/// An app tree of the display probe with `options` burned in, and a 160x120
-/// splash image in kSplashColour as lib/app/splash.png.
+/// An app tree of the display probe (`burn` burns it with the options given),
+/// and a 160x120 splash image in kSplashColour as lib/app/splash.png.
 class DisplayTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (const std::string why = missing_desktop(); !why.empty()) GTEST_SKIP() << why;
     ASSERT_FALSE(display_.name().empty()) << "Xvfb did not start";
     image("splash.png", kSplashColour);
+    fs::copy_file(VORLANE_DISPLAY_PROBE_JAR, tree_.app_dir() + "/display-probe.jar");
   }
   void image(const std::string& name, const char* colour, const char* size = "160x120") {
     const RunResult made =
@@ -231,16 +231,15 @@ class DisplayTest : public ::testing::Test {
         "--main-class", "displayprobe.DisplayProbe", "--java-option",
         "-Djava.class.path=&&/display-probe.jar:&&/vorlane-launcher.jar"};
     for (const std::string& option : options) args.insert(args.end(), {"--java-option", option});
-    fs::copy_file(VORLANE_DISPLAY_PROBE_JAR, tree_.app_dir() + "/display-probe.jar");
     const RunResult burned = tree_.burn(args);
     ASSERT_EQ(burned.status, 0) << burned.err;
   }
-  /// Starts the launcher on this test's display (`display` "" for none).
-  Child start(std::map<std::string, std::string> env = {}) {
+  /// Starts the launcher on this test's display (DISPLAY "" for none).
+  Child start(std::map<std::string, std::string> env = {}, const std::string& err = "") {
     env.try_emplace("DISPLAY", display_.name());
     std::vector<std::string> argv = Setup::get().emulator;
     argv.push_back(tree_.launcher());
-    return Child(argv, env);
+    return Child(argv, env, err);
   }
   std::map<std::string, long> await(const std::function<bool(std::map<std::string, long>&)>& f) {
     return await_screen(display_.name(), tree_.temp_root(), f);
@@ -346,25 +345,16 @@ TEST_F(DisplayTest, LaunchGoesOnWithoutSplash) {
       {"not an image", "-splash:&&/display-probe.jar", true, true, "/display-probe.jar: could not"},
       {"empty name", "-splash:", true, true, "Splash screen : not found"},
       {"no display", "-splash:&&/splash.png", true, false, "/splash.png: could not"},
+      // Last: the tree keeps this runtime.
       {"no library", "-splash:&&/splash.png", false, true, "/splash.png: the runtime has no"},
   };
+  const std::string err = tree_.temp_root() + "/err.txt";
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    AppTree tree("no-splash");
-    fs::copy_file(tree_.app_dir() + "/splash.png", tree.app_dir() + "/splash.png");
-    fs::copy_file(VORLANE_DISPLAY_PROBE_JAR, tree.app_dir() + "/display-probe.jar");
-    if (!c.with_library) runtime_without_splash_library(tree);
-    ASSERT_EQ(tree.burn({"--main-class", "displayprobe.DisplayProbe", "--java-option",
-                         "-Djava.class.path=&&/display-probe.jar:&&/vorlane-launcher.jar",
-                         "--java-option", c.option})
-                  .status,
-              0);
-    std::vector<std::string> argv = Setup::get().emulator;
-    argv.push_back(tree.launcher());
-    const std::string err = tree.temp_root() + "/err.txt";
-    Child app(argv,
-              {{"DISPLAY", c.with_display ? display_.name() : ""}, {"VORLANE_DUMP_JVM_ARGS", "1"}},
-              err);
+    if (!c.with_library) runtime_without_splash_library(tree_);
+    burn({c.option});
+    Child app = start(
+        {{"DISPLAY", c.with_display ? display_.name() : ""}, {"VORLANE_DUMP_JVM_ARGS", "1"}}, err);
     ASSERT_EQ(app.read_line(), "main");
     EXPECT_EQ(app.ask("splash"), "splash none");
     EXPECT_EQ(app.finish(), 0);
