@@ -7,7 +7,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <span>
+#include <string>
+#include <vector>
 
 #include "launcher/app_dir.h"
 #include "launcher/burned_in_data.h"
@@ -16,6 +19,7 @@
 #include "launcher/jvm_start.h"
 #include "launcher/launch_area.h"
 #include "launcher/option_expansion.h"
+#include "launcher/splash.h"
 #include "launcher/sys.h"
 #include "launcher/user_options.h"
 
@@ -72,34 +76,62 @@ void remove_java_option_variables() {
   unsetenv("JAVA_TOOL_OPTIONS");
 }
 
+/// VORLANE_DUMP_JVM_ARGS's stream, or null when the options are not dumped.
+std::FILE* dump_stream() {
+  return std::getenv("VORLANE_DUMP_JVM_ARGS") != nullptr ? stderr : nullptr;
+}
+
 /// Brings every option into its final form: app directory, home directory,
-/// class-path wildcards; prints them when VORLANE_DUMP_JVM_ARGS is set.
-void expand_jvm_options() {
-  const std::string app_dir = resolve_app_dir();
-  std::FILE* dump = std::getenv("VORLANE_DUMP_JVM_ARGS") != nullptr ? stderr : nullptr;
+/// class-path wildcards; prints them to `dump` unless it is null.
+void expand_jvm_options(std::vector<std::string>& options, const std::string& app_dir,
+                        std::FILE* dump) {
   expand_options(
-      data.jvm_options, app_dir, [] { return std::getenv("HOME"); }, SystemFileSystem(), dump);
+      options, app_dir, [] { return std::getenv("HOME"); }, SystemFileSystem(), dump);
 }
 
 /// The JVM's options in their final form: the block's, the command record
-/// and the user's, each expanded. Expansion can grow them without bound (a
-/// command line of "&&" tokens, wildcards that name large directories), so
-/// running out of memory ends the launch with a message, not an abort.
-void prepare_jvm_options() {
+/// and the user's, each expanded, without the splash screen's option, which
+/// is returned expanded (nullopt without one). Expansion can grow them without
+/// bound (a command line of "&&" tokens, wildcards that name large
+/// directories), so running out of memory ends the launch with a message, not
+/// an abort.
+std::optional<std::string> prepare_jvm_options(const std::string& app_dir) {
   try {
     data.jvm_options.push_back(
         build_command_record(data.main_class, data.app_args, command_line_args()));
     append_user_options();
     remove_java_option_variables();
-    expand_jvm_options();
+    // Taken out before the others are expanded and dumped, so that the dump's
+    // indices stay those the JVM sees; expanded the same way on its own.
+    std::optional<std::string> splash = take_splash_option(data.jvm_options);
+    expand_jvm_options(data.jvm_options, app_dir, dump_stream());
+    if (splash) {
+      std::vector<std::string> alone = {std::move(*splash)};
+      expand_jvm_options(alone, app_dir, nullptr);
+      splash = std::move(alone.front());
+    }
+    return splash;
   } catch (const std::bad_alloc&) {
     bail("%s", kOutOfMemory);
   }
 }
 
+/// Shows the image of the "-splash:" option before the JVM starts, or goes
+/// on without a splash screen; the dump says which.
+void show_splash_screen(const std::string& splash_option, const std::string& app_dir) {
+  const std::string image(splash_image(splash_option));
+  const int scale = splash_scale(std::getenv("J2D_UISCALE"), std::getenv("GDK_SCALE"));
+  const SplashOutcome outcome = show_splash(splash_library_path(app_dir), image, scale);
+  if (std::FILE* dump = dump_stream()) {
+    (void)std::fprintf(dump, "Splash screen %s: %s\n", image.c_str(), describe(outcome));
+  }
+}
+
 /// The launch, from option list to exit status. Never returns.
 void* run_jvm(void*) {
-  prepare_jvm_options();
+  const std::string app_dir = resolve_app_dir();
+  const std::optional<std::string> splash_option = prepare_jvm_options(app_dir);
+  if (splash_option) show_splash_screen(*splash_option, app_dir);
 
   JavaVM* vm = nullptr;
   JNIEnv* env = create_jvm(data.jvm_options, &vm);

@@ -1,0 +1,369 @@
+// The splash screen and the app's window on a real X display: each test
+// starts its own Xvfb, runs the display probe (e2e/display) through the
+// launcher, drives it one command a line and looks at the screen.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <regex>
+#include <sstream>
+
+#include "e2e/app_tree.h"
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace vorlane::e2e {
+namespace {
+
+/// How long anything on screen may take to appear or go; a cap for a failing
+/// test, never a wait.
+constexpr auto kCap = std::chrono::seconds(120);
+constexpr const char kWindowTitle[] = "Display probe";
+constexpr const char kSplashColour[] = "#FF00FF";
+constexpr const char kOtherColour[] = "#00FFFF";
+
+/// A program started in the background: `send` writes a line to its input,
+/// `read_line` reads one of its output, waiting at most kCap. Its error
+/// stream goes to the file `err`, if one is named. Killed unless `finish` saw
+/// it end.
+class Child {
+ public:
+  Child(std::vector<std::string> argv, const std::map<std::string, std::string>& env,
+        const std::string& err = "") {
+    int in[2], out[2];
+    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    if (!err.empty()) {
+      posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                       0644);
+    }
+    std::vector<std::string> vars;
+    for (char** e = environ; *e != nullptr; ++e) {
+      const std::string var = *e;
+      if (!env.contains(var.substr(0, var.find('=')))) vars.push_back(var);
+    }
+    for (const auto& [name, value] : env) {
+      if (!value.empty()) vars.push_back(name + "=" + value);  // an empty value removes it
+    }
+    std::vector<char*> args, envp;
+    for (std::string& a : argv) args.push_back(a.data());
+    for (std::string& v : vars) envp.push_back(v.data());
+    args.push_back(nullptr);
+    envp.push_back(nullptr);
+    const int error = posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    close(in[0]);
+    close(out[1]);
+    in_ = in[1];
+    out_ = out[0];
+    if (error != 0) pid_ = -1;
+  }
+  ~Child() {
+    if (in_ >= 0) close(in_);
+    close(out_);
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  bool started() const { return pid_ > 0; }
+  void send(const std::string& line) {
+    const std::string text = line + "\n";
+    ASSERT_EQ(write(in_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  }
+  /// The next line of output, or "(ended)" / "(no answer)".
+  std::string read_line() {
+    const auto deadline = std::chrono::steady_clock::now() + kCap;
+    for (;;) {
+      if (const std::size_t nl = buffer_.find('\n'); nl != std::string::npos) {
+        std::string line = buffer_.substr(0, nl);
+        buffer_.erase(0, nl + 1);
+        return line;
+      }
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      pollfd p = {out_, POLLIN, 0};
+      if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) == 0) {
+        return "(no answer)";
+      }
+      char chunk[4096];
+      const ssize_t n = read(out_, chunk, sizeof chunk);
+      if (n <= 0) return "(ended)";
+      buffer_.append(chunk, static_cast<std::size_t>(n));
+    }
+  }
+  std::string ask(const std::string& command) {
+    send(command);
+    return read_line();
+  }
+  /// Closes the input (the probe then ends) and waits: the exit status, or
+  /// -1 when it had to be killed.
+  int finish() {
+    close(in_);
+    in_ = -1;
+    std::string line;
+    do {
+      line = read_line();
+    } while (line != "(ended)" && line != "(no answer)");
+    if (line == "(no answer)") kill(pid_, SIGKILL);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return WIFEXITED(status) && line == "(ended)" ? WEXITSTATUS(status) : -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int in_ = -1;
+  int out_ = -1;
+  std::string buffer_;
+};
+
+/// An Xvfb of its own on a free display number, ended with the test.
+class Xvfb {
+ public:
+  Xvfb() {
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    fcntl(fds[0], F_SETFD, FD_CLOEXEC);  // only the write end goes to Xvfb
+    server_.emplace(std::vector<std::string>{"Xvfb", "-displayfd", std::to_string(fds[1]),
+                                             "-screen", "0", "640x480x24", "-nolisten", "tcp"},
+                    std::map<std::string, std::string>{});
+    close(fds[1]);
+    // Xvfb writes the number once it accepts clients, then closes nothing:
+    // read up to the newline.
+    std::string number;
+    char c = 0;
+    pollfd p = {fds[0], POLLIN, 0};
+    while (poll(&p, 1, static_cast<int>(std::chrono::milliseconds(kCap).count())) > 0 &&
+           read(fds[0], &c, 1) == 1 && c != '\n') {
+      number += c;
+    }
+    close(fds[0]);
+    if (server_->started() && !number.empty()) name_ = ":" + number;
+  }
+  /// ":N", or empty when no server could be started.
+  const std::string& name() const { return name_; }
+
+ private:
+  std::optional<Child> server_;
+  std::string name_;
+};
+
+/// Pixel counts by colour ("#RRGGBB") of a screenshot of the whole screen.
+std::map<std::string, long> screen_colours(const std::string& display, const std::string& dir) {
+  const std::string shot = dir + "/screen.xwd";
+  const RunResult xwd =
+      run_process({"/usr/bin/xwd", "-root", "-silent", "-display", display, "-out", shot});
+  EXPECT_EQ(xwd.status, 0) << xwd.err;
+  const RunResult histogram =
+      run_process({"/usr/bin/convert", shot, "-format", "%c", "histogram:info:-"});
+  EXPECT_EQ(histogram.status, 0) << histogram.err;
+  // "     19200: (255,0,255) #FF00FF magenta"
+  static const std::regex line(R"(^\s*(\d+):.*(#[0-9A-F]{6})\b)");
+  std::map<std::string, long> counts;
+  for (const std::string& l : lines(histogram.out)) {
+    std::smatch m;
+    if (std::regex_search(l, m, line)) counts[m[2]] += std::stol(m[1]);
+  }
+  return counts;
+}
+
+/// Takes screenshots until `wanted` holds for one, at most for kCap; the last one.
+std::map<std::string, long> await_screen(
+    const std::string& display, const std::string& dir,
+    const std::function<bool(std::map<std::string, long>&)>& wanted) {
+  const auto deadline = std::chrono::steady_clock::now() + kCap;
+  std::map<std::string, long> colours;
+  do {
+    colours = screen_colours(display, dir);
+  } while (!wanted(colours) && std::chrono::steady_clock::now() < deadline);
+  return colours;
+}
+
+/// Whether the runtime can show windows and splash screens, else why not.
+std::string missing_desktop() {
+  for (const char* tool : {"/usr/bin/Xvfb", "/usr/bin/xwd", "/usr/bin/convert", "/usr/bin/xdotool",
+                           "/usr/bin/xprop"}) {
+    if (!fs::exists(tool)) return std::string(tool) + " is not installed (scripts/install-deps)";
+  }
+  for (const char* lib : {"libsplashscreen.so", "libawt_xawt.so"}) {
+    if (!fs::exists(Setup::get().runtime + "/lib/" + lib)) {
+      return "the runtime " + Setup::get().runtime + " has no lib/" + lib + " (java.desktop)";
+    }
+  }
+  return "";
+}
+
+/// An app tree of the display probe (`burn` burns it with the options given),
+/// and a 160x120 splash image in kSplashColour as lib/app/splash.png.
+class DisplayTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (const std::string why = missing_desktop(); !why.empty()) GTEST_SKIP() << why;
+    ASSERT_FALSE(display_.name().empty()) << "Xvfb did not start";
+    image("splash.png", kSplashColour);
+    fs::copy_file(VORLANE_DISPLAY_PROBE_JAR, tree_.app_dir() + "/display-probe.jar");
+  }
+  void image(const std::string& name, const char* colour, const char* size = "160x120") {
+    const RunResult made =
+        run_process({"/usr/bin/convert", "-size", size, std::string("xc:") + colour,
+                     "PNG24:" + tree_.app_dir() + "/" + name});
+    ASSERT_EQ(made.status, 0) << made.err;
+  }
+  void burn(const std::vector<std::string>& options) {
+    std::vector<std::string> args = {
+        "--main-class", "displayprobe.DisplayProbe", "--java-option",
+        "-Djava.class.path=&&/display-probe.jar:&&/vorlane-launcher.jar"};
+    for (const std::string& option : options) args.insert(args.end(), {"--java-option", option});
+    const RunResult burned = tree_.burn(args);
+    ASSERT_EQ(burned.status, 0) << burned.err;
+  }
+  /// Starts the launcher on this test's display (DISPLAY "" for none).
+  Child start(std::map<std::string, std::string> env = {}, const std::string& err = "") {
+    env.try_emplace("DISPLAY", display_.name());
+    std::vector<std::string> argv = Setup::get().emulator;
+    argv.push_back(tree_.launcher());
+    return Child(argv, env, err);
+  }
+  std::map<std::string, long> await(const std::function<bool(std::map<std::string, long>&)>& f) {
+    return await_screen(display_.name(), tree_.temp_root(), f);
+  }
+
+  Xvfb display_;
+  AppTree tree_{"display-app"};
+};
+
+TEST_F(DisplayTest, SplashBeforeJavaThenWindow) {
+  image("other.png", kOtherColour);
+  burn({"-splash:&&/splash.png", "-Dx=1", "-splash:&&/other.png"});
+  Child app = start();
+  ASSERT_TRUE(app.started());
+  // main runs and waits for its first command: no app code touched AWT, so
+  // the splash on screen is the launcher's. Only the first -splash: counts.
+  ASSERT_EQ(app.read_line(), "main");
+  auto colours = await([](auto& c) { return c[kSplashColour] == 160 * 120; });
+  EXPECT_EQ(colours[kSplashColour], 160 * 120);
+  EXPECT_EQ(colours[kOtherColour], 0);
+  EXPECT_EQ(app.ask("splash"),
+            "splash 160x120 file:" + fs::canonical(tree_.app_dir()).string() + "/splash.png");
+
+  EXPECT_EQ(app.ask("window"), "window");
+  RunOptions xdotool;
+  xdotool.env["DISPLAY"] = display_.name();
+  const RunResult found = run_process(
+      {"/usr/bin/xdotool", "search", "--sync", "--onlyvisible", "--name", kWindowTitle}, xdotool);
+  ASSERT_EQ(found.status, 0) << found.err;
+  const RunResult wm_class = run_process(
+      {"/usr/bin/xprop", "-display", display_.name(), "-id", lines(found.out).at(0), "WM_CLASS"});
+  // The class (what a desktop entry's StartupWMClass names) is the main
+  // class with dashes; JDK 17.0.15 gives the instance name the same value.
+  static const std::regex expected_class(
+      R"re(WM_CLASS\(STRING\) = "(sun-awt-X11-XFramePeer|displayprobe-DisplayProbe)", )re"
+      R"re("displayprobe-DisplayProbe"\n)re");
+  EXPECT_TRUE(std::regex_match(wm_class.out, expected_class)) << wm_class.out;
+  // The splash closes by itself as the window appears; the window shows a
+  // 100x50 box on its 300x200 background.
+  colours = await([](auto& c) { return c[kSplashColour] == 0 && c["#FFD000"] == 100 * 50; });
+  EXPECT_EQ(colours[kSplashColour], 0);
+  EXPECT_EQ(colours["#FFD000"], 100 * 50);
+  EXPECT_EQ(colours["#2080FF"], 300 * 200 - 100 * 50);
+  EXPECT_EQ(app.ask("splash"), "splash none");
+  EXPECT_EQ(app.finish(), 0);
+}
+
+TEST_F(DisplayTest, AppDrawsOnSplashAndClosesIt) {
+  burn({"-splash:&&/splash.png"});
+  Child app = start();
+  ASSERT_EQ(app.read_line(), "main");
+  EXPECT_EQ(app.ask("draw"), "drawn");
+  auto colours = await([](auto& c) { return c["#00C040"] == 40 * 40; });
+  EXPECT_EQ(colours["#00C040"], 40 * 40);
+  EXPECT_EQ(colours[kSplashColour], 160 * 120 - 40 * 40);
+  EXPECT_EQ(app.ask("close"), "closed");
+  colours = await([](auto& c) { return c[kSplashColour] + c["#00C040"] == 0; });
+  EXPECT_EQ(colours[kSplashColour] + colours["#00C040"], 0);
+  EXPECT_EQ(app.ask("splash"), "splash none");
+  EXPECT_EQ(app.finish(), 0);
+}
+
+TEST_F(DisplayTest, ScaledScreenShowsImageForItsScale) {
+  image("splash@2x.png", kOtherColour, "320x240");
+  burn({"-splash:&&/splash.png"});
+  Child app = start({{"GDK_SCALE", "2"}});
+  ASSERT_EQ(app.read_line(), "main");
+  auto colours = await([](auto& c) { return c[kOtherColour] == 320 * 240; });
+  EXPECT_EQ(colours[kOtherColour], 320 * 240);
+  EXPECT_EQ(colours[kSplashColour], 0);
+  // The app sees the splash at its unscaled size, under the image's own name.
+  EXPECT_EQ(app.ask("splash"),
+            "splash 160x120 file:" + fs::canonical(tree_.app_dir()).string() + "/splash.png");
+  EXPECT_EQ(app.finish(), 0);
+}
+
+/// A runtime that is the real one but for its splash library, as a runtime
+/// made without java.desktop would be.
+void runtime_without_splash_library(const AppTree& tree) {
+  const fs::path runtime = Setup::get().runtime;
+  const fs::path copy = tree.home() + "/lib/runtime";
+  fs::remove(copy);
+  fs::create_directories(copy / "lib");
+  for (const auto& entry : fs::directory_iterator(runtime)) {
+    if (entry.path().filename() != "lib")
+      fs::create_symlink(entry.path(), copy / entry.path().filename());
+  }
+  for (const auto& entry : fs::directory_iterator(runtime / "lib")) {
+    if (entry.path().filename() != "libsplashscreen.so") {
+      fs::create_symlink(entry.path(), copy / "lib" / entry.path().filename());
+    }
+  }
+}
+
+TEST_F(DisplayTest, LaunchGoesOnWithoutSplash) {
+  const struct {
+    const char* name;
+    std::string option;
+    bool with_library, with_display;
+    std::string dump;
+  } cases[] = {
+      {"missing image", "-splash:&&/nothere.png", true, true, "/nothere.png: not found"},
+      {"not an image", "-splash:&&/display-probe.jar", true, true, "/display-probe.jar: could not"},
+      {"empty name", "-splash:", true, true, "Splash screen : not found"},
+      {"no display", "-splash:&&/splash.png", true, false, "/splash.png: could not"},
+      // Last: the tree keeps this runtime.
+      {"no library", "-splash:&&/splash.png", false, true, "/splash.png: the runtime has no"},
+  };
+  const std::string err = tree_.temp_root() + "/err.txt";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (!c.with_library) runtime_without_splash_library(tree_);
+    burn({c.option});
+    Child app = start(
+        {{"DISPLAY", c.with_display ? display_.name() : ""}, {"VORLANE_DUMP_JVM_ARGS", "1"}}, err);
+    ASSERT_EQ(app.read_line(), "main");
+    EXPECT_EQ(app.ask("splash"), "splash none");
+    EXPECT_EQ(app.finish(), 0);
+    std::stringstream dump;
+    dump << std::ifstream(err).rdbuf();
+    EXPECT_NE(dump.str().find(c.dump), std::string::npos) << dump.str();
+    EXPECT_EQ(dump.str().find("-splash:"), std::string::npos) << dump.str();
+  }
+}
+
+}  // namespace
+}  // namespace vorlane::e2e
