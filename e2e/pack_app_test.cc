@@ -92,6 +92,18 @@ std::string class_source(const std::string& launcher, const std::string& class_n
   return "(not loaded; status " + std::to_string(r.status) + ": " + r.err + ")";
 }
 
+/// Copies the template under test and its jar into `dir` as `dir`/launcher,
+/// marked as built for RISC-V: a launcher for another machine.
+std::string foreign_template(const std::string& dir) {
+  fs::create_directories(dir);
+  fs::copy_file(Setup::get().template_path(), dir + "/launcher");
+  fs::copy_file(Setup::get().launcher_jar(), dir + "/vorlane-launcher.jar");
+  std::fstream launcher(dir + "/launcher", std::ios::in | std::ios::out | std::ios::binary);
+  launcher.seekp(18);
+  launcher.write("\xF3\x00", 2);
+  return dir + "/launcher";
+}
+
 class PackApp : public testing::Test {
  protected:
   /// The probe packaged once with jlink and an app archive, shared by the suite.
@@ -259,22 +271,16 @@ TEST_F(PackApp, LauncherForAnotherMachineSkipsTheArchivesWithANote) {
   // A template and a runtime that claim another machine (RISC-V): the tree is
   // made, the class-data steps that would have to run them are not.
   const std::string other = root() + "/other";
+  const std::string launcher = foreign_template(other);
   fs::create_directories(other + "/runtime/lib/server");
-  fs::copy_file(Setup::get().template_path(), other + "/launcher");
-  fs::copy_file(Setup::get().launcher_jar(), other + "/vorlane-launcher.jar");
   std::string header(64, '\0');
   header.replace(0, 6,
                  "\x7F"
                  "ELF\x02\x01");
   header[18] = static_cast<char>(243);
   std::ofstream(other + "/runtime/lib/server/libjvm.so", std::ios::binary) << header;
-  {
-    std::fstream launcher(other + "/launcher", std::ios::in | std::ios::out | std::ios::binary);
-    launcher.seekp(18);
-    launcher.write("\xF3\x00", 2);
-  }
   const RunResult made =
-      run_pack({"app", "--template", other + "/launcher", "--name", "probe", "--input", input(),
+      run_pack({"app", "--template", launcher, "--name", "probe", "--input", input(),
                 "--main-class", "probe.Probe", "--dest", other + "/dest", "--runtime-image",
                 other + "/runtime", "--app-cds", "--quiet"},
                without_emulator_variable());
@@ -300,17 +306,7 @@ TEST_F(PackApp, RefusesBadInputWithStatus2AndTouchesNothing) {
   fs::create_directories(users + "/probe");
   std::ofstream(users + "/probe/notes.txt") << "mine\n";
   // The template for another machine than the runtime it is given.
-  const std::string other = root() + "/other-template";
-  fs::create_directories(other);
-  fs::copy_file(Setup::get().template_path(), other + "/launcher",
-                fs::copy_options::overwrite_existing);
-  fs::copy_file(Setup::get().launcher_jar(), other + "/vorlane-launcher.jar",
-                fs::copy_options::overwrite_existing);
-  {
-    std::fstream launcher(other + "/launcher", std::ios::in | std::ios::out | std::ios::binary);
-    launcher.seekp(18);
-    launcher.write("\xF3\x00", 2);
-  }
+  const std::string other = foreign_template(root() + "/other-template");
   const std::string dest = root() + "/refused";
   const std::vector<std::string> base = {"--name",          "probe",       "--input", input(),
                                          "--main-class",    "probe.Probe", "--dest",  dest,
@@ -336,7 +332,7 @@ TEST_F(PackApp, RefusesBadInputWithStatus2AndTouchesNothing) {
        "vorlane-pack: " + users +
            "/probe exists and is not an app tree made by vorlane-pack (it has no "
            "lib/vorlane-app.conf); the packer will not replace it"},
-      {with({"--template", other + "/launcher"}),
+      {with({"--template", other}),
        {},
        "the launcher template is built for RISC-V, but --runtime-image " + runtime() + " is for "},
       {{"--name", "probe"}, {}, "--input is required"},
@@ -357,26 +353,6 @@ TEST_F(PackApp, RefusesBadInputWithStatus2AndTouchesNothing) {
   EXPECT_THAT(
       not_a_tree.err,
       HasSubstr("is not an app tree made by vorlane-pack app (it has no lib/vorlane-app.conf)"));
-}
-
-TEST(PackDemo, TheDemoShipsAndStarts) {
-  const ScopedTempDir root;
-  fs::create_directories(root.path() + "/in");
-  fs::copy_file(Setup::get().demo_jar, root.path() + "/in/demo.jar");
-  const RunResult made = pack_app({"--name", "demo", "--input", root.path() + "/in", "--main-class",
-                                   "demo.Main", "--dest", root.path() + "/dest", "--jdk",
-                                   Setup::get().runtime, "--java-option", "-Dfile.encoding=UTF-8"});
-  ASSERT_EQ(made.status, 0) << made.err;
-  EXPECT_THAT(made.err, HasSubstr(runtime_line("1 module")));
-  const std::string home = root.path() + "/dest/demo";
-  const RunResult r = run_target({home + "/bin/demo", "hi"});
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_THAT(r.out, StartsWith("Hello from a Vorlane-launched app.\n"));
-  EXPECT_THAT(r.out, HasSubstr("  [0] hi\n"));
-  EXPECT_THAT(r.out, HasSubstr("  app.dir = " + fs::canonical(home + "/lib/app").string() + "\n"));
-  EXPECT_THAT(r.out,
-              HasSubstr("  java.home = " + fs::canonical(home + "/lib/runtime").string() + "\n"));
-  EXPECT_EQ(r.err, "");
 }
 
 }  // namespace

@@ -68,12 +68,6 @@ TEST(Pack, RefusesBadInputWithStatus2AndNoOutput) {
   }
 }
 
-TEST(Pack, ShowRefusesWhatIsNotALauncher) {
-  const RunResult r = run_pack({"show", Setup::get().launcher_jar()});
-  EXPECT_EQ(r.status, 2);
-  EXPECT_THAT(r.err, HasSubstr("is not a launcher template: not an ELF file"));
-}
-
 /// Overwrites the reserved area of the launcher at `path` with `area`.
 void patch_area(const std::string& path, const std::vector<std::uint8_t>& area) {
   std::string error;

@@ -22,11 +22,7 @@ TEST(BurnedInData, DecodesFieldsInOrder) {
   // clang-format on
   const BurnedInData d(block);
   EXPECT_TRUE(d.intact);
-  EXPECT_FALSE(d.run_on_main_thread);
-  EXPECT_FALSE(d.console_app);
-  EXPECT_TRUE(d.flag_bit2);
-  EXPECT_FALSE(d.flag_bit3);
-  EXPECT_TRUE(d.flag_bit4);
+  EXPECT_EQ(d.flags(), 0x14);         // each bit: FlagBits
   EXPECT_EQ(d.stack_size, 2097152u);  // big-endian, not 8,192
   EXPECT_EQ(d.main_class, "demo.Main");
   EXPECT_EQ(d.jvm_options, (std::vector<std::string>{"-Xmx1g", ""}));

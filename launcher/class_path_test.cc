@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 #include "launcher/fake_file_system.h"
 #include "launcher/scoped_temp_dir.h"
@@ -107,6 +108,37 @@ TEST_F(ClassPathOnDiskTest, SelectsRegularFilesLinksFollowed) {
   for (const char* name : {"plugins.jar", "dead.jar", "dirlink.jar"}) {
     EXPECT_EQ(all.find(dir_ + name), std::string::npos) << name;
   }
+}
+
+TEST_F(ClassPathOnDiskTest, DirectoriesThatCannotBeListedStayAsWritten) {
+  fs::create_directory_symlink(dir_ + "self", dir_ + "self");  // a link to itself
+  fs::create_directory(dir_ + "mixed");  // a listable directory with a looping entry
+  fs::create_symlink(dir_ + "mixed/loop.jar", dir_ + "mixed/loop.jar");
+  std::ofstream(dir_ + "mixed/good.jar") << "x";
+  const SystemFileSystem disk;
+  std::string option = "-cp " + dir_ + "self/*.jar:" + dir_ + "mixed/*.jar:" + dir_ +
+                       "README/*:" + dir_ + "missing/*";
+  expand_class_path(option, disk);
+  EXPECT_EQ(option, "-cp " + dir_ + "self/*.jar:" + dir_ + "mixed/good.jar:" + dir_ +
+                        "README/*:" + dir_ + "missing/*");
+}
+
+TEST_F(ClassPathOnDiskTest, DirectoryOfTenThousandJars) {
+  fs::create_directory(dir_ + "many");
+  std::set<std::string> jars;
+  for (int i = 0; i < 10000; ++i) {
+    const std::string jar = dir_ + "many/lib" + std::to_string(i) + ".jar";
+    std::ofstream(jar) << "x";
+    jars.insert(jar);
+  }
+  std::ofstream(dir_ + "many/notes.txt") << "x";
+  const std::string expanded = expand_wildcard(dir_ + "many/*.jar", SystemFileSystem());
+  std::multiset<std::string> found;
+  for (std::size_t start = 0, colon = 0; colon != std::string::npos; start = colon + 1) {
+    colon = expanded.find(':', start);
+    found.insert(expanded.substr(start, colon - start));
+  }
+  EXPECT_EQ(found, std::multiset<std::string>(jars.begin(), jars.end()));
 }
 
 }  // namespace

@@ -27,6 +27,9 @@ TEST(ModifiedUtf8, Conversions) {
       {"\xC3", fffd},                                                  // truncated at the end
       {"\xE2\x82" "x", fffd + fffd + "x"},                             // truncated mid-string
       {"\xC3\xC3\xA9", fffd + "\xC3\xA9"},
+      {"\xED\xBF\xBF", fffd + fffd + fffd},                            // encoded low surrogate
+      {"\xF8\x88\x80\x80\x80", fffd + fffd + fffd + fffd + fffd},      // a 5-byte form
+      {"\xFE\xFF", fffd + fffd},                                       // never lead bytes
   };
   // clang-format on
   for (const auto& c : cases) {

@@ -82,5 +82,22 @@ TEST(CheckUserOptions, Outcomes) {
   }
 }
 
+TEST(CheckUserOptions, AValueAsLongAsOneEnvironmentString) {
+  // "VORLANE_JVM_OPTIONS=", the value and its 0 byte fill 128 KiB.
+  const std::size_t size = std::size_t{128} * 1024 - std::string("VORLANE_JVM_OPTIONS=").size() - 1;
+  std::string many;
+  while (many.size() + 4 + 7 <= size) many += "-ea ";
+  many.append(size - many.size() - 7, ' ');
+  const std::string long_token = "-Dbig=" + std::string(size - 6, 'x');
+  const Tokens allowed = {"-Dbig=", "-ea", "-Xmx"};
+  UserOptions r = check_user_options(long_token.c_str(), allowed);
+  EXPECT_EQ(r.accepted, Tokens{long_token});
+  r = check_user_options((many + "-Xmx64m").c_str(), allowed);
+  ASSERT_EQ(r.accepted.size(), 32762u);  // 32,761 times -ea
+  EXPECT_EQ(r.accepted.back(), "-Xmx64m");
+  r = check_user_options((many + "     '").c_str(), allowed);
+  EXPECT_EQ(r.outcome, UserOptions::Outcome::kUnterminatedQuote);
+}
+
 }  // namespace
 }  // namespace vorlane
