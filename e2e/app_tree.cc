@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -113,6 +114,23 @@ RunResult run_target(const std::vector<std::string>& argv, const RunOptions& opt
 }
 
 bool emulated() { return !Setup::get().emulator.empty(); }
+
+int runtime_feature() {
+  static const int feature = [] {
+    const std::string path = Setup::get().runtime + "/release";
+    std::ifstream in(path);
+    const std::string key = "JAVA_VERSION=\"";
+    for (std::string line; std::getline(in, line);) {
+      if (!line.starts_with(key)) continue;
+      int feature = 0;
+      const char* digits = line.c_str() + key.size();
+      const auto [end, error] = std::from_chars(digits, line.c_str() + line.size(), feature);
+      if (error == std::errc() && end != digits && feature > 0) return feature;
+    }
+    throw std::runtime_error(path + " names no JAVA_VERSION");
+  }();
+  return feature;
+}
 
 RunResult run_pack(const std::vector<std::string>& args, const RunOptions& options) {
   std::vector<std::string> argv = {Setup::get().pack};

@@ -62,6 +62,10 @@ RunResult run_target(const std::vector<std::string>& argv, const RunOptions& opt
 ///   if (emulated()) GTEST_SKIP() << "starts a child process";
 bool emulated();
 
+/// The feature release (17, 21, 25, ...) of the runtime the suite tests,
+/// from JAVA_VERSION in its `release` file.
+int runtime_feature();
+
 /// Runs the packer with `args`.
 RunResult run_pack(const std::vector<std::string>& args, const RunOptions& options = {});
 

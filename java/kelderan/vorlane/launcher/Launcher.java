@@ -1,19 +1,37 @@
 package kelderan.vorlane.launcher;
 
+import java.lang.invoke.MethodHandle;
+import java.lang.invoke.MethodHandles;
+import java.lang.invoke.MethodType;
+import java.lang.reflect.Constructor;
 import java.lang.reflect.Method;
 import java.lang.reflect.Modifier;
+import java.util.ArrayList;
+import java.util.List;
 
 /**
  * The Java side of the native launcher. The launcher calls {@link #prepare}
  * with the app's main class, reads {@link #mainMethod} and {@link #clazz}, and
  * invokes the entry method itself, on its own thread. When the entry method
  * throws, the launcher asks {@link #fromException} for the text it shows.
+ *
+ * <p>The entry method is always a {@code static void} method taking
+ * {@code String[]}: the app's own {@code public static void main(String[])},
+ * or, for the other main methods a Java 25 runtime accepts, {@link #runMain},
+ * which calls the app's method through a method handle so that what the app
+ * throws reaches the launcher unwrapped.
  */
 public final class Launcher {
-    /** The app's {@code public static void main(String[])}, set by {@link #prepare}. */
+    /** The entry method the launcher calls with the app's arguments, set by {@link #prepare}. */
     public static Method mainMethod;
     /** The class that declares {@link #mainMethod}, set by {@link #prepare}. */
     public static Class<?> clazz;
+
+    /** The first runtime feature release with instance and no-argument main methods. */
+    private static final int FLEXIBLE_MAIN_RELEASE = 25;
+
+    /** What {@link #runMain} calls: the app's main method, as {@code (String[])void}. */
+    private static MethodHandle appMain;
 
     private Launcher() {}
 
@@ -21,10 +39,21 @@ public final class Launcher {
      * Loads the main class through the system class loader, without running
      * its static initialisers yet, and finds its entry method.
      *
+     * <p>A runtime of release 25 or later accepts what its own {@code java}
+     * accepts: a {@code void main(String[])} before a {@code void main()},
+     * each static or not, of any access but private, declared or inherited;
+     * an instance main needs a concrete class that is no inner class and has
+     * a non-private constructor without arguments. Older runtimes accept only
+     * {@code public static void main(String[])}.
+     *
      * @throws ClassNotFoundException when the class is not on the class path
-     * @throws NoSuchMethodException when it has no public static void main(String[])
+     * @throws NoSuchMethodException when it has no entry method the runtime accepts, or
+     *         an instance main and no constructor to call
+     * @throws InstantiationException when its main is an instance method and the class is
+     *         abstract or an inner class
      */
-    public static void prepare(String mainClassName) throws ClassNotFoundException, NoSuchMethodException {
+    public static void prepare(String mainClassName)
+            throws ClassNotFoundException, NoSuchMethodException, InstantiationException {
         ClassLoader loader = ClassLoader.getSystemClassLoader();
         Class<?> mainClass;
         try {
@@ -37,18 +66,176 @@ public final class Launcher {
                     "Main class " + mainClassName + " was not found on the class path "
                             + System.getProperty("java.class.path", ""), e);
         }
-        Method main;
+        Method main = publicStaticMain(mainClass);
+        if (main != null) {
+            mainMethod = main;
+            clazz = mainClass;
+            return;
+        }
+        if (Runtime.version().feature() < FLEXIBLE_MAIN_RELEASE) {
+            throw missingMain(mainClassName);
+        }
+        appMain = flexibleMain(mainClass);
+        mainMethod = runMainMethod();
+        clazz = Launcher.class;
+    }
+
+    /**
+     * Calls the app's main method that {@link #prepare} chose, with
+     * {@code args} when it takes them. Whatever it throws propagates as it is.
+     */
+    public static void runMain(String[] args) throws Throwable {
+        appMain.invokeExact(args);
+    }
+
+    private static Method runMainMethod() {
         try {
-            main = mainClass.getMethod("main", String[].class);
+            return Launcher.class.getMethod("runMain", String[].class);
         } catch (NoSuchMethodException e) {
-            throw missingMain(mainClassName);
+            throw new AssertionError(e);
         }
-        int modifiers = main.getModifiers();
-        if (!Modifier.isStatic(modifiers) || main.getReturnType() != void.class) {
-            throw missingMain(mainClassName);
+    }
+
+    /** The class's {@code public static void main(String[])}, declared or inherited, or null. */
+    private static Method publicStaticMain(Class<?> mainClass) {
+        try {
+            Method main = mainClass.getMethod("main", String[].class);
+            return Modifier.isStatic(main.getModifiers()) && main.getReturnType() == void.class
+                    ? main : null;
+        } catch (NoSuchMethodException e) {
+            return null;
         }
-        mainMethod = main;
-        clazz = mainClass;
+    }
+
+    /**
+     * The main method a release 25 runtime picks, as a handle of type
+     * {@code (String[])void} that makes the instance first when it needs one.
+     */
+    private static MethodHandle flexibleMain(Class<?> mainClass)
+            throws NoSuchMethodException, InstantiationException {
+        Method main = findMain(mainClass, String[].class);
+        if (!isValidMain(main)) {
+            main = findMain(mainClass);
+        }
+        if (!isValidMain(main)) {
+            throw missingMain(mainClass.getName());
+        }
+        boolean isStatic = Modifier.isStatic(main.getModifiers());
+        Constructor<?> constructor = isStatic ? null : instanceConstructor(mainClass);
+        MethodHandle handle;
+        try {
+            MethodHandles.Lookup lookup = MethodHandles.lookup();
+            handle = lookup.unreflect(accessible(main));
+            if (constructor != null) {
+                // (C[, String[]])void with the receiver made by (): C.
+                MethodHandle make = lookup.unreflectConstructor(accessible(constructor))
+                        .asType(MethodType.methodType(main.getDeclaringClass()));
+                handle = MethodHandles.collectArguments(handle, 0, make);
+            }
+        } catch (IllegalAccessException | RuntimeException e) {
+            // A class in a named module whose package is not open to us.
+            NoSuchMethodException failure = new NoSuchMethodException(
+                    "Main method of " + mainClass.getName() + " is not accessible: " + e.getMessage());
+            failure.initCause(e);
+            throw failure;
+        }
+        if (main.getParameterCount() == 0) {
+            handle = MethodHandles.dropArguments(handle, 0, String[].class);
+        }
+        return handle.asType(MethodType.methodType(void.class, String[].class));
+    }
+
+    private static <T extends java.lang.reflect.AccessibleObject> T accessible(T member) {
+        member.setAccessible(true);
+        return member;
+    }
+
+    private static boolean isValidMain(Method main) {
+        return main != null && main.getReturnType() == void.class
+                && !Modifier.isPrivate(main.getModifiers());
+    }
+
+    /** The constructor a release 25 runtime calls to run an instance main, with its messages. */
+    private static Constructor<?> instanceConstructor(Class<?> mainClass)
+            throws NoSuchMethodException, InstantiationException {
+        String name = mainClass.getName();
+        if (Modifier.isAbstract(mainClass.getModifiers())) {
+            throw new InstantiationException(
+                    "abstract class " + name + " can not be instantiated, please use a concrete class");
+        }
+        if (mainClass.isMemberClass() && !Modifier.isStatic(mainClass.getModifiers())) {
+            throw new InstantiationException("non-static inner class " + name
+                    + " constructor can not be invoked, make inner class static or move inner class out"
+                    + " to separate source file");
+        }
+        try {
+            Constructor<?> constructor = mainClass.getDeclaredConstructor();
+            if (!Modifier.isPrivate(constructor.getModifiers())) {
+                return constructor;
+            }
+        } catch (NoSuchMethodException e) {
+            // Reported below, as for a private one.
+        }
+        throw new NoSuchMethodException("no non-private zero argument constructor found in class " + name
+                + ", remove private from existing constructor or define as: public " + name + "()");
+    }
+
+    /**
+     * The method {@code main} with these parameters that the class declares
+     * or inherits, whatever its access, as a release 25 runtime looks it up:
+     * its own first, else its superclasses', else a default method of its
+     * interfaces (one that no other found one overrides). Null when none.
+     */
+    private static Method findMain(Class<?> type, Class<?>... parameters) {
+        for (Class<?> c = type; c != null; c = c.getSuperclass()) {
+            Method declared = declaredMain(c, parameters);
+            if (declared != null) {
+                return declared;
+            }
+        }
+        List<Method> fromInterfaces = new ArrayList<>();
+        for (Class<?> c = type; c != null; c = c.getSuperclass()) {
+            for (Class<?> face : c.getInterfaces()) {
+                collectInterfaceMains(face, parameters, fromInterfaces);
+            }
+        }
+        for (Method candidate : fromInterfaces) {
+            boolean overridden = false;
+            for (Method other : fromInterfaces) {
+                Class<?> otherFace = other.getDeclaringClass();
+                overridden |= otherFace != candidate.getDeclaringClass()
+                        && candidate.getDeclaringClass().isAssignableFrom(otherFace);
+            }
+            if (!overridden) {
+                return candidate;
+            }
+        }
+        return null;
+    }
+
+    /** Adds the interface's own non-static main, else those of its superinterfaces. */
+    private static void collectInterfaceMains(Class<?> face, Class<?>[] parameters, List<Method> into) {
+        Method declared = declaredMain(face, parameters);
+        if (declared != null && !Modifier.isStatic(declared.getModifiers())) {
+            into.add(declared);
+            return;
+        }
+        for (Class<?> parent : face.getInterfaces()) {
+            collectInterfaceMains(parent, parameters, into);
+        }
+    }
+
+    /** The class's own {@code main} with these parameters, preferring a void one; or null. */
+    private static Method declaredMain(Class<?> c, Class<?>[] parameters) {
+        Method found = null;
+        for (Method method : c.getDeclaredMethods()) {
+            if (method.getName().equals("main") && !method.isBridge()
+                    && java.util.Arrays.equals(method.getParameterTypes(), parameters)
+                    && (found == null || method.getReturnType() == void.class)) {
+                found = method;
+            }
+        }
+        return found;
     }
 
     private static NoSuchMethodException missingMain(String mainClassName) {
