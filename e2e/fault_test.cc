@@ -6,14 +6,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <set>
-#include <thread>
 
 #include "e2e/app_tree.h"
 #include "launcher/burned_in_data.h"
@@ -27,7 +25,6 @@ namespace vorlane::e2e {
 namespace {
 
 using testing::HasSubstr;
-using testing::StartsWith;
 
 /// Longest single argument or environment string, its final 0 byte included
 /// (MAX_ARG_STRLEN).
@@ -144,9 +141,7 @@ TEST(Fault, CommandLineNearTheSystemsArgumentLimit) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.unit);
-    RunOptions options = with_env("HOME", "/h");
-    // Expanding in place made this take over ten seconds: count that as a hang.
-    if (!emulated()) options.timeout_seconds = 10;
+    const RunOptions options = with_env("HOME", "/h");
     // What the environment and the launcher's path take of ARG_MAX, with
     // room to spare for the emulator's own arguments.
     std::size_t budget = static_cast<std::size_t>(sysconf(_SC_ARG_MAX)) - std::size_t{64} * 1024;
@@ -172,27 +167,24 @@ TEST(Fault, CommandLineNearTheSystemsArgumentLimit) {
   }
 }
 
-TEST(Fault, TenThousandArguments) {
-  AppTree tree;
-  tree.burn_probe("arg-summary", {"--argument", "default"});
-  std::vector<std::string> args;
-  args.reserve(10001);
-  for (int i = 0; i < 10000; ++i) args.push_back("arg" + std::to_string(i));
-  const RunResult r = run_clean(tree, args);
-  EXPECT_EQ(r.status, 0) << r.err;
-  args.insert(args.begin(), "default");
-  EXPECT_EQ(r.out, arg_summary(args));
-  EXPECT_EQ(r.err, "");
-}
-
-TEST(Fault, ArgumentsOfInvalidUtf8ArriveWithReplacementCharacters) {
+TEST(Fault, ArgumentsArriveWholeWhateverTheirBytes) {
   const std::string fffd = R"(\ufffd)";
   const std::string all_ff(kMaxArgStrlen - 1, '\xFF');
   std::string all_ff_escaped;
   for (std::size_t i = 0; i < all_ff.size(); ++i) all_ff_escaped += fffd;
+  // Adjacent literals end a hex escape ("A\x80" "B"), not a missing comma.
+  // NOLINTBEGIN(bugprone-suspicious-missing-comma)
   const struct {
     std::string arg, seen;
   } cases[] = {
+      // 4-byte UTF-8 becomes a surrogate pair, with nothing after it lost.
+      {"ok\xC3\xA9\xF0\x9F\x98\x80.txt", R"(ok\u00e9\ud83d\ude00.txt)"},
+      {"\xE2\x82\xAC"
+       "100",
+       R"(\u20ac100)"},
+      {"A\x80"
+       "B",
+       "A" + fffd + "B"},                                          // stray continuation byte
       {"\xC0\xAF", fffd + fffd},                                   // overlong '/'
       {"\xE0\x9F\xBF", fffd + fffd + fffd},                        // overlong 3-byte form
       {"\xED\xBF\xBF", fffd + fffd + fffd},                        // an encoded low surrogate
@@ -201,16 +193,17 @@ TEST(Fault, ArgumentsOfInvalidUtf8ArriveWithReplacementCharacters) {
       {"\xFE\xFF", fffd + fffd},
       {"\xE2\x82", fffd + fffd},                    // cut short at the end
       {"\xF0\x9F\x98x", fffd + fffd + fffd + "x"},  // cut short before ASCII
-      {"ok\xC3\xA9\xF0\x9F\x98\x80", R"(ok\u00e9\ud83d\ude00)"},
-      {all_ff, all_ff_escaped},  // as long as one argument may be
+      {all_ff, all_ff_escaped},                     // as long as one argument may be
   };
+  // NOLINTEND(bugprone-suspicious-missing-comma)
   AppTree tree;
-  tree.burn_probe("args", {"--console"});
+  // A default argument takes the same way.
+  tree.burn_probe("args", {"--console", "--argument", "caf\xC3\xA9"});
   std::vector<std::string> args;
-  std::string expected = "argc " + std::to_string(std::size(cases)) + "\n";
+  std::string expected = "argc " + std::to_string(std::size(cases) + 1) + "\narg 0: caf\\u00e9\n";
   for (const auto& c : cases) {
-    expected += "arg " + std::to_string(args.size()) + ": " + c.seen + "\n";
     args.push_back(c.arg);
+    expected += "arg " + std::to_string(args.size()) + ": " + c.seen + "\n";
   }
   const RunResult r = run_clean(tree, args);
   EXPECT_EQ(r.status, 0) << r.err;
@@ -246,27 +239,18 @@ TEST(Fault, ClassPathDirectoriesThatCannotBeListedStayAsWritten) {
   AppTree tree;
   const std::string& root = tree.temp_root();
   fs::create_directory_symlink(root + "/self", root + "/self");  // a link to itself
-  fs::create_directory_symlink(root + "/ping", root + "/pong");  // two links in a ring
-  fs::create_directory_symlink(root + "/pong", root + "/ping");
   fs::create_directory(root + "/mixed");  // a listable directory with a looping entry
   fs::create_symlink(root + "/mixed/loop.jar", root + "/mixed/loop.jar");
   touch(root + "/mixed/good.jar");
   struct Element {
     std::string written, expanded;
   };
-  std::vector<Element> elements = {
+  const Element elements[] = {
       {root + "/self/*.jar", root + "/self/*.jar"},
-      {root + "/ping/*", root + "/ping/*"},
       {root + "/mixed/*.jar", root + "/mixed/good.jar"},
       {tree.app_dir() + "/probe.jar/*", tree.app_dir() + "/probe.jar/*"},  // not a directory
       {root + "/missing/*", root + "/missing/*"},
   };
-  if (geteuid() != 0) {  // root reads any directory
-    fs::create_directory(root + "/locked");
-    touch(root + "/locked/x.jar");
-    fs::permissions(root + "/locked", fs::perms::none);
-    elements.push_back({root + "/locked/*.jar", root + "/locked/*.jar"});
-  }
   std::string written;
   std::string expanded;
   for (const Element& e : elements) {
@@ -275,70 +259,13 @@ TEST(Fault, ClassPathDirectoriesThatCannotBeListedStayAsWritten) {
   }
   burn_probe_with_class_path(tree, written, "args");
   const RunResult r = run_clean(tree, {}, with_env("VORLANE_DUMP_JVM_ARGS", ""));
-  if (geteuid() != 0) fs::permissions(root + "/locked", fs::perms::owner_all);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "argc 0\n");
   EXPECT_EQ(dumped_class_path(r.err), tree.probe_class_path() + ":" + expanded);
 }
 
-TEST(Fault, ClassPathDirectoryThatVanishesWhileItIsListed) {
-  AppTree tree;
-  const std::string dir = tree.temp_root() + "/lib";
-  const std::string gone = tree.temp_root() + "/lib.gone";
-  fs::create_directory(dir);
-  std::set<std::string> names;
-  for (int i = 0; i < 2000; ++i) {
-    names.insert("x" + std::to_string(i) + ".jar");
-    touch(dir + "/x" + std::to_string(i) + ".jar");
-  }
-  burn_probe_with_class_path(tree, dir + "/*.jar", "args");
-
-  // The directory leaves its place and comes back, over and over, while the
-  // launcher lists it: the listing goes on in the moved directory, and the
-  // files found there are no longer where their paths point.
-  std::atomic<bool> stop = false;
-  std::thread mover([&] {
-    while (!stop) {
-      fs::rename(dir, gone);
-      fs::rename(gone, dir);
-    }
-  });
-  std::vector<RunResult> results;
-  results.reserve(4);
-  for (int i = 0; i < 4; ++i)
-    results.push_back(tree.run({}, with_env("VORLANE_DUMP_JVM_ARGS", "")));
-  stop = true;
-  mover.join();
-
-  for (const RunResult& r : results) {
-    EXPECT_EQ(r.status, 0) << r.err.substr(0, 2000);
-    EXPECT_EQ(r.out, "argc 0\n");
-    EXPECT_FALSE(fs::exists(perf_data_file(r.pid)));
-    const std::vector<std::string> class_path = split_path(dumped_class_path(r.err));
-    ASSERT_GE(class_path.size(), 3u);
-    // Either as written (nothing found, or not listed at all) or files of it.
-    for (std::size_t i = 2; i < class_path.size(); ++i) {
-      const std::string& element = class_path[i];
-      EXPECT_TRUE(element == dir + "/*.jar" || (element.starts_with(dir + "/") &&
-                                                names.contains(element.substr(dir.size() + 1))))
-          << element;
-    }
-  }
-}
-
 // ---------------------------------------------------------------------------
 // The environment.
-
-TEST(Fault, HomeOf64KiB) {
-  AppTree tree;
-  const std::string home = "/" + std::string(std::size_t{64} * 1024 - 1, 'h');
-  tree.burn_probe("prop:one,prop:two",
-                  {"--console", "--java-option", "-Done=~/a", "--java-option", "-Dtwo=x:~/b:~/c"});
-  const RunResult r = run_clean(tree, {}, with_env("HOME", home));
-  EXPECT_EQ(r.status, 0) << r.err.substr(0, 2000);
-  EXPECT_EQ(r.out, "prop one=" + home + "/a\nprop two=x:" + home + "/b:" + home + "/c\n");
-  EXPECT_EQ(r.err, "");
-}
 
 TEST(Fault, UserOptionsAsLongAsOneEnvironmentString) {
   // "VORLANE_JVM_OPTIONS=", the value and its 0 byte fill one string.
@@ -350,7 +277,6 @@ TEST(Fault, UserOptionsAsLongAsOneEnvironmentString) {
     return value + last;
   };
   const std::string long_token = "-Dbig=" + std::string(size - 6, 'x');
-  const std::string long_refused = "-Dbad=" + std::string(size - 6, 'x');
   const struct {
     std::string value;
     int status;
@@ -358,9 +284,6 @@ TEST(Fault, UserOptionsAsLongAsOneEnvironmentString) {
   } cases[] = {
       {long_token, 0, "prop-length big=" + std::to_string(size - 6) + "\n", ""},
       {padded("-ea ", "-Xmx64m"), 0, "prop-length big=-1\n", ""},  // 32,761 options
-      {padded("-Xmx64m ", "-XX:+Bad"), 1, "",
-       "Disallowed JVM option in VORLANE_JVM_OPTIONS: -XX:+Bad\n"},
-      {long_refused, 1, "", "Disallowed JVM option in VORLANE_JVM_OPTIONS: " + long_refused + "\n"},
       {padded("-ea ", "'"), 1, "", "Unterminated quote in VORLANE_JVM_OPTIONS.\n"},
   };
   AppTree tree;
@@ -494,23 +417,6 @@ TEST(Fault, RuntimeMissingOrBrokenFailsInTheDynamicLoader) {
   }
 }
 
-TEST(Fault, ReadOnlyInstalledTree) {
-  AppTree tree;
-  tree.burn_probe("args", {"--console"});
-  const fs::perms write = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
-  std::vector<std::string> paths = {tree.home()};
-  for (const auto& entry : fs::recursive_directory_iterator(tree.home())) {
-    if (!entry.is_symlink()) paths.push_back(entry.path().string());
-  }
-  for (const std::string& path : paths) fs::permissions(path, write, fs::perm_options::remove);
-  const RunResult r = run_clean(tree, {"x"});
-  for (const std::string& path : paths)
-    fs::permissions(path, fs::perms::owner_write, fs::perm_options::add);
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "argc 1\narg 0: x\n");
-  EXPECT_EQ(r.err, "");
-}
-
 // ---------------------------------------------------------------------------
 // The process.
 
@@ -536,24 +442,6 @@ TEST(Fault, ClosedStandardStreamsReadAndWriteNothing) {
     EXPECT_EQ(r.out, c.out);
     EXPECT_EQ(r.err, c.err);
   }
-}
-
-TEST(Fault, FailuresWithAClosedStreamKeepTheirStatus) {
-  AppTree refusing;
-  refusing.burn_probe("args", {"--console"});
-  RunOptions no_stderr = with_env("VORLANE_JVM_OPTIONS", "-Xmx1g");
-  no_stderr.closed_streams = {2};
-  const RunResult refused = run_clean(refusing, {}, no_stderr);
-  EXPECT_EQ(refused.status, 1);
-  EXPECT_EQ(refused.out, "");
-
-  AppTree throwing;
-  throwing.burn_probe("throw", {"--console"});
-  RunOptions no_stdout;
-  no_stdout.closed_streams = {0, 1};
-  const RunResult thrown = run_clean(throwing, {}, no_stdout);
-  EXPECT_EQ(thrown.status, 1);
-  EXPECT_THAT(thrown.err, StartsWith("java.lang.IllegalStateException: probe failure\n"));
 }
 
 TEST(Fault, FailedHandOversReportTheirCauseAndLeaveNothingBehind) {
@@ -584,6 +472,7 @@ TEST(Fault, FailedHandOversReportTheirCauseAndLeaveNothingBehind) {
     const RunResult r = run_clean(tree);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(lines(r.err).at(0), c.first_line);
+    EXPECT_THAT(r.err, testing::Not(HasSubstr("Error: The application")));
     EXPECT_EQ(r.out, "");
   }
 }

@@ -231,7 +231,7 @@ TEST_F(PackApp, AFailedTrainingRunShipsTheAppWithoutTheArchive) {
   } cases[] = {
       {"exit:3", "60", "vorlane-pack: note: no app archive: the training run exited with status 3",
        3},
-      {"sleep:60000", "2",
+      {"block", "2",
        "vorlane-pack: note: no app archive: the training run did not finish within 2 s", -1},
   };
   for (const auto& c : cases) {

@@ -16,6 +16,7 @@ namespace vorlane::e2e {
 namespace {
 
 using testing::HasSubstr;
+using testing::Not;
 
 TEST(Pack, ShowPrintsTheBurnedBlock) {
   AppTree tree;
@@ -98,7 +99,7 @@ TEST(Pack, LauncherRefusesABlockThatRunsPastItsArea) {
   EXPECT_EQ(run_pack({"show", tree.launcher()}).status, 2);
 }
 
-TEST(Template, NeedsOnlyLibcAndLibjvmAndExportsNothing) {
+TEST(Template, NeedsOnlyLibcAndLibjvmExportsNothingAndIsStripped) {
   const std::string launcher = Setup::get().template_path();
   const RunResult dynamic = run_process({"/usr/bin/readelf", "-d", launcher});
   ASSERT_EQ(dynamic.status, 0) << dynamic.err;
@@ -126,6 +127,15 @@ TEST(Template, NeedsOnlyLibcAndLibjvmAndExportsNothing) {
     // Copy relocations of the C library's own data (stderr) are the C library's.
     EXPECT_THAT(line, HasSubstr("@GLIBC_")) << "the launcher exports " << line;
   }
+
+  // Stripped, but for the launch area, with its debug information beside it.
+  const RunResult sections = run_process({"/usr/bin/readelf", "-S", "-W", launcher});
+  ASSERT_EQ(sections.status, 0) << sections.err;
+  EXPECT_THAT(sections.out, Not(HasSubstr(" .debug_")));
+  EXPECT_THAT(sections.out, Not(HasSubstr(" .symtab ")));
+  EXPECT_THAT(sections.out, HasSubstr(" .gnu_debuglink "));
+  EXPECT_THAT(sections.out, HasSubstr(std::string(" ") + kLaunchAreaSection + " "));
+  EXPECT_TRUE(fs::is_regular_file(launcher + ".debug"));
 }
 
 }  // namespace

@@ -11,7 +11,6 @@
 // listing and nothing else does; and every element of the new value is
 // either an element of the old one or a regular file of the listing.
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -20,6 +19,7 @@
 
 #include "fuzz/fuzz_check.h"
 #include "launcher/class_path.h"
+#include "launcher/fake_file_system.h"
 
 namespace {
 
@@ -28,26 +28,9 @@ using vorlane::fuzz::require;
 constexpr std::string_view kDirectories[] = {"./", "/d/", "/d/e/"};
 constexpr std::string_view kKeys[] = {"-Djava.class.path=", "-cp ", "-classpath "};
 
-class FakeFileSystem final : public vorlane::FileSystem {
- public:
-  std::map<std::string, std::vector<std::string>> listings;
-  std::set<std::string> regular_files;
-  mutable std::size_t list_calls = 0;
-
-  std::optional<std::vector<std::string>> list_directory(const std::string& path) const override {
-    ++list_calls;
-    const auto it = listings.find(path);
-    if (it == listings.end()) return std::nullopt;
-    return it->second;
-  }
-  bool is_regular_file(const std::string& path) const override {
-    return regular_files.contains(path);
-  }
-};
-
-FakeFileSystem parse_disk(std::string_view text) {
-  FakeFileSystem disk;
-  for (const std::string_view line : vorlane::fuzz::split_lines(text)) {
+vorlane::FakeFileSystem parse_disk(std::string_view text) {
+  vorlane::FakeFileSystem disk;
+  for (const std::string_view line : vorlane::fuzz::split(text, '\n')) {
     if (line.empty() || line[0] < '0' || line[0] > '2') continue;
     const std::string directory(kDirectories[line[0] - '0']);
     std::vector<std::string>& listing = disk.listings[directory];
@@ -60,18 +43,6 @@ FakeFileSystem parse_disk(std::string_view text) {
     if (line[1] == 'f') disk.regular_files.insert(directory + name);
   }
   return disk;
-}
-
-std::vector<std::string_view> split_value(std::string_view value) {
-  std::vector<std::string_view> elements;
-  std::size_t offset = 0;
-  while (offset < value.size()) {
-    std::size_t colon = value.find(':', offset);
-    if (colon == std::string_view::npos) colon = value.size();
-    elements.push_back(value.substr(offset, colon - offset));
-    offset = colon + 1;
-  }
-  return elements;
 }
 
 std::size_t value_start(std::string_view option) {
@@ -87,7 +58,7 @@ std::size_t value_start(std::string_view option) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(bytes), size);
   const auto [disk_text, option_text] = vorlane::fuzz::split_header(input, "\n\n");
-  const FakeFileSystem disk = parse_disk(disk_text);
+  const vorlane::FakeFileSystem disk = parse_disk(disk_text);
   const std::string before(option_text);
 
   std::string option = before;
@@ -101,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
   require(option.compare(0, start, before, 0, start) == 0, "the text up to the key is kept");
 
   const std::vector<std::string_view> old_elements =
-      split_value(std::string_view(before).substr(start));
+      vorlane::fuzz::split(std::string_view(before).substr(start), ':');
   std::size_t wildcards = 0;
   std::set<std::string_view> kept;
   for (const std::string_view element : old_elements) {
@@ -110,7 +81,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
   }
   require(disk.list_calls == wildcards, "each wildcard element is listed once");
 
-  for (const std::string_view element : split_value(std::string_view(option).substr(start))) {
+  for (const std::string_view element :
+       vorlane::fuzz::split(std::string_view(option).substr(start), ':')) {
     require(kept.contains(element) || disk.regular_files.contains(std::string(element)),
             "every new element is an old one or a listed regular file");
   }

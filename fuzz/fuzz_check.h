@@ -26,16 +26,17 @@ inline std::pair<std::string_view, std::string_view> split_header(std::string_vi
   return {text.substr(0, at), text.substr(at + separator.size())};
 }
 
-/// The lines of `text`, without their '\n'; a final line without one counts.
-inline std::vector<std::string_view> split_lines(std::string_view text) {
-  std::vector<std::string_view> lines;
+/// The parts of `text` between the `separator`s; a final empty part is left
+/// out, so "a\n" has one line and "a:" one element.
+inline std::vector<std::string_view> split(std::string_view text, char separator) {
+  std::vector<std::string_view> parts;
   while (!text.empty()) {
-    const std::size_t end = text.find('\n');
-    lines.push_back(text.substr(0, end));
+    const std::size_t end = text.find(separator);
+    parts.push_back(text.substr(0, end));
     if (end == std::string_view::npos) break;
     text.remove_prefix(end + 1);
   }
-  return lines;
+  return parts;
 }
 
 }  // namespace vorlane::fuzz

@@ -111,7 +111,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
   const std::string_view input(reinterpret_cast<const char*>(bytes), size);
   const auto [header, rest] = vorlane::fuzz::split_header(input, "\n\n");
   Tokens allowed;
-  for (const std::string_view line : vorlane::fuzz::split_lines(header)) {
+  for (const std::string_view line : vorlane::fuzz::split(header, '\n')) {
     allowed.emplace_back(line);
   }
   const std::string value(rest.substr(0, rest.find('\0')));

@@ -12,27 +12,19 @@ TEST(ModifiedUtf8, Conversions) {
     std::string in, out;
   } cases[] = {
       {"", ""},
-      {"abc", "abc"},
       {"c\xC3\xA9", "c\xC3\xA9"},                                      // 2-byte kept
       {"\xE2\x82\xAC", "\xE2\x82\xAC"},                                // 3-byte kept
-      {"\xEF\xBF\xBF", "\xEF\xBF\xBF"},                                // U+FFFF kept
       {"\xF0\x9F\x98\x80", "\xED\xA0\xBD\xED\xB8\x80"},                // U+1F600 as a pair
       {"A\xF0\x9F\x98\x80" "B", "A\xED\xA0\xBD\xED\xB8\x80" "B"},       // nothing after it lost
-      {"\xF0\x90\x80\x80", "\xED\xA0\x80\xED\xB0\x80"},                // U+10000
       {"\xF4\x8F\xBF\xBF", "\xED\xAF\xBF\xED\xBF\xBF"},                // U+10FFFF
       {std::string("a\0b", 3), "a\xC0\x80" "b"},                       // NUL in modified form
       {"A\x80" "B", "A" + fffd + "B"},                                 // stray continuation
-      {"A\xFF" "B", "A" + fffd + "B"},
       {"\xC0\x80", fffd + fffd},                                       // overlong NUL
-      {"\xC1\xBF", fffd + fffd},                                       // overlong
       {"\xE0\x80\xAF", fffd + fffd + fffd},                            // overlong 3-byte
       {"\xED\xA0\x80", fffd + fffd + fffd},                            // encoded surrogate
       {"\xF0\x8F\xBF\xBF", fffd + fffd + fffd + fffd},                 // overlong 4-byte
       {"\xF4\x90\x80\x80", fffd + fffd + fffd + fffd},                 // above U+10FFFF
-      {"\xF5\x80\x80\x80", fffd + fffd + fffd + fffd},
       {"\xC3", fffd},                                                  // truncated at the end
-      {"\xE2\x82", fffd + fffd},
-      {"\xF0\x9F\x98", fffd + fffd + fffd},
       {"\xE2\x82" "x", fffd + fffd + "x"},                             // truncated mid-string
       {"\xC3\xC3\xA9", fffd + "\xC3\xA9"},
   };

@@ -27,13 +27,10 @@ TEST(ReplaceAppDirToken, Table) {
     std::string option, app_dir, expected;
   } cases[] = {
       {"-Dapp.dir=&&", "/opt/demo/lib/app", "-Dapp.dir=/opt/demo/lib/app"},
-      {"-Djava.library.path=&&/../runtime/lib/:&&", "/opt/demo/lib/app",
-       "-Djava.library.path=/opt/demo/lib/app/../runtime/lib/:/opt/demo/lib/app"},
       {"&&&", "/o", "/o&"},
       {"&&&&", "/o", "/o/o"},
       {"a & b", "/o", "a & b"},
       {"&&", "/x&&y", "/x&&y"},  // inserted text is never searched again
-      {"-Dx=&&/x.jar", "/opt/demo/bin/../lib/app/", "-Dx=/opt/demo/bin/../lib/app//x.jar"},
       {"", "/o", ""},
   };
   for (const auto& c : cases) {
@@ -51,9 +48,6 @@ TEST(ExpandHome, Table) {
   } cases[] = {
       {"/home/u", "-Dx=~/a", "-Dx=/home/u/a"},
       {"/home/u", "-Dp=~/a:~/b", "-Dp=/home/u/a:/home/u/b"},
-      {"/home/u", "-Xlog:gc:file=~/gc.log", "-Xlog:gc:file=/home/u/gc.log"},
-      {"/home/u", "-Da=b=~/c", "-Da=b=/home/u/c"},
-      {"/home/u", "~/lib/x.jar", "/home/u/lib/x.jar"},
       {"/home/u", "~/", "/home/u/"},
       {"/home/u", "~/a:~/b", "/home/u/a:/home/u/b"},
       {"/home/u", "~", "~"},
@@ -61,11 +55,9 @@ TEST(ExpandHome, Table) {
       {"/home/u", "-Dx=~", "-Dx=~"},
       {"/home/u", "-Dx=a~/b", "-Dx=a~/b"},
       {"/home/u/", "-Dx=~/a", "-Dx=/home/u//a"},
-      {unset, "-Dx=~/a", "-Dx=~/a"},
       {unset, "-Dp=x:~/b", "-Dp=x:~/b"},
       {unset, "~/a", "~/a"},
       {"", "-Dx=~/a", "-Dx=~/a"},
-      {"", "~/a", "/a"},
       {"", "~/a:~/b", "/a:~/b"},
       // The ":~/" pass sees what the "=~/" pass inserted.
       {"/h:~/x", "-Dx=~/a", "-Dx=/h:/h:~/x/x/a"},
@@ -76,15 +68,6 @@ TEST(ExpandHome, Table) {
     expand_home(option, [&] { return c.home ? c.home->c_str() : nullptr; });
     EXPECT_EQ(option, c.expected) << c.option << " with HOME " << c.home.value_or("(unset)");
   }
-}
-
-TEST(ExpandHome, ReadsHomeAfreshForEachReference) {
-  int calls = 0;
-  const std::string homes[] = {"/one", "/two", "/three"};
-  std::string option = "-Dp=~/a:~/b";
-  expand_home(option, [&] { return homes[calls++].c_str(); });
-  EXPECT_EQ(option, "-Dp=/one/a:/two/b");
-  EXPECT_EQ(calls, 2);
 }
 
 }  // namespace

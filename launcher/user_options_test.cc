@@ -13,27 +13,20 @@ TEST(SplitUserOptions, Table) {
     Tokens tokens;
   } cases[] = {
       {"a b", {"a", "b"}},
-      {"   a    b   ", {"a", "b"}},
       {"a\tb\nc", {"a", "b", "c"}},
       {"a\v\f\rb", {"a", "b"}},
       {"\"a b\"", {"a b"}},
-      {"'a b'", {"a b"}},
       {"a\"b c\"d", {"ab cd"}},
       {"-Dx='a b'", {"-Dx=a b"}},
       {"''", {}},
-      {"\"\"", {}},
       {"'' x", {"x"}},
       {"a\\ b", {"a b"}},
       {"\\\"", {"\""}},
-      {"\\'", {"'"}},
       {"a\\\\b", {"a\\b"}},
       {"'a\\'b'", {"a'b"}},
       {R"("a\"b")", {"a\"b"}},
-      {"\"it's\"", {"it's"}},
       {"'say \"hi\"'", {"say \"hi\""}},
       {"abc\\", {"abc\\"}},
-      {"\\", {"\\"}},
-      {"'a\tb'", {"a\tb"}},
       {"\xA0"
        "a\x85",
        {"\xA0"
@@ -51,13 +44,6 @@ TEST(SplitUserOptions, UnterminatedQuotes) {
   for (const char* value : {"'abc", "\"abc", "'abc\\", "\"x \\", "-Dx=\"a'b", "a 'b c"}) {
     EXPECT_FALSE(split_user_options(value).has_value()) << value;
   }
-}
-
-TEST(SplitUserOptions, LongInputIsOneToken) {
-  const std::string value(std::size_t{128} * 1024, 'x');
-  const auto tokens = split_user_options(value);
-  ASSERT_TRUE(tokens.has_value());
-  EXPECT_EQ(*tokens, Tokens{value});
 }
 
 const Tokens kShippedAllowList = {"-Xmx", "-Xms", "-Xss", "-Xlog", "-XshowSettings",
@@ -81,18 +67,11 @@ TEST(CheckUserOptions, Outcomes) {
        Outcome::kAccepted,
        {"-Xmx2g", "-Duser.home=/srv/h"},
        ""},
-      {"-Xlog:gc -XshowSettings:all",
-       kShippedAllowList,
-       Outcome::kAccepted,
-       {"-Xlog:gc", "-XshowSettings:all"},
-       ""},
-      {"-xmx2g", kShippedAllowList, Outcome::kDisallowed, {}, "-xmx2g"},
-      {"-Xmx2g -XX:+UseZGC -Xfoo", kShippedAllowList, Outcome::kDisallowed, {}, "-XX:+UseZGC"},
+      {"-Xmx2g -xmx2g -XX:+UseZGC", kShippedAllowList, Outcome::kDisallowed, {}, "-xmx2g"},
       {"-XX:+UseZGC '-Xmx1g", kShippedAllowList, Outcome::kUnterminatedQuote, {}, ""},
       {"'-Dx=a b'", {"-D"}, Outcome::kAccepted, {"-Dx=a b"}, ""},
       {"anything at all", {"-Xmx", ""}, Outcome::kAccepted, {"anything", "at", "all"}, ""},
       {"-Xm", {"-Xmx"}, Outcome::kDisallowed, {}, "-Xm"},  // shorter than the prefix
-      {"'-Dp=100%s'", {"-D"}, Outcome::kAccepted, {"-Dp=100%s"}, ""},
   };
   for (const auto& c : cases) {
     const UserOptions result = check_user_options(c.value, c.allowed);

@@ -1,8 +1,8 @@
 package probe;
 
 import java.lang.management.ManagementFactory;
-import java.nio.charset.StandardCharsets;
 import java.util.List;
+import java.util.concurrent.CountDownLatch;
 
 /**
  * An app for the end-to-end tests: reports what it received and does what the
@@ -12,6 +12,13 @@ public final class Probe {
     private Probe() {}
 
     private static native String threadInfo();
+
+    /**
+     * Opened once every action of main has run without an exception. A worker
+     * of the thread action waits for it: it ends after main, and never when
+     * main throws, so a launcher that awaited it then would hang, not race.
+     */
+    private static final CountDownLatch MAIN_RETURNED = new CountDownLatch(1);
 
     /** A main class whose name is not ASCII. */
     public static final class Grüße {
@@ -28,6 +35,7 @@ public final class Probe {
             run(action.trim(), args);
         }
         System.out.flush();
+        MAIN_RETURNED.countDown();
     }
 
     private static void run(String action, String[] args) throws Exception {
@@ -82,22 +90,15 @@ public final class Probe {
             case "env":
                 System.out.println("env " + value + "=" + escape(System.getenv(value)));
                 break;
-            case "child-env": {
-                Process child = new ProcessBuilder("/bin/sh", "-c",
-                        "printf '%s' \"${" + value + "-(unset)}\"").start();
-                String out = new String(child.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
-                child.waitFor();
-                System.out.println("child-env " + value + "=" + out);
-                break;
-            }
             case "throw":
                 throw new IllegalStateException("probe failure", new java.io.IOException("disk gone"));
             case "exit":
                 System.out.flush();
                 System.exit(Integer.parseInt(value));
                 break;
-            case "sleep":
-                Thread.sleep(Long.parseLong(value));
+            case "block":
+                // Never ends by itself: for a run that must be stopped from outside.
+                new CountDownLatch(1).await();
                 break;
             case "hook":
                 Runtime.getRuntime().addShutdownHook(new Thread(() -> {
@@ -108,9 +109,9 @@ public final class Probe {
             case "thread": {
                 Thread worker = new Thread(() -> {
                     try {
-                        Thread.sleep(500);
+                        MAIN_RETURNED.await();
                     } catch (InterruptedException e) {
-                        Thread.currentThread().interrupt();
+                        return;
                     }
                     System.out.println("thread done");
                     System.out.flush();
