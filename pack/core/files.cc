@@ -181,6 +181,12 @@ class TreeWalker {
           continue;
         }
         if (stat(path.c_str(), &st) != 0) {
+          // A runtime may hold links to what is not installed (Debian's
+          // lib/src.zip): they stay as they were. The copy is checked after.
+          if (links_ == Links::kKeepInternal) {
+            out.push_back({rel, TreeEntry::Type::kLink, target});
+            continue;
+          }
           return bad_input(path + " is a link to " + target +
                            ", which does not exist; remove the link or what it points to");
         }

@@ -58,8 +58,10 @@ struct TreeEntry {
 
 /// How `walk_tree` and `copy_tree` treat symbolic links.
 enum class Links {
-  kFollow,        ///< a link is what it points to; the copy stands on its own
-  kKeepInternal,  ///< a link that resolves inside the tree stays a link; others are followed
+  kFollow,  ///< a link is what it points to; the copy stands on its own
+  /// A relative link that resolves inside the tree stays a link, as does
+  /// one that resolves to nothing; others are followed.
+  kKeepInternal,
 };
 
 /// Every entry under `root`, parents before children, in byte order of

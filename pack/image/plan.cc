@@ -245,7 +245,8 @@ Check check_place(const AppOptions& o, const AppFacts& f, AppPlan& plan) {
   }
   if (f.dest_is_file) {
     return bad_input("--dest " + o.dest +
-                     " is not a folder: give the folder the app's folder goes in");
+                     " is not a folder, and none can be made there as a file is in the way: give "
+                     "the folder the app's folder goes in");
   }
   if (f.home_overlaps_input || f.home_overlaps_runtime_image) {
     return bad_input("the app's folder " + f.home + " and " +
