@@ -10,8 +10,10 @@ namespace vorlane::e2e {
 /// timeout; `err` says why when it could not be started.
 using RunResult = ProcessResult;
 
+/// The timeout only ends a program that hangs: on a busy machine, or under
+/// emulation, a packer run that links a runtime can take minutes.
 struct RunOptions : ProcessOptions {
-  RunOptions() { timeout_seconds = 120; }
+  RunOptions() { timeout_seconds = 400; }
 };
 
 /// Runs `argv` (argv[0] is the path), feeding it no input, and waits for it.

@@ -122,21 +122,24 @@ Status fill_tree(const AppOptions& o, const AppPlan& plan, const std::string& st
   const std::vector<std::string> errors =
       burn(plan.template_path, staged + "/bin/" + o.name, plan.block, kAppStackSize);
   if (!errors.empty()) return step_failed(join(errors, "\nvorlane-pack: "));
-  return write_marker(staged + "/lib/" + kMarkerName,
-                      {o.name, plan.training_args, paths_under(staged)});
+  AppMarker marker{o.name, plan.training_args, paths_under(staged), std::nullopt};
+  if (plan.archive) marker.archive = plan.archive->kind;
+  return write_marker(staged + "/lib/" + kMarkerName, marker);
 }
 
 /// Runs the training run of the tree at `home` and reports it.
 bool train(const std::string& home, const std::string& name, const TrainingRun& run,
-           const Report& report) {
+           const ArchiveChoice& choice, const Report& report) {
   const Clock::time_point started = Clock::now();
-  const ArchiveOutcome outcome = make_app_archive(home, name, run);
+  const ArchiveOutcome outcome = make_app_archive(home, name, run, choice);
   if (interrupted()) return false;
   if (!outcome.ok) {
     report.note("no app archive: " + outcome.error);
     return false;
   }
-  report.step("training run: app archive of " + megabytes(outcome.bytes), started);
+  report.step("training run: app archive of " + megabytes(outcome.bytes) + ", kind " +
+                  archive_kind_name(choice.kind),
+              started);
   return true;
 }
 
@@ -198,6 +201,12 @@ AppFacts probe_app(const AppOptions& o) {
     if (*f.host_jdk_home) {
       f.host_jdk = describe_jdk(**f.host_jdk_home);
       f.module_jdk = o.jdk.empty() ? f.host_jdk : describe_jdk(o.jdk);
+      // A JDK without jmods/ (24 and later) may link from its own image.
+      if (!f.module_jdk->has_jmods && f.module_jdk->home == f.host_jdk->home) {
+        const ProcessResult help = run_process(jlink_help_command(*f.host_jdk), tool_options(30));
+        f.module_jdk->links_from_runtime_image = help.ok() && links_from_runtime_image(help.out);
+        f.host_jdk->links_from_runtime_image = f.module_jdk->links_from_runtime_image;
+      }
     }
   }
   f.emulator_text = o.emulator.empty() ? env(kEmulatorVariable).value_or("") : o.emulator;
@@ -223,9 +232,9 @@ int make_app(const AppOptions& o) {
   }
 
   // Only now: the archive holds the paths of the tree in its final place.
-  if (plan->cds.training_run) {
+  if (plan->cds.training_run && plan->archive) {
     const TrainingRun run{plan->training_args, plan->emulator, o.training_timeout};
-    const bool trained = train(plan->home, o.name, run, report);
+    const bool trained = train(plan->home, o.name, run, *plan->archive, report);
     if (interrupted()) return report.stop(plan->home + " is made, without the app archive");
     if (!trained) {
       report.note("the app is made without it and starts without the app's classes mapped");

@@ -10,6 +10,8 @@
 #include "pack/image/app_config.h"
 #include "pack/image/app_tree.h"
 #include "pack/image/archives.h"
+#include "pack/image/burn.h"
+#include "pack/jdk/jdk.h"
 
 namespace vorlane {
 
@@ -38,6 +40,16 @@ int remake_archive(const CdsOptions& o) {
   const std::string launcher = o.app_dir + "/bin/" + marker->name;
   std::optional<std::uint16_t> target = elf_machine_of_file(launcher, error);
   if (!target) return report.fail(bad_input(error));
+  std::optional<BurnedInData> block = read_burned_block(launcher, error);
+  if (!block) return report.fail(bad_input(error));
+  // The launcher's own archive options aside: those are remade.
+  if (const std::string bad =
+          archive_breaking_option(set_archive_options(block->jvm_options, std::nullopt));
+      !bad.empty()) {
+    return report.fail(bad_input("the launcher's JVM option " + bad +
+                                 " stops the Java VM next to an app class-data archive, or makes "
+                                 "it use or write another one: make the app again without it"));
+  }
   std::optional<std::uint16_t> host = elf_machine_of_file("/proc/self/exe", error);
   if (!host) return report.fail(step_failed(error));
   const char* variable = std::getenv("VORLANE_EMULATOR");
@@ -60,17 +72,27 @@ int remake_archive(const CdsOptions& o) {
     report.step("runtime: default class-data archive of " + megabytes(base.bytes), started);
   }
   if (!o.training_args.empty()) marker->training_args = o.training_args;
+  // The kind the tree has; for a tree made without one, the runtime's.
+  std::optional<std::vector<std::uint8_t>> release = read_file_no_fifo(runtime + "/release", error);
+  const std::string release_text = release ? std::string(release->begin(), release->end()) : "";
+  std::optional<ArchiveKind> kind = marker->archive;
+  if (!kind) kind = archive_kind_for(release_java_version(release_text));
+  const ArchiveChoice choice{kind.value_or(ArchiveKind::kDynamic),
+                             java_feature_version(release_text).value_or(0)};
   const Clock::time_point started = Clock::now();
   const ArchiveOutcome outcome = make_app_archive(
-      o.app_dir, marker->name, {marker->training_args, prefix, o.training_timeout});
+      o.app_dir, marker->name, {marker->training_args, prefix, o.training_timeout}, choice);
   if (interrupted()) return report.stop(o.app_dir + " is as it was");
   if (!outcome.ok) {
     report.note("no app archive: " + outcome.error);
     return static_cast<int>(ExitStatus::kStepFailed);
   }
-  report.step("training run: app archive of " + megabytes(outcome.bytes), started);
-  if (!o.training_args.empty()) {
-    // Later runs of `vorlane-pack cds` repeat this run.
+  report.step("training run: app archive of " + megabytes(outcome.bytes) + ", kind " +
+                  archive_kind_name(choice.kind),
+              started);
+  if (!o.training_args.empty() || marker->archive != choice.kind) {
+    // Later runs of `vorlane-pack cds` repeat this run and make this kind.
+    marker->archive = choice.kind;
     if (Status written = write_marker(marker_path, *marker); !written) {
       return report.fail(written.error());
     }

@@ -92,7 +92,7 @@ std::optional<std::vector<std::uint8_t>> read_whole(const std::string& path, boo
 }
 
 /// Copies the regular file `from` to the new file `to` with its permission
-/// bits, leaving its holes holes.
+/// bits and times, leaving its holes holes.
 Status copy_file(const std::string& from, const std::string& to) {
   FileFd in(open(from.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat st {};
@@ -126,6 +126,9 @@ Status copy_file(const std::string& from, const std::string& to) {
   if (fchmod(out.get(), st.st_mode & 07777) != 0) {
     return step_failed(system_error("set the permissions of", to));
   }
+  // Class-data archives check each jar's size and time: a jar keeps its time.
+  const struct timespec times[2] = {st.st_atim, st.st_mtim};
+  if (futimens(out.get(), times) != 0) return step_failed(system_error("set the time of", to));
   if (!out.close_now()) return step_failed(system_error("write", to));
   return done();
 }

@@ -11,9 +11,27 @@ namespace {
 
 constexpr char kAppDirOption[] = "-Dapp.dir=&&";
 constexpr char kArchiveFileOption[] = "-XX:SharedArchiveFile=&&/";
+constexpr char kCacheFileOption[] = "-XX:AOTCache=&&/";
 // Both tag sets: a class path that no longer matches is reported under
 // [cds], an archive that fails to map under [cds,dynamic].
 constexpr char kQuietArchiveOption[] = "-Xlog:cds=off,cds+dynamic=off";
+// 24 and later report under [aot] too, and on standard output.
+constexpr char kQuietAotOption[] = "-Xlog:aot*=off,cds*=off";
+constexpr char kCacheName[] = "vorlane-app.aot";
+constexpr char kClassListName[] = "vorlane-app.classlist";
+constexpr char kCacheConfigurationName[] = "vorlane-app.aotconf";
+
+/// The leading number of `text` from `at` on, and where it ends; nullopt
+/// when there is no digit there or it is too large.
+std::optional<int> number_at(const std::string& text, std::size_t& at) {
+  const std::size_t start = at;
+  int value = 0;
+  for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
+    value = value * 10 + (text[at] - '0');
+    if (value > 100000) return std::nullopt;
+  }
+  return at == start ? std::nullopt : std::optional<int>(value);
+}
 
 }  // namespace
 
@@ -60,31 +78,150 @@ std::string class_path_option(std::vector<std::string> jars, const std::string& 
   return "-Djava.class.path=" + value;
 }
 
-std::vector<std::string> archive_options() {
-  return {std::string(kArchiveFileOption) + kAppArchiveName, kQuietArchiveOption};
+std::optional<ArchiveKind> archive_kind_for(const std::string& java_version) {
+  // FEATURE[.INTERIM[.UPDATE[...]]][-PRE]
+  std::size_t at = 0;
+  const std::optional<int> feature = number_at(java_version, at);
+  if (!feature || *feature < 9) return std::nullopt;
+  int interim = 0;
+  int update = 0;
+  if (at < java_version.size() && java_version[at] == '.') {
+    ++at;
+    const std::optional<int> value = number_at(java_version, at);
+    if (!value) return std::nullopt;
+    interim = *value;
+  }
+  if (at < java_version.size() && java_version[at] == '.') {
+    ++at;
+    const std::optional<int> value = number_at(java_version, at);
+    if (!value) return std::nullopt;
+    update = *value;
+  }
+  if (*feature < 25) return ArchiveKind::kDynamic;
+  // The cache checks its jars since 25.0.4 (JDK-8377932).
+  if (*feature == 25 && interim == 0 && update < 4) return ArchiveKind::kStaticLinked;
+  return ArchiveKind::kAotCache;
 }
 
-std::vector<std::string> app_jvm_options(const std::string& class_path, bool with_archive,
+std::string archive_kind_name(ArchiveKind kind) {
+  switch (kind) {
+    case ArchiveKind::kDynamic:
+      return "dynamic";
+    case ArchiveKind::kStaticLinked:
+      return "static-linked";
+    case ArchiveKind::kAotCache:
+      return "aot-cache";
+  }
+  return "";
+}
+
+std::optional<ArchiveKind> parse_archive_kind(const std::string& name) {
+  for (const ArchiveKind kind :
+       {ArchiveKind::kDynamic, ArchiveKind::kStaticLinked, ArchiveKind::kAotCache}) {
+    if (archive_kind_name(kind) == name) return kind;
+  }
+  return std::nullopt;
+}
+
+std::string archive_file_name(ArchiveKind kind) {
+  return kind == ArchiveKind::kAotCache ? kCacheName : kAppArchiveName;
+}
+
+std::string archive_work_file_name(ArchiveKind kind) {
+  switch (kind) {
+    case ArchiveKind::kDynamic:
+      return "";
+    case ArchiveKind::kStaticLinked:
+      return kClassListName;
+    case ArchiveKind::kAotCache:
+      return kCacheConfigurationName;
+  }
+  return "";
+}
+
+std::vector<std::string> all_archive_file_names() {
+  return {kAppArchiveName, kCacheName, kClassListName, kCacheConfigurationName};
+}
+
+std::string archive_temp_name(const std::string& file) {
+  const std::size_t dot = file.rfind('.');
+  return dot == std::string::npos ? file + ".new" : file.substr(0, dot) + ".new" + file.substr(dot);
+}
+
+std::string quiet_archive_option(int feature_version) {
+  return feature_version >= 24 ? kQuietAotOption : kQuietArchiveOption;
+}
+
+std::vector<std::string> archive_options(const ArchiveChoice& choice) {
+  const std::string file = archive_file_name(choice.kind);
+  return {(choice.kind == ArchiveKind::kAotCache ? kCacheFileOption : kArchiveFileOption) + file,
+          quiet_archive_option(choice.feature_version)};
+}
+
+std::vector<std::string> app_jvm_options(const std::string& class_path,
+                                         const std::optional<ArchiveChoice>& archive,
                                          const std::vector<std::string>& user_options) {
   std::vector<std::string> options = {class_path, kAppDirOption};
   options.insert(options.end(), user_options.begin(), user_options.end());
-  return set_archive_options(std::move(options), with_archive);
+  return set_archive_options(std::move(options), archive);
 }
 
-std::vector<std::string> set_archive_options(std::vector<std::string> options, bool with_archive) {
-  const std::vector<std::string> archive = archive_options();
-  std::erase_if(options, [&archive](const std::string& o) {
-    return std::find(archive.begin(), archive.end(), o) != archive.end();
+std::vector<std::string> set_archive_options(std::vector<std::string> options,
+                                             const std::optional<ArchiveChoice>& archive) {
+  const std::vector<std::string> ours = {std::string(kArchiveFileOption) + kAppArchiveName,
+                                         std::string(kCacheFileOption) + kCacheName,
+                                         kQuietArchiveOption, kQuietAotOption};
+  std::erase_if(options, [&ours](const std::string& o) {
+    return std::find(ours.begin(), ours.end(), o) != ours.end();
   });
-  if (!with_archive) return options;
+  if (!archive) return options;
+  const std::vector<std::string> added = archive_options(*archive);
   auto at = std::find(options.begin(), options.end(), kAppDirOption);
   at = at == options.end() ? options.begin() : at + 1;
-  options.insert(at, archive.begin(), archive.end());
+  options.insert(at, added.begin(), added.end());
   return options;
 }
 
-std::string archive_at_exit_option(const std::string& path) {
-  return "-XX:ArchiveClassesAtExit=&&/" + path;
+std::string archive_breaking_option(const std::vector<std::string>& options) {
+  // Each stops the VM next to some kind, makes it dump or write an archive
+  // instead, or names another archive in place of the app's.
+  static const char* const kBreaking[] = {
+      "-Xshare:",
+      "-XX:SharedArchiveFile",
+      "-XX:SharedClassListFile",
+      "-XX:DumpLoadedClassList",
+      "-XX:ArchiveClassesAtExit",
+      "-XX:+AutoCreateSharedArchive",
+      "-XX:AOTCache",  // and AOTCacheOutput
+      "-XX:AOTConfiguration",
+      "-XX:AOTMode",
+  };
+  for (const std::string& option : options) {
+    for (const char* prefix : kBreaking) {
+      if (option.starts_with(prefix)) return option;
+    }
+  }
+  return "";
+}
+
+std::vector<std::vector<std::string>> archive_making_runs(ArchiveKind kind,
+                                                          const std::string& file) {
+  const std::string work = std::string("&&/") + archive_work_file_name(kind);
+  switch (kind) {
+    case ArchiveKind::kDynamic:
+      return {{"-XX:ArchiveClassesAtExit=&&/" + file}};
+    case ArchiveKind::kStaticLinked:
+      // The dump also runs main on 25, so it gets the training arguments too.
+      return {{"-Xshare:off", "-XX:DumpLoadedClassList=" + work},
+              {"-Xshare:dump", "-XX:+AOTClassLinking", "-XX:SharedClassListFile=" + work,
+               "-XX:SharedArchiveFile=&&/" + file}};
+    case ArchiveKind::kAotCache:
+      // Two steps, not -XX:AOTCacheOutput: its second step starts the
+      // runtime's bin/java as a child, which an emulator cannot start.
+      return {{"-XX:AOTMode=record", "-XX:AOTConfiguration=" + work},
+              {"-XX:AOTMode=create", "-XX:AOTConfiguration=" + work, "-XX:AOTCache=&&/" + file}};
+  }
+  return {};
 }
 
 namespace {
@@ -128,6 +265,7 @@ std::string format_marker(const AppMarker& marker) {
   text += "name=" + escape(marker.name) + "\n";
   for (const std::string& arg : marker.training_args) text += "training-arg=" + escape(arg) + "\n";
   for (const std::string& path : marker.made) text += "made=" + escape(path) + "\n";
+  if (marker.archive) text += "archive=" + archive_kind_name(*marker.archive) + "\n";
   return text;
 }
 
@@ -141,6 +279,8 @@ std::optional<AppMarker> parse_marker(const std::string& text, std::string& erro
     if (key == "name") marker.name = value;
     if (key == "training-arg") marker.training_args.push_back(value);
     if (key == "made") marker.made.push_back(value);
+    // An unknown kind (a later packer's) is left for `cds` to choose again.
+    if (key == "archive") marker.archive = parse_archive_kind(value);
   }
   if (const std::string why = check_app_name(marker.name); !why.empty()) {
     error = "it names no launcher (" + why + ")";

@@ -30,24 +30,73 @@ std::string check_class_path_element(const std::string& relative);
 /// stay valid for a tree made again from the same jars.
 std::string class_path_option(std::vector<std::string> jars, const std::string& main_jar);
 
-/// The options that name the app archive and keep the JVM quiet when the
-/// archive cannot be used (the tree moved, a jar changed): JDK 17 prints a
-/// warning on the app's standard output then, and goes on without it.
-std::vector<std::string> archive_options();
+/// The kinds of app class-data archive, each the fastest that never runs a
+/// stale class on the runtimes it is made for (docs/class-data-archives.md).
+enum class ArchiveKind {
+  kDynamic,       ///< -XX:ArchiveClassesAtExit; 17 to 24
+  kStaticLinked,  ///< -Xshare:dump -XX:+AOTClassLinking from a class list; 25.0.0 to 25.0.3
+  kAotCache,      ///< the ahead-of-time cache, recorded then created; 25.0.4 and later
+};
+
+/// The kind for a runtime whose `release` says JAVA_VERSION=`java_version`
+/// ("25.0.3", "17.0.15", "25"); nullopt when that is no version. The cache
+/// of 25.0.0 to 25.0.3 does not check its jars, so those get a static archive.
+std::optional<ArchiveKind> archive_kind_for(const std::string& java_version);
+
+/// The marker's name of a kind ("dynamic", "static-linked", "aot-cache"), and back.
+std::string archive_kind_name(ArchiveKind kind);
+std::optional<ArchiveKind> parse_archive_kind(const std::string& name);
+
+/// The archive's file in lib/app: vorlane-app.jsa, or vorlane-app.aot for the cache.
+std::string archive_file_name(ArchiveKind kind);
+/// The other files the making runs write in lib/app (the class list, the
+/// cache's configuration), removed after them.
+std::string archive_work_file_name(ArchiveKind kind);
+/// Every file name in lib/app an archive of any kind may leave.
+std::vector<std::string> all_archive_file_names();
+
+/// The name a making run writes `file` under before it replaces the old one
+/// ("vorlane-app.new.aot"): the JVM may want the extension kept.
+std::string archive_temp_name(const std::string& file);
+
+/// Which archive a launcher names: the kind and the runtime's feature version.
+struct ArchiveChoice {
+  ArchiveKind kind = ArchiveKind::kDynamic;
+  int feature_version = 0;
+};
+
+/// The option that keeps the JVM quiet when the archive cannot be used (the
+/// tree moved, a jar changed): 24 and later print such warnings and errors
+/// on the app's standard output. `aot*=off,cds*=off` on 24 and later; older
+/// runtimes know no `aot` tag and would stop on it.
+std::string quiet_archive_option(int feature_version);
+
+/// The options that name the app archive and keep the JVM quiet about it.
+std::vector<std::string> archive_options(const ArchiveChoice& choice);
 
 /// The launcher's JVM options for an app: its class path, `-Dapp.dir=&&`,
-/// the archive options when `with_archive`, then the packager's own.
-std::vector<std::string> app_jvm_options(const std::string& class_path, bool with_archive,
+/// the archive options when there is `archive`, then the packager's own.
+std::vector<std::string> app_jvm_options(const std::string& class_path,
+                                         const std::optional<ArchiveChoice>& archive,
                                          const std::vector<std::string>& user_options);
 
-/// `options` with the archive options removed, and put back right after
-/// `-Dapp.dir=&&` (before the packager's own, which may override the
-/// logging) when `with_archive`.
-std::vector<std::string> set_archive_options(std::vector<std::string> options, bool with_archive);
+/// `options` with the archive options of every kind removed, and those of
+/// `archive` put back right after `-Dapp.dir=&&` (before the packager's own,
+/// which may override the logging) when there is one.
+std::vector<std::string> set_archive_options(std::vector<std::string> options,
+                                             const std::optional<ArchiveChoice>& archive);
 
-/// The option that makes a training run write the archive to `path`
-/// (relative to lib/app).
-std::string archive_at_exit_option(const std::string& path);
+/// The first of `options` that stops the VM, or makes it write or pick
+/// another archive, when the launcher names an app archive (-Xshare:*,
+/// -XX:SharedArchiveFile, -XX:AOTCache, -XX:AOTMode, ...); "" when none.
+std::string archive_breaking_option(const std::vector<std::string>& options);
+
+/// The options of the runs that make an archive of `kind` in lib/app, to
+/// `file` (relative to lib/app): one run per entry, in order; each run's
+/// launcher is burned with the block's options without the archive options,
+/// plus these.
+std::vector<std::vector<std::string>> archive_making_runs(ArchiveKind kind,
+                                                          const std::string& file);
 
 /// What `lib/vorlane-app.conf` records: the launcher's name, so `vorlane-pack
 /// cds` finds it; the training arguments, so it can repeat the run; and
@@ -58,6 +107,9 @@ struct AppMarker {
   std::vector<std::string> training_args;
   /// Relative to the tree; empty in markers of packers that did not record them.
   std::vector<std::string> made;
+  /// The kind of app archive the tree has; none when made without one (or
+  /// by a packer that did not record it).
+  std::optional<ArchiveKind> archive;
 };
 
 std::string format_marker(const AppMarker& marker);

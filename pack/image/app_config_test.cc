@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 namespace vorlane {
 namespace {
 
@@ -76,30 +78,110 @@ TEST(ClassPathOption, MainJarFirstThenByteOrderThenTheLauncherJar) {
 
 TEST(ArchiveOptions, GoRightAfterTheAppDirAndComeOffAgain) {
   const std::string cp = "-Djava.class.path=&&/a.jar";
-  EXPECT_THAT(app_jvm_options(cp, false, {"-Xmx1g"}), ElementsAre(cp, "-Dapp.dir=&&", "-Xmx1g"));
-  const std::vector<std::string> with = app_jvm_options(cp, true, {"-Xmx1g", "-Xlog:cds=info"});
+  const ArchiveChoice dynamic17{ArchiveKind::kDynamic, 17};
+  const ArchiveChoice cache25{ArchiveKind::kAotCache, 25};
+  EXPECT_THAT(app_jvm_options(cp, std::nullopt, {"-Xmx1g"}),
+              ElementsAre(cp, "-Dapp.dir=&&", "-Xmx1g"));
+  const std::vector<std::string> with =
+      app_jvm_options(cp, dynamic17, {"-Xmx1g", "-Xlog:cds=info"});
   EXPECT_THAT(with, ElementsAre(cp, "-Dapp.dir=&&", "-XX:SharedArchiveFile=&&/vorlane-app.jsa",
                                 "-Xlog:cds=off,cds+dynamic=off", "-Xmx1g", "-Xlog:cds=info"));
 
-  // Setting is idempotent, and removing restores the options without them.
-  EXPECT_EQ(set_archive_options(with, true), with);
-  EXPECT_THAT(set_archive_options(with, false),
+  // Setting is idempotent, another kind replaces the first, and removing
+  // restores the options without them.
+  EXPECT_EQ(set_archive_options(with, dynamic17), with);
+  EXPECT_THAT(set_archive_options(with, cache25),
+              ElementsAre(cp, "-Dapp.dir=&&", "-XX:AOTCache=&&/vorlane-app.aot",
+                          "-Xlog:aot*=off,cds*=off", "-Xmx1g", "-Xlog:cds=info"));
+  EXPECT_THAT(set_archive_options(set_archive_options(with, cache25), std::nullopt),
               ElementsAre(cp, "-Dapp.dir=&&", "-Xmx1g", "-Xlog:cds=info"));
   // A block without the app directory option (burned by hand) gets them first.
-  EXPECT_THAT(set_archive_options({"-Xmx1g"}, true),
-              ElementsAre("-XX:SharedArchiveFile=&&/vorlane-app.jsa",
-                          "-Xlog:cds=off,cds+dynamic=off", "-Xmx1g"));
-  EXPECT_EQ(archive_at_exit_option("x.jsa"), "-XX:ArchiveClassesAtExit=&&/x.jsa");
+  EXPECT_THAT(
+      set_archive_options({"-Xmx1g"}, ArchiveChoice{ArchiveKind::kStaticLinked, 25}),
+      ElementsAre("-XX:SharedArchiveFile=&&/vorlane-app.jsa", "-Xlog:aot*=off,cds*=off", "-Xmx1g"));
+}
+
+TEST(ArchiveKind, PerRuntimeVersion) {
+  using K = ArchiveKind;
+  const struct {
+    const char* version;
+    std::optional<K> kind;
+    const char* quiet;  // for its feature version
+  } cases[] = {
+      {"17.0.15", K::kDynamic, "-Xlog:cds=off,cds+dynamic=off"},
+      {"21", K::kDynamic, "-Xlog:cds=off,cds+dynamic=off"},
+      {"23.0.2", K::kDynamic, "-Xlog:cds=off,cds+dynamic=off"},
+      // 24's cache has the stale-class fault; it logs on standard output already.
+      {"24.0.1", K::kDynamic, "-Xlog:aot*=off,cds*=off"},
+      {"25", K::kStaticLinked, "-Xlog:aot*=off,cds*=off"},
+      {"25.0.3", K::kStaticLinked, "-Xlog:aot*=off,cds*=off"},
+      {"25.0.4", K::kAotCache, "-Xlog:aot*=off,cds*=off"},
+      {"25.0.10.1", K::kAotCache, "-Xlog:aot*=off,cds*=off"},
+      {"25.1.0", K::kAotCache, "-Xlog:aot*=off,cds*=off"},
+      {"26-ea", K::kAotCache, "-Xlog:aot*=off,cds*=off"},
+      {"", std::nullopt, ""},
+      {"1.8.0_412", std::nullopt, ""},
+      {"25.x", std::nullopt, ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(archive_kind_for(c.version), c.kind) << c.version;
+    if (c.kind) {
+      EXPECT_EQ(quiet_archive_option(std::atoi(c.version)), c.quiet) << c.version;
+      EXPECT_EQ(parse_archive_kind(archive_kind_name(*c.kind)), c.kind);
+    }
+  }
+}
+
+TEST(ArchiveKind, MakingRuns) {
+  EXPECT_THAT(archive_making_runs(ArchiveKind::kDynamic, "a.jsa"),
+              ElementsAre(ElementsAre("-XX:ArchiveClassesAtExit=&&/a.jsa")));
+  EXPECT_THAT(
+      archive_making_runs(ArchiveKind::kStaticLinked, "a.jsa"),
+      ElementsAre(ElementsAre("-Xshare:off", "-XX:DumpLoadedClassList=&&/vorlane-app.classlist"),
+                  ElementsAre("-Xshare:dump", "-XX:+AOTClassLinking",
+                              "-XX:SharedClassListFile=&&/vorlane-app.classlist",
+                              "-XX:SharedArchiveFile=&&/a.jsa")));
+  EXPECT_THAT(
+      archive_making_runs(ArchiveKind::kAotCache, "a.aot"),
+      ElementsAre(ElementsAre("-XX:AOTMode=record", "-XX:AOTConfiguration=&&/vorlane-app.aotconf"),
+                  ElementsAre("-XX:AOTMode=create", "-XX:AOTConfiguration=&&/vorlane-app.aotconf",
+                              "-XX:AOTCache=&&/a.aot")));
+  EXPECT_EQ(archive_temp_name("vorlane-app.aot"), "vorlane-app.new.aot");
+}
+
+TEST(ArchiveKind, OptionsThatBreakAnArchive) {
+  const struct {
+    std::vector<std::string> options;
+    const char* breaking;
+  } cases[] = {
+      {{"-Xmx1g", "-Dx=1", "-XX:+UseSerialGC", "-Xlog:cds=info"}, ""},
+      {{"-Xmx1g", "-Xshare:auto"}, "-Xshare:auto"},
+      {{"-Xshare:off"}, "-Xshare:off"},
+      {{"-XX:SharedArchiveFile=/x.jsa"}, "-XX:SharedArchiveFile=/x.jsa"},
+      {{"-XX:SharedClassListFile=x"}, "-XX:SharedClassListFile=x"},
+      {{"-XX:DumpLoadedClassList=x"}, "-XX:DumpLoadedClassList=x"},
+      {{"-XX:AOTCacheOutput=x.aot"}, "-XX:AOTCacheOutput=x.aot"},
+      {{"-XX:AOTConfiguration=x"}, "-XX:AOTConfiguration=x"},
+      {{"-XX:AOTMode=on"}, "-XX:AOTMode=on"},
+      {{"-XX:+AutoCreateSharedArchive"}, "-XX:+AutoCreateSharedArchive"},
+      {{"-XX:ArchiveClassesAtExit=x"}, "-XX:ArchiveClassesAtExit=x"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(archive_breaking_option(c.options), c.breaking);
 }
 
 TEST(Marker, RoundTripsAndNeedsAName) {
-  const AppMarker marker{"demo", {"--train", "a b", "", "x\ny\\n"}, {"lib/a\nb.txt", "bin"}};
+  const AppMarker marker{
+      "demo", {"--train", "a b", "", "x\ny\\n"}, {"lib/a\nb.txt", "bin"}, ArchiveKind::kAotCache};
   std::string error;
   const std::optional<AppMarker> back = parse_marker(format_marker(marker), error);
   ASSERT_TRUE(back) << error;
   EXPECT_EQ(back->name, "demo");
   EXPECT_THAT(back->training_args, ElementsAre("--train", "a b", "", "x\ny\\n"));
   EXPECT_THAT(back->made, ElementsAre("lib/a\nb.txt", "bin"));
+  EXPECT_EQ(back->archive, ArchiveKind::kAotCache);
+  // An earlier packer's marker names no kind; a later one's unknown kind is none.
+  EXPECT_EQ(parse_marker("name=a\n", error)->archive, std::nullopt);
+  EXPECT_EQ(parse_marker("name=a\narchive=future\n", error)->archive, std::nullopt);
 
   const struct {
     const char* text;

@@ -32,9 +32,16 @@ bool is_within(const fs::path& inner, const fs::path& outer) {
 /// Whether `path` (relative to a tree named `name`) is one the packer makes
 /// after the marker is written, or leaves behind when a run is killed.
 bool made_later(const std::string& path, const std::string& name) {
-  const std::string app_archive = std::string("lib/app/") + kAppArchiveName;
-  return path == std::string("lib/") + kMarkerName || path == app_archive ||
-         path == app_archive + ".new" || path == "lib/runtime/lib/server/classes.jsa" ||
+  for (const std::string& file : all_archive_file_names()) {
+    const std::string archive = "lib/app/" + file;
+    // ".new": what an earlier packer's killed training run left.
+    if (path == archive || path == archive + ".new" ||
+        path == "lib/app/" + archive_temp_name(file)) {
+      return true;
+    }
+  }
+  return path == std::string("lib/") + kMarkerName ||
+         path == "lib/runtime/lib/server/classes.jsa" ||
          path.starts_with("bin/." + name + ".training-");
 }
 

@@ -55,54 +55,68 @@ std::uintmax_t file_size_or_zero(const std::string& path) {
 }  // namespace
 
 ArchiveOutcome make_app_archive(const std::string& home, const std::string& name,
-                                const TrainingRun& run) {
+                                const TrainingRun& run, const ArchiveChoice& choice) {
   const std::string launcher = home + "/bin/" + name;
+  const std::string app_dir = home + "/lib/app/";
   std::string error;
   std::optional<BurnedInData> block = read_burned_block(launcher, error);
   if (!block) return failure(error);
 
-  // The training launcher: the same block without the archive options, so
+  // The runs' launcher: the same block without the archive options, so
   // nothing older maps over the classes being recorded.
   std::string placeholder = home + "/bin/." + name + ".training-XXXXXX";
   const int fd = mkstemp(placeholder.data());
   if (fd < 0) return failure("cannot make a file in " + home + "/bin: " + std::strerror(errno));
   close(fd);
   const TempFile trainer(placeholder);
-  const std::string new_archive_name = std::string(kAppArchiveName) + ".new";
-  const TempFile new_archive(home + "/lib/app/" + new_archive_name);
+  const std::string file = archive_file_name(choice.kind);
+  const std::string new_file = archive_temp_name(file);
+  const TempFile new_archive(app_dir + new_file);
+  const std::string work_name = archive_work_file_name(choice.kind);
+  const TempFile work(work_name.empty() ? "" : app_dir + work_name);
   unlink(new_archive.path().c_str());
+  if (!work_name.empty()) unlink(work.path().c_str());
 
-  BurnedInData training = *block;
-  training.jvm_options = set_archive_options(training.jvm_options, false);
-  training.jvm_options.push_back(archive_at_exit_option(new_archive_name));
-  std::vector<std::string> errors = burn(launcher, trainer.path(), training, training.stack_size);
-  if (!errors.empty()) return failure(errors.front());
+  const std::vector<std::vector<std::string>> runs = archive_making_runs(choice.kind, new_file);
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    BurnedInData step = *block;
+    step.jvm_options = set_archive_options(step.jvm_options, std::nullopt);
+    step.jvm_options.insert(step.jvm_options.end(), runs[i].begin(), runs[i].end());
+    std::vector<std::string> errors = burn(launcher, trainer.path(), step, step.stack_size);
+    if (!errors.empty()) return failure(errors.front());
 
-  std::vector<std::string> argv = run.emulator;
-  argv.push_back(trainer.path());
-  argv.insert(argv.end(), run.args.begin(), run.args.end());
-  ProcessOptions options = tool_options(run.timeout_seconds);
-  // The run is the packager's, not shaped by options of whoever runs the packer.
-  options.env = {{"VORLANE_JVM_OPTIONS", std::nullopt}, {"VORLANE_DUMP_JVM_ARGS", std::nullopt}};
-  const ProcessResult result = run_process(argv, options);
-  if (!result.ok()) {
-    return failure("the training run " + result.describe_end(run.timeout_seconds) +
-                   "; its output ended:\n" + tail_lines(result.out, kShownLines));
+    std::vector<std::string> argv = run.emulator;
+    argv.push_back(trainer.path());
+    argv.insert(argv.end(), run.args.begin(), run.args.end());
+    ProcessOptions options = tool_options(run.timeout_seconds);
+    // The run is the packager's, not shaped by options of whoever runs the packer.
+    options.env = {{"VORLANE_JVM_OPTIONS", std::nullopt}, {"VORLANE_DUMP_JVM_ARGS", std::nullopt}};
+    const ProcessResult result = run_process(argv, options);
+    const std::string what = i == 0 ? "the training run" : "the run that makes the archive";
+    if (!result.ok()) {
+      return failure(what + " " + result.describe_end(run.timeout_seconds) +
+                     "; its output ended:\n" + tail_lines(result.out, kShownLines));
+    }
+    const std::string& wrote = i + 1 < runs.size() ? work.path() : new_archive.path();
+    if (file_size_or_zero(wrote) == 0) {
+      return failure(what + " wrote no " + (i + 1 < runs.size() ? work_name : file) +
+                     " (the app must end by returning from main or by System.exit); its "
+                     "output ended:\n" +
+                     tail_lines(result.out, kShownLines));
+    }
   }
   const std::uintmax_t bytes = file_size_or_zero(new_archive.path());
-  if (bytes == 0) {
-    return failure(
-        "the training run wrote no archive (the app must end by returning from main or "
-        "by System.exit); its output ended:\n" +
-        tail_lines(result.out, kShownLines));
-  }
 
-  const std::string archive = home + "/lib/app/" + kAppArchiveName;
+  const std::string archive = app_dir + file;
   if (rename(new_archive.path().c_str(), archive.c_str()) != 0) {
     return failure("cannot move the archive to " + archive + ": " + std::strerror(errno));
   }
-  block->jvm_options = set_archive_options(block->jvm_options, true);
-  errors = burn(launcher, launcher, *block, block->stack_size);
+  // Another kind's archive, from a runtime the tree had before, is not used again.
+  for (const std::string& other : all_archive_file_names()) {
+    if (other != file) unlink((app_dir + other).c_str());
+  }
+  block->jvm_options = set_archive_options(block->jvm_options, choice);
+  const std::vector<std::string> errors = burn(launcher, launcher, *block, block->stack_size);
   if (!errors.empty()) return failure(errors.front());
   ArchiveOutcome outcome;
   outcome.ok = true;

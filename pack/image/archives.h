@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "pack/core/process.h"
+#include "pack/image/app_config.h"
 
 namespace vorlane {
 
@@ -22,13 +23,15 @@ struct ArchiveOutcome {
   std::uintmax_t bytes = 0;
 };
 
-/// Makes lib/app/vorlane-app.jsa for the tree at `home` whose launcher is
-/// bin/`name`, and burns the launcher to use it. The training run is a copy
-/// of the launcher in the same bin/ with `-XX:ArchiveClassesAtExit`, so the
-/// archive records the very paths later starts use. On failure the launcher
-/// and any earlier archive stay as they were.
+/// Makes the app archive of `choice`'s kind in lib/app for the tree at
+/// `home` whose launcher is bin/`name`, burns the launcher to use it and
+/// removes the other kinds' files. Each run (training, then making, for the
+/// static archive and the cache) is a copy of the launcher in the same bin/
+/// with that run's options, so the archive records the very paths and
+/// options later starts use. On failure the launcher and any earlier
+/// archive stay as they were.
 ArchiveOutcome make_app_archive(const std::string& home, const std::string& name,
-                                const TrainingRun& run);
+                                const TrainingRun& run, const ArchiveChoice& choice);
 
 /// Writes the runtime's default class-data archive (lib/server/classes.jsa)
 /// with its own java, through `emulator` when not empty.

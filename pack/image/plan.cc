@@ -39,6 +39,45 @@ int runtime_feature_version(const AppFacts& f) {
   return f.module_jdk ? f.module_jdk->feature_version : 0;
 }
 
+/// JAVA_VERSION of the runtime the app gets; "" when unknown.
+std::string runtime_java_version(const AppFacts& f) {
+  if (f.runtime_image) return f.runtime_image->java_version;
+  return f.module_jdk ? f.module_jdk->java_version : "";
+}
+
+/// The archive --app-cds makes for the runtime, and whether the block's
+/// options let it be used.
+Check check_archive(const AppOptions& o, const AppFacts& f, AppPlan& plan) {
+  if (!o.app_cds) return std::nullopt;
+  const std::string version = runtime_java_version(f);
+  // A runtime whose release file gives no version gets the kind every runtime reads.
+  const ArchiveKind kind = archive_kind_for(version).value_or(ArchiveKind::kDynamic);
+  plan.archive = ArchiveChoice{kind, runtime_feature_version(f)};
+  if (const std::string bad = archive_breaking_option(o.java_options); !bad.empty()) {
+    return bad_input(
+        "--java-option " + bad +
+        " cannot go with --app-cds: next to the app's class-data archive it stops "
+        "the Java VM, or makes it use or write another archive. Leave out one of them");
+  }
+  // Allowed prefixes ("-XX:", "-Xshare") that let a user's option of that kind through.
+  static const std::vector<std::string> kSamples = {
+      "-Xshare:off",    "-XX:SharedArchiveFile=a",      "-XX:AOTCache=a",
+      "-XX:AOTMode=on", "-XX:+AutoCreateSharedArchive", "-XX:ArchiveClassesAtExit=a"};
+  for (const std::string& allowed : o.allowed_java_options) {
+    const bool lets_through =
+        !archive_breaking_option({allowed}).empty() ||
+        std::any_of(kSamples.begin(), kSamples.end(),
+                    [&allowed](const std::string& sample) { return sample.starts_with(allowed); });
+    if (lets_through) {
+      plan.notes.push_back("--allow-java-option " + allowed +
+                           " lets a user's VORLANE_JVM_OPTIONS name options that stop the app "
+                           "next to its class-data archive (-Xshare:, -XX:AOTMode, ...)");
+      break;
+    }
+  }
+  return std::nullopt;
+}
+
 /// Why the main class in `entries` (of `jar`) cannot start the app, or nothing.
 Check check_main_class(const AppOptions& o, const std::string& jar, const ClassEntries& entries,
                        int feature_version) {
@@ -84,11 +123,13 @@ Check check_input(const AppOptions& o, const AppFacts& f, AppPlan& plan) {
       return bad_input("the jar " + jar + " cannot go on the class path: " + why);
     }
   }
-  const bool archive_taken = std::any_of(
-      f.input.begin(), f.input.end(), [](const TreeEntry& e) { return e.path == kAppArchiveName; });
-  if (archive_taken) {
-    return bad_input("--input " + o.input + " holds " + kAppArchiveName +
-                     ", a name the packer keeps for the app's archive");
+  for (const std::string& name : all_archive_file_names()) {
+    const bool taken = std::any_of(f.input.begin(), f.input.end(),
+                                   [&name](const TreeEntry& e) { return e.path == name; });
+    if (taken) {
+      return bad_input("--input " + o.input + " holds " + name +
+                       ", a name the packer keeps for the app's archive");
+    }
   }
   const std::string main_jar = fs::path(o.main_jar).lexically_normal().string();
   if (!o.main_jar.empty() && std::find(jars.begin(), jars.end(), main_jar) == jars.end()) {
@@ -168,7 +209,7 @@ Check check_launcher(const AppOptions& o, const AppFacts& f, AppPlan& plan) {
   plan.block.console_app = o.console;
   plan.block.stack_size = static_cast<std::uint32_t>(kAppStackSize);
   const std::string explicit_path = class_path_option(plan.jars, plan.main_jar);
-  plan.block.jvm_options = app_jvm_options(explicit_path, o.app_cds, o.java_options);
+  plan.block.jvm_options = app_jvm_options(explicit_path, plan.archive, o.java_options);
   std::vector<std::string> errors = validate_block(plan.block, kAppStackSize);
   if (!errors.empty() && errors.front().starts_with("the launch data takes")) {
     // Too large: the class path, written jar by jar, is what grows.
@@ -179,8 +220,8 @@ Check check_launcher(const AppOptions& o, const AppFacts& f, AppPlan& plan) {
                        ". An app archive needs each jar named: leave out --app-cds to name each "
                        "folder's jars by a wildcard (&&/*.jar), or merge the jars into fewer");
     }
-    plan.block.jvm_options =
-        app_jvm_options(wildcard_class_path(plan.jars, plan.main_jar), false, o.java_options);
+    plan.block.jvm_options = app_jvm_options(wildcard_class_path(plan.jars, plan.main_jar),
+                                             std::nullopt, o.java_options);
     errors = validate_block(plan.block, kAppStackSize);
     if (errors.empty()) {
       plan.notes.push_back(why +
@@ -189,7 +230,7 @@ Check check_launcher(const AppOptions& o, const AppFacts& f, AppPlan& plan) {
     }
   }
   if (!errors.empty()) return bad_input(join(errors, "\nvorlane-pack: "));
-  plan.block.jvm_options = set_archive_options(plan.block.jvm_options, false);
+  plan.block.jvm_options = set_archive_options(plan.block.jvm_options, std::nullopt);
   return std::nullopt;
 }
 
@@ -236,10 +277,20 @@ Check check_runtime(const AppOptions& o, const AppFacts& f, AppPlan& plan) {
     }
     plan.host_jdk = f.host_jdk;
     plan.module_jdk = f.module_jdk;
-    if (!f.module_jdk->has_jmods) {
-      return bad_input("the JDK " + f.module_jdk->home +
-                       " has no jmods/java.base.jmod, which jlink needs to make a runtime "
-                       "(Debian: openjdk-17-jdk-headless); or give --runtime-image");
+    const Jdk& jdk = *f.module_jdk;
+    if (!jdk.has_jmods && jdk.machine != 0 && jdk.machine != plan.target_machine) {
+      return bad_input("the launcher template is built for " + machine_name(plan.target_machine) +
+                       ", but the JDK " + jdk.home + " is for " + machine_name(jdk.machine) +
+                       " and has no jmods/: jlink links from a run-time image only for that "
+                       "image's own machine. Give --jdk a JDK for " +
+                       machine_name(plan.target_machine) + " that has jmods/, or --runtime-image");
+    }
+    if (!jdk.has_jmods && (!jdk.links_from_runtime_image || f.host_jdk->home != jdk.home)) {
+      return bad_input(
+          "the JDK " + jdk.home +
+          " has no jmods/java.base.jmod, and its jlink cannot link from its own run-time image, "
+          "so no runtime can be made from it (Debian: openjdk-17-jdk-headless has jmods/); or "
+          "give --runtime-image");
     }
     if (Check bad = wrong_machine(*f.module_jdk, "the JDK")) {
       return bad_input(bad->message + "; give --jdk a JDK for " +
@@ -259,7 +310,7 @@ Check check_runtime(const AppOptions& o, const AppFacts& f, AppPlan& plan) {
 Result<AppPlan> plan_app(const AppOptions& options, const AppFacts& facts) {
   AppPlan plan;
   if (Check bad = check_options(options)) return *bad;
-  for (auto check : {check_input, check_launcher, check_place, check_runtime}) {
+  for (auto check : {check_input, check_archive, check_launcher, check_place, check_runtime}) {
     if (Check bad = check(options, facts, plan)) return *bad;
   }
   return plan;

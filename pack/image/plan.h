@@ -90,6 +90,8 @@ struct AppPlan {
   std::optional<Jdk> host_jdk;  ///< none with --runtime-image
   std::optional<Jdk> module_jdk;
   int feature_version = 0;  ///< of the runtime the app gets; 0 when unknown
+  /// The app archive --app-cds makes, picked by the runtime's version.
+  std::optional<ArchiveChoice> archive;
   BurnedInData block;
   std::string home;  ///< DEST/NAME
   bool replace_existing = false;

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <functional>
 
 namespace vorlane {
@@ -33,7 +34,7 @@ struct Case {
     f.home = f.home_absolute = "/dest/demo";
     f.existing = Destination::kAbsent;
     f.host_jdk_home = std::string("/jdk");
-    f.host_jdk = f.module_jdk = Jdk{"/jdk", kX86, "", 17, true};
+    f.host_jdk = f.module_jdk = Jdk{"/jdk", kX86, "", 17, true, "17.0.15", false};
   }
   void main(ClassEntries entries) {
     f.main_class_in.insert_or_assign("demo.jar", std::move(entries));
@@ -117,14 +118,29 @@ TEST(PlanApp, EachRefusal) {
        "/dest/demo exists"},
       {[](Case& c) { c.f.host_jdk_home = Result<std::string>(bad_input("no JDK")); }, "no JDK"},
       {[](Case& c) { c.f.module_jdk->has_jmods = false; }, "the JDK /jdk has no jmods/"},
+      // A JDK that links from its own image, but another JDK's jlink runs.
+      {[](Case& c) { c.f.module_jdk = Jdk{"/jdk25", kX86, "", 25, false, "25.0.3", true}; },
+       "the JDK /jdk25 has no jmods/"},
+      {[](Case& c) { c.f.module_jdk = Jdk{"/jdk25", kArm, "", 25, false, "25.0.3", true}; },
+       "JDK /jdk25 is for AArch64 and has no jmods/: jlink links from a run-time image only for "
+       "that image's own machine. Give --jdk a JDK for x86-64 that has jmods/, or "
+       "--runtime-image"},
+      {[](Case& c) {
+         c.o.app_cds = true, c.o.java_options = {"-Xmx1g", "-Xshare:auto"};
+       },
+       "--java-option -Xshare:auto cannot go with --app-cds"},
+      {[](Case& c) { c.o.app_cds = true, c.o.java_options = {"-XX:AOTMode=on"}; },
+       "--java-option -XX:AOTMode=on cannot go with --app-cds"},
       {[](Case& c) { c.f.module_jdk->machine = kArm; },
        "built for x86-64, but the JDK /jdk is for AArch64; give --jdk a JDK for x86-64"},
       {[](Case& c) {
-         c.o.runtime_image = "/rt", c.f.runtime_image = Jdk{"/rt", kArm, "", 17, false};
+         c.o.runtime_image = "/rt",
+         c.f.runtime_image = Jdk{"/rt", kArm, "", 17, false, "17", false};
        },
        "but --runtime-image /rt is for AArch64"},
       {[](Case& c) {
-         c.o.runtime_image = "/rt", c.f.runtime_image = Jdk{"/rt", 0, "has none", 17, false};
+         c.o.runtime_image = "/rt",
+         c.f.runtime_image = Jdk{"/rt", 0, "has none", 17, false, "17", false};
        },
        "--runtime-image has none"},
   };
@@ -156,6 +172,35 @@ TEST(PlanApp, WhatItDecides) {
   ASSERT_TRUE(plan) << plan.error().message;
   EXPECT_EQ(plan->block.jvm_options.front(), "-Djava.class.path=&&/demo.jar:&&/*.jar:&&/lib/*.jar");
   EXPECT_THAT(plan->notes, ElementsAre(HasSubstr("so the class path names each folder's jars")));
+
+  // A JDK 25 without jmods/ whose own jlink links from its image.
+  Case linkable;
+  linkable.f.host_jdk = linkable.f.module_jdk = Jdk{"/jdk25", kX86, "", 25, false, "25.0.3", true};
+  ASSERT_TRUE(plan_app(linkable.o, linkable.f));
+
+  // --app-cds: the kind by the shipped runtime's version; a note for an
+  // allowed prefix that lets users stop the app.
+  const struct {
+    std::string version;
+    ArchiveKind kind;
+  } kinds[] = {{"17.0.15", ArchiveKind::kDynamic},
+               {"25.0.3", ArchiveKind::kStaticLinked},
+               {"25.0.5", ArchiveKind::kAotCache}};
+  for (const auto& k : kinds) {
+    Case cds;
+    cds.o.app_cds = true;
+    cds.o.allowed_java_options = {"-Dx", "-XX:"};
+    cds.o.runtime_image = "/rt";
+    cds.f.runtime_image =
+        Jdk{"/rt", kX86, "", std::atoi(k.version.c_str()), false, k.version, false};
+    plan = plan_app(cds.o, cds.f);
+    ASSERT_TRUE(plan) << plan.error().message;
+    ASSERT_TRUE(plan->archive) << k.version;
+    EXPECT_EQ(plan->archive->kind, k.kind) << k.version;
+    EXPECT_THAT(plan->notes, ElementsAre(HasSubstr("--allow-java-option -XX: lets a user's")));
+    // The block is burned without the archive; the training run adds it.
+    EXPECT_EQ(archive_breaking_option(plan->block.jvm_options), "");
+  }
 
   // A main class from a superclass cannot be told from the class file alone.
   Case inherited;

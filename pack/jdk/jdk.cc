@@ -92,10 +92,24 @@ Jdk describe_jdk(const std::string& home) {
   }
   if (std::optional<std::vector<std::uint8_t>> release =
           read_file_no_fifo(home + "/release", error)) {
-    jdk.feature_version =
-        java_feature_version(std::string(release->begin(), release->end())).value_or(0);
+    const std::string text(release->begin(), release->end());
+    jdk.feature_version = java_feature_version(text).value_or(0);
+    jdk.java_version = release_java_version(text);
   }
   return jdk;
+}
+
+std::vector<std::string> jlink_help_command(const Jdk& jdk) { return {jdk.jlink(), "--help"}; }
+
+bool links_from_runtime_image(const std::string& help_output) {
+  // "Capabilities:" on a line of its own, the capabilities on the next lines.
+  const std::size_t capabilities = help_output.find("Capabilities:");
+  return capabilities != std::string::npos &&
+         help_output.find("Linking from run-time image enabled", capabilities) != std::string::npos;
+}
+
+std::string release_java_version(const std::string& release_text) {
+  return release_value(release_text, "JAVA_VERSION").value_or("");
 }
 
 std::optional<int> java_feature_version(const std::string& release_text) {
@@ -173,9 +187,11 @@ std::optional<std::vector<std::string>> merge_modules(const std::vector<std::str
 std::vector<std::string> jlink_command(const Jdk& host, const Jdk& module_jdk,
                                        const std::vector<std::string>& modules,
                                        const std::string& output, bool with_cds_archive) {
-  std::vector<std::string> argv = {host.jlink(),     "--module-path",    module_jdk.jmods(),
-                                   "--add-modules",  join(modules, ","), "--strip-debug",
-                                   "--no-man-pages", "--no-header-files"};
+  std::vector<std::string> argv = {host.jlink()};
+  // Without jmods/, jlink takes the modules from its own run-time image.
+  if (module_jdk.has_jmods) argv.insert(argv.end(), {"--module-path", module_jdk.jmods()});
+  argv.insert(argv.end(), {"--add-modules", join(modules, ","), "--strip-debug", "--no-man-pages",
+                           "--no-header-files"});
   // Without the archive the runtime starts with class-data sharing off,
   // about 1.5 times slower.
   if (with_cds_archive) argv.emplace_back("--generate-cds-archive");

@@ -36,6 +36,12 @@ struct Jdk {
   int feature_version = 0;
   /// Whether it has jmods/, from which jlink makes runtimes.
   bool has_jmods = false;
+  /// JAVA_VERSION of its `release` file ("25.0.3"); empty when that does not say.
+  std::string java_version;
+  /// Whether its jlink links from its own run-time image (JDKs without
+  /// jmods/, 24 and later): it can then make a runtime for this machine
+  /// only. Not read by describe_jdk: it takes a run of jlink --help.
+  bool links_from_runtime_image = false;
 
   std::string java() const { return home + "/bin/java"; }
   std::string jlink() const { return home + "/bin/jlink"; }
@@ -47,6 +53,16 @@ struct Jdk {
 /// What is at `home`, read from its files; never fails: what is missing is
 /// left at its empty value.
 Jdk describe_jdk(const std::string& home);
+
+/// jlink asking what it can do; its output goes to links_from_runtime_image().
+std::vector<std::string> jlink_help_command(const Jdk& jdk);
+
+/// Whether jlink's --help output says it links from the run-time image
+/// (under "Capabilities:", "Linking from run-time image enabled").
+bool links_from_runtime_image(const std::string& help_output);
+
+/// JAVA_VERSION in the text of a `release` file, or "".
+std::string release_java_version(const std::string& release_text);
 
 /// The feature version (17 for "17.0.15") in the text of a JDK's or a
 /// runtime's `release` file, or nullopt.
@@ -74,8 +90,9 @@ std::optional<std::vector<std::string>> merge_modules(const std::vector<std::str
                                                       const std::vector<std::string>& add_modules,
                                                       std::string& bad);
 
-/// jlink making a runtime of `modules` from `module_jdk`'s jmods at `output`,
-/// without debug data, man pages and headers; with the default
+/// jlink making a runtime of `modules` from `module_jdk`'s jmods at `output`
+/// (or from its own run-time image when it has no jmods/: then `host` is
+/// that JDK), without debug data, man pages and headers; with the default
 /// class-data-sharing archive when `with_cds_archive`.
 std::vector<std::string> jlink_command(const Jdk& host, const Jdk& module_jdk,
                                        const std::vector<std::string>& modules,

@@ -156,3 +156,30 @@ TEST_F(FakeJdks, SearchOrder) {
 
 }  // namespace
 }  // namespace vorlane
+
+namespace vorlane {
+namespace {
+
+TEST(Jlink, FromJmodsOrItsOwnImage) {
+  Jdk jdk17{"/j17", 62, "", 17, true, "17.0.15", false};
+  Jdk jdk25{"/j25", 62, "", 25, false, "25.0.3", true};
+  EXPECT_EQ(
+      jlink_command(jdk17, jdk17, {"java.base"}, "/out", true),
+      (std::vector<std::string>{"/j17/bin/jlink", "--module-path", "/j17/jmods", "--add-modules",
+                                "java.base", "--strip-debug", "--no-man-pages", "--no-header-files",
+                                "--generate-cds-archive", "--output", "/out"}));
+  EXPECT_EQ(jlink_command(jdk25, jdk25, {"java.base", "java.sql"}, "/out", false),
+            (std::vector<std::string>{"/j25/bin/jlink", "--add-modules", "java.base,java.sql",
+                                      "--strip-debug", "--no-man-pages", "--no-header-files",
+                                      "--output", "/out"}));
+  EXPECT_TRUE(
+      links_from_runtime_image("Usage: jlink <options>\n  --verbose\nCapabilities:\n      Linking "
+                               "from run-time image enabled\n"));
+  EXPECT_FALSE(links_from_runtime_image("Usage: jlink <options>\n  --verbose\n"));
+  EXPECT_FALSE(
+      links_from_runtime_image("Capabilities:\n      Linking from run-time image disabled\n"));
+  EXPECT_EQ(release_java_version("IMPLEMENTOR=x\nJAVA_VERSION=\"25.0.3\"\n"), "25.0.3");
+}
+
+}  // namespace
+}  // namespace vorlane

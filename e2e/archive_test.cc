@@ -1,0 +1,161 @@
+// The app class-data archive `vorlane-pack app --app-cds` makes for the
+// runtime under test (its kind picked by the runtime's version): a jar in
+// lib/app changed, removed or added afterwards runs the jar's classes or
+// fails as it would without an archive, never old classes, and the app's
+// output stays clean whenever the archive cannot be used.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+#include "e2e/app_tree.h"
+#include "pack/image/app_config.h"
+#include "pack/jdk/jdk.h"
+
+namespace fs = std::filesystem;
+
+namespace vorlane::e2e {
+namespace {
+
+using testing::AllOf;
+using testing::ElementsAre;
+using testing::HasSubstr;
+using testing::Not;
+using testing::StartsWith;
+
+std::string read_text(const std::string& path) {
+  std::ifstream in(path);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+/// The stale app's jars, built beside the probe's.
+std::string stale_jar(const std::string& name) {
+  return (fs::path(Setup::get().probe_jar).parent_path() / ("stale-" + name + ".jar")).string();
+}
+
+/// Runs the launcher with `user_options` in VORLANE_JVM_OPTIONS.
+RunResult start(const std::string& launcher, const std::string& user_options = "") {
+  RunOptions options;
+  if (!user_options.empty()) options.env["VORLANE_JVM_OPTIONS"] = user_options;
+  return run_target({launcher}, options);
+}
+
+/// Where stale.Util came from, by -Xlog:class+load: "shared objects file..." or its jar.
+std::string util_source(const std::string& launcher) {
+  const RunResult r = start(launcher, "-Xlog:class+load=info");
+  const std::string marker = "] stale.Util source: ";
+  for (const std::string& line : lines(r.out)) {
+    const std::size_t at = line.find(marker);
+    if (at != std::string::npos) return line.substr(at + marker.size());
+  }
+  return "(not loaded: " + r.err + ")";
+}
+
+std::vector<std::string> entries(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(Archive, ChangedRemovedOrAddedJarsNeverRunOldClassesAndTheOutputStaysClean) {
+  // jlink and the training runs under an emulator cost minutes.
+  if (emulated()) GTEST_SKIP() << "packs with jlink; runs natively only";
+  const std::string runtime = Setup::get().runtime;
+  const std::optional<ArchiveKind> kind =
+      archive_kind_for(release_java_version(read_text(runtime + "/release")));
+  ASSERT_TRUE(kind) << runtime << " gives no JAVA_VERSION";
+
+  const ScopedTempDir root;
+  const std::string in = root.path() + "/in";
+  fs::create_directories(in);
+  fs::copy_file(stale_jar("main"), in + "/main.jar");
+  fs::copy_file(stale_jar("util-v1"), in + "/util.jar");
+  const auto old_time = fs::last_write_time(in + "/util.jar") - std::chrono::hours(24 * 365);
+  fs::last_write_time(in + "/util.jar", old_time);
+  const RunResult made = run_pack({"app",
+                                   "--template",
+                                   Setup::get().template_path(),
+                                   "--name",
+                                   "stale",
+                                   "--input",
+                                   in,
+                                   "--main-jar",
+                                   "main.jar",
+                                   "--main-class",
+                                   "stale.Main",
+                                   "--dest",
+                                   root.path() + "/dest",
+                                   "--jdk",
+                                   runtime,
+                                   "--allow-java-option",
+                                   "-Xlog",
+                                   "--allow-java-option",
+                                   "-XX:-UseCompressedOops",
+                                   "--app-cds",
+                                   "--quiet"});
+  ASSERT_EQ(made.status, 0) << made.err;
+  EXPECT_EQ(made.err, "");
+  const std::string home = root.path() + "/dest/stale";
+  const std::string file = archive_file_name(*kind);
+  EXPECT_THAT(entries(home + "/lib/app"),
+              ElementsAre("main.jar", "util.jar", file, "vorlane-launcher.jar"));
+  EXPECT_THAT(read_text(home + "/lib/vorlane-app.conf"),
+              HasSubstr("\narchive=" + archive_kind_name(*kind) + "\n"));
+  EXPECT_EQ(fs::last_write_time(home + "/lib/app/util.jar"), old_time);  // jar times kept
+  EXPECT_THAT(util_source(home + "/bin/stale"), StartsWith("shared objects file"));
+
+  // Each step changes the tree further; the app prints what the jars hold.
+  const std::string moved = root.path() + "/moved";
+  const std::string util = moved + "/lib/app/util.jar";
+  const struct {
+    const char* what;
+    std::function<void()> change;
+    std::string user_options;
+    int status;
+    std::string out;
+  } steps[] = {
+      {"an option that rejects the archive", [] {}, "-XX:-UseCompressedOops", 0, "v1\n"},
+      {"the tree moved", [&] { fs::rename(home, moved); }, "", 0, "v1\n"},
+      {"util.jar rebuilt, same size",
+       [&] {
+         fs::remove(util);
+         fs::copy_file(stale_jar("util-v2"), util);
+       },
+       "", 0, "v2\n"},
+      {"util.jar removed", [&] { fs::remove(util); }, "", 1, ""},
+      {"util.jar added again", [&] { fs::copy_file(stale_jar("util-v2"), util); }, "", 0, "v2\n"},
+  };
+  for (const auto& s : steps) {
+    s.change();
+    const RunResult r = start((fs::exists(moved) ? moved : home) + "/bin/stale", s.user_options);
+    EXPECT_EQ(r.status, s.status) << s.what << ": " << r.err;
+    EXPECT_EQ(r.out, s.out) << s.what;
+    if (s.status == 0) {
+      EXPECT_EQ(r.err, "") << s.what;
+    } else {
+      EXPECT_THAT(r.err, AllOf(HasSubstr("NoClassDefFoundError"), HasSubstr("stale/Util")))
+          << s.what;
+    }
+  }
+
+  // `vorlane-pack cds` makes the same kind again, for the jars as they are now.
+  const RunResult remade = run_pack({"cds", "--quiet", moved});
+  ASSERT_EQ(remade.status, 0) << remade.err;
+  EXPECT_THAT(entries(moved + "/lib/app"),
+              ElementsAre("main.jar", "util.jar", file, "vorlane-launcher.jar"));
+  EXPECT_THAT(util_source(moved + "/bin/stale"), StartsWith("shared objects file"));
+  const RunResult r = start(moved + "/bin/stale");
+  EXPECT_EQ(r.out, "v2\n");
+  EXPECT_EQ(r.err, "");
+  const std::string other_option = file == kAppArchiveName ? "AOTCache" : "SharedArchiveFile";
+  EXPECT_THAT(run_pack({"show", moved + "/bin/stale"}).out,
+              AllOf(HasSubstr(file), Not(HasSubstr(other_option))));
+}
+
+}  // namespace
+}  // namespace vorlane::e2e
