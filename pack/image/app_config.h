@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vorlane {
@@ -44,6 +45,16 @@ std::vector<std::string> app_jvm_options(const std::string& class_path, bool wit
 /// `-Dapp.dir=&&` (before the packager's own, which may override the
 /// logging) when `with_archive`.
 std::vector<std::string> set_archive_options(std::vector<std::string> options, bool with_archive);
+
+/// The file name extension of the image that starts with `head` (its first
+/// 8 bytes or fewer): "png", "gif" or "jpg", the formats the runtime's splash
+/// library reads (it reads no BMP); "" for anything else.
+std::string splash_image_extension(std::string_view head);
+
+/// N when the file name `sibling` is NAME@<N>x.EXT for the splash image's
+/// name `image` (NAME.EXT), N a whole number above 1: the variant the
+/// launcher shows on a screen scaled N times. 0 for any other name.
+int splash_scale_of(std::string_view image, std::string_view sibling);
 
 /// The option that makes a training run write the archive to `path`
 /// (relative to lib/app).
