@@ -209,16 +209,24 @@ TEST_F(PackApp, MakingItAgainReplacesTheEarlierTreeWhole) {
   const std::vector<std::string> common = {"--name",          "probe",       "--input", input(),
                                            "--main-class",    "probe.Probe", "--dest",  dest,
                                            "--runtime-image", runtime(),     "--quiet"};
+  const std::string image = root() + "/logo.png";  // with a variant for screens scaled twice
+  for (const std::string& file : {image, root() + "/logo@2x.png"}) {
+    std::ofstream(file) << "\x89PNG\r\n\x1a\n";
+  }
   std::vector<std::string> with_archive = common;
-  with_archive.push_back("--app-cds");
+  with_archive.insert(with_archive.end(), {"--app-cds", "--splash", image});
   const RunResult first = pack_app(with_archive);
   ASSERT_EQ(first.status, 0) << first.err;
   EXPECT_EQ(first.err, "");
   EXPECT_TRUE(fs::exists(dest + "/probe/lib/app/vorlane-app.jsa"));
+  EXPECT_TRUE(fs::exists(dest + "/probe/lib/app/splash@2x.png"));
+  EXPECT_THAT(run_pack({"show", dest + "/probe/bin/probe"}).out,
+              AllOf(HasSubstr("] -splash:&&/splash.png\n"), HasSubstr("\nsplash: ")));
 
   const RunResult second = pack_app(common);
   ASSERT_EQ(second.status, 0) << second.err;
   EXPECT_FALSE(fs::exists(dest + "/probe/lib/app/vorlane-app.jsa"));
+  EXPECT_FALSE(fs::exists(dest + "/probe/lib/app/splash.png"));
   EXPECT_THAT(run_pack({"show", dest + "/probe/bin/probe"}).out,
               Not(HasSubstr("SharedArchiveFile")));
   EXPECT_THAT(entries(dest), ElementsAre("probe"));
@@ -336,6 +344,7 @@ TEST_F(PackApp, RefusesBadInputWithStatus2AndTouchesNothing) {
        {},
        "the launcher template is built for RISC-V, but --runtime-image " + runtime() + " is for "},
       {{"--name", "probe"}, {}, "--input is required"},
+      {with({"--splash", input() + "/probe.jar"}), {}, "is not a PNG, GIF or JPEG image"},
   };
   for (const auto& c : cases) {
     RunOptions options;

@@ -1,5 +1,6 @@
 #include "pack/commands/app.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 
@@ -26,6 +27,38 @@ constexpr char kEmulatorVariable[] = "VORLANE_EMULATOR";
 std::optional<std::string> env(const char* name) {
   const char* value = std::getenv(name);
   return value == nullptr ? std::nullopt : std::optional<std::string>(value);
+}
+
+/// The --splash image and the scaled variants beside it (NAME@Nx.EXT, by
+/// scale), each with its first bytes or why they cannot be read.
+std::vector<SplashFile> probe_splash(const std::string& image) {
+  std::vector<SplashFile> files = {{image, 1, "", std::nullopt}};
+  const fs::path folder = fs::path(image).parent_path();
+  const std::string name = fs::path(image).filename().string();
+  std::error_code ec;
+  for (fs::directory_iterator it(folder.empty() ? fs::path(".") : folder, ec), end;
+       !ec && it != end; it.increment(ec)) {
+    if (const int scale = splash_scale_of(name, it->path().filename().string()); scale > 0) {
+      files.push_back({it->path().string(), scale, "", std::nullopt});
+    }
+  }
+  std::sort(files.begin() + 1, files.end(),
+            [](const SplashFile& a, const SplashFile& b) { return a.scale < b.scale; });
+  for (SplashFile& file : files) {
+    // Only a regular file: a FIFO would be waited on for ever, a folder cannot be shown.
+    if (!fs::is_regular_file(file.path, ec)) {
+      file.error = bad_input("--splash: " + file.path + " is not a regular file");
+      continue;
+    }
+    std::string error;
+    std::optional<std::vector<std::uint8_t>> head = read_file_head(file.path, 8, error);
+    if (head) {
+      file.head.assign(head->begin(), head->end());
+    } else {
+      file.error = bad_input("--splash: " + error);
+    }
+  }
+  return files;
 }
 
 /// Runs jdeps on the staged jars; the runtime's modules, or the error.
@@ -116,6 +149,10 @@ Status fill_tree(const AppOptions& o, const AppPlan& plan, const std::string& st
   if (Status copied = copy_tree(o.input, app_dir, Links::kFollow); !copied) return copied;
   fs::copy_file(plan.launcher_jar, app_dir + "/" + kLauncherJarName, ec);
   if (ec) return step_failed("cannot copy " + plan.launcher_jar + ": " + ec.message());
+  for (const auto& [from, name] : plan.splash_files) {
+    fs::copy_file(from, app_dir + "/" + name, ec);
+    if (ec) return step_failed("cannot copy " + from + ": " + ec.message());
+  }
 
   if (Status made = make_runtime(o, plan, staged, report); !made) return made;
 
@@ -210,6 +247,7 @@ AppFacts probe_app(const AppOptions& o) {
     }
   }
   f.emulator_text = o.emulator.empty() ? env(kEmulatorVariable).value_or("") : o.emulator;
+  if (!o.splash.empty()) f.splash = probe_splash(o.splash);
   return f;
 }
 

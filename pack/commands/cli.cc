@@ -146,6 +146,9 @@ class AppCommand : public Command {
     cmd->add_option("--template", o_.template_path,
                     "The launcher template (default: the installed one)");
     cmd->add_flag("--console", o_.console, "Report errors as plain text, for a console app");
+    cmd->add_option("--splash", o_.splash,
+                    "An image (PNG, GIF, JPEG) shown before the JVM starts; copied into "
+                    "lib/app with any NAME@2x-style variants beside it");
     cmd->add_option("--app-cds", o_.training_args,
                     "Make an app class-data archive by a training run; =ARGS are its arguments")
         ->expected(0, 1)
@@ -162,6 +165,9 @@ class AppCommand : public Command {
   }
   bool takes_values() const override { return true; }
   int run(const CLI::App& parsed, const TakenValues& values) override {
+    if (parsed.count("--splash") > 0 && o_.splash.empty()) {
+      return bad_usage("--splash takes an image file, not an empty name");
+    }
     o_.app_cds = parsed.count("--app-cds") > 0;
     o_.java_options = values_of(values, "--java-option");
     o_.arguments = values_of(values, "--argument");

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vorlane {
@@ -97,6 +98,16 @@ std::string archive_breaking_option(const std::vector<std::string>& options);
 /// plus these.
 std::vector<std::vector<std::string>> archive_making_runs(ArchiveKind kind,
                                                           const std::string& file);
+
+/// The file name extension of the image that starts with `head` (its first
+/// 8 bytes or fewer): "png", "gif" or "jpg", the formats the runtime's splash
+/// library reads (it reads no BMP); "" for anything else.
+std::string splash_image_extension(std::string_view head);
+
+/// N when the file name `sibling` is NAME@<N>x.EXT for the splash image's
+/// name `image` (NAME.EXT), N a whole number above 1: the variant the
+/// launcher shows on a screen scaled N times. 0 for any other name.
+int splash_scale_of(std::string_view image, std::string_view sibling);
 
 /// What `lib/vorlane-app.conf` records: the launcher's name, so `vorlane-pack
 /// cds` finds it; the training arguments, so it can repeat the run; and

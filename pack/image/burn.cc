@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "launcher/burned_in_data_encoder.h"
+#include "launcher/splash.h"
 #include "pack/core/elf_section.h"
 #include "pack/core/files.h"
 
@@ -91,6 +92,13 @@ std::string describe_block(const BurnedInData& block) {
   }
   out += "\n";
   describe_list(out, "JVM options", block.jvm_options);
+  // The launcher shows the first -splash: option's image and drops the others.
+  const auto splash =
+      std::find_if(block.jvm_options.begin(), block.jvm_options.end(),
+                   [](const std::string& o) { return o.starts_with(kSplashOptionPrefix); });
+  if (splash != block.jvm_options.end()) {
+    out += "splash:              " + splash->substr(kSplashOptionPrefix.size()) + "\n";
+  }
   describe_list(out, "arguments", block.app_args);
   describe_list(out, "allowed user JVM options (VORLANE_JVM_OPTIONS)", block.allowed_jvm_options);
   return out;

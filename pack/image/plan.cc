@@ -5,6 +5,7 @@
 #include <set>
 
 #include "launcher/burned_in_data_encoder.h"
+#include "launcher/splash.h"
 #include "launcher/user_options.h"
 #include "pack/core/elf_section.h"
 #include "pack/core/strings.h"
@@ -161,6 +162,43 @@ Check check_input(const AppOptions& o, const AppFacts& f, AppPlan& plan) {
   return std::nullopt;
 }
 
+/// The --splash image and its scaled variants, copied into lib/app as
+/// splash.EXT and splash@Nx.EXT: a fixed name the launcher's `&&` expansion
+/// and its NAME@Nx.EXT lookup both take as it is, whatever the file was called.
+Check check_splash(const AppOptions& o, const AppFacts& f, AppPlan& plan) {
+  if (o.splash.empty()) return std::nullopt;
+  for (const std::string& option : o.java_options) {
+    if (option.starts_with(kSplashOptionPrefix)) {
+      return bad_input("--splash and --java-option " + option +
+                       " both name a splash image: give one of them");
+    }
+  }
+  std::string ext;
+  for (const SplashFile& file : f.splash) {
+    if (file.error) return file.error;
+    const std::string format = splash_image_extension(file.head);
+    if (format.empty()) {
+      return bad_input("--splash: " + file.path +
+                       " is not a PNG, GIF or JPEG image (by its first bytes), which the "
+                       "runtime's splash screen could not show");
+    }
+    if (ext.empty()) ext = "." + format;
+    const std::string name =
+        file.scale == 1 ? "splash" + ext : "splash@" + std::to_string(file.scale) + "x" + ext;
+    const bool taken = std::any_of(f.input.begin(), f.input.end(),
+                                   [&name](const TreeEntry& e) { return e.path == name; });
+    if (taken) {
+      return bad_input("--input " + o.input + " holds " + name +
+                       ", the name --splash's image takes in the tree: rename it, or leave out "
+                       "--splash and give --java-option -splash:&&/" +
+                       name);
+    }
+    plan.splash_files.emplace_back(file.path, name);
+  }
+  if (plan.splash_files.empty()) return step_failed("the packer did not look at " + o.splash);
+  return std::nullopt;
+}
+
 /// The class path by folder wildcards, for a tree whose jars do not fit one
 /// by one: the main jar first, then each folder's jars.
 std::string wildcard_class_path(const std::vector<std::string>& jars, const std::string& main_jar) {
@@ -208,8 +246,12 @@ Check check_launcher(const AppOptions& o, const AppFacts& f, AppPlan& plan) {
   plan.block.allowed_jvm_options = o.allowed_java_options;
   plan.block.console_app = o.console;
   plan.block.stack_size = static_cast<std::uint32_t>(kAppStackSize);
+  std::vector<std::string> own = o.java_options;
+  if (!plan.splash_files.empty()) {
+    own.insert(own.begin(), std::string(kSplashOptionPrefix) + "&&/" + plan.splash_files[0].second);
+  }
   const std::string explicit_path = class_path_option(plan.jars, plan.main_jar);
-  plan.block.jvm_options = app_jvm_options(explicit_path, plan.archive, o.java_options);
+  plan.block.jvm_options = app_jvm_options(explicit_path, plan.archive, own);
   std::vector<std::string> errors = validate_block(plan.block, kAppStackSize);
   if (!errors.empty() && errors.front().starts_with("the launch data takes")) {
     // Too large: the class path, written jar by jar, is what grows.
@@ -220,8 +262,8 @@ Check check_launcher(const AppOptions& o, const AppFacts& f, AppPlan& plan) {
                        ". An app archive needs each jar named: leave out --app-cds to name each "
                        "folder's jars by a wildcard (&&/*.jar), or merge the jars into fewer");
     }
-    plan.block.jvm_options = app_jvm_options(wildcard_class_path(plan.jars, plan.main_jar),
-                                             std::nullopt, o.java_options);
+    plan.block.jvm_options =
+        app_jvm_options(wildcard_class_path(plan.jars, plan.main_jar), std::nullopt, own);
     errors = validate_block(plan.block, kAppStackSize);
     if (errors.empty()) {
       plan.notes.push_back(why +
@@ -310,7 +352,8 @@ Check check_runtime(const AppOptions& o, const AppFacts& f, AppPlan& plan) {
 Result<AppPlan> plan_app(const AppOptions& options, const AppFacts& facts) {
   AppPlan plan;
   if (Check bad = check_options(options)) return *bad;
-  for (auto check : {check_input, check_archive, check_launcher, check_place, check_runtime}) {
+  for (auto check :
+       {check_input, check_splash, check_archive, check_launcher, check_place, check_runtime}) {
     if (Check bad = check(options, facts, plan)) return *bad;
   }
   return plan;

@@ -42,6 +42,15 @@ struct AppOptions {
   std::string emulator;       ///< --emulator, or VORLANE_EMULATOR when empty
   int training_timeout = 120;
   bool quiet = false;
+  std::string splash;  ///< --splash IMAGE; empty: none
+};
+
+/// The --splash image or a scaled variant found beside it, as probed.
+struct SplashFile {
+  std::string path;
+  int scale = 1;               ///< N of NAME@Nx.EXT beside the image; 1 for the image
+  std::string head;            ///< its first bytes
+  std::optional<Error> error;  ///< not a readable regular file
 };
 
 /// What the file system and the environment say about the inputs: each
@@ -74,7 +83,8 @@ struct AppFacts {
   std::optional<Jdk> module_jdk;
   bool base_archive_present = false;  ///< in the runtime image
 
-  std::string emulator_text;  ///< --emulator, else VORLANE_EMULATOR
+  std::string emulator_text;       ///< --emulator, else VORLANE_EMULATOR
+  std::vector<SplashFile> splash;  ///< the --splash image first, then its scaled variants
 };
 
 /// Everything `vorlane-pack app` decided before it changes anything.
@@ -96,6 +106,8 @@ struct AppPlan {
   std::string home;  ///< DEST/NAME
   bool replace_existing = false;
   CdsPlan cds;
+  /// The splash images to copy: each file's path, and its name in lib/app.
+  std::vector<std::pair<std::string, std::string>> splash_files;
   /// Things the packager should know, each a sentence.
   std::vector<std::string> notes;
 };

@@ -39,6 +39,14 @@ struct Case {
   void main(ClassEntries entries) {
     f.main_class_in.insert_or_assign("demo.jar", std::move(entries));
   }
+  /// --splash /img/s.png, whose first bytes are `heads[0]`, beside variants @2x, @3x, ...
+  void splash(std::vector<std::string> heads) {
+    o.splash = "/img/s.png";
+    for (std::size_t i = 0; i < heads.size(); ++i) {
+      const std::string at = i == 0 ? "" : "@" + std::to_string(i + 1) + "x";
+      f.splash.push_back({"/img/s" + at + ".png", static_cast<int>(i) + 1, heads[i], std::nullopt});
+    }
+  }
   void jars(int count) {
     f.input.clear();
     f.main_class_in.clear();
@@ -111,6 +119,23 @@ TEST(PlanApp, EachRefusal) {
        "JVM option 'stray' does not start with '-'"},
       {[](Case& c) { c.o.java_options = {"-D" + std::string(17000, 'x')}; }, "has room for"},
       {[](Case& c) { c.jars(600), c.o.app_cds = true; }, "the class path of 601 jars takes"},
+      {[](Case& c) { c.splash({"GIF89a"}), c.o.java_options = {"-splash:&&/x.png"}; },
+       "--splash and --java-option -splash:&&/x.png both name a splash image"},
+      {[](Case& c) { c.splash({"<svg>"}); },
+       "--splash: /img/s.png is not a PNG, GIF or JPEG image"},
+      {[](Case& c) {
+         c.splash({"\xff\xd8\xff\xe0", "BM"});
+       },
+       "/img/s@2x.png is not a PNG"},
+      {[](Case& c) {
+         c.splash({"GIF89a"}),
+             c.f.splash[0].error = bad_input("--splash: /img/s.png: no such file");
+       },
+       "/img/s.png: no such file"},
+      {[](Case& c) {
+         c.splash({"GIF89a"}), c.f.input.push_back({"splash.gif", Type::kFile, ""});
+       },
+       "--input /in holds splash.gif, the name --splash's image takes"},
       {[](Case& c) { c.f.home_absolute = "/a:b/demo"; }, "app's folder /a:b/demo holds a ':'"},
       {[](Case& c) { c.f.dest_is_file = true; }, "--dest /dest is not a folder"},
       {[](Case& c) { c.f.home_overlaps_input = true; }, "app's folder /dest/demo and /in overlap"},
@@ -164,6 +189,14 @@ TEST(PlanApp, WhatItDecides) {
                           "-Xmx1g"));
   EXPECT_EQ(plan->feature_version, 17);
   EXPECT_TRUE(plan->notes.empty());
+
+  // A splash image, named by the format its bytes show, before the packager's options.
+  app.splash({"GIF87a", "GIF89a"});
+  plan = plan_app(app.o, app.f);
+  ASSERT_TRUE(plan) << plan.error().message;
+  EXPECT_EQ(plan->block.jvm_options[2], "-splash:&&/splash.gif");
+  EXPECT_THAT(plan->splash_files, ElementsAre(std::pair{"/img/s.png", "splash.gif"},
+                                              std::pair{"/img/s@2x.png", "splash@2x.gif"}));
 
   // Jars too many to name one by one: a wildcard per folder, and a note.
   app.jars(600);
