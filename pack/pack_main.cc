@@ -10,6 +10,7 @@
 #include "pack/arg_files.h"
 #include "pack/block_encoder.h"
 #include "pack/burn.h"
+#include "pack/packages/package_command.h"
 #include "pack/subprocess.h"
 
 namespace {
@@ -164,6 +165,8 @@ int run(int argc, char** argv) {
   add_app_command(app, app_options);
   CdsOptions cds_options;
   add_cds_command(app, cds_options);
+  packages::PackageOptions package_options;
+  packages::add_package_command(app, package_options);
 
   // CLI11 parses the arguments last to first.
   std::vector<std::string> reversed(args.rbegin(), args.rend());
@@ -184,6 +187,7 @@ int run(int argc, char** argv) {
     return make_app(app_options);
   }
   if (app.got_subcommand("cds")) return remake_archive(cds_options);
+  if (app.got_subcommand("package")) return packages::make_packages(package_options);
   if (app.got_subcommand("burn")) return run_burn(burn_options);
   return run_show(show_path);
 }
