@@ -310,9 +310,9 @@ class Packager {
     info.summary = o_.description.empty() ? info.name : o_.description;
     if (info.summary.find('\n') != std::string::npos) return fail("--description must be one line");
     info.long_description = o_.long_description;
-    if (o_.long_description.starts_with("@")) {
-      auto text = read_text(o_.long_description.substr(1), error);
-      if (!text) return fail("--long-description: " + error);
+    if (!o_.long_description_file.empty()) {
+      auto text = read_text(o_.long_description_file, error);
+      if (!text) return fail("--long-description-file: " + error);
       info.long_description = *text;
     }
     if (!o_.license_file.empty()) {
@@ -364,13 +364,12 @@ class Packager {
     if (deb || rpm) need_tool("readelf", "reads the libraries the tree needs; Debian package binutils");
     if (deb) need_tool("md5sum", "lists the .deb's checksums");
     const std::string launcher = o_.app_dir + "/bin/" + p_.tree.launcher_name;
-    p_.strip_launcher = has_debug_info(launcher);
-    if (p_.strip_launcher) {
-      const std::string objcopy = p_.tree.machine == 183 && !find_program("aarch64-linux-gnu-objcopy").empty()
-                                      ? "aarch64-linux-gnu-objcopy"
-                                      : "objcopy";
-      p_.tools["objcopy"] = need_tool(objcopy, "strips the launcher's debug information");
-    }
+    p_.strip_launcher = has_elf_section(launcher, ".debug_info");
+    // The binutils of the tree's machine, where they are here; the host's handle ELF of any.
+    const std::string objcopy = p_.tree.machine == 183 && !find_program("aarch64-linux-gnu-objcopy").empty()
+                                    ? "aarch64-linux-gnu-objcopy"
+                                    : "objcopy";
+    p_.tools["objcopy"] = need_tool(objcopy, "strips the shipped programs; Debian package binutils");
     const bool svg_icons = (p_.icon && p_.icon->kind == IconKind::kSvg) ||
                            std::any_of(p_.association_icons.begin(), p_.association_icons.end(),
                                        [](const auto& i) { return i && i->kind == IconKind::kSvg; });
@@ -444,8 +443,14 @@ class Packager {
     }
     for (const std::string& dir : dirs) {
       std::size_t files = 0;
+      // In name order: the first file that names a library decides, whatever the directory's order.
+      std::vector<fs::path> paths;
       for (auto it = fs::directory_iterator(dir, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
-        const std::string name = it->path().filename();
+        paths.push_back(it->path());
+      }
+      std::sort(paths.begin(), paths.end());
+      for (const fs::path& path : paths) {
+        const std::string name = path.filename();
         const bool is_shlibs = name.ends_with(".shlibs");
         if (!is_shlibs && !name.ends_with(".symbols")) continue;
         // dpkg's database names files PACKAGE:ARCH.shlibs for packages of one architecture.
@@ -453,7 +458,7 @@ class Packager {
           continue;
         }
         std::string error;
-        auto text = read_text(it->path(), error);
+        auto text = read_text(path, error);
         if (!text) continue;
         is_shlibs ? shlibs.add_shlibs(*text) : shlibs.add_symbols(*text);
         ++files;
@@ -471,7 +476,9 @@ class Packager {
                   "--shlibs-dir");
     }
     p_.info.deb_depends = merge_dependencies(r.deb_depends, o_.package_deps);
-    p_.info.rpm_requires = merge_dependencies(r.rpm_requires, o_.package_deps);
+    std::vector<std::string> rpm_extra;
+    for (const std::string& d : merge_dependencies({}, o_.package_deps)) rpm_extra.push_back(rpm_dependency(d));
+    p_.info.rpm_requires = merge_dependencies(r.rpm_requires, rpm_extra);
     return 0;
   }
 
@@ -542,6 +549,7 @@ class Packager {
     if (p_.strip_launcher) {
       if (int status = strip_launcher(tree); status != 0) return status;
     }
+    if (int status = strip_runtime(tree); status != 0) return status;
     if (int status = add_desktop_files(); status != 0) return status;
     if (!write_text(mkdirs(root_ + "/usr/share/doc/" + info.name) + "/copyright", deb_copyright(info), 0644, error)) {
       return report_.fail(kStepFailed, error);
@@ -618,6 +626,31 @@ class Packager {
     std::string error;
     if (!read_tree(tree, error)) {
       return report_.fail(kStepFailed, "the stripped launcher lost its launch data: " + error);
+    }
+    return 0;
+  }
+
+  /// The symbol tables of the runtime's programs and libraries (the JDK's
+  /// jmods carry them): only a debugger reads them.
+  int strip_runtime(const std::string& tree) {
+    std::error_code ec;
+    const std::string launcher = tree + "/bin/" + p_.info.launcher;
+    std::vector<std::string> files;
+    for (auto it = fs::recursive_directory_iterator(tree, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec)) {
+      const std::string path = it->path();
+      if (it->is_regular_file() && !it->is_symlink() && path != launcher && is_elf_file(path) &&
+          has_elf_section(path, ".symtab")) {
+        files.push_back(path);
+      }
+    }
+    if (files.empty()) return 0;
+    std::vector<std::string> argv = {p_.tools["objcopy"], "--strip-unneeded"};
+    for (const std::string& f : files) {
+      argv.resize(2);
+      argv.push_back(f);
+      const ToolResult r = run_tool(argv);
+      if (!r.ok) return report_.fail(kStepFailed, "objcopy --strip-unneeded " + f + " " + r.end + describe_output(r));
     }
     return 0;
   }
@@ -731,7 +764,7 @@ class Packager {
         {p_.tools["env"], "SOURCE_DATE_EPOCH=" + std::to_string(p_.info.source_date_epoch),
          p_.tools["rpmbuild"], "-bb", "--quiet", "--target", p_.info.arch.rpm, "--define", "_topdir " + top,
          "--define", "_buildhost localhost", "--define", "use_source_date_epoch_as_buildtime 1",
-         "--define", "clamp_mtime_to_source_date_epoch 1", "--define", "_binary_payload w6.xzdio",
+         "--define", "clamp_mtime_to_source_date_epoch 1", "--define", "_binary_payload w9.gzdio",
          "--define", "_rpmfilename %%{NAME}.rpm", "--define", "_tmppath " + mkdirs(top + "/tmp"), spec});
     if (!r.ok) return report_.fail(kStepFailed, "rpmbuild " + r.end + describe_output(r));
     std::error_code ec;
@@ -750,6 +783,14 @@ class Packager {
         !gzip_file(changelog, doc + "/changelog.Debian.gz", error) ||
         !normalize_tree(doc, info.source_date_epoch, error)) {
       return report_.fail(kStepFailed, error);
+    }
+    if (info.install_dir.starts_with("/opt/")) {
+      // Policy leaves /opt to add-on software such as this; lintian flags every file there.
+      const std::string overrides = "# The app's tree is add-on software in " + info.install_dir + ".\n" +
+                                    info.name + ": dir-or-file-in-opt [" + info.install_dir.substr(1) + "/*]\n";
+      if (!write_text(mkdirs(root_ + "/usr/share/lintian/overrides") + "/" + info.name, overrides, 0644, error)) {
+        return report_.fail(kStepFailed, error);
+      }
     }
     // md5sums of every file, relative to the root.
     std::vector<std::string> argv = {p_.tools["env"], "-C", root_, p_.tools["md5sum"], "--"};
@@ -775,9 +816,9 @@ class Packager {
         return report_.fail(kStepFailed, error);
       }
     }
-    if (!normalize_tree(control_dir, info.source_date_epoch, error)) return report_.fail(kStepFailed, error);
+    if (!normalize_tree(root_, info.source_date_epoch, error)) return report_.fail(kStepFailed, error);
     const ToolResult r = run_tool({p_.tools["env"], "SOURCE_DATE_EPOCH=" + std::to_string(info.source_date_epoch),
-                                   p_.tools["dpkg-deb"], "--root-owner-group", "-Zxz", "--build", root_, out});
+                                   p_.tools["dpkg-deb"], "--root-owner-group", "-Zgzip", "--build", root_, out});
     if (!r.ok) return report_.fail(kStepFailed, "dpkg-deb " + r.end + describe_output(r));
     return 0;
   }

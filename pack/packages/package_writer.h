@@ -17,7 +17,8 @@ struct PackageOptions {
   std::string release = "1";
   std::string vendor;
   std::string description;
-  std::string long_description;  ///< text, or @FILE
+  std::string long_description;
+  std::string long_description_file;
   std::string maintainer;
   std::string license_file;
   std::string license_type;

@@ -22,6 +22,12 @@ std::string bracketed_after(const std::string& line, const std::string& label) {
   return line.substr(open + 1, close - open - 1);
 }
 
+/// Whether a dependency's first package carries an architecture: "libc6:arm64 (>= 2.36)".
+bool qualified(const std::string& dependency) {
+  const auto end = dependency.find_first_of(" (,|");
+  return dependency.substr(0, end).find(':') != std::string::npos;
+}
+
 void sort_unique(std::vector<std::string>& v) {
   std::sort(v.begin(), v.end());
   v.erase(std::unique(v.begin(), v.end()), v.end());
@@ -54,7 +60,9 @@ void ShlibsMap::add_shlibs(const std::string& text) {
     std::string rest;
     std::getline(words, rest);
     rest = trim(rest);
-    if (rest.empty()) continue;
+    // A cross toolchain's package names its libraries for another
+    // architecture (libc6:arm64): no package of this one provides them.
+    if (rest.empty() || qualified(rest)) continue;
     // libfoo 6 names libfoo.so.6; libfoo 1.2 may also name libfoo-1.2.so.
     shlibs_.try_emplace(name + ".so." + version, rest);
     shlibs_.try_emplace(name + "-" + version + ".so", rest);
@@ -78,7 +86,7 @@ void ShlibsMap::add_symbols(const std::string& text) {
       rest.erase(minver, 8);
     }
     rest = trim(rest);
-    if (!soname.empty() && !rest.empty()) symbols_.try_emplace(soname, rest);
+    if (!soname.empty() && !rest.empty() && !qualified(rest)) symbols_.try_emplace(soname, rest);
   }
 }
 
@@ -117,6 +125,26 @@ std::vector<std::string> merge_dependencies(std::vector<std::string> deps,
   }
   sort_unique(deps);
   return deps;
+}
+
+std::string rpm_dependency(const std::string& debian) {
+  std::vector<std::string> alternatives;
+  std::istringstream in(debian);
+  for (std::string item; std::getline(in, item, '|');) {
+    std::string out;
+    for (char c : trim(item)) {
+      if (c != '(' && c != ')') out += c;
+    }
+    // Debian's strict << and >> are RPM's < and >.
+    for (const auto& [from, to] : {std::pair{"<<", "<"}, std::pair{">>", ">"}}) {
+      if (auto at = out.find(from); at != std::string::npos) out.replace(at, 2, to);
+    }
+    if (!trim(out).empty()) alternatives.push_back(trim(out));
+  }
+  if (alternatives.size() == 1) return alternatives.front();
+  std::string out;
+  for (const std::string& a : alternatives) out += (out.empty() ? "(" : " or ") + a;
+  return out.empty() ? "" : out + ")";
 }
 
 }  // namespace vorlane::packages

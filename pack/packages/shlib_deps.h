@@ -54,4 +54,7 @@ DependencyResult map_dependencies(const std::set<std::string>& needed,
 std::vector<std::string> merge_dependencies(std::vector<std::string> deps,
                                             const std::vector<std::string>& extra);
 
+/// A Debian dependency ("a (>= 1) | b") in RPM's words ("(a >= 1 or b)").
+std::string rpm_dependency(const std::string& debian);
+
 }  // namespace vorlane::packages

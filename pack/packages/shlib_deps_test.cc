@@ -24,7 +24,8 @@ TEST(ShlibDeps, MapsSonamesThroughShlibsAndSymbols) {
       "libX11 6 libx11-6 (>= 2:1.6.0)\n"
       "udeb: libX11 6 libx11-6-udeb (>= 2:1.6.0)\n"
       "libatk-1.0 0 libatk1.0-0 (>= 1.12.4)\n"
-      "libfoo 1.2 libfoo1.2\n");
+      "libfoo 1.2 libfoo1.2\n"
+      "libc 6 libc6:arm64 (>= 2.36)\n");
   map.add_symbols(
       "libasound.so.2 libasound2 #MINVER#\n"
       "* Build-Depends-Package: libasound2-dev\n"
@@ -40,6 +41,7 @@ TEST(ShlibDeps, MapsSonamesThroughShlibsAndSymbols) {
       {"libfoo-1.2.so", "libfoo1.2"},
       {"libasound.so.2", "libasound2"},
       {"libxyz.so.1", ""},
+      {"libc.so.6", ""},  // only a cross toolchain's package named it
       {"ALSA_0.9.0@ALSA_0.9.0", ""},
   };
   for (const Case& c : cases) EXPECT_EQ(map.find(c.soname), c.dep) << c.soname;
@@ -50,6 +52,9 @@ TEST(ShlibDeps, MapsSonamesThroughShlibsAndSymbols) {
   EXPECT_EQ(r.rpm_requires, (std::vector<std::string>{"libX11.so.6()(64bit)", "libasound.so.2()(64bit)",
                                                       "libxyz.so.1()(64bit)"}));
   EXPECT_EQ(r.missing, (std::vector<std::string>{"libxyz.so.1"}));
+  EXPECT_EQ(rpm_dependency("default-jre-headless (>= 2:1.17) | java-runtime"),
+            "(default-jre-headless >= 2:1.17 or java-runtime)");
+  EXPECT_EQ(rpm_dependency("libfoo (<< 3)"), "libfoo < 3");
   EXPECT_EQ(merge_dependencies({"b", "a"}, {"c, a", " d ,"}), (std::vector<std::string>{"a", "b", "c", "d"}));
 }
 

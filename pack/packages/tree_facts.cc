@@ -61,10 +61,10 @@ std::uint16_t host_machine() {
 
 std::string machine_label(std::uint16_t machine) { return machine_name(machine); }
 
-bool has_debug_info(const std::string& path) {
+bool has_elf_section(const std::string& path, const std::string& name) {
   std::string error;
   const auto image = read_file(path, error);
-  return image && find_elf_section(*image, ".debug_info", error).has_value();
+  return image && find_elf_section(*image, name, error).has_value();
 }
 
 bool is_elf_file(const std::string& path) {

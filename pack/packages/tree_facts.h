@@ -36,8 +36,8 @@ std::uint16_t host_machine();
 /// "x86-64", "AArch64", ...
 std::string machine_label(std::uint16_t machine);
 
-/// Whether the ELF file at `path` carries DWARF debug information.
-bool has_debug_info(const std::string& path);
+/// Whether the ELF file at `path` has a section called `name` (.debug_info, .symtab).
+bool has_elf_section(const std::string& path, const std::string& name);
 /// Whether `path` starts with the ELF signature.
 bool is_elf_file(const std::string& path);
 
