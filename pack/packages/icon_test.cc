@@ -10,7 +10,8 @@ namespace {
 std::vector<std::uint8_t> bytes(const std::string& s) { return {s.begin(), s.end()}; }
 
 std::vector<std::uint8_t> png(std::uint32_t w, std::uint32_t h, std::size_t cut = 64) {
-  std::vector<std::uint8_t> b = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
+  std::vector<std::uint8_t> b = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n',
+                                 0,    0,   0,   13,  'I',  'H',  'D',  'R'};
   for (std::uint32_t v : {w, h}) {
     for (int shift = 24; shift >= 0; shift -= 8) b.push_back(static_cast<std::uint8_t>(v >> shift));
   }
@@ -31,7 +32,8 @@ TEST(Icon, TellsPngFromSvgFromAnythingElse) {
       {png(256, 128), true, IconKind::kPng, 256},
       {png(48, 48, 20), false, IconKind::kPng, 0},
       {png(0, 0), false, IconKind::kPng, 0},
-      {bytes("<?xml version=\"1.0\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\"/>"), true, IconKind::kSvg, 0},
+      {bytes("<?xml version=\"1.0\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\"/>"), true,
+       IconKind::kSvg, 0},
       {bytes("\xEF\xBB\xBF  <svg/>"), true, IconKind::kSvg, 0},
       {bytes("<html><body>no</body></html>"), false, IconKind::kSvg, 0},
       {bytes("GIF89a"), false, IconKind::kSvg, 0},

@@ -26,13 +26,15 @@ CLI::App* add_package_command(CLI::App& app, PackageOptions& o) {
   cmd->add_option("--license-type", o.license_type, "The license's SPDX name, e.g. Apache-2.0");
   cmd->add_option("--copyright", o.copyright, "The copyright line");
   cmd->add_option("--homepage", o.homepage, "The app's web page");
-  cmd->add_option("--install-dir", o.install_dir, "Where the tree is installed (default /opt/NAME)");
+  cmd->add_option("--install-dir", o.install_dir,
+                  "Where the tree is installed (default /opt/NAME)");
   cmd->add_option("--linux-menu-group,--categories", o.menu_group,
                   "Desktop menu categories, e.g. 'Office;Viewer' (default Utility)");
   cmd->add_option("--linux-app-category", o.section, "The Debian section (default misc)");
   cmd->add_option("--icon", o.icon, "The app's icon: a square PNG or an SVG");
-  cmd->add_option("--app-id", o.app_id,
-                  "Reverse-DNS id of the desktop entry, metadata and icon (default from the main class)");
+  cmd->add_option(
+      "--app-id", o.app_id,
+      "Reverse-DNS id of the desktop entry, metadata and icon (default from the main class)");
   cmd->add_option("--wm-class", o.wm_class,
                   "The window class the desktop entry matches (default: the main class with dots "
                   "turned into dashes, as AWT and Swing windows get)");

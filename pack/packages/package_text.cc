@@ -64,9 +64,7 @@ std::string long_description_or_summary(const PackageInfo& info) {
   return trim(info.long_description).empty() ? info.summary : trim(info.long_description);
 }
 
-std::string script_header(const std::string& why) {
-  return "#!/bin/sh\n# " + why + "\nset -e\n";
-}
+std::string script_header(const std::string& why) { return "#!/bin/sh\n# " + why + "\nset -e\n"; }
 
 }  // namespace
 
@@ -88,8 +86,7 @@ std::optional<Architecture> architecture_of(std::uint16_t elf_machine) {
   }
 }
 
-std::optional<FileAssociation> parse_file_association(const std::string& text,
-                                                      std::string& error) {
+std::optional<FileAssociation> parse_file_association(const std::string& text, std::string& error) {
   FileAssociation fa;
   // A list on one line separates its pairs with commas; a file, with lines.
   const char separator = text.find('\n') == std::string::npos ? ',' : '\n';
@@ -118,7 +115,8 @@ std::optional<FileAssociation> parse_file_association(const std::string& text,
     }
   }
   if (fa.extension.empty() || !all_of(fa.extension, "._+-")) {
-    error = "extension '" + fa.extension + "' is missing or holds other than letters, digits, . _ + -";
+    error =
+        "extension '" + fa.extension + "' is missing or holds other than letters, digits, . _ + -";
     return std::nullopt;
   }
   const auto slash = fa.mime_type.find('/');
@@ -150,7 +148,8 @@ std::string check_release(const std::string& release) {
 }
 
 std::string check_package_name(const std::string& name) {
-  const bool lower = std::none_of(name.begin(), name.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
+  const bool lower =
+      std::none_of(name.begin(), name.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
   if (name.size() < 2 || !is_alnum(name[0]) || !lower || !all_of(name, "+-.")) {
     return "'" + name +
            "' is no valid package name: at least two lower-case letters, digits, '+', '-' or "
@@ -257,14 +256,16 @@ std::string deb_control(const PackageInfo& info) {
                     (depends.empty() ? "" : "\nDepends: " + depends) +
                     "\nSection: " + info.section + "\nPriority: optional\n";
   if (!info.homepage.empty()) out += "Homepage: " + info.homepage + "\n";
-  out += "Description: " + info.summary + "\n" + debian_continuation(long_description_or_summary(info));
+  out += "Description: " + info.summary + "\n" +
+         debian_continuation(long_description_or_summary(info));
   return out;
 }
 
 std::string deb_copyright(const PackageInfo& info) {
   std::string out = info.name + " " + info.version + "\n\n";
-  out += (info.copyright.empty() ? "Copyright: " + (info.vendor.empty() ? info.maintainer : info.vendor)
-                                 : info.copyright) +
+  out += (info.copyright.empty()
+              ? "Copyright: " + (info.vendor.empty() ? info.maintainer : info.vendor)
+              : info.copyright) +
          "\n\n";
   if (!info.license.empty()) out += "License: " + info.license + "\n\n";
   out += info.license_text.empty() ? "The packager gave no license text.\n" : info.license_text;
@@ -284,10 +285,11 @@ std::string deb_changelog(const PackageInfo& info) {
 std::string archive_dump_command(const PackageInfo& info) {
   if (info.class_list.empty()) return "";
   const std::string dir = info.install_dir + "/";
-  return shell_quote(dir + "lib/runtime/bin/java") + " -Xshare:dump -XX:SharedClassListFile=" +
-         shell_quote(dir + info.class_list) + " -XX:SharedArchiveFile=" +
-         shell_quote(dir + info.archive) + " -cp " + shell_quote(info.class_path) +
-         " >/dev/null 2>&1 || rm -f " + shell_quote(dir + info.archive);
+  return shell_quote(dir + "lib/runtime/bin/java") +
+         " -Xshare:dump -XX:SharedClassListFile=" + shell_quote(dir + info.class_list) +
+         " -XX:SharedArchiveFile=" + shell_quote(dir + info.archive) + " -cp " +
+         shell_quote(info.class_path) + " >/dev/null 2>&1 || rm -f " +
+         shell_quote(dir + info.archive);
 }
 
 std::string deb_postinst(const PackageInfo& info) {
@@ -301,8 +303,8 @@ std::string deb_postinst(const PackageInfo& info) {
 
 std::string deb_prerm(const PackageInfo& info) {
   if (info.class_list.empty()) return "";
-  return script_header("Removes the class-data archive the post-install step made.") +
-         "rm -f " + shell_quote(info.install_dir + "/" + info.archive) + "\nexit 0\n";
+  return script_header("Removes the class-data archive the post-install step made.") + "rm -f " +
+         shell_quote(info.install_dir + "/" + info.archive) + "\nexit 0\n";
 }
 
 std::string deb_postrm(const PackageInfo& info) {
@@ -319,9 +321,10 @@ std::string rpm_spec(const PackageInfo& info, const std::string& staged_root,
       "%global __os_install_post %{nil}\n"
       "%global debug_package %{nil}\n"
       "%global _build_id_links none\n"
-      "Name: " + info.name + "\nVersion: " + info.version + "\nRelease: " + info.release +
-      "\nSummary: " + info.summary + "\nLicense: " + (info.license.empty() ? "LicenseRef-unknown" : info.license) +
-      "\n";
+      "Name: " +
+      info.name + "\nVersion: " + info.version + "\nRelease: " + info.release +
+      "\nSummary: " + info.summary +
+      "\nLicense: " + (info.license.empty() ? "LicenseRef-unknown" : info.license) + "\n";
   if (!info.homepage.empty()) out += "URL: " + info.homepage + "\n";
   if (!info.vendor.empty()) out += "Vendor: " + info.vendor + "\n";
   if (!info.maintainer.empty()) out += "Packager: " + info.maintainer + "\n";
@@ -359,11 +362,20 @@ std::string xml_escape(const std::string& text) {
   std::string out;
   for (char c : text) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -372,9 +384,12 @@ std::string xml_escape(const std::string& text) {
 std::string metainfo(const PackageInfo& info) {
   std::string out =
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<component type=\"desktop-application\">\n"
-      "  <id>" + xml_escape(info.app_id) + "</id>\n"
+      "  <id>" +
+      xml_escape(info.app_id) +
+      "</id>\n"
       "  <metadata_license>FSFAP</metadata_license>\n";
-  if (!info.license.empty()) out += "  <project_license>" + xml_escape(info.license) + "</project_license>\n";
+  if (!info.license.empty())
+    out += "  <project_license>" + xml_escape(info.license) + "</project_license>\n";
   out += "  <name>" + xml_escape(info.name) + "</name>\n  <summary>" + xml_escape(info.summary) +
          "</summary>\n  <description>\n";
   // Paragraphs: runs of non-empty lines.
@@ -395,15 +410,19 @@ std::string metainfo(const PackageInfo& info) {
   flush();
   out += "  </description>\n  <launchable type=\"desktop-id\">" + xml_escape(info.app_id) +
          ".desktop</launchable>\n";
-  if (!info.homepage.empty()) out += "  <url type=\"homepage\">" + xml_escape(info.homepage) + "</url>\n";
-  if (!info.vendor.empty()) out += "  <developer_name>" + xml_escape(info.vendor) + "</developer_name>\n";
+  if (!info.homepage.empty())
+    out += "  <url type=\"homepage\">" + xml_escape(info.homepage) + "</url>\n";
+  if (!info.vendor.empty())
+    out += "  <developer_name>" + xml_escape(info.vendor) + "</developer_name>\n";
   out += "  <provides>\n    <binary>" + xml_escape(info.name) + "</binary>\n";
   for (const FileAssociation& fa : info.file_associations) {
     out += "    <mediatype>" + xml_escape(fa.mime_type) + "</mediatype>\n";
   }
-  out += "  </provides>\n  <content_rating type=\"oars-1.1\"/>\n  <releases>\n    <release version=\"" +
-         xml_escape(info.version) + "\" date=\"" + iso_date(info.source_date_epoch) +
-         "\"/>\n  </releases>\n</component>\n";
+  out +=
+      "  </provides>\n  <content_rating type=\"oars-1.1\"/>\n  <releases>\n    <release "
+      "version=\"" +
+      xml_escape(info.version) + "\" date=\"" + iso_date(info.source_date_epoch) +
+      "\"/>\n  </releases>\n</component>\n";
   return out;
 }
 

@@ -18,8 +18,8 @@ std::optional<PackageType> parse_package_type(const std::string& word);
 
 /// The architecture names of an ELF machine for each package format.
 struct Architecture {
-  std::string deb;  ///< amd64, arm64
-  std::string rpm;  ///< x86_64, aarch64 (also the .tar.gz's name part)
+  std::string deb;             ///< amd64, arm64
+  std::string rpm;             ///< x86_64, aarch64 (also the .tar.gz's name part)
   std::string rpm_lib_suffix;  ///< "()(64bit)" for the soname requirements of 64-bit machines
 };
 
@@ -38,14 +38,13 @@ struct FileAssociation {
 /// description=...,icon=..." or the text of a file of KEY=VALUE lines.
 /// Nullopt and the reason when a key is unknown or extension or MIME type
 /// is missing or malformed.
-std::optional<FileAssociation> parse_file_association(const std::string& text,
-                                                      std::string& error);
+std::optional<FileAssociation> parse_file_association(const std::string& text, std::string& error);
 
 /// Everything that describes the package, checked and filled in.
 struct PackageInfo {
-  std::string name;          ///< package name, also /usr/bin/NAME
-  std::string launcher;      ///< the launcher's file name in bin/
-  std::string version;       ///< upstream version
+  std::string name;      ///< package name, also /usr/bin/NAME
+  std::string launcher;  ///< the launcher's file name in bin/
+  std::string version;   ///< upstream version
   std::string release = "1";
   Architecture arch;
   std::string summary;           ///< one line
@@ -59,8 +58,8 @@ struct PackageInfo {
   std::string install_dir;  ///< absolute, e.g. /opt/NAME
   std::string section = "misc";
   std::vector<std::string> categories = {"Utility"};
-  std::string app_id;     ///< reverse-DNS id: ID.desktop, ID.metainfo.xml, icon name
-  std::string wm_class;   ///< StartupWMClass
+  std::string app_id;    ///< reverse-DNS id: ID.desktop, ID.metainfo.xml, icon name
+  std::string wm_class;  ///< StartupWMClass
   bool has_icon = false;
   std::vector<FileAssociation> file_associations;
   std::vector<std::string> deb_depends;   ///< sorted, without duplicates

@@ -16,24 +16,38 @@ TEST(PackageText, ChecksValuesAgainstDebianAndRpmRules) {
     bool ok;
   };
   const Case cases[] = {
-      {check_version, "1.0", true},         {check_version, "2.3~rc1+git5", true},
-      {check_version, "1.0-2", false},      {check_version, "v1.0", false},
-      {check_version, "1:1.0", false},      {check_version, "", false},
-      {check_version, "1.0 beta", false},   {check_release, "1", true},
-      {check_release, "0.1~b", true},       {check_release, "a1", false},
-      {check_release, "1-2", false},        {check_package_name, "vorlane-notes", true},
-      {check_package_name, "a", false},     {check_package_name, "Notes", false},
-      {check_package_name, "-x", false},    {check_package_name, "x_y", false},
-      {check_install_dir, "/opt/notes", true},  {check_install_dir, "opt/notes", false},
-      {check_install_dir, "/", false},      {check_install_dir, "/opt/../etc", false},
-      {check_install_dir, "/opt/notes/", false}, {check_install_dir, "/opt//n", false},
-      {check_install_dir, "/opt/my app", false}, {check_install_dir, "/opt/it's", false},
+      {check_version, "1.0", true},
+      {check_version, "2.3~rc1+git5", true},
+      {check_version, "1.0-2", false},
+      {check_version, "v1.0", false},
+      {check_version, "1:1.0", false},
+      {check_version, "", false},
+      {check_version, "1.0 beta", false},
+      {check_release, "1", true},
+      {check_release, "0.1~b", true},
+      {check_release, "a1", false},
+      {check_release, "1-2", false},
+      {check_package_name, "vorlane-notes", true},
+      {check_package_name, "a", false},
+      {check_package_name, "Notes", false},
+      {check_package_name, "-x", false},
+      {check_package_name, "x_y", false},
+      {check_install_dir, "/opt/notes", true},
+      {check_install_dir, "opt/notes", false},
+      {check_install_dir, "/", false},
+      {check_install_dir, "/opt/../etc", false},
+      {check_install_dir, "/opt/notes/", false},
+      {check_install_dir, "/opt//n", false},
+      {check_install_dir, "/opt/my app", false},
+      {check_install_dir, "/opt/it's", false},
       {check_maintainer, "Ann Example <ann@example.org>", true},
       {check_maintainer, "ann@example.org", false},
       {check_maintainer, "<ann@example.org>", false},
       {check_maintainer, "Ann <example.org>", false},
-      {check_app_id, "org.example.Notes", true}, {check_app_id, "notes", false},
-      {check_app_id, "org..x", false},      {check_app_id, "org.ex-ample", false},
+      {check_app_id, "org.example.Notes", true},
+      {check_app_id, "notes", false},
+      {check_app_id, "org..x", false},
+      {check_app_id, "org.ex-ample", false},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(c.check(c.value).empty(), c.ok) << c.value << ": " << c.check(c.value);
@@ -72,7 +86,8 @@ TEST(PackageText, ParsesFileAssociations) {
 TEST(PackageText, DerivesNamesFromTheMainClass) {
   EXPECT_EQ(default_wm_class("notes.Main"), "notes-Main");
   EXPECT_EQ(default_wm_class("Main"), "Main");
-  EXPECT_EQ(default_app_id("com.example.notes.Main", "vorlane-notes"), "com.example.notes.vorlane_notes");
+  EXPECT_EQ(default_app_id("com.example.notes.Main", "vorlane-notes"),
+            "com.example.notes.vorlane_notes");
   EXPECT_EQ(default_app_id("notes.Main", "vorlane-notes"), "app.vorlane_notes");
   EXPECT_EQ(split_categories("Office; Viewer,,Utility;"),
             (std::vector<std::string>{"Office", "Viewer", "Utility"}));
@@ -128,7 +143,8 @@ TEST(PackageText, WritesControlDesktopAndMetadata) {
   const std::string meta = metainfo(info);
   EXPECT_THAT(meta, HasSubstr("<p>First paragraph goes on.</p>"));
   EXPECT_THAT(meta, HasSubstr("<p>Second &lt;one&gt;.</p>"));
-  EXPECT_THAT(meta, HasSubstr("<launchable type=\"desktop-id\">org.example.Notes.desktop</launchable>"));
+  EXPECT_THAT(meta,
+              HasSubstr("<launchable type=\"desktop-id\">org.example.Notes.desktop</launchable>"));
   EXPECT_THAT(meta, HasSubstr("<release version=\"1.2\" date=\"2023-11-14\"/>"));
   EXPECT_THAT(mime_xml(info), HasSubstr("<glob pattern=\"*.vnote\"/>"));
   EXPECT_THAT(mime_xml(info), HasSubstr("<icon name=\"application-x-vorlane-note\"/>"));
@@ -156,10 +172,12 @@ TEST(PackageText, MaintainerScriptsOnlyWhenAnArchiveIsMadeAtInstallTime) {
   EXPECT_EQ(archive_dump_command(info), dump);
   EXPECT_THAT(deb_postinst(info), HasSubstr("if [ \"$1\" = configure ]; then\n  " + dump));
   EXPECT_THAT(deb_prerm(info), HasSubstr("rm -f '/opt/vorlane-notes/lib/app/vorlane-app.jsa'"));
-  const std::string spec = rpm_spec(info, "/stage/root", {"/opt/vorlane-notes", "/usr/bin/vorlane-notes"});
+  const std::string spec =
+      rpm_spec(info, "/stage/root", {"/opt/vorlane-notes", "/usr/bin/vorlane-notes"});
   EXPECT_THAT(spec, HasSubstr("AutoReqProv: no\nRequires: libX11.so.6()(64bit)\n"));
   EXPECT_THAT(spec, HasSubstr("cp -a '/stage/root'/. %{buildroot}/"));
-  EXPECT_THAT(spec, HasSubstr("%ghost %attr(0644,root,root) /opt/vorlane-notes/lib/app/vorlane-app.jsa"));
+  EXPECT_THAT(spec,
+              HasSubstr("%ghost %attr(0644,root,root) /opt/vorlane-notes/lib/app/vorlane-app.jsa"));
   EXPECT_THAT(spec, HasSubstr("%post\n" + dump));
   EXPECT_THAT(spec, HasSubstr("* Tue Nov 14 2023 Ann <ann@example.org> - 1.2-3"));
 }

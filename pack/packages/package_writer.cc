@@ -46,7 +46,8 @@ class Report {
     (void)std::fprintf(stderr, "vorlane-pack: note: %s\n", text.c_str());
   }
   int fail(int status, const std::string& error) const {
-    (void)std::fprintf(stderr, "vorlane-pack: %s%s", error.c_str(), error.ends_with('\n') ? "" : "\n");
+    (void)std::fprintf(stderr, "vorlane-pack: %s%s", error.c_str(),
+                       error.ends_with('\n') ? "" : "\n");
     return status;
   }
 
@@ -86,7 +87,8 @@ std::optional<std::string> read_text(const std::string& path, std::string& error
   return out.str();
 }
 
-bool write_text(const std::string& path, const std::string& text, unsigned mode, std::string& error) {
+bool write_text(const std::string& path, const std::string& text, unsigned mode,
+                std::string& error) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << text;
   out.close();
@@ -137,7 +139,8 @@ bool gzip_file(const std::string& from, const std::string& to, std::string& erro
 /// time set to `epoch`, so packages do not depend on the umask or the clock.
 bool normalize_tree(const std::string& root, std::int64_t epoch, std::string& error) {
   std::error_code ec;
-  const struct timespec times[2] = {{static_cast<time_t>(epoch), 0}, {static_cast<time_t>(epoch), 0}};
+  const struct timespec times[2] = {{static_cast<time_t>(epoch), 0},
+                                    {static_cast<time_t>(epoch), 0}};
   auto fix = [&](const fs::path& p) {
     const fs::file_status st = fs::symlink_status(p, ec);
     if (!fs::is_symlink(st)) {
@@ -148,8 +151,8 @@ bool normalize_tree(const std::string& root, std::int64_t epoch, std::string& er
     }
     return utimensat(AT_FDCWD, p.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
   };
-  for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
-       it.increment(ec)) {
+  for (auto it = fs::recursive_directory_iterator(root, ec);
+       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
     if (!fix(it->path())) {
       error = "cannot set the mode or time of " + it->path().string();
       return false;
@@ -258,7 +261,8 @@ class Packager {
 
   std::string need_tool(const std::string& name, const std::string& why) {
     std::string path = find_program(name);
-    if (path.empty()) missing_tools_ += (missing_tools_.empty() ? "" : "; ") + name + " (" + why + ")";
+    if (path.empty())
+      missing_tools_ += (missing_tools_.empty() ? "" : "; ") + name + " (" + why + ")";
     p_.tools[name] = path;
     return path;
   }
@@ -283,8 +287,8 @@ class Packager {
     PackageInfo& info = p_.info;
     const auto arch = architecture_of(p_.tree.machine);
     if (!arch) {
-      return fail("the launcher of " + o_.app_dir + " is built for " + machine_label(p_.tree.machine) +
-                  "; packages are made for x86-64 and AArch64");
+      return fail("the launcher of " + o_.app_dir + " is built for " +
+                  machine_label(p_.tree.machine) + "; packages are made for x86-64 and AArch64");
     }
     info.arch = *arch;
     info.launcher = p_.tree.launcher_name;
@@ -298,7 +302,8 @@ class Packager {
     info.install_dir = o_.install_dir.empty() ? "/opt/" + info.name : o_.install_dir;
     if (std::string why = check_install_dir(info.install_dir); !why.empty()) return fail(why);
     if (info.install_dir.starts_with("/usr/share/") || info.install_dir == "/usr/bin") {
-      return fail("--install-dir " + info.install_dir + " would mix the tree with the desktop files");
+      return fail("--install-dir " + info.install_dir +
+                  " would mix the tree with the desktop files");
     }
     info.maintainer = o_.maintainer;
     if (deb || rpm) {
@@ -330,7 +335,8 @@ class Packager {
     if (std::string why = check_app_id(info.app_id); !why.empty()) return fail(why);
     info.wm_class = o_.wm_class.empty() ? default_wm_class(p_.tree.main_class) : o_.wm_class;
     for (const std::string& value : {info.summary, info.wm_class, info.vendor, info.homepage}) {
-      if (value.find_first_of("\n\r") != std::string::npos) return fail("'" + value + "' holds a line break");
+      if (value.find_first_of("\n\r") != std::string::npos)
+        return fail("'" + value + "' holds a line break");
     }
     if (!o_.icon.empty()) {
       p_.icon_path = o_.icon;
@@ -361,34 +367,42 @@ class Packager {
     if (rpm) need_tool("rpmbuild", "makes the .rpm; Debian package rpm");
     if (p_.types.contains(PackageType::kTarGz)) need_tool("tar", "makes the .tar.gz");
     need_tool("env", "runs the tools");
-    if (deb || rpm) need_tool("readelf", "reads the libraries the tree needs; Debian package binutils");
+    if (deb || rpm)
+      need_tool("readelf", "reads the libraries the tree needs; Debian package binutils");
     if (deb) need_tool("md5sum", "lists the .deb's checksums");
     const std::string launcher = o_.app_dir + "/bin/" + p_.tree.launcher_name;
     p_.strip_launcher = has_elf_section(launcher, ".debug_info");
     // The binutils of the tree's machine, where they are here; the host's handle ELF of any.
-    const std::string objcopy = p_.tree.machine == 183 && !find_program("aarch64-linux-gnu-objcopy").empty()
-                                    ? "aarch64-linux-gnu-objcopy"
-                                    : "objcopy";
-    p_.tools["objcopy"] = need_tool(objcopy, "strips the shipped programs; Debian package binutils");
-    const bool svg_icons = (p_.icon && p_.icon->kind == IconKind::kSvg) ||
-                           std::any_of(p_.association_icons.begin(), p_.association_icons.end(),
-                                       [](const auto& i) { return i && i->kind == IconKind::kSvg; });
-    if (svg_icons) need_tool("rsvg-convert", "draws PNG icons from the SVG; Debian package librsvg2-bin");
+    const std::string objcopy =
+        p_.tree.machine == 183 && !find_program("aarch64-linux-gnu-objcopy").empty()
+            ? "aarch64-linux-gnu-objcopy"
+            : "objcopy";
+    p_.tools["objcopy"] =
+        need_tool(objcopy, "strips the shipped programs; Debian package binutils");
+    const bool svg_icons =
+        (p_.icon && p_.icon->kind == IconKind::kSvg) ||
+        std::any_of(p_.association_icons.begin(), p_.association_icons.end(),
+                    [](const auto& i) { return i && i->kind == IconKind::kSvg; });
+    if (svg_icons)
+      need_tool("rsvg-convert", "draws PNG icons from the SVG; Debian package librsvg2-bin");
     if (!missing_tools_.empty()) return fail("missing tools: " + missing_tools_);
     if (deb || rpm) {
       if (int status = compute_dependencies(); status != 0) return status;
     }
     plan_archive();
     const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
-    info.source_date_epoch = epoch != nullptr ? std::atoll(epoch) : static_cast<std::int64_t>(std::time(nullptr));
-    if (epoch != nullptr && (std::string(epoch).empty() ||
-                             std::string(epoch).find_first_not_of("0123456789") != std::string::npos)) {
+    info.source_date_epoch =
+        epoch != nullptr ? std::atoll(epoch) : static_cast<std::int64_t>(std::time(nullptr));
+    if (epoch != nullptr &&
+        (std::string(epoch).empty() ||
+         std::string(epoch).find_first_not_of("0123456789") != std::string::npos)) {
       return fail("SOURCE_DATE_EPOCH '" + std::string(epoch) + "' is not a number of seconds");
     }
     return 0;
   }
 
-  std::optional<IconInfo> check_icon(const std::string& path, const std::string& what, std::string& error) {
+  std::optional<IconInfo> check_icon(const std::string& path, const std::string& what,
+                                     std::string& error) {
     std::ifstream in(path, std::ios::binary);
     std::vector<std::uint8_t> head(4096);
     std::error_code ec;
@@ -417,12 +431,14 @@ class Packager {
     std::set<std::string> needed;
     std::set<std::string> provided;
     std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(o_.app_dir, ec); !ec && it != fs::recursive_directory_iterator();
-         it.increment(ec)) {
+    for (auto it = fs::recursive_directory_iterator(o_.app_dir, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
       if (!it->is_regular_file() || !is_elf_file(it->path())) continue;
       provided.insert(it->path().filename());
       const ToolResult r = run_tool({p_.tools["readelf"], "-dW", it->path()});
-      if (!r.ok) return report_.fail(kStepFailed, "readelf " + it->path().string() + " " + r.end + describe_output(r));
+      if (!r.ok)
+        return report_.fail(kStepFailed,
+                            "readelf " + it->path().string() + " " + r.end + describe_output(r));
       const ElfDynamic d = parse_readelf_dynamic(r.output);
       needed.insert(d.needed.begin(), d.needed.end());
       if (!d.soname.empty()) provided.insert(d.soname);
@@ -445,7 +461,8 @@ class Packager {
       std::size_t files = 0;
       // In name order: the first file that names a library decides, whatever the directory's order.
       std::vector<fs::path> paths;
-      for (auto it = fs::directory_iterator(dir, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
+      for (auto it = fs::directory_iterator(dir, ec); !ec && it != fs::directory_iterator();
+           it.increment(ec)) {
         paths.push_back(it->path());
       }
       std::sort(paths.begin(), paths.end());
@@ -454,7 +471,8 @@ class Packager {
         const bool is_shlibs = name.ends_with(".shlibs");
         if (!is_shlibs && !name.ends_with(".symbols")) continue;
         // dpkg's database names files PACKAGE:ARCH.shlibs for packages of one architecture.
-        if (name.find(':') != std::string::npos && name.find(":" + p_.info.arch.deb + ".") == std::string::npos) {
+        if (name.find(':') != std::string::npos &&
+            name.find(":" + p_.info.arch.deb + ".") == std::string::npos) {
           continue;
         }
         std::string error;
@@ -463,9 +481,11 @@ class Packager {
         is_shlibs ? shlibs.add_shlibs(*text) : shlibs.add_symbols(*text);
         ++files;
       }
-      if (ec || files == 0) return fail("--shlibs-dir " + dir + " holds no readable *.shlibs or *.symbols files");
+      if (ec || files == 0)
+        return fail("--shlibs-dir " + dir + " holds no readable *.shlibs or *.symbols files");
     }
-    const DependencyResult r = map_dependencies(needed, provided, shlibs, p_.info.arch.rpm_lib_suffix);
+    const DependencyResult r =
+        map_dependencies(needed, provided, shlibs, p_.info.arch.rpm_lib_suffix);
     if (deb && !r.missing.empty()) {
       std::string list;
       for (const std::string& m : r.missing) list += (list.empty() ? "" : ", ") + m;
@@ -477,7 +497,8 @@ class Packager {
     }
     p_.info.deb_depends = merge_dependencies(r.deb_depends, o_.package_deps);
     std::vector<std::string> rpm_extra;
-    for (const std::string& d : merge_dependencies({}, o_.package_deps)) rpm_extra.push_back(rpm_dependency(d));
+    for (const std::string& d : merge_dependencies({}, o_.package_deps))
+      rpm_extra.push_back(rpm_dependency(d));
     p_.info.rpm_requires = merge_dependencies(r.rpm_requires, rpm_extra);
     return 0;
   }
@@ -494,13 +515,15 @@ class Packager {
     }
     if (!p_.types.contains(PackageType::kDeb) && !p_.types.contains(PackageType::kRpm)) return;
     const std::string emulator = !o_.emulator.empty() ? o_.emulator
-                                 : std::getenv("VORLANE_EMULATOR") != nullptr ? std::getenv("VORLANE_EMULATOR")
-                                                                               : "";
+                                 : std::getenv("VORLANE_EMULATOR") != nullptr
+                                     ? std::getenv("VORLANE_EMULATOR")
+                                     : "";
     p_.emulator = split_words(emulator);
     if (p_.tree.machine != host_machine() && p_.emulator.empty()) {
-      report_.note("the tree is for " + machine_label(p_.tree.machine) +
-                   ": without --emulator its classes cannot be listed here, so the packages make no "
-                   "class-data archive at install time and the app starts more slowly");
+      report_.note(
+          "the tree is for " + machine_label(p_.tree.machine) +
+          ": without --emulator its classes cannot be listed here, so the packages make no "
+          "class-data archive at install time and the app starts more slowly");
       return;
     }
     p_.record_class_list = true;
@@ -551,13 +574,17 @@ class Packager {
     }
     if (int status = strip_runtime(tree); status != 0) return status;
     if (int status = add_desktop_files(); status != 0) return status;
-    if (!write_text(mkdirs(root_ + "/usr/share/doc/" + info.name) + "/copyright", deb_copyright(info), 0644, error)) {
+    if (!write_text(mkdirs(root_ + "/usr/share/doc/" + info.name) + "/copyright",
+                    deb_copyright(info), 0644, error)) {
       return report_.fail(kStepFailed, error);
     }
     fs::create_directories(root_ + "/usr/bin", ec);
-    fs::create_symlink(info.install_dir + "/bin/" + info.launcher, root_ + "/usr/bin/" + info.name, ec);
-    if (ec) return report_.fail(kStepFailed, "cannot link /usr/bin/" + info.name + ": " + ec.message());
-    if (!normalize_tree(root_, info.source_date_epoch, error)) return report_.fail(kStepFailed, error);
+    fs::create_symlink(info.install_dir + "/bin/" + info.launcher, root_ + "/usr/bin/" + info.name,
+                       ec);
+    if (ec)
+      return report_.fail(kStepFailed, "cannot link /usr/bin/" + info.name + ": " + ec.message());
+    if (!normalize_tree(root_, info.source_date_epoch, error))
+      return report_.fail(kStepFailed, error);
     info.installed_kib = installed_kib(root_);
     report_.step("staged the package tree", started);
 
@@ -579,13 +606,16 @@ class Packager {
     if (p_.strip_launcher) made.emplace_back(scratch_ + "/launcher.debug", debug_file_name());
     for (const auto& [from, name] : made) {
       fs::rename(from, o_.dest + "/" + name, ec);
-      if (ec) return report_.fail(kStepFailed, "cannot put " + name + " in " + o_.dest + ": " + ec.message());
+      if (ec)
+        return report_.fail(kStepFailed,
+                            "cannot put " + name + " in " + o_.dest + ": " + ec.message());
     }
     return 0;
   }
 
   std::string debug_file_name() const {
-    return p_.info.name + "_" + p_.info.version + "-" + p_.info.release + "_" + p_.info.arch.deb + ".debug";
+    return p_.info.name + "_" + p_.info.version + "-" + p_.info.release + "_" + p_.info.arch.deb +
+           ".debug";
   }
 
   std::string installed_class_path() const {
@@ -636,8 +666,8 @@ class Packager {
     std::error_code ec;
     const std::string launcher = tree + "/bin/" + p_.info.launcher;
     std::vector<std::string> files;
-    for (auto it = fs::recursive_directory_iterator(tree, ec); !ec && it != fs::recursive_directory_iterator();
-         it.increment(ec)) {
+    for (auto it = fs::recursive_directory_iterator(tree, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
       const std::string path = it->path();
       if (it->is_regular_file() && !it->is_symlink() && path != launcher && is_elf_file(path) &&
           has_elf_section(path, ".symtab")) {
@@ -650,7 +680,9 @@ class Packager {
       argv.resize(2);
       argv.push_back(f);
       const ToolResult r = run_tool(argv);
-      if (!r.ok) return report_.fail(kStepFailed, "objcopy --strip-unneeded " + f + " " + r.end + describe_output(r));
+      if (!r.ok)
+        return report_.fail(kStepFailed,
+                            "objcopy --strip-unneeded " + f + " " + r.end + describe_output(r));
     }
     return 0;
   }
@@ -670,12 +702,15 @@ class Packager {
         return report_.fail(kStepFailed, error);
       }
     }
-    if (!write_text(mkdirs(share + "/applications") + "/" + info.app_id + ".desktop", desktop_entry(info), 0644, error) ||
-        !write_text(mkdirs(share + "/metainfo") + "/" + info.app_id + ".metainfo.xml", metainfo(info), 0644, error)) {
+    if (!write_text(mkdirs(share + "/applications") + "/" + info.app_id + ".desktop",
+                    desktop_entry(info), 0644, error) ||
+        !write_text(mkdirs(share + "/metainfo") + "/" + info.app_id + ".metainfo.xml",
+                    metainfo(info), 0644, error)) {
       return report_.fail(kStepFailed, error);
     }
     if (const std::string mime = mime_xml(info); !mime.empty()) {
-      if (!write_text(mkdirs(share + "/mime/packages") + "/" + info.app_id + ".xml", mime, 0644, error)) {
+      if (!write_text(mkdirs(share + "/mime/packages") + "/" + info.app_id + ".xml", mime, 0644,
+                      error)) {
         return report_.fail(kStepFailed, error);
       }
     }
@@ -688,7 +723,8 @@ class Packager {
     std::error_code ec;
     if (icon.kind == IconKind::kPng) {
       const std::string size = std::to_string(icon.width);
-      fs::copy_file(from, mkdirs(hicolor + size + "x" + size + "/" + context) + "/" + name + ".png", ec);
+      fs::copy_file(from, mkdirs(hicolor + size + "x" + size + "/" + context) + "/" + name + ".png",
+                    ec);
       if (ec) error = "cannot copy " + from + ": " + ec.message();
       return !ec;
     }
@@ -699,8 +735,10 @@ class Packager {
     }
     for (int px : kIconSizes) {
       const std::string size = std::to_string(px);
-      const std::string out = mkdirs(hicolor + size + "x" + size + "/" + context) + "/" + name + ".png";
-      const ToolResult r = run_tool({p_.tools["rsvg-convert"], "-w", size, "-h", size, "-o", out, from});
+      const std::string out =
+          mkdirs(hicolor + size + "x" + size + "/" + context) + "/" + name + ".png";
+      const ToolResult r =
+          run_tool({p_.tools["rsvg-convert"], "-w", size, "-h", size, "-o", out, from});
       if (!r.ok) {
         error = "rsvg-convert could not draw " + from + ": it " + r.end + describe_output(r);
         return false;
@@ -712,8 +750,8 @@ class Packager {
   static std::uint64_t installed_kib(const std::string& root) {
     std::uint64_t kib = 0;
     std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
-         it.increment(ec)) {
+    for (auto it = fs::recursive_directory_iterator(root, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
       if (it->path().filename() == "DEBIAN" && it->is_directory()) {
         it.disable_recursion_pending();
         continue;
@@ -725,10 +763,11 @@ class Packager {
 
   int make_tar(const std::string& tree, const std::string& out) {
     const std::string tar = scratch_ + "/tree.tar";
-    const ToolResult r = run_tool({p_.tools["tar"], "--create", "--format=gnu", "--sort=name",
-                                   "--mtime=@" + std::to_string(p_.info.source_date_epoch), "--owner=0",
-                                   "--group=0", "--numeric-owner", "--transform=s,^\\.,"+ p_.info.name + ",S",
-                                   "-C", tree, "-f", tar, "."});
+    const ToolResult r =
+        run_tool({p_.tools["tar"], "--create", "--format=gnu", "--sort=name",
+                  "--mtime=@" + std::to_string(p_.info.source_date_epoch), "--owner=0", "--group=0",
+                  "--numeric-owner", "--transform=s,^\\.," + p_.info.name + ",S", "-C", tree, "-f",
+                  tar, "."});
     if (!r.ok) return report_.fail(kStepFailed, "tar " + r.end + describe_output(r));
     std::string error;
     if (!gzip_file(tar, out, error)) return report_.fail(kStepFailed, error);
@@ -743,8 +782,8 @@ class Packager {
                                       "/usr/share/doc/" + info.name};
     std::error_code ec;
     const std::string share = root_ + "/usr/share";
-    for (auto it = fs::recursive_directory_iterator(share, ec); !ec && it != fs::recursive_directory_iterator();
-         it.increment(ec)) {
+    for (auto it = fs::recursive_directory_iterator(share, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
       const std::string path = it->path().string().substr(root_.size());
       if (path == "/usr/share/doc") it.disable_recursion_pending();
       if (it->is_regular_file()) files.push_back(path);
@@ -760,16 +799,34 @@ class Packager {
     if (!write_text(spec, rpm_spec(p_.info, root_, rpm_files()), 0644, error)) {
       return report_.fail(kStepFailed, error);
     }
-    const ToolResult r = run_tool(
-        {p_.tools["env"], "SOURCE_DATE_EPOCH=" + std::to_string(p_.info.source_date_epoch),
-         p_.tools["rpmbuild"], "-bb", "--quiet", "--target", p_.info.arch.rpm, "--define", "_topdir " + top,
-         "--define", "_buildhost localhost", "--define", "use_source_date_epoch_as_buildtime 1",
-         "--define", "clamp_mtime_to_source_date_epoch 1", "--define", "_binary_payload w9.gzdio",
-         "--define", "_rpmfilename %%{NAME}.rpm", "--define", "_tmppath " + mkdirs(top + "/tmp"), spec});
+    const ToolResult r = run_tool({p_.tools["env"],
+                                   "SOURCE_DATE_EPOCH=" + std::to_string(p_.info.source_date_epoch),
+                                   p_.tools["rpmbuild"],
+                                   "-bb",
+                                   "--quiet",
+                                   "--target",
+                                   p_.info.arch.rpm,
+                                   "--define",
+                                   "_topdir " + top,
+                                   "--define",
+                                   "_buildhost localhost",
+                                   "--define",
+                                   "use_source_date_epoch_as_buildtime 1",
+                                   "--define",
+                                   "clamp_mtime_to_source_date_epoch 1",
+                                   "--define",
+                                   "_binary_payload w9.gzdio",
+                                   "--define",
+                                   "_rpmfilename %%{NAME}.rpm",
+                                   "--define",
+                                   "_tmppath " + mkdirs(top + "/tmp"),
+                                   spec});
     if (!r.ok) return report_.fail(kStepFailed, "rpmbuild " + r.end + describe_output(r));
     std::error_code ec;
     fs::rename(top + "/RPMS/" + p_.info.name + ".rpm", out, ec);
-    if (ec) return report_.fail(kStepFailed, "rpmbuild made no " + p_.info.name + ".rpm: " + ec.message());
+    if (ec)
+      return report_.fail(kStepFailed,
+                          "rpmbuild made no " + p_.info.name + ".rpm: " + ec.message());
     fs::remove_all(top, ec);
     return 0;
   }
@@ -786,9 +843,11 @@ class Packager {
     }
     if (info.install_dir.starts_with("/opt/")) {
       // Policy leaves /opt to add-on software such as this; lintian flags every file there.
-      const std::string overrides = "# The app's tree is add-on software in " + info.install_dir + ".\n" +
-                                    info.name + ": dir-or-file-in-opt [" + info.install_dir.substr(1) + "/*]\n";
-      if (!write_text(mkdirs(root_ + "/usr/share/lintian/overrides") + "/" + info.name, overrides, 0644, error)) {
+      const std::string overrides = "# The app's tree is add-on software in " + info.install_dir +
+                                    ".\n" + info.name + ": dir-or-file-in-opt [" +
+                                    info.install_dir.substr(1) + "/*]\n";
+      if (!write_text(mkdirs(root_ + "/usr/share/lintian/overrides") + "/" + info.name, overrides,
+                      0644, error)) {
         return report_.fail(kStepFailed, error);
       }
     }
@@ -796,9 +855,10 @@ class Packager {
     std::vector<std::string> argv = {p_.tools["env"], "-C", root_, p_.tools["md5sum"], "--"};
     std::vector<std::string> files;
     std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(root_, ec); !ec && it != fs::recursive_directory_iterator();
-         it.increment(ec)) {
-      if (it->is_regular_file() && !it->is_symlink()) files.push_back(it->path().string().substr(root_.size() + 1));
+    for (auto it = fs::recursive_directory_iterator(root_, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+      if (it->is_regular_file() && !it->is_symlink())
+        files.push_back(it->path().string().substr(root_.size() + 1));
     }
     std::sort(files.begin(), files.end());
     argv.insert(argv.end(), files.begin(), files.end());
@@ -809,16 +869,18 @@ class Packager {
         !write_text(control_dir + "/md5sums", sums.output, 0644, error)) {
       return report_.fail(kStepFailed, error);
     }
-    for (const auto& [name, text] : {std::pair{"postinst", deb_postinst(info)},
-                                     std::pair{"prerm", deb_prerm(info)},
-                                     std::pair{"postrm", deb_postrm(info)}}) {
+    for (const auto& [name, text] :
+         {std::pair{"postinst", deb_postinst(info)}, std::pair{"prerm", deb_prerm(info)},
+          std::pair{"postrm", deb_postrm(info)}}) {
       if (!text.empty() && !write_text(control_dir + "/" + name, text, 0755, error)) {
         return report_.fail(kStepFailed, error);
       }
     }
-    if (!normalize_tree(root_, info.source_date_epoch, error)) return report_.fail(kStepFailed, error);
-    const ToolResult r = run_tool({p_.tools["env"], "SOURCE_DATE_EPOCH=" + std::to_string(info.source_date_epoch),
-                                   p_.tools["dpkg-deb"], "--root-owner-group", "-Zgzip", "--build", root_, out});
+    if (!normalize_tree(root_, info.source_date_epoch, error))
+      return report_.fail(kStepFailed, error);
+    const ToolResult r =
+        run_tool({p_.tools["env"], "SOURCE_DATE_EPOCH=" + std::to_string(info.source_date_epoch),
+                  p_.tools["dpkg-deb"], "--root-owner-group", "-Zgzip", "--build", root_, out});
     if (!r.ok) return report_.fail(kStepFailed, "dpkg-deb " + r.end + describe_output(r));
     return 0;
   }

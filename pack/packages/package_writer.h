@@ -32,8 +32,9 @@ struct PackageOptions {
   std::string wm_class;
   std::vector<std::string> file_associations;  ///< KEY=VALUE lists or files of them
   std::vector<std::string> package_deps;
-  std::vector<std::string> shlibs_dirs;  ///< default: the host's dpkg database, for its architecture
-  std::string emulator;                  ///< default: $VORLANE_EMULATOR
+  std::vector<std::string>
+      shlibs_dirs;       ///< default: the host's dpkg database, for its architecture
+  std::string emulator;  ///< default: $VORLANE_EMULATOR
   bool quiet = false;
 };
 

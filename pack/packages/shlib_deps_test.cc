@@ -15,7 +15,8 @@ TEST(ShlibDeps, ReadsNeededAndSonameFromReadelf) {
       " 0x000000000000000f (RPATH)              Library rpath: [$ORIGIN]\n");
   EXPECT_EQ(d.needed, (std::vector<std::string>{"libX11.so.6", "libjvm.so"}));
   EXPECT_EQ(d.soname, "libawt_xawt.so");
-  EXPECT_TRUE(parse_readelf_dynamic("\nThere is no dynamic section in this file.\n").needed.empty());
+  EXPECT_TRUE(
+      parse_readelf_dynamic("\nThere is no dynamic section in this file.\n").needed.empty());
 }
 
 TEST(ShlibDeps, MapsSonamesThroughShlibsAndSymbols) {
@@ -46,16 +47,19 @@ TEST(ShlibDeps, MapsSonamesThroughShlibsAndSymbols) {
   };
   for (const Case& c : cases) EXPECT_EQ(map.find(c.soname), c.dep) << c.soname;
 
-  const DependencyResult r = map_dependencies({"libX11.so.6", "libasound.so.2", "libjvm.so", "libxyz.so.1"},
-                                              {"libjvm.so"}, map, "()(64bit)");
+  const DependencyResult r =
+      map_dependencies({"libX11.so.6", "libasound.so.2", "libjvm.so", "libxyz.so.1"}, {"libjvm.so"},
+                       map, "()(64bit)");
   EXPECT_EQ(r.deb_depends, (std::vector<std::string>{"libasound2", "libx11-6 (>= 2:1.6.0)"}));
-  EXPECT_EQ(r.rpm_requires, (std::vector<std::string>{"libX11.so.6()(64bit)", "libasound.so.2()(64bit)",
-                                                      "libxyz.so.1()(64bit)"}));
+  EXPECT_EQ(r.rpm_requires,
+            (std::vector<std::string>{"libX11.so.6()(64bit)", "libasound.so.2()(64bit)",
+                                      "libxyz.so.1()(64bit)"}));
   EXPECT_EQ(r.missing, (std::vector<std::string>{"libxyz.so.1"}));
   EXPECT_EQ(rpm_dependency("default-jre-headless (>= 2:1.17) | java-runtime"),
             "(default-jre-headless >= 2:1.17 or java-runtime)");
   EXPECT_EQ(rpm_dependency("libfoo (<< 3)"), "libfoo < 3");
-  EXPECT_EQ(merge_dependencies({"b", "a"}, {"c, a", " d ,"}), (std::vector<std::string>{"a", "b", "c", "d"}));
+  EXPECT_EQ(merge_dependencies({"b", "a"}, {"c, a", " d ,"}),
+            (std::vector<std::string>{"a", "b", "c", "d"}));
 }
 
 }  // namespace

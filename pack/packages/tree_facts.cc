@@ -19,7 +19,8 @@ std::optional<TreeFacts> read_tree(const std::string& app_dir, std::string& erro
   std::string why;
   const auto marker_bytes = read_file(app_dir + "/lib/" + kMarkerName, why);
   if (!marker_bytes) {
-    error = app_dir + " is no app tree made by vorlane-pack app (lib/" + kMarkerName + ": " + why + ")";
+    error =
+        app_dir + " is no app tree made by vorlane-pack app (lib/" + kMarkerName + ": " + why + ")";
     return std::nullopt;
   }
   const auto marker = parse_marker(std::string(marker_bytes->begin(), marker_bytes->end()), why);
@@ -39,9 +40,8 @@ std::optional<TreeFacts> read_tree(const std::string& app_dir, std::string& erro
   facts.jvm_options = block->jvm_options;
   facts.app_args = block->app_args;
   const std::vector<std::string> archive = archive_options();
-  facts.has_app_archive_option =
-      std::find(facts.jvm_options.begin(), facts.jvm_options.end(), archive.front()) !=
-      facts.jvm_options.end();
+  facts.has_app_archive_option = std::find(facts.jvm_options.begin(), facts.jvm_options.end(),
+                                           archive.front()) != facts.jvm_options.end();
   const auto head = read_file_head(launcher, 64, why);
   const auto machine = head ? elf_machine(*head, why) : std::nullopt;
   if (!machine) {
@@ -81,7 +81,8 @@ ToolResult run_tool(const std::vector<std::string>& argv, int timeout_seconds) {
   ToolResult out;
   out.ok = r.ok();
   out.output = r.started ? r.output : r.error;
-  if (!out.ok) out.end = r.started ? r.describe_end(timeout_seconds) : "could not start: " + r.error;
+  if (!out.ok)
+    out.end = r.started ? r.describe_end(timeout_seconds) : "could not start: " + r.error;
   return out;
 }
 

@@ -21,10 +21,10 @@ struct TreeFacts {
   std::string main_class;
   std::vector<std::string> jvm_options;  ///< as burned in, with && for lib/app
   std::vector<std::string> app_args;
-  std::uint16_t machine = 0;   ///< the launcher's ELF machine
+  std::uint16_t machine = 0;            ///< the launcher's ELF machine
   bool has_app_archive_option = false;  ///< the launcher looks for lib/app's archive
-  std::string archive_name;    ///< that archive, relative to lib/app
-  std::string marker_name;     ///< lib/NAME that marks the tree
+  std::string archive_name;             ///< that archive, relative to lib/app
+  std::string marker_name;              ///< lib/NAME that marks the tree
 };
 
 /// Reads the marker, the launcher's block and its ELF machine; nullopt and
