@@ -444,6 +444,7 @@ class Packager {
       if (!d.soname.empty()) provided.insert(d.soname);
     }
     if (ec) return report_.fail(kStepFailed, "cannot walk " + o_.app_dir + ": " + ec.message());
+    needed.merge(dlopened_libraries(provided));
     ShlibsMap shlibs;
     std::vector<std::string> dirs = o_.shlibs_dirs;
     const bool deb = p_.types.contains(PackageType::kDeb);

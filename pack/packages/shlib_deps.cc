@@ -127,6 +127,17 @@ std::vector<std::string> merge_dependencies(std::vector<std::string> deps,
   return deps;
 }
 
+std::set<std::string> dlopened_libraries(const std::set<std::string>& provided) {
+  static const std::pair<const char*, const char*> kLoads[] = {
+      {"libfontmanager.so", "libfontconfig.so.1"},
+  };
+  std::set<std::string> out;
+  for (const auto& [loader, library] : kLoads) {
+    if (provided.contains(loader)) out.insert(library);
+  }
+  return out;
+}
+
 std::string rpm_dependency(const std::string& debian) {
   std::vector<std::string> alternatives;
   std::istringstream in(debian);

@@ -54,6 +54,12 @@ DependencyResult map_dependencies(const std::set<std::string>& needed,
 std::vector<std::string> merge_dependencies(std::vector<std::string> deps,
                                             const std::vector<std::string>& extra);
 
+/// The libraries the Java runtime loads with dlopen, which no NEEDED entry
+/// names, for the runtime libraries in `provided` that load them: the font
+/// manager (java.desktop) needs fontconfig, whose Debian package also brings
+/// a font. Without them a Swing app fails at its first text.
+std::set<std::string> dlopened_libraries(const std::set<std::string>& provided);
+
 /// A Debian dependency ("a (>= 1) | b") in RPM's words ("(a >= 1 or b)").
 std::string rpm_dependency(const std::string& debian);
 

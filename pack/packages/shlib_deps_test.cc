@@ -55,8 +55,14 @@ TEST(ShlibDeps, MapsSonamesThroughShlibsAndSymbols) {
             (std::vector<std::string>{"libX11.so.6()(64bit)", "libasound.so.2()(64bit)",
                                       "libxyz.so.1()(64bit)"}));
   EXPECT_EQ(r.missing, (std::vector<std::string>{"libxyz.so.1"}));
+  EXPECT_EQ(dlopened_libraries({"libjava.so", "libfontmanager.so"}),
+            (std::set<std::string>{"libfontconfig.so.1"}));
+  EXPECT_TRUE(dlopened_libraries({"libjava.so"}).empty());
   EXPECT_EQ(rpm_dependency("default-jre-headless (>= 2:1.17) | java-runtime"),
             "(default-jre-headless >= 2:1.17 or java-runtime)");
+  EXPECT_EQ(dlopened_libraries({"libjava.so", "libfontmanager.so"}),
+            (std::set<std::string>{"libfontconfig.so.1"}));
+  EXPECT_TRUE(dlopened_libraries({"libjava.so"}).empty());
   EXPECT_EQ(rpm_dependency("libfoo (<< 3)"), "libfoo < 3");
   EXPECT_EQ(merge_dependencies({"b", "a"}, {"c, a", " d ,"}),
             (std::vector<std::string>{"a", "b", "c", "d"}));
