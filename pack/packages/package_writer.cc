@@ -460,13 +460,20 @@ class Packager {
     }
     for (const std::string& dir : dirs) {
       std::size_t files = 0;
-      // In name order: the first file that names a library decides, whatever the directory's order.
+      // The first file that names a library decides, whatever the directory's order.
       std::vector<fs::path> paths;
       for (auto it = fs::directory_iterator(dir, ec); !ec && it != fs::directory_iterator();
            it.increment(ec)) {
         paths.push_back(it->path());
       }
-      std::sort(paths.begin(), paths.end());
+      // Files of packages of the target architecture (PACKAGE:ARCH, Multi-Arch:
+      // same) first: an unqualified one may be a multilib package (lib32gcc-s1)
+      // that names the same sonames for another word size.
+      std::sort(paths.begin(), paths.end(), [](const fs::path& a, const fs::path& b) {
+        const bool qa = a.filename().string().find(':') != std::string::npos;
+        const bool qb = b.filename().string().find(':') != std::string::npos;
+        return qa != qb ? qa : a < b;
+      });
       for (const fs::path& path : paths) {
         const std::string name = path.filename();
         const bool is_shlibs = name.ends_with(".shlibs");
