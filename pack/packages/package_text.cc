@@ -358,6 +358,32 @@ std::string desktop_entry(const PackageInfo& info) {
   return out;
 }
 
+std::string normalize_class_list(const std::string& text) {
+  std::vector<std::string> comments, classes, directives, with_ids;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (line.empty()) continue;
+    if (line[0] == '#') {
+      comments.push_back(line);
+    } else if (line.find(" id: ") != std::string::npos) {
+      with_ids.push_back(line);
+    } else if (line[0] == '@') {
+      directives.push_back(line);
+    } else {
+      classes.push_back(line);
+    }
+  }
+  for (auto* lines : {&classes, &directives}) {
+    std::sort(lines->begin(), lines->end());
+    lines->erase(std::unique(lines->begin(), lines->end()), lines->end());
+  }
+  std::string out;
+  for (const auto* lines : {&comments, &classes, &directives, &with_ids}) {
+    for (const std::string& line : *lines) out += line + "\n";
+  }
+  return out;
+}
+
 std::string xml_escape(const std::string& text) {
   std::string out;
   for (char c : text) {

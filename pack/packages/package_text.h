@@ -129,6 +129,13 @@ std::string mime_icon_name(const std::string& mime_type);
 /// installed paths; empty when there is none to make.
 std::string archive_dump_command(const PackageInfo& info);
 
+/// A class list as the JVM wrote it (-XX:DumpLoadedClassList) in an order
+/// that does not depend on the run's timing, so packages stay reproducible:
+/// comments, then the built-in loaders' classes sorted, then the @ lines
+/// sorted; lines with ids (classes of other loaders, which refer to earlier
+/// ids) keep their order at the end.
+std::string normalize_class_list(const std::string& text);
+
 /// `text` with &, <, >, " escaped for XML.
 std::string xml_escape(const std::string& text);
 

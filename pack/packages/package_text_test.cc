@@ -182,5 +182,17 @@ TEST(PackageText, MaintainerScriptsOnlyWhenAnArchiveIsMadeAtInstallTime) {
   EXPECT_THAT(spec, HasSubstr("* Tue Nov 14 2023 Ann <ann@example.org> - 1.2-3"));
 }
 
+TEST(PackageText, PutsClassListsInAnOrderOfTheirOwn) {
+  const std::string normal =
+      "# made by the JVM\njava/lang/Object\nnotes/Main\n@lambda-proxy b\n@lambda-proxy c\n"
+      "x/Custom id: 9 super: 0 source: a.jar\nx/Sub id: 10 super: 9 source: a.jar\n";
+  EXPECT_EQ(normalize_class_list(normal), normal);
+  EXPECT_EQ(
+      normalize_class_list("# made by the JVM\n@lambda-proxy c\nnotes/Main\n"
+                           "x/Custom id: 9 super: 0 source: a.jar\n@lambda-proxy b\n"
+                           "java/lang/Object\nnotes/Main\nx/Sub id: 10 super: 9 source: a.jar\n"),
+      normal);
+}
+
 }  // namespace
 }  // namespace vorlane::packages

@@ -46,6 +46,8 @@ class Report {
     (void)std::fprintf(stderr, "vorlane-pack: note: %s\n", text.c_str());
   }
   int fail(int status, const std::string& error) const {
+    // A tool ended by an interrupt is no failure of its own: the caller says what happened.
+    if (interrupted_by() != 0) return kInterrupted;
     (void)std::fprintf(stderr, "vorlane-pack: %s%s", error.c_str(),
                        error.ends_with('\n') ? "" : "\n");
     return status;
@@ -554,6 +556,12 @@ class Packager {
     if (!r.ok) {
       report_.note("the run that lists the app's classes " + r.end + describe_output(r) +
                    "\nThe packages make no class-data archive at install time.");
+      return false;
+    }
+    std::string error;
+    const auto list = read_text(out, error);
+    if (!list || !write_text(out, normalize_class_list(*list), 0644, error)) {
+      report_.note("the app's class list cannot be read back: " + error);
       return false;
     }
     report_.step("listed the classes the app loads", started);
