@@ -4,9 +4,9 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "pack/commands/report.h"
 #include "pack/core/elf_section.h"
 #include "pack/core/process.h"
+#include "pack/core/report.h"
 #include "pack/core/staging.h"
 #include "pack/core/strings.h"
 #include "pack/image/archives.h"

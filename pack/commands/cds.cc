@@ -3,10 +3,10 @@
 #include <cstdlib>
 
 #include "launcher/user_options.h"
-#include "pack/commands/report.h"
 #include "pack/core/elf_section.h"
 #include "pack/core/files.h"
 #include "pack/core/process.h"
+#include "pack/core/report.h"
 #include "pack/image/app_config.h"
 #include "pack/image/app_tree.h"
 #include "pack/image/archives.h"
@@ -20,15 +20,8 @@ int remake_archive(const CdsOptions& o) {
   const Report report(o.quiet);
   std::string error;
   const std::string marker_path = o.app_dir + "/lib/" + kMarkerName;
-  std::optional<std::vector<std::uint8_t>> marker_bytes = read_file_no_fifo(marker_path, error);
-  if (!marker_bytes) {
-    return report.fail(bad_input(o.app_dir +
-                                 " is not an app tree made by vorlane-pack app (it has no lib/" +
-                                 kMarkerName + ")"));
-  }
-  std::optional<AppMarker> marker =
-      parse_marker(std::string(marker_bytes->begin(), marker_bytes->end()), error);
-  if (!marker) return report.fail(bad_input(marker_path + ": " + error));
+  Result<AppMarker> marker = read_marker(o.app_dir);
+  if (!marker) return report.fail(marker.error());
   if (o.training_timeout <= 0) {
     return report.fail(bad_input("--training-timeout must be a number of seconds above 0"));
   }

@@ -131,6 +131,19 @@ Status write_marker(const std::string& path, const AppMarker& marker) {
   return done();
 }
 
+Result<AppMarker> read_marker(const std::string& app_dir) {
+  const std::string path = app_dir + "/lib/" + kMarkerName;
+  std::string error;
+  const std::optional<std::vector<std::uint8_t>> bytes = read_file_no_fifo(path, error);
+  if (!bytes) {
+    return bad_input(app_dir + " is not an app tree made by vorlane-pack app (it has no lib/" +
+                     kMarkerName + ")");
+  }
+  std::optional<AppMarker> marker = parse_marker(std::string(bytes->begin(), bytes->end()), error);
+  if (!marker) return bad_input(path + ": " + error);
+  return std::move(*marker);
+}
+
 std::vector<std::string> jars_among(const std::vector<TreeEntry>& entries) {
   std::vector<std::string> jars;
   for (const TreeEntry& e : entries) {

@@ -25,6 +25,10 @@ Result<Destination> check_destination(const std::string& path);
 /// Writes the marker that tells a tree is the packer's own.
 Status write_marker(const std::string& path, const AppMarker& marker);
 
+/// Reads the marker of the tree at `app_dir`; a refusal naming the tree
+/// when it has none (it is no tree of the packer's) or an unreadable one.
+Result<AppMarker> read_marker(const std::string& app_dir);
+
 /// The regular files named *.jar among `entries`, in their order.
 std::vector<std::string> jars_among(const std::vector<TreeEntry>& entries);
 

@@ -1,4 +1,4 @@
-#include "pack/commands/report.h"
+#include "pack/core/report.h"
 
 #include <cstdio>
 

@@ -1,0 +1,91 @@
+package notes;
+
+import java.awt.BorderLayout;
+import java.awt.Font;
+import java.awt.Image;
+import java.awt.Toolkit;
+import java.io.IOException;
+import java.io.InputStream;
+import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import javax.imageio.ImageIO;
+import javax.swing.JFrame;
+import javax.swing.JLabel;
+import javax.swing.JScrollPane;
+import javax.swing.JTextArea;
+import javax.swing.SwingUtilities;
+import javax.swing.WindowConstants;
+
+/**
+ * A small note viewer: shows the .vnote file given as its argument (or a
+ * welcome text) in a window. With --self-test it builds the same components
+ * without a display, prints what it would show and ends: the packager's
+ * class-list run and the install checks use that.
+ */
+public final class Main {
+    private static final String WELCOME = "Welcome to Vorlane Notes.\n\n"
+            + "Open a .vnote file with this app, or give one on the command line:\n"
+            + "  vorlane-notes my-note.vnote\n";
+
+    private Main() {}
+
+    public static void main(String[] args) throws Exception {
+        boolean selfTest = args.length > 0 && args[0].equals("--self-test");
+        int first = selfTest ? 1 : 0;
+        Path file = args.length > first ? Path.of(args[first]) : null;
+        if (selfTest) {
+            System.setProperty("java.awt.headless", "true");
+        }
+        String text;
+        try {
+            text = file == null ? WELCOME : Files.readString(file, StandardCharsets.UTF_8);
+        } catch (IOException | RuntimeException e) {
+            if (selfTest) {
+                System.err.println("vorlane-notes: cannot read " + file + ": " + e);
+                System.exit(1);
+            }
+            text = "Cannot read " + file + ":\n" + e;
+        }
+        JTextArea area = textArea(text);
+        Image icon = icon();
+        if (selfTest) {
+            System.out.println("vorlane-notes self-test: " + area.getLineCount() + " lines"
+                    + (file == null ? "" : " from " + file) + ", icon "
+                    + (icon == null ? "missing" : icon.getWidth(null) + "px"));
+            return;
+        }
+        // The toolkit starts on the main thread, whose name gives the window class.
+        Toolkit.getDefaultToolkit();
+        String title = "Vorlane Notes" + (file == null ? "" : " - " + file.getFileName());
+        SwingUtilities.invokeLater(() -> show(title, area, icon));
+    }
+
+    private static JTextArea textArea(String text) {
+        JTextArea area = new JTextArea(text, 20, 60);
+        area.setEditable(false);
+        area.setLineWrap(true);
+        area.setWrapStyleWord(true);
+        area.setFont(new Font(Font.MONOSPACED, Font.PLAIN, 14));
+        return area;
+    }
+
+    private static Image icon() throws IOException {
+        try (InputStream in = Main.class.getResourceAsStream("icon.png")) {
+            return in == null ? null : ImageIO.read(in);
+        }
+    }
+
+    private static void show(String title, JTextArea area, Image icon) {
+        JFrame frame = new JFrame(title);
+        frame.setDefaultCloseOperation(WindowConstants.EXIT_ON_CLOSE);
+        if (icon != null) {
+            frame.setIconImage(icon);
+        }
+        frame.getContentPane().add(new JScrollPane(area), BorderLayout.CENTER);
+        frame.getContentPane().add(new JLabel(" " + area.getLineCount() + " lines"), BorderLayout.SOUTH);
+        frame.pack();
+        frame.setLocationRelativeTo(null);
+        frame.setVisible(true);
+    }
+}

@@ -1,0 +1,475 @@
+#include "pack/packages/package_text.h"
+
+#include <algorithm>
+#include <ctime>
+#include <sstream>
+
+namespace vorlane::packages {
+namespace {
+
+constexpr std::uint16_t kMachineX86_64 = 62;
+constexpr std::uint16_t kMachineAArch64 = 183;
+
+bool is_alnum(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+bool all_of(const std::string& s, const std::string& extra) {
+  return std::all_of(s.begin(), s.end(),
+                     [&](char c) { return is_alnum(c) || extra.find(c) != std::string::npos; });
+}
+
+std::string trim(const std::string& s) {
+  const auto b = s.find_first_not_of(" \t\r\n");
+  if (b == std::string::npos) return "";
+  return s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1);
+}
+
+/// `text` in single quotes for sh. The install dir admits no quote, but a
+/// class path element might.
+std::string shell_quote(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+/// Paragraphs of `text` as the indented lines of a Debian field: each line
+/// after a blank, an empty line as " .".
+std::string debian_continuation(const std::string& text) {
+  std::string out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    line = trim(line);
+    out += line.empty() ? " .\n" : " " + line + "\n";
+  }
+  return out;
+}
+
+std::tm utc(std::int64_t epoch) {
+  const std::time_t t = static_cast<std::time_t>(epoch);
+  std::tm tm{};
+  gmtime_r(&t, &tm);
+  return tm;
+}
+
+std::string format_time(std::int64_t epoch, const char* format) {
+  std::tm tm = utc(epoch);
+  char buffer[64];
+  const std::size_t n = std::strftime(buffer, sizeof buffer, format, &tm);
+  return std::string(buffer, n);
+}
+
+std::string long_description_or_summary(const PackageInfo& info) {
+  return trim(info.long_description).empty() ? info.summary : trim(info.long_description);
+}
+
+std::string script_header(const std::string& why) { return "#!/bin/sh\n# " + why + "\nset -e\n"; }
+
+}  // namespace
+
+std::optional<PackageType> parse_package_type(const std::string& word) {
+  if (word == "deb") return PackageType::kDeb;
+  if (word == "rpm") return PackageType::kRpm;
+  if (word == "tar.gz") return PackageType::kTarGz;
+  return std::nullopt;
+}
+
+std::optional<Architecture> architecture_of(std::uint16_t elf_machine) {
+  switch (elf_machine) {
+    case kMachineX86_64:
+      return Architecture{"amd64", "x86_64", "()(64bit)"};
+    case kMachineAArch64:
+      return Architecture{"arm64", "aarch64", "()(64bit)"};
+    default:
+      return std::nullopt;
+  }
+}
+
+std::optional<FileAssociation> parse_file_association(const std::string& text, std::string& error) {
+  FileAssociation fa;
+  // A list on one line separates its pairs with commas; a file, with lines.
+  const char separator = text.find('\n') == std::string::npos ? ',' : '\n';
+  std::istringstream in(text);
+  for (std::string item; std::getline(in, item, separator);) {
+    item = trim(item);
+    if (item.empty() || item[0] == '#') continue;
+    const auto eq = item.find('=');
+    if (eq == std::string::npos) {
+      error = "'" + item + "' is not KEY=VALUE";
+      return std::nullopt;
+    }
+    const std::string key = trim(item.substr(0, eq));
+    const std::string value = trim(item.substr(eq + 1));
+    if (key == "extension") {
+      fa.extension = value.starts_with(".") ? value.substr(1) : value;
+    } else if (key == "mime-type") {
+      fa.mime_type = value;
+    } else if (key == "description") {
+      fa.description = value;
+    } else if (key == "icon") {
+      fa.icon = value;
+    } else {
+      error = "unknown key '" + key + "' (extension, mime-type, description, icon)";
+      return std::nullopt;
+    }
+  }
+  if (fa.extension.empty() || !all_of(fa.extension, "._+-")) {
+    error =
+        "extension '" + fa.extension + "' is missing or holds other than letters, digits, . _ + -";
+    return std::nullopt;
+  }
+  const auto slash = fa.mime_type.find('/');
+  if (slash == std::string::npos || slash == 0 || slash + 1 == fa.mime_type.size() ||
+      fa.mime_type.find('/', slash + 1) != std::string::npos || !all_of(fa.mime_type, "/.+-_")) {
+    error = "mime-type '" + fa.mime_type + "' is missing or not TYPE/SUBTYPE";
+    return std::nullopt;
+  }
+  if (fa.description.empty()) fa.description = fa.extension + " file";
+  return fa;
+}
+
+std::string check_version(const std::string& version) {
+  if (version.empty() || !is_digit(version[0]) || !all_of(version, ".+~")) {
+    return "version '" + version +
+           "' is no valid Debian and RPM version: it must start with a digit and hold only "
+           "letters, digits, '.', '+' and '~'";
+  }
+  return "";
+}
+
+std::string check_release(const std::string& release) {
+  if (release.empty() || !is_digit(release[0]) || !all_of(release, ".+~")) {
+    return "release '" + release +
+           "' is no valid Debian revision and RPM release: it must start with a digit and hold "
+           "only letters, digits, '.', '+' and '~'";
+  }
+  return "";
+}
+
+std::string check_package_name(const std::string& name) {
+  const bool lower =
+      std::none_of(name.begin(), name.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
+  if (name.size() < 2 || !is_alnum(name[0]) || !lower || !all_of(name, "+-.")) {
+    return "'" + name +
+           "' is no valid package name: at least two lower-case letters, digits, '+', '-' or "
+           "'.', starting with a letter or digit (give --package-name)";
+  }
+  return "";
+}
+
+std::string check_install_dir(const std::string& dir) {
+  if (dir.empty() || dir[0] != '/') return "--install-dir '" + dir + "' is not an absolute path";
+  if (dir == "/" || dir.ends_with("/") || dir.find("//") != std::string::npos ||
+      dir.find("/./") != std::string::npos || dir.find("/../") != std::string::npos ||
+      dir.ends_with("/.") || dir.ends_with("/..") || !all_of(dir, "/._+-")) {
+    return "--install-dir '" + dir +
+           "' must be a plain absolute folder other than /: no '.', '..', doubled or trailing "
+           "'/', only letters, digits, '.', '_', '+', '-'";
+  }
+  return "";
+}
+
+std::string check_maintainer(const std::string& maintainer) {
+  const auto lt = maintainer.find('<');
+  const auto at = maintainer.find('@');
+  if (lt == std::string::npos || lt == 0 || !maintainer.ends_with(">") || at == std::string::npos ||
+      at < lt || maintainer.find('\n') != std::string::npos) {
+    return "--maintainer '" + maintainer + "' is not 'Name <address@example.org>'";
+  }
+  return "";
+}
+
+std::string check_app_id(const std::string& id) {
+  if (id.find('.') == std::string::npos || id.starts_with(".") || id.ends_with(".") ||
+      id.find("..") != std::string::npos || !all_of(id, "._")) {
+    return "--app-id '" + id + "' is no reverse-DNS id such as org.example.App";
+  }
+  return "";
+}
+
+std::string default_wm_class(const std::string& main_class) {
+  std::string out = main_class;
+  std::replace(out.begin(), out.end(), '.', '-');
+  return out;
+}
+
+std::string default_app_id(const std::string& main_class, const std::string& name) {
+  std::string part = name;
+  std::replace(part.begin(), part.end(), '-', '_');
+  std::replace(part.begin(), part.end(), '+', '_');
+  const auto last = main_class.rfind('.');
+  const std::string package = last == std::string::npos ? "" : main_class.substr(0, last);
+  if (package.find('.') != std::string::npos) return package + "." + part;
+  return "app." + part;
+}
+
+std::vector<std::string> split_categories(const std::string& text) {
+  std::vector<std::string> out;
+  std::string current;
+  for (char c : text + ";") {
+    if (c == ';' || c == ',') {
+      if (!trim(current).empty()) out.push_back(trim(current));
+      current.clear();
+    } else {
+      current += c;
+    }
+  }
+  return out;
+}
+
+std::string package_file_name(const PackageInfo& info, PackageType type) {
+  switch (type) {
+    case PackageType::kDeb:
+      return info.name + "_" + info.version + "-" + info.release + "_" + info.arch.deb + ".deb";
+    case PackageType::kRpm:
+      return info.name + "-" + info.version + "-" + info.release + "." + info.arch.rpm + ".rpm";
+    case PackageType::kTarGz:
+      return info.name + "-" + info.version + "-linux-" + info.arch.rpm + ".tar.gz";
+  }
+  return "";
+}
+
+std::string iso_date(std::int64_t epoch) { return format_time(epoch, "%Y-%m-%d"); }
+
+std::string rfc2822_date(std::int64_t epoch) {
+  static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  // English names whatever the locale.
+  const std::tm tm = utc(epoch);
+  return std::string(kDays[tm.tm_wday]) + ", " + format_time(epoch, "%d ") + kMonths[tm.tm_mon] +
+         format_time(epoch, " %Y %H:%M:%S +0000");
+}
+
+std::string rpm_changelog_date(std::int64_t epoch) {
+  const std::string r = rfc2822_date(epoch);  // "Mon, 07 Dec 2026 ..."
+  return r.substr(0, 3) + " " + r.substr(8, 3) + " " + r.substr(5, 2) + " " + r.substr(12, 4);
+}
+
+std::string deb_control(const PackageInfo& info) {
+  std::string depends;
+  for (const std::string& d : info.deb_depends) depends += (depends.empty() ? "" : ", ") + d;
+  std::string out = "Package: " + info.name + "\nVersion: " + info.version + "-" + info.release +
+                    "\nArchitecture: " + info.arch.deb + "\nMaintainer: " + info.maintainer +
+                    "\nInstalled-Size: " + std::to_string(info.installed_kib) +
+                    (depends.empty() ? "" : "\nDepends: " + depends) +
+                    "\nSection: " + info.section + "\nPriority: optional\n";
+  if (!info.homepage.empty()) out += "Homepage: " + info.homepage + "\n";
+  out += "Description: " + info.summary + "\n" +
+         debian_continuation(long_description_or_summary(info));
+  return out;
+}
+
+std::string deb_copyright(const PackageInfo& info) {
+  std::string out = info.name + " " + info.version + "\n\n";
+  out += (info.copyright.empty()
+              ? "Copyright: " + (info.vendor.empty() ? info.maintainer : info.vendor)
+              : info.copyright) +
+         "\n\n";
+  if (!info.license.empty()) out += "License: " + info.license + "\n\n";
+  out += info.license_text.empty() ? "The packager gave no license text.\n" : info.license_text;
+  if (!out.ends_with("\n")) out += "\n";
+  out += "\nThe Java runtime in " + info.install_dir +
+         "/lib/runtime is OpenJDK; its licenses are in " + info.install_dir +
+         "/lib/runtime/legal/.\n";
+  return out;
+}
+
+std::string deb_changelog(const PackageInfo& info) {
+  return info.name + " (" + info.version + "-" + info.release +
+         ") unstable; urgency=medium\n\n  * Packaged with vorlane-pack.\n\n -- " + info.maintainer +
+         "  " + rfc2822_date(info.source_date_epoch) + "\n";
+}
+
+std::string archive_dump_command(const PackageInfo& info) {
+  if (info.class_list.empty()) return "";
+  const std::string dir = info.install_dir + "/";
+  return shell_quote(dir + "lib/runtime/bin/java") +
+         " -Xshare:dump -XX:SharedClassListFile=" + shell_quote(dir + info.class_list) +
+         " -XX:SharedArchiveFile=" + shell_quote(dir + info.archive) + " -cp " +
+         shell_quote(info.class_path) + " >/dev/null 2>&1 || rm -f " +
+         shell_quote(dir + info.archive);
+}
+
+std::string deb_postinst(const PackageInfo& info) {
+  const std::string dump = archive_dump_command(info);
+  if (dump.empty()) return "";
+  return script_header(
+             "Makes the app's class-data archive for the installed paths from the class list\n"
+             "# recorded when the package was made; without it the app only starts slower.") +
+         "if [ \"$1\" = configure ]; then\n  " + dump + "\nfi\nexit 0\n";
+}
+
+std::string deb_prerm(const PackageInfo& info) {
+  if (info.class_list.empty()) return "";
+  return script_header("Removes the class-data archive the post-install step made.") + "rm -f " +
+         shell_quote(info.install_dir + "/" + info.archive) + "\nexit 0\n";
+}
+
+std::string deb_postrm(const PackageInfo& info) {
+  if (info.class_list.empty()) return "";
+  return script_header("Removes the class-data archive, should a failed removal have left it.") +
+         "if [ \"$1\" = purge ] || [ \"$1\" = remove ]; then\n  rm -f " +
+         shell_quote(info.install_dir + "/" + info.archive) + "\nfi\nexit 0\n";
+}
+
+std::string rpm_spec(const PackageInfo& info, const std::string& staged_root,
+                     const std::vector<std::string>& files) {
+  std::string out =
+      "# No stripping, byte-compiling or dependency scanning: the tree is shipped as it is.\n"
+      "%global __os_install_post %{nil}\n"
+      "%global debug_package %{nil}\n"
+      "%global _build_id_links none\n"
+      "Name: " +
+      info.name + "\nVersion: " + info.version + "\nRelease: " + info.release +
+      "\nSummary: " + info.summary +
+      "\nLicense: " + (info.license.empty() ? "LicenseRef-unknown" : info.license) + "\n";
+  if (!info.homepage.empty()) out += "URL: " + info.homepage + "\n";
+  if (!info.vendor.empty()) out += "Vendor: " + info.vendor + "\n";
+  if (!info.maintainer.empty()) out += "Packager: " + info.maintainer + "\n";
+  out += "AutoReqProv: no\n";
+  for (const std::string& r : info.rpm_requires) out += "Requires: " + r + "\n";
+  out += "\n%description\n" + long_description_or_summary(info) + "\n\n%install\ncp -a " +
+         shell_quote(staged_root) + "/. %{buildroot}/\n\n%files\n%defattr(-,root,root,-)\n";
+  for (const std::string& f : files) out += f + "\n";
+  if (!info.class_list.empty()) {
+    out += "%ghost %attr(0644,root,root) " + info.install_dir + "/" + info.archive + "\n";
+    out += "\n%post\n" + archive_dump_command(info) + "\nexit 0\n";
+  }
+  out += "\n%changelog\n* " + rpm_changelog_date(info.source_date_epoch) + " " + info.maintainer +
+         " - " + info.version + "-" + info.release + "\n- Packaged with vorlane-pack.\n";
+  return out;
+}
+
+std::string desktop_entry(const PackageInfo& info) {
+  std::string out = "[Desktop Entry]\nType=Application\nName=" + info.name +
+                    "\nComment=" + info.summary + "\nExec=/usr/bin/" + info.name +
+                    (info.file_associations.empty() ? "" : " %f") + "\n";
+  if (info.has_icon) out += "Icon=" + info.app_id + "\n";
+  out += "Terminal=false\nCategories=";
+  for (const std::string& c : info.categories) out += c + ";";
+  out += "\nStartupWMClass=" + info.wm_class + "\n";
+  if (!info.file_associations.empty()) {
+    out += "MimeType=";
+    for (const FileAssociation& fa : info.file_associations) out += fa.mime_type + ";";
+    out += "\n";
+  }
+  return out;
+}
+
+std::string normalize_class_list(const std::string& text) {
+  std::vector<std::string> comments, classes, directives, with_ids;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (line.empty()) continue;
+    if (line[0] == '#') {
+      comments.push_back(line);
+    } else if (line.find(" id: ") != std::string::npos) {
+      with_ids.push_back(line);
+    } else if (line[0] == '@') {
+      directives.push_back(line);
+    } else {
+      classes.push_back(line);
+    }
+  }
+  for (auto* lines : {&classes, &directives}) {
+    std::sort(lines->begin(), lines->end());
+    lines->erase(std::unique(lines->begin(), lines->end()), lines->end());
+  }
+  std::string out;
+  for (const auto* lines : {&comments, &classes, &directives, &with_ids}) {
+    for (const std::string& line : *lines) out += line + "\n";
+  }
+  return out;
+}
+
+std::string xml_escape(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
+std::string metainfo(const PackageInfo& info) {
+  std::string out =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<component type=\"desktop-application\">\n"
+      "  <id>" +
+      xml_escape(info.app_id) +
+      "</id>\n"
+      "  <metadata_license>FSFAP</metadata_license>\n";
+  if (!info.license.empty())
+    out += "  <project_license>" + xml_escape(info.license) + "</project_license>\n";
+  out += "  <name>" + xml_escape(info.name) + "</name>\n  <summary>" + xml_escape(info.summary) +
+         "</summary>\n  <description>\n";
+  // Paragraphs: runs of non-empty lines.
+  std::istringstream in(long_description_or_summary(info));
+  std::string paragraph;
+  auto flush = [&] {
+    if (!paragraph.empty()) out += "    <p>" + xml_escape(paragraph) + "</p>\n";
+    paragraph.clear();
+  };
+  for (std::string line; std::getline(in, line);) {
+    line = trim(line);
+    if (line.empty()) {
+      flush();
+    } else {
+      paragraph += (paragraph.empty() ? "" : " ") + line;
+    }
+  }
+  flush();
+  out += "  </description>\n  <launchable type=\"desktop-id\">" + xml_escape(info.app_id) +
+         ".desktop</launchable>\n";
+  if (!info.homepage.empty())
+    out += "  <url type=\"homepage\">" + xml_escape(info.homepage) + "</url>\n";
+  if (!info.vendor.empty())
+    out += "  <developer_name>" + xml_escape(info.vendor) + "</developer_name>\n";
+  out += "  <provides>\n    <binary>" + xml_escape(info.name) + "</binary>\n";
+  for (const FileAssociation& fa : info.file_associations) {
+    out += "    <mediatype>" + xml_escape(fa.mime_type) + "</mediatype>\n";
+  }
+  out +=
+      "  </provides>\n  <content_rating type=\"oars-1.1\"/>\n  <releases>\n    <release "
+      "version=\"" +
+      xml_escape(info.version) + "\" date=\"" + iso_date(info.source_date_epoch) +
+      "\"/>\n  </releases>\n</component>\n";
+  return out;
+}
+
+std::string mime_icon_name(const std::string& mime_type) {
+  std::string out = mime_type;
+  std::replace(out.begin(), out.end(), '/', '-');
+  return out;
+}
+
+std::string mime_xml(const PackageInfo& info) {
+  if (info.file_associations.empty()) return "";
+  std::string out =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "<mime-info xmlns=\"http://www.freedesktop.org/standards/shared-mime-info\">\n";
+  for (const FileAssociation& fa : info.file_associations) {
+    out += "  <mime-type type=\"" + xml_escape(fa.mime_type) + "\">\n    <comment>" +
+           xml_escape(fa.description) + "</comment>\n";
+    if (!fa.icon.empty()) out += "    <icon name=\"" + mime_icon_name(fa.mime_type) + "\"/>\n";
+    out += "    <glob pattern=\"*." + xml_escape(fa.extension) + "\"/>\n  </mime-type>\n";
+  }
+  return out + "</mime-info>\n";
+}
+
+}  // namespace vorlane::packages

@@ -1,0 +1,142 @@
+// The texts inside a package of an app tree: Debian control file, RPM spec,
+// desktop entry, AppStream metadata, MIME type definitions, maintainer
+// scripts, and the checks on the values that go into them. No file system.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vorlane::packages {
+
+/// The package formats `vorlane-pack package` makes.
+enum class PackageType { kDeb, kRpm, kTarGz };
+
+/// "deb", "rpm", "tar.gz" -> the type; nullopt for anything else.
+std::optional<PackageType> parse_package_type(const std::string& word);
+
+/// The architecture names of an ELF machine for each package format.
+struct Architecture {
+  std::string deb;             ///< amd64, arm64
+  std::string rpm;             ///< x86_64, aarch64 (also the .tar.gz's name part)
+  std::string rpm_lib_suffix;  ///< "()(64bit)" for the soname requirements of 64-bit machines
+};
+
+/// Nullopt for a machine the packer makes no packages for.
+std::optional<Architecture> architecture_of(std::uint16_t elf_machine);
+
+/// One file type the app opens.
+struct FileAssociation {
+  std::string extension;  ///< without the dot
+  std::string mime_type;
+  std::string description;
+  std::string icon;  ///< a PNG or SVG file; may be empty
+};
+
+/// Reads `--file-association`'s value: "extension=vnote,mime-type=...,
+/// description=...,icon=..." or the text of a file of KEY=VALUE lines.
+/// Nullopt and the reason when a key is unknown or extension or MIME type
+/// is missing or malformed.
+std::optional<FileAssociation> parse_file_association(const std::string& text, std::string& error);
+
+/// Everything that describes the package, checked and filled in.
+struct PackageInfo {
+  std::string name;      ///< package name, also /usr/bin/NAME
+  std::string launcher;  ///< the launcher's file name in bin/
+  std::string version;   ///< upstream version
+  std::string release = "1";
+  Architecture arch;
+  std::string summary;           ///< one line
+  std::string long_description;  ///< paragraphs separated by empty lines
+  std::string vendor;
+  std::string maintainer;  ///< "Name <address>"
+  std::string homepage;
+  std::string license;    ///< the license's short name, for RPM and AppStream
+  std::string copyright;  ///< "Copyright ..." line(s)
+  std::string license_text;
+  std::string install_dir;  ///< absolute, e.g. /opt/NAME
+  std::string section = "misc";
+  std::vector<std::string> categories = {"Utility"};
+  std::string app_id;    ///< reverse-DNS id: ID.desktop, ID.metainfo.xml, icon name
+  std::string wm_class;  ///< StartupWMClass
+  bool has_icon = false;
+  std::vector<FileAssociation> file_associations;
+  std::vector<std::string> deb_depends;   ///< sorted, without duplicates
+  std::vector<std::string> rpm_requires;  ///< sorted, without duplicates
+  std::uint64_t installed_kib = 0;
+  std::int64_t source_date_epoch = 0;
+  /// The class list the post-install step dumps the archive from, relative
+  /// to the install dir; empty when the package carries no such step.
+  std::string class_list;
+  std::string archive;     ///< the archive it dumps, relative to the install dir
+  std::string class_path;  ///< the class path the archive is dumped for (installed paths)
+};
+
+/// Why `version` cannot be the upstream version of both a .deb and an .rpm
+/// ("" when it can): it starts with a digit and holds only letters, digits,
+/// '.', '+' and '~'.
+std::string check_version(const std::string& version);
+/// The same for a release (Debian revision, RPM release).
+std::string check_release(const std::string& release);
+/// Why `name` cannot be a Debian and RPM package name ("" when it can).
+std::string check_package_name(const std::string& name);
+/// Why `dir` cannot be the install dir ("" when it can): absolute, normal, not /.
+std::string check_install_dir(const std::string& dir);
+/// Why `maintainer` is not "Name <address>" ("" when it is).
+std::string check_maintainer(const std::string& maintainer);
+/// Why `id` is no reverse-DNS app id (at least two parts, letters, digits, '_', '.').
+std::string check_app_id(const std::string& id);
+
+/// The StartupWMClass an AWT/Swing window of `main_class` gets: its name
+/// with dots turned into dashes.
+std::string default_wm_class(const std::string& main_class);
+/// The app id when none is given: the main class's package (when it has two
+/// parts or more) and the name, otherwise "app." and the name; '-' becomes '_'.
+std::string default_app_id(const std::string& main_class, const std::string& name);
+/// Menu categories from "Office;Viewer" or "Office,Viewer"; empty entries dropped.
+std::vector<std::string> split_categories(const std::string& text);
+
+/// NAME_VERSION-RELEASE_ARCH.deb, NAME-VERSION-RELEASE.ARCH.rpm, NAME-VERSION-linux-ARCH.tar.gz.
+std::string package_file_name(const PackageInfo& info, PackageType type);
+
+/// The days since 1970 as YYYY-MM-DD and as an RFC 2822 / RPM changelog date.
+std::string iso_date(std::int64_t epoch);
+std::string rfc2822_date(std::int64_t epoch);
+std::string rpm_changelog_date(std::int64_t epoch);
+
+std::string deb_control(const PackageInfo& info);
+std::string deb_copyright(const PackageInfo& info);
+std::string deb_changelog(const PackageInfo& info);
+/// postinst, prerm, postrm: empty when the package needs none.
+std::string deb_postinst(const PackageInfo& info);
+std::string deb_prerm(const PackageInfo& info);
+std::string deb_postrm(const PackageInfo& info);
+
+/// The spec for rpmbuild, whose %install copies `staged_root` whole. `files`
+/// are the paths the package owns (files and the folders of its own).
+std::string rpm_spec(const PackageInfo& info, const std::string& staged_root,
+                     const std::vector<std::string>& files);
+
+std::string desktop_entry(const PackageInfo& info);
+std::string metainfo(const PackageInfo& info);
+/// Empty when the app has no file associations.
+std::string mime_xml(const PackageInfo& info);
+/// The icon name of a file type: its MIME type with '/' turned into '-'.
+std::string mime_icon_name(const std::string& mime_type);
+
+/// The shell command (one line) that dumps the class-data archive at the
+/// installed paths; empty when there is none to make.
+std::string archive_dump_command(const PackageInfo& info);
+
+/// A class list as the JVM wrote it (-XX:DumpLoadedClassList) in an order
+/// that does not depend on the run's timing, so packages stay reproducible:
+/// comments, then the built-in loaders' classes sorted, then the @ lines
+/// sorted; lines with ids (classes of other loaders, which refer to earlier
+/// ids) keep their order at the end.
+std::string normalize_class_list(const std::string& text);
+
+/// `text` with &, <, >, " escaped for XML.
+std::string xml_escape(const std::string& text);
+
+}  // namespace vorlane::packages

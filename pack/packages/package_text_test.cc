@@ -1,0 +1,198 @@
+#include "pack/packages/package_text.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace vorlane::packages {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+TEST(PackageText, ChecksValuesAgainstDebianAndRpmRules) {
+  struct Case {
+    std::string (*check)(const std::string&);
+    std::string value;
+    bool ok;
+  };
+  const Case cases[] = {
+      {check_version, "1.0", true},
+      {check_version, "2.3~rc1+git5", true},
+      {check_version, "1.0-2", false},
+      {check_version, "v1.0", false},
+      {check_version, "1:1.0", false},
+      {check_version, "", false},
+      {check_version, "1.0 beta", false},
+      {check_release, "1", true},
+      {check_release, "0.1~b", true},
+      {check_release, "a1", false},
+      {check_release, "1-2", false},
+      {check_package_name, "vorlane-notes", true},
+      {check_package_name, "a", false},
+      {check_package_name, "Notes", false},
+      {check_package_name, "-x", false},
+      {check_package_name, "x_y", false},
+      {check_install_dir, "/opt/notes", true},
+      {check_install_dir, "opt/notes", false},
+      {check_install_dir, "/", false},
+      {check_install_dir, "/opt/../etc", false},
+      {check_install_dir, "/opt/notes/", false},
+      {check_install_dir, "/opt//n", false},
+      {check_install_dir, "/opt/my app", false},
+      {check_install_dir, "/opt/it's", false},
+      {check_maintainer, "Ann Example <ann@example.org>", true},
+      {check_maintainer, "ann@example.org", false},
+      {check_maintainer, "<ann@example.org>", false},
+      {check_maintainer, "Ann <example.org>", false},
+      {check_app_id, "org.example.Notes", true},
+      {check_app_id, "notes", false},
+      {check_app_id, "org..x", false},
+      {check_app_id, "org.ex-ample", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.check(c.value).empty(), c.ok) << c.value << ": " << c.check(c.value);
+  }
+}
+
+TEST(PackageText, ParsesFileAssociations) {
+  struct Case {
+    std::string text;
+    std::string extension;  // "" when refused
+    std::string mime;
+    std::string description;
+  };
+  const Case cases[] = {
+      {"extension=vnote,mime-type=application/x-vorlane-note,description=Note", "vnote",
+       "application/x-vorlane-note", "Note"},
+      {"# a file\nextension=.vnote\nmime-type=text/x-note\n", "vnote", "text/x-note", "vnote file"},
+      {"extension=vnote", "", "", ""},
+      {"extension=vnote,mime-type=text", "", "", ""},
+      {"extension=vnote,mime-type=a/b/c", "", "", ""},
+      {"extension=v note,mime-type=a/b", "", "", ""},
+      {"extension=vnote,mime-type=a/b,colour=red", "", "", ""},
+      {"extension vnote", "", "", ""},
+  };
+  for (const Case& c : cases) {
+    std::string error;
+    const auto fa = parse_file_association(c.text, error);
+    ASSERT_EQ(fa.has_value(), !c.extension.empty()) << c.text << ": " << error;
+    if (!fa) continue;
+    EXPECT_EQ(fa->extension, c.extension);
+    EXPECT_EQ(fa->mime_type, c.mime);
+    EXPECT_EQ(fa->description, c.description);
+  }
+}
+
+TEST(PackageText, DerivesNamesFromTheMainClass) {
+  EXPECT_EQ(default_wm_class("notes.Main"), "notes-Main");
+  EXPECT_EQ(default_wm_class("Main"), "Main");
+  EXPECT_EQ(default_app_id("com.example.notes.Main", "vorlane-notes"),
+            "com.example.notes.vorlane_notes");
+  EXPECT_EQ(default_app_id("notes.Main", "vorlane-notes"), "app.vorlane_notes");
+  EXPECT_EQ(split_categories("Office; Viewer,,Utility;"),
+            (std::vector<std::string>{"Office", "Viewer", "Utility"}));
+}
+
+PackageInfo sample() {
+  PackageInfo info;
+  info.name = "vorlane-notes";
+  info.launcher = "vorlane-notes";
+  info.version = "1.2";
+  info.release = "3";
+  info.arch = *architecture_of(183);
+  info.summary = "Shows notes";
+  info.long_description = "First paragraph\ngoes on.\n\nSecond <one>.";
+  info.maintainer = "Ann <ann@example.org>";
+  info.install_dir = "/opt/vorlane-notes";
+  info.app_id = "org.example.Notes";
+  info.wm_class = "notes-Main";
+  info.has_icon = true;
+  info.file_associations = {{"vnote", "application/x-vorlane-note", "Vorlane note", "n.svg"}};
+  info.deb_depends = {"libc6 (>= 2.36)", "libx11-6"};
+  info.rpm_requires = {"libX11.so.6()(64bit)"};
+  info.source_date_epoch = 1700000000;  // Tue, 14 Nov 2023 22:13:20 UTC
+  info.installed_kib = 42;
+  return info;
+}
+
+TEST(PackageText, NamesFilesByFormatAndArchitecture) {
+  const PackageInfo info = sample();
+  EXPECT_EQ(package_file_name(info, PackageType::kDeb), "vorlane-notes_1.2-3_arm64.deb");
+  EXPECT_EQ(package_file_name(info, PackageType::kRpm), "vorlane-notes-1.2-3.aarch64.rpm");
+  EXPECT_EQ(package_file_name(info, PackageType::kTarGz), "vorlane-notes-1.2-linux-aarch64.tar.gz");
+  EXPECT_EQ(architecture_of(62)->deb, "amd64");
+  EXPECT_FALSE(architecture_of(40).has_value());
+  EXPECT_EQ(rfc2822_date(1700000000), "Tue, 14 Nov 2023 22:13:20 +0000");
+  EXPECT_EQ(rpm_changelog_date(1700000000), "Tue Nov 14 2023");
+  EXPECT_EQ(iso_date(1700000000), "2023-11-14");
+}
+
+TEST(PackageText, WritesControlDesktopAndMetadata) {
+  const PackageInfo info = sample();
+  EXPECT_EQ(deb_control(info),
+            "Package: vorlane-notes\nVersion: 1.2-3\nArchitecture: arm64\n"
+            "Maintainer: Ann <ann@example.org>\nInstalled-Size: 42\n"
+            "Depends: libc6 (>= 2.36), libx11-6\nSection: misc\nPriority: optional\n"
+            "Description: Shows notes\n First paragraph\n goes on.\n .\n Second <one>.\n");
+  const std::string desktop = desktop_entry(info);
+  EXPECT_THAT(desktop, HasSubstr("Exec=/usr/bin/vorlane-notes %f\n"));
+  EXPECT_THAT(desktop, HasSubstr("Icon=org.example.Notes\n"));
+  EXPECT_THAT(desktop, HasSubstr("StartupWMClass=notes-Main\n"));
+  EXPECT_THAT(desktop, HasSubstr("MimeType=application/x-vorlane-note;\n"));
+  EXPECT_THAT(desktop, HasSubstr("Categories=Utility;\n"));
+  const std::string meta = metainfo(info);
+  EXPECT_THAT(meta, HasSubstr("<p>First paragraph goes on.</p>"));
+  EXPECT_THAT(meta, HasSubstr("<p>Second &lt;one&gt;.</p>"));
+  EXPECT_THAT(meta,
+              HasSubstr("<launchable type=\"desktop-id\">org.example.Notes.desktop</launchable>"));
+  EXPECT_THAT(meta, HasSubstr("<release version=\"1.2\" date=\"2023-11-14\"/>"));
+  EXPECT_THAT(mime_xml(info), HasSubstr("<glob pattern=\"*.vnote\"/>"));
+  EXPECT_THAT(mime_xml(info), HasSubstr("<icon name=\"application-x-vorlane-note\"/>"));
+  PackageInfo plain = info;
+  plain.file_associations.clear();
+  EXPECT_EQ(mime_xml(plain), "");
+  EXPECT_THAT(desktop_entry(plain), HasSubstr("Exec=/usr/bin/vorlane-notes\n"));
+  EXPECT_THAT(desktop_entry(plain), Not(HasSubstr("MimeType")));
+}
+
+TEST(PackageText, MaintainerScriptsOnlyWhenAnArchiveIsMadeAtInstallTime) {
+  PackageInfo info = sample();
+  EXPECT_EQ(deb_postinst(info), "");
+  EXPECT_EQ(deb_prerm(info), "");
+  EXPECT_THAT(rpm_spec(info, "/s", {"/opt/vorlane-notes"}), Not(HasSubstr("%post")));
+  info.class_list = "lib/app/vorlane-app.classlist";
+  info.archive = "lib/app/vorlane-app.jsa";
+  info.class_path = "/opt/vorlane-notes/lib/app/notes.jar";
+  const std::string dump =
+      "'/opt/vorlane-notes/lib/runtime/bin/java' -Xshare:dump "
+      "-XX:SharedClassListFile='/opt/vorlane-notes/lib/app/vorlane-app.classlist' "
+      "-XX:SharedArchiveFile='/opt/vorlane-notes/lib/app/vorlane-app.jsa' "
+      "-cp '/opt/vorlane-notes/lib/app/notes.jar' >/dev/null 2>&1 || "
+      "rm -f '/opt/vorlane-notes/lib/app/vorlane-app.jsa'";
+  EXPECT_EQ(archive_dump_command(info), dump);
+  EXPECT_THAT(deb_postinst(info), HasSubstr("if [ \"$1\" = configure ]; then\n  " + dump));
+  EXPECT_THAT(deb_prerm(info), HasSubstr("rm -f '/opt/vorlane-notes/lib/app/vorlane-app.jsa'"));
+  const std::string spec =
+      rpm_spec(info, "/stage/root", {"/opt/vorlane-notes", "/usr/bin/vorlane-notes"});
+  EXPECT_THAT(spec, HasSubstr("AutoReqProv: no\nRequires: libX11.so.6()(64bit)\n"));
+  EXPECT_THAT(spec, HasSubstr("cp -a '/stage/root'/. %{buildroot}/"));
+  EXPECT_THAT(spec,
+              HasSubstr("%ghost %attr(0644,root,root) /opt/vorlane-notes/lib/app/vorlane-app.jsa"));
+  EXPECT_THAT(spec, HasSubstr("%post\n" + dump));
+  EXPECT_THAT(spec, HasSubstr("* Tue Nov 14 2023 Ann <ann@example.org> - 1.2-3"));
+}
+
+TEST(PackageText, PutsClassListsInAnOrderOfTheirOwn) {
+  const std::string normal =
+      "# made by the JVM\njava/lang/Object\nnotes/Main\n@lambda-proxy b\n@lambda-proxy c\n"
+      "x/Custom id: 9 super: 0 source: a.jar\nx/Sub id: 10 super: 9 source: a.jar\n";
+  EXPECT_EQ(normalize_class_list(normal), normal);
+  EXPECT_EQ(
+      normalize_class_list("# made by the JVM\n@lambda-proxy c\nnotes/Main\n"
+                           "x/Custom id: 9 super: 0 source: a.jar\n@lambda-proxy b\n"
+                           "java/lang/Object\nnotes/Main\nx/Sub id: 10 super: 9 source: a.jar\n"),
+      normal);
+}
+
+}  // namespace
+}  // namespace vorlane::packages

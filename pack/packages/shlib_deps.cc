@@ -1,0 +1,161 @@
+#include "pack/packages/shlib_deps.h"
+
+#include <algorithm>
+#include <sstream>
+
+namespace vorlane::packages {
+namespace {
+
+std::string trim(const std::string& s) {
+  const auto b = s.find_first_not_of(" \t\r\n");
+  if (b == std::string::npos) return "";
+  return s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1);
+}
+
+/// The text between the first '[' and the next ']' after `label` in `line`.
+std::string bracketed_after(const std::string& line, const std::string& label) {
+  const auto at = line.find(label);
+  if (at == std::string::npos) return "";
+  const auto open = line.find('[', at);
+  const auto close = line.find(']', open);
+  if (open == std::string::npos || close == std::string::npos) return "";
+  return line.substr(open + 1, close - open - 1);
+}
+
+/// Whether a dependency's first package carries an architecture: "libc6:arm64 (>= 2.36)".
+bool qualified(const std::string& dependency) {
+  const auto end = dependency.find_first_of(" (,|");
+  return dependency.substr(0, end).find(':') != std::string::npos;
+}
+
+void sort_unique(std::vector<std::string>& v) {
+  std::sort(v.begin(), v.end());
+  v.erase(std::unique(v.begin(), v.end()), v.end());
+}
+
+}  // namespace
+
+ElfDynamic parse_readelf_dynamic(const std::string& output) {
+  ElfDynamic d;
+  std::istringstream in(output);
+  for (std::string line; std::getline(in, line);) {
+    if (line.find("(NEEDED)") != std::string::npos) {
+      std::string name = bracketed_after(line, "Shared library:");
+      if (!name.empty()) d.needed.push_back(name);
+    } else if (line.find("(SONAME)") != std::string::npos) {
+      d.soname = bracketed_after(line, "Library soname:");
+    }
+  }
+  return d;
+}
+
+void ShlibsMap::add_shlibs(const std::string& text) {
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream words(line);
+    std::string name;
+    std::string version;
+    if (!(words >> name) || name.starts_with("#") || name.ends_with(":")) continue;
+    if (!(words >> version)) continue;
+    std::string rest;
+    std::getline(words, rest);
+    rest = trim(rest);
+    // A cross toolchain's package names its libraries for another
+    // architecture (libc6:arm64): no package of this one provides them.
+    if (rest.empty() || qualified(rest)) continue;
+    // libfoo 6 names libfoo.so.6; libfoo 1.2 may also name libfoo-1.2.so.
+    shlibs_.try_emplace(name + ".so." + version, rest);
+    shlibs_.try_emplace(name + "-" + version + ".so", rest);
+  }
+}
+
+void ShlibsMap::add_symbols(const std::string& text) {
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    // Only the unindented lines name a library; the others list its symbols.
+    if (line.empty() || line[0] == ' ' || line[0] == '\t' || line[0] == '|' || line[0] == '*' ||
+        line[0] == '#') {
+      continue;
+    }
+    std::istringstream words(line);
+    std::string soname;
+    words >> soname;
+    std::string rest;
+    std::getline(words, rest);
+    if (const auto minver = rest.find("#MINVER#"); minver != std::string::npos) {
+      rest.erase(minver, 8);
+    }
+    rest = trim(rest);
+    if (!soname.empty() && !rest.empty() && !qualified(rest)) symbols_.try_emplace(soname, rest);
+  }
+}
+
+std::string ShlibsMap::find(const std::string& soname) const {
+  if (auto it = shlibs_.find(soname); it != shlibs_.end()) return it->second;
+  if (auto it = symbols_.find(soname); it != symbols_.end()) return it->second;
+  return "";
+}
+
+DependencyResult map_dependencies(const std::set<std::string>& needed,
+                                  const std::set<std::string>& provided, const ShlibsMap& shlibs,
+                                  const std::string& rpm_suffix) {
+  DependencyResult r;
+  for (const std::string& soname : needed) {
+    if (provided.contains(soname)) continue;
+    r.rpm_requires.push_back(soname + rpm_suffix);
+    std::string dep = shlibs.find(soname);
+    if (dep.empty()) {
+      r.missing.push_back(soname);
+    } else {
+      r.deb_depends.push_back(dep);
+    }
+  }
+  sort_unique(r.deb_depends);
+  sort_unique(r.rpm_requires);
+  return r;
+}
+
+std::vector<std::string> merge_dependencies(std::vector<std::string> deps,
+                                            const std::vector<std::string>& extra) {
+  for (const std::string& list : extra) {
+    std::istringstream in(list);
+    for (std::string item; std::getline(in, item, ',');) {
+      if (!trim(item).empty()) deps.push_back(trim(item));
+    }
+  }
+  sort_unique(deps);
+  return deps;
+}
+
+std::set<std::string> dlopened_libraries(const std::set<std::string>& provided) {
+  static const std::pair<const char*, const char*> kLoads[] = {
+      {"libfontmanager.so", "libfontconfig.so.1"},
+  };
+  std::set<std::string> out;
+  for (const auto& [loader, library] : kLoads) {
+    if (provided.contains(loader)) out.insert(library);
+  }
+  return out;
+}
+
+std::string rpm_dependency(const std::string& debian) {
+  std::vector<std::string> alternatives;
+  std::istringstream in(debian);
+  for (std::string item; std::getline(in, item, '|');) {
+    std::string out;
+    for (char c : trim(item)) {
+      if (c != '(' && c != ')') out += c;
+    }
+    // Debian's strict << and >> are RPM's < and >.
+    for (const auto& [from, to] : {std::pair{"<<", "<"}, std::pair{">>", ">"}}) {
+      if (auto at = out.find(from); at != std::string::npos) out.replace(at, 2, to);
+    }
+    if (!trim(out).empty()) alternatives.push_back(trim(out));
+  }
+  if (alternatives.size() == 1) return alternatives.front();
+  std::string out;
+  for (const std::string& a : alternatives) out += (out.empty() ? "(" : " or ") + a;
+  return out.empty() ? "" : out + ")";
+}
+
+}  // namespace vorlane::packages

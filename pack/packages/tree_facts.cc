@@ -1,0 +1,61 @@
+#include "pack/packages/tree_facts.h"
+
+#include <algorithm>
+
+#include "pack/core/elf_section.h"
+#include "pack/core/files.h"
+#include "pack/image/app_config.h"
+#include "pack/image/app_tree.h"
+#include "pack/image/burn.h"
+
+namespace vorlane::packages {
+
+std::optional<TreeFacts> read_tree(const std::string& app_dir, std::string& error) {
+  TreeFacts facts;
+  facts.marker_name = kMarkerName;
+  facts.archive_name = kAppArchiveName;
+  Result<AppMarker> marker = read_marker(app_dir);
+  if (!marker) {
+    error = marker.error().message;
+    return std::nullopt;
+  }
+  facts.launcher_name = marker->name;
+  facts.training_args = marker->training_args;
+  const std::string launcher = app_dir + "/bin/" + marker->name;
+  std::string why;
+  const auto block = read_burned_block(launcher, why);
+  if (!block) {
+    error = launcher + ": " + why;
+    return std::nullopt;
+  }
+  facts.main_class = block->main_class;
+  facts.jvm_options = block->jvm_options;
+  facts.app_args = block->app_args;
+  const std::vector<std::string> archive = archive_options();
+  facts.has_app_archive_option = std::find(facts.jvm_options.begin(), facts.jvm_options.end(),
+                                           archive.front()) != facts.jvm_options.end();
+  const auto machine = elf_machine_of_file(launcher, error);
+  if (!machine) return std::nullopt;
+  facts.machine = *machine;
+  return facts;
+}
+
+std::uint16_t host_machine() {
+  std::string error;
+  return elf_machine_of_file("/proc/self/exe", error).value_or(0);
+}
+
+bool has_elf_section(const std::string& path, const std::string& name) {
+  std::string error;
+  const auto image = read_file(path, error);
+  return image && find_elf_section(*image, name, error).has_value();
+}
+
+bool is_elf_file(const std::string& path) {
+  std::string error;
+  const auto head = read_file_head(path, 4, error);
+  return head && head->size() == 4 && (*head)[0] == 0x7f && (*head)[1] == 'E' &&
+         (*head)[2] == 'L' && (*head)[3] == 'F';
+}
+
+}  // namespace vorlane::packages

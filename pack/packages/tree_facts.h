@@ -1,0 +1,36 @@
+// What `vorlane-pack package` needs to know of an app tree made by
+// `vorlane-pack app`, read through the image layer.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vorlane::packages {
+
+struct TreeFacts {
+  std::string launcher_name;  ///< bin/NAME
+  std::vector<std::string> training_args;
+  std::string main_class;
+  std::vector<std::string> jvm_options;  ///< as burned in, with && for lib/app
+  std::vector<std::string> app_args;
+  std::uint16_t machine = 0;            ///< the launcher's ELF machine
+  bool has_app_archive_option = false;  ///< the launcher looks for lib/app's archive
+  std::string archive_name;             ///< that archive, relative to lib/app
+  std::string marker_name;              ///< lib/NAME that marks the tree
+};
+
+/// Reads the marker, the launcher's block and its ELF machine; nullopt and
+/// the reason when `app_dir` is no tree made by `vorlane-pack app`.
+std::optional<TreeFacts> read_tree(const std::string& app_dir, std::string& error);
+
+/// The ELF machine of this program.
+std::uint16_t host_machine();
+
+/// Whether the ELF file at `path` has a section called `name` (.debug_info, .symtab).
+bool has_elf_section(const std::string& path, const std::string& name);
+/// Whether `path` starts with the ELF signature.
+bool is_elf_file(const std::string& path);
+
+}  // namespace vorlane::packages
