@@ -13,7 +13,6 @@ namespace vorlane::packages {
 std::optional<TreeFacts> read_tree(const std::string& app_dir, std::string& error) {
   TreeFacts facts;
   facts.marker_name = kMarkerName;
-  facts.archive_name = kAppArchiveName;
   Result<AppMarker> marker = read_marker(app_dir);
   if (!marker) {
     error = marker.error().message;
@@ -31,9 +30,12 @@ std::optional<TreeFacts> read_tree(const std::string& app_dir, std::string& erro
   facts.main_class = block->main_class;
   facts.jvm_options = block->jvm_options;
   facts.app_args = block->app_args;
-  const std::vector<std::string> archive = archive_options();
+  // The marker names the kind; a tree of an older packer had a dynamic one.
+  const ArchiveKind kind = marker->archive.value_or(ArchiveKind::kDynamic);
+  facts.archive_name = archive_file_name(kind);
+  const std::string named = archive_options({kind, 0}).front();
   facts.has_app_archive_option = std::find(facts.jvm_options.begin(), facts.jvm_options.end(),
-                                           archive.front()) != facts.jvm_options.end();
+                                           named) != facts.jvm_options.end();
   const auto machine = elf_machine_of_file(launcher, error);
   if (!machine) return std::nullopt;
   facts.machine = *machine;
