@@ -32,7 +32,9 @@ int lock_folder(const std::string& folder) {
 
 /// Removes the staging folders of `final_path` that no live run holds.
 void remove_abandoned(const fs::path& final_path) {
-  const std::string prefix = "." + final_path.filename().string() + ".vorlane-";
+  // Appended, not "." + name: GCC 12 at -O3 sees a false overlap in the latter.
+  std::string prefix = ".";
+  prefix.append(final_path.filename().string()).append(".vorlane-");
   std::error_code ec;
   for (const fs::directory_entry& entry : fs::directory_iterator(final_path.parent_path(), ec)) {
     const std::string name = entry.path().filename().string();
