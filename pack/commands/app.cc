@@ -186,10 +186,12 @@ AppFacts probe_app(const AppOptions& o) {
   AppFacts f;
   std::string error;
   f.template_path = o.template_path.empty() ? default_template_path() : o.template_path;
-  if (!read_burned_block(f.template_path, error)) {
-    f.template_error = bad_input(error);
-  } else if (std::optional<std::uint16_t> m = elf_machine_of_file(f.template_path, error)) {
-    f.target_machine = *m;
+  std::optional<std::uint16_t> machine;
+  if (read_burned_block(f.template_path, error)) {
+    machine = elf_machine_of_file(f.template_path, error);
+  }
+  if (machine) {
+    f.target_machine = *machine;
   } else {
     f.template_error = bad_input(error);
   }

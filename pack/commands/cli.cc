@@ -300,6 +300,7 @@ int run_command_line(std::vector<std::string> args) {
       "argument a line. Only a whole argument is: --argument=@x passes '@x' as it is.");
   std::vector<std::unique_ptr<Command>> commands = all_commands();
   std::vector<CLI::App*> parsers;
+  parsers.reserve(commands.size());
   for (const auto& command : commands) parsers.push_back(command->add(app));
 
   // CLI11 parses the arguments last to first.

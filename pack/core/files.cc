@@ -109,7 +109,8 @@ Status copy_file(const std::string& from, const std::string& to) {
     off_t hole = lseek(in.get(), data, SEEK_HOLE);
     if (hole < 0) hole = st.st_size;
     for (off_t pos = data; pos < hole;) {
-      const auto want = static_cast<std::size_t>(std::min<off_t>(hole - pos, buffer.size()));
+      const auto want =
+          static_cast<std::size_t>(std::min<off_t>(hole - pos, static_cast<off_t>(buffer.size())));
       const ssize_t n = pread(in.get(), buffer.data(), want, pos);
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) return step_failed(system_error("read", from));

@@ -234,7 +234,7 @@ ProcessResult run_process(const std::vector<std::string>& argv_in, const Process
       const auto left =
           std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
       if (left <= 0) break;
-      wait_ms = wait_ms < 0 ? static_cast<int>(left) : std::min<int>(wait_ms, left);
+      wait_ms = wait_ms < 0 ? static_cast<int>(left) : std::min(wait_ms, static_cast<int>(left));
     }
     pollfd fds[3];
     nfds_t count = 0;

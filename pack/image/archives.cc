@@ -23,7 +23,7 @@ namespace {
 constexpr std::size_t kShownLines = 15;
 /// Bytes of a run's output kept: far more than those lines take, and a
 /// bound however much an app prints.
-constexpr std::size_t kKeptOutput = 64 * 1024;
+constexpr std::size_t kKeptOutput = std::size_t{64} * 1024;
 
 /// A file removed when this goes out of scope.
 class TempFile {

@@ -83,10 +83,13 @@ Result<ClassEntries> find_class(const std::string& path, const std::string& clas
 
 std::optional<std::pair<int, MainMethod>> loaded_entry(const ClassEntries& entries,
                                                        int feature_version) {
-  for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
-    if (it->first <= feature_version) return *it;
+  // The entries go by version upwards: the last one the runtime reads wins.
+  std::optional<std::pair<int, MainMethod>> loaded;
+  for (const auto& entry : entries) {
+    if (entry.first > feature_version) break;
+    loaded = entry;
   }
-  return std::nullopt;
+  return loaded;
 }
 
 }  // namespace vorlane

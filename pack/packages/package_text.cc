@@ -47,7 +47,7 @@ std::string debian_continuation(const std::string& text) {
 }
 
 std::tm utc(std::int64_t epoch) {
-  const std::time_t t = static_cast<std::time_t>(epoch);
+  const auto t = static_cast<std::time_t>(epoch);
   std::tm tm{};
   gmtime_r(&t, &tm);
   return tm;
@@ -57,7 +57,7 @@ std::string format_time(std::int64_t epoch, const char* format) {
   std::tm tm = utc(epoch);
   char buffer[64];
   const std::size_t n = std::strftime(buffer, sizeof buffer, format, &tm);
-  return std::string(buffer, n);
+  return {buffer, n};
 }
 
 std::string long_description_or_summary(const PackageInfo& info) {

@@ -45,7 +45,7 @@ std::string find_program(const std::string& name) {
   std::istringstream in(path == nullptr ? "/usr/bin:/bin" : path);
   for (std::string dir; std::getline(in, dir, ':');) {
     if (dir.empty()) continue;
-    const std::string candidate = dir + "/" + name;
+    std::string candidate = dir + "/" + name;
     if (access(candidate.c_str(), X_OK) == 0 && !fs::is_directory(candidate)) return candidate;
   }
   return "";
@@ -143,7 +143,9 @@ int runtime_major_version(const std::string& runtime) {
   const auto text = read_text(runtime + "/release", error);
   if (!text) return 0;
   const auto at = text->find("JAVA_VERSION=\"");
-  return at == std::string::npos ? 0 : std::atoi(text->c_str() + at + 14);
+  return at == std::string::npos
+             ? 0
+             : static_cast<int>(std::strtol(text->c_str() + at + 14, nullptr, 10));
 }
 
 std::string replace_all(std::string text, const std::string& from, const std::string& to) {
@@ -358,8 +360,8 @@ class Packager {
     }
     plan_archive();
     const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
-    info.source_date_epoch =
-        epoch != nullptr ? std::atoll(epoch) : static_cast<std::int64_t>(std::time(nullptr));
+    info.source_date_epoch = epoch != nullptr ? std::strtoll(epoch, nullptr, 10)
+                                              : static_cast<std::int64_t>(std::time(nullptr));
     if (epoch != nullptr &&
         (std::string(epoch).empty() ||
          std::string(epoch).find_first_not_of("0123456789") != std::string::npos)) {
@@ -422,7 +424,7 @@ class Packager {
                     "packages (e.g. a sysroot's var/lib/dpkg/info), so the .deb's dependencies "
                     "fit it");
       }
-      dirs.push_back("/var/lib/dpkg/info");
+      dirs.emplace_back("/var/lib/dpkg/info");
     }
     for (const std::string& dir : dirs) {
       std::size_t files = 0;
