@@ -22,6 +22,8 @@
 #include "pack/core/process.h"
 #include "pack/core/report.h"
 #include "pack/core/staging.h"
+#include "pack/core/strings.h"
+#include "pack/jdk/jdk.h"
 #include "pack/packages/icon.h"
 #include "pack/packages/package_text.h"
 #include "pack/packages/shlib_deps.h"
@@ -135,17 +137,11 @@ bool normalize_tree(const std::string& root, std::int64_t epoch, std::string& er
   return true;
 }
 
-/// A hidden folder in `dest` for everything made along the way; removed
-/// with its contents when done.
-/// The major version in the runtime's `release` file (JAVA_VERSION="17.0.9"), or 0.
+/// The feature version in the runtime's `release` file (17 for "17.0.9"), or 0.
 int runtime_major_version(const std::string& runtime) {
   std::string error;
   const auto text = read_text(runtime + "/release", error);
-  if (!text) return 0;
-  const auto at = text->find("JAVA_VERSION=\"");
-  return at == std::string::npos
-             ? 0
-             : static_cast<int>(std::strtol(text->c_str() + at + 14, nullptr, 10));
+  return text ? java_feature_version(*text).value_or(0) : 0;
 }
 
 std::string replace_all(std::string text, const std::string& from, const std::string& to) {
@@ -153,13 +149,6 @@ std::string replace_all(std::string text, const std::string& from, const std::st
     text.replace(at, from.size(), to);
   }
   return text;
-}
-
-std::vector<std::string> split_words(const std::string& text) {
-  std::istringstream in(text);
-  std::vector<std::string> words;
-  for (std::string w; in >> w;) words.push_back(w);
-  return words;
 }
 
 /// Everything checked and read before anything is written.
