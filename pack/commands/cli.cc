@@ -10,10 +10,10 @@
 #include "pack/commands/app.h"
 #include "pack/commands/arg_files.h"
 #include "pack/commands/cds.h"
+#include "pack/commands/package.h"
 #include "pack/core/process.h"
 #include "pack/core/report.h"
 #include "pack/image/burn.h"
-#include "pack/packages/package_writer.h"
 
 namespace vorlane {
 
@@ -208,64 +208,8 @@ class CdsCommand : public Command {
 /// `package`: .deb, .rpm and .tar.gz packages of an app tree.
 class PackageCommand : public Command {
  public:
-  CLI::App* add(CLI::App& app) override {
-    CLI::App* cmd = app.add_subcommand(
-        "package", "Make .deb, .rpm or .tar.gz packages of an app tree made by `vorlane-pack app`");
-    cmd->option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-    cmd->add_option("APP-DIR", o_.app_dir, "The app's folder, made by vorlane-pack app")
-        ->required();
-    cmd->add_option("--type", o_.types, "deb, rpm or tar.gz (repeat, or a comma list)")
-        ->required()
-        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
-        ->allow_extra_args(false);
-    cmd->add_option("--dest", o_.dest, "The folder the packages go in")->required();
-    cmd->add_option("--package-name", o_.package_name, "The package's name (default: the app's)");
-    cmd->add_option("--app-version", o_.app_version, "The app's version (default 1.0)");
-    cmd->add_option("--release", o_.release, "The package's release (Debian revision; default 1)");
-    cmd->add_option("--vendor", o_.vendor, "Who makes the app");
-    cmd->add_option("--description", o_.description, "One line saying what the app is");
-    cmd->add_option("--long-description", o_.long_description, "Paragraphs about the app");
-    cmd->add_option("--long-description-file", o_.long_description_file,
-                    "A file of paragraphs about the app");
-    cmd->add_option("--maintainer", o_.maintainer,
-                    "Who maintains the package, 'Name <address>' (needed for .deb and .rpm)");
-    cmd->add_option("--license-file", o_.license_file, "The license text, for the copyright file");
-    cmd->add_option("--license-type", o_.license_type, "The license's SPDX name, e.g. Apache-2.0");
-    cmd->add_option("--copyright", o_.copyright, "The copyright line");
-    cmd->add_option("--homepage", o_.homepage, "The app's web page");
-    cmd->add_option("--install-dir", o_.install_dir,
-                    "Where the tree is installed (default /opt/NAME)");
-    cmd->add_option("--linux-menu-group,--categories", o_.menu_group,
-                    "Desktop menu categories, e.g. 'Office;Viewer' (default Utility)");
-    cmd->add_option("--linux-app-category", o_.section, "The Debian section (default misc)");
-    cmd->add_option("--icon", o_.icon, "The app's icon: a square PNG or an SVG");
-    cmd->add_option(
-        "--app-id", o_.app_id,
-        "Reverse-DNS id of the desktop entry, metadata and icon (default from the main class)");
-    cmd->add_option("--wm-class", o_.wm_class,
-                    "The window class the desktop entry matches (default: the main class with dots "
-                    "turned into dashes, as AWT and Swing windows get)");
-    cmd->add_option("--file-association", o_.file_associations,
-                    "A file type the app opens: extension=E,mime-type=T,description=D,icon=FILE "
-                    "or a file of such KEY=VALUE lines (repeat)")
-        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
-        ->allow_extra_args(false);
-    cmd->add_option("--package-deps", o_.package_deps,
-                    "More dependencies, comma-separated (repeat)")
-        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
-        ->allow_extra_args(false);
-    cmd->add_option("--shlibs-dir", o_.shlibs_dirs,
-                    "A folder of the target architecture's *.shlibs and *.symbols files (repeat; "
-                    "default: /var/lib/dpkg/info for this machine's architecture)")
-        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
-        ->allow_extra_args(false);
-    cmd->add_option("--emulator", o_.emulator,
-                    "Command that runs programs of the launcher's machine, to list the app's "
-                    "classes (default: $VORLANE_EMULATOR)");
-    cmd->add_flag("--quiet", o_.quiet, "Print only notes and errors");
-    return cmd;
-  }
-  int run(const CLI::App&, const TakenValues&) override { return packages::make_packages(o_); }
+  CLI::App* add(CLI::App& app) override { return add_package_command(app, o_); }
+  int run(const CLI::App&, const TakenValues&) override { return make_packages(o_); }
 
  private:
   packages::PackageOptions o_;

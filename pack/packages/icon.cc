@@ -14,7 +14,7 @@ std::uint32_t big_endian32(std::span<const std::uint8_t> b, std::size_t at) {
 
 }  // namespace
 
-std::optional<IconInfo> identify_icon(std::span<const std::uint8_t> bytes, std::string& error) {
+Result<IconInfo> identify_icon(std::span<const std::uint8_t> bytes) {
   static constexpr std::array<std::uint8_t, 8> kPngSignature = {0x89, 'P',  'N',  'G',
                                                                 '\r', '\n', 0x1a, '\n'};
   if (bytes.size() >= kPngSignature.size() &&
@@ -22,13 +22,11 @@ std::optional<IconInfo> identify_icon(std::span<const std::uint8_t> bytes, std::
     // The first chunk is the 13-byte image header: width, height, ...
     if (bytes.size() < 33 || big_endian32(bytes, 8) != 13 ||
         std::string_view(reinterpret_cast<const char*>(bytes.data()) + 12, 4) != "IHDR") {
-      error = "is a PNG file cut short or without its image header";
-      return std::nullopt;
+      return bad_input("is a PNG file cut short or without its image header");
     }
     IconInfo info{IconKind::kPng, big_endian32(bytes, 16), big_endian32(bytes, 20)};
     if (info.width == 0 || info.height == 0) {
-      error = "is a PNG image of no size";
-      return std::nullopt;
+      return bad_input("is a PNG image of no size");
     }
     return info;
   }
@@ -39,8 +37,7 @@ std::optional<IconInfo> identify_icon(std::span<const std::uint8_t> bytes, std::
       head.find("<svg") != std::string_view::npos) {
     return IconInfo{IconKind::kSvg};
   }
-  error = "is neither a PNG nor an SVG image";
-  return std::nullopt;
+  return bad_input("is neither a PNG nor an SVG image");
 }
 
 }  // namespace vorlane::packages

@@ -2,22 +2,24 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <string>
+
+#include "pack/core/error.h"
 
 namespace vorlane::packages {
 
 enum class IconKind { kPng, kSvg };
 
 struct IconInfo {
-  IconKind kind;
+  IconKind kind = IconKind::kPng;
   std::uint32_t width = 0;  ///< PNG only
   std::uint32_t height = 0;
 };
 
 /// A PNG (signature and image header) or an SVG (an XML text with an <svg>
-/// element near its start); nullopt and the reason for anything else.
-std::optional<IconInfo> identify_icon(std::span<const std::uint8_t> bytes, std::string& error);
+/// element near its start); for anything else a bad-input error whose
+/// message follows the file's name ("is neither ...").
+Result<IconInfo> identify_icon(std::span<const std::uint8_t> bytes);
 
 }  // namespace vorlane::packages

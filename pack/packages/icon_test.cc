@@ -40,11 +40,10 @@ TEST(Icon, TellsPngFromSvgFromAnythingElse) {
       {{}, false, IconKind::kSvg, 0},
   };
   for (const Case& c : cases) {
-    std::string error;
-    const auto icon = identify_icon(c.data, error);
-    ASSERT_EQ(icon.has_value(), c.ok) << error;
+    const Result<IconInfo> icon = identify_icon(c.data);
+    ASSERT_EQ(icon.ok(), c.ok);
     if (!icon) {
-      EXPECT_FALSE(error.empty());
+      EXPECT_FALSE(icon.error().message.empty());
       continue;
     }
     EXPECT_EQ(icon->kind, c.kind);

@@ -86,7 +86,7 @@ std::optional<Architecture> architecture_of(std::uint16_t elf_machine) {
   }
 }
 
-std::optional<FileAssociation> parse_file_association(const std::string& text, std::string& error) {
+Result<FileAssociation> parse_file_association(const std::string& text) {
   FileAssociation fa;
   // A list on one line separates its pairs with commas; a file, with lines.
   const char separator = text.find('\n') == std::string::npos ? ',' : '\n';
@@ -96,8 +96,7 @@ std::optional<FileAssociation> parse_file_association(const std::string& text, s
     if (item.empty() || item[0] == '#') continue;
     const auto eq = item.find('=');
     if (eq == std::string::npos) {
-      error = "'" + item + "' is not KEY=VALUE";
-      return std::nullopt;
+      return bad_input("'" + item + "' is not KEY=VALUE");
     }
     const std::string key = trim(item.substr(0, eq));
     const std::string value = trim(item.substr(eq + 1));
@@ -110,82 +109,84 @@ std::optional<FileAssociation> parse_file_association(const std::string& text, s
     } else if (key == "icon") {
       fa.icon = value;
     } else {
-      error = "unknown key '" + key + "' (extension, mime-type, description, icon)";
-      return std::nullopt;
+      return bad_input("unknown key '" + key + "' (extension, mime-type, description, icon)");
     }
   }
   if (fa.extension.empty() || !all_of(fa.extension, "._+-")) {
-    error =
-        "extension '" + fa.extension + "' is missing or holds other than letters, digits, . _ + -";
-    return std::nullopt;
+    return bad_input("extension '" + fa.extension +
+                     "' is missing or holds other than letters, digits, . _ + -");
   }
   const auto slash = fa.mime_type.find('/');
   if (slash == std::string::npos || slash == 0 || slash + 1 == fa.mime_type.size() ||
       fa.mime_type.find('/', slash + 1) != std::string::npos || !all_of(fa.mime_type, "/.+-_")) {
-    error = "mime-type '" + fa.mime_type + "' is missing or not TYPE/SUBTYPE";
-    return std::nullopt;
+    return bad_input("mime-type '" + fa.mime_type + "' is missing or not TYPE/SUBTYPE");
   }
   if (fa.description.empty()) fa.description = fa.extension + " file";
   return fa;
 }
 
-std::string check_version(const std::string& version) {
+Status check_version(const std::string& version) {
   if (version.empty() || !is_digit(version[0]) || !all_of(version, ".+~")) {
-    return "version '" + version +
-           "' is no valid Debian and RPM version: it must start with a digit and hold only "
-           "letters, digits, '.', '+' and '~'";
+    return bad_input(
+        "version '" + version +
+        "' is no valid Debian and RPM version: it must start with a digit and hold only "
+        "letters, digits, '.', '+' and '~'");
   }
-  return "";
+  return done();
 }
 
-std::string check_release(const std::string& release) {
+Status check_release(const std::string& release) {
   if (release.empty() || !is_digit(release[0]) || !all_of(release, ".+~")) {
-    return "release '" + release +
-           "' is no valid Debian revision and RPM release: it must start with a digit and hold "
-           "only letters, digits, '.', '+' and '~'";
+    return bad_input(
+        "release '" + release +
+        "' is no valid Debian revision and RPM release: it must start with a digit and hold "
+        "only letters, digits, '.', '+' and '~'");
   }
-  return "";
+  return done();
 }
 
-std::string check_package_name(const std::string& name) {
+Status check_package_name(const std::string& name) {
   const bool lower =
       std::none_of(name.begin(), name.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
   if (name.size() < 2 || !is_alnum(name[0]) || !lower || !all_of(name, "+-.")) {
-    return "'" + name +
-           "' is no valid package name: at least two lower-case letters, digits, '+', '-' or "
-           "'.', starting with a letter or digit (give --package-name)";
+    return bad_input(
+        "'" + name +
+        "' is no valid package name: at least two lower-case letters, digits, '+', '-' or "
+        "'.', starting with a letter or digit (give --package-name)");
   }
-  return "";
+  return done();
 }
 
-std::string check_install_dir(const std::string& dir) {
-  if (dir.empty() || dir[0] != '/') return "--install-dir '" + dir + "' is not an absolute path";
+Status check_install_dir(const std::string& dir) {
+  if (dir.empty() || dir[0] != '/')
+    return bad_input("--install-dir '" + dir + "' is not an absolute path");
   if (dir == "/" || dir.ends_with("/") || dir.find("//") != std::string::npos ||
       dir.find("/./") != std::string::npos || dir.find("/../") != std::string::npos ||
       dir.ends_with("/.") || dir.ends_with("/..") || !all_of(dir, "/._+-")) {
-    return "--install-dir '" + dir +
-           "' must be a plain absolute folder other than /: no '.', '..', doubled or trailing "
-           "'/', only letters, digits, '.', '_', '+', '-'";
+    return bad_input(
+        "--install-dir '" + dir +
+        "' must be a plain absolute folder other than /: no '.', '..', doubled or trailing "
+        "'/', only letters, digits, '.', '_', '+', '-'");
   }
-  return "";
+  return done();
 }
 
-std::string check_maintainer(const std::string& maintainer) {
+Status check_maintainer(const std::string& maintainer) {
   const auto lt = maintainer.find('<');
   const auto at = maintainer.find('@');
   if (lt == std::string::npos || lt == 0 || !maintainer.ends_with(">") || at == std::string::npos ||
       at < lt || maintainer.find('\n') != std::string::npos) {
-    return "--maintainer '" + maintainer + "' is not 'Name <address@example.org>'";
+    return bad_input("--maintainer '" + maintainer + "' is not 'Name <address@example.org>'");
   }
-  return "";
+  return done();
 }
 
-std::string check_app_id(const std::string& id) {
+Status check_app_id(const std::string& id) {
   if (id.find('.') == std::string::npos || id.starts_with(".") || id.ends_with(".") ||
       id.find("..") != std::string::npos || !all_of(id, "._")) {
-    return "--app-id '" + id + "' is no reverse-DNS id such as org.example.App";
+    return bad_input("--app-id '" + id + "' is no reverse-DNS id such as org.example.App");
   }
-  return "";
+  return done();
 }
 
 std::string default_wm_class(const std::string& main_class) {

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "pack/core/error.h"
+
 namespace vorlane::packages {
 
 /// The package formats `vorlane-pack package` makes.
@@ -36,9 +38,9 @@ struct FileAssociation {
 
 /// Reads `--file-association`'s value: "extension=vnote,mime-type=...,
 /// description=...,icon=..." or the text of a file of KEY=VALUE lines.
-/// Nullopt and the reason when a key is unknown or extension or MIME type
-/// is missing or malformed.
-std::optional<FileAssociation> parse_file_association(const std::string& text, std::string& error);
+/// A bad-input error when a key is unknown or extension or MIME type is
+/// missing or malformed.
+Result<FileAssociation> parse_file_association(const std::string& text);
 
 /// Everything that describes the package, checked and filled in.
 struct PackageInfo {
@@ -73,20 +75,20 @@ struct PackageInfo {
   std::string class_path;  ///< the class path the archive is dumped for (installed paths)
 };
 
-/// Why `version` cannot be the upstream version of both a .deb and an .rpm
-/// ("" when it can): it starts with a digit and holds only letters, digits,
+/// Refuses a `version` that cannot be the upstream version of both a .deb and an .rpm: it starts
+/// with a digit and holds only letters, digits,
 /// '.', '+' and '~'.
-std::string check_version(const std::string& version);
+Status check_version(const std::string& version);
 /// The same for a release (Debian revision, RPM release).
-std::string check_release(const std::string& release);
-/// Why `name` cannot be a Debian and RPM package name ("" when it can).
-std::string check_package_name(const std::string& name);
-/// Why `dir` cannot be the install dir ("" when it can): absolute, normal, not /.
-std::string check_install_dir(const std::string& dir);
-/// Why `maintainer` is not "Name <address>" ("" when it is).
-std::string check_maintainer(const std::string& maintainer);
+Status check_release(const std::string& release);
+/// Why `name` cannot be a Debian and RPM package name .
+Status check_package_name(const std::string& name);
+/// Why `dir` cannot be the install dir : absolute, normal, not /.
+Status check_install_dir(const std::string& dir);
+/// Why `maintainer` is not "Name <address>" .
+Status check_maintainer(const std::string& maintainer);
 /// Why `id` is no reverse-DNS app id (at least two parts, letters, digits, '_', '.').
-std::string check_app_id(const std::string& id);
+Status check_app_id(const std::string& id);
 
 /// The StartupWMClass an AWT/Swing window of `main_class` gets: its name
 /// with dots turned into dashes.

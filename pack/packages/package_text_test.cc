@@ -11,7 +11,7 @@ using ::testing::Not;
 
 TEST(PackageText, ChecksValuesAgainstDebianAndRpmRules) {
   struct Case {
-    std::string (*check)(const std::string&);
+    Status (*check)(const std::string&);
     std::string value;
     bool ok;
   };
@@ -50,7 +50,11 @@ TEST(PackageText, ChecksValuesAgainstDebianAndRpmRules) {
       {check_app_id, "org.ex-ample", false},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(c.check(c.value).empty(), c.ok) << c.value << ": " << c.check(c.value);
+    const Status checked = c.check(c.value);
+    EXPECT_EQ(checked.ok(), c.ok) << c.value;
+    if (!checked) {
+      EXPECT_EQ(checked.error().kind, ErrorKind::kBadInput) << c.value;
+    }
   }
 }
 
@@ -73,9 +77,8 @@ TEST(PackageText, ParsesFileAssociations) {
       {"extension vnote", "", "", ""},
   };
   for (const Case& c : cases) {
-    std::string error;
-    const auto fa = parse_file_association(c.text, error);
-    ASSERT_EQ(fa.has_value(), !c.extension.empty()) << c.text << ": " << error;
+    const Result<FileAssociation> fa = parse_file_association(c.text);
+    ASSERT_EQ(fa.ok(), !c.extension.empty()) << c.text << ": " << (fa ? "" : fa.error().message);
     if (!fa) continue;
     EXPECT_EQ(fa->extension, c.extension);
     EXPECT_EQ(fa->mime_type, c.mime);

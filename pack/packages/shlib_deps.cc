@@ -1,7 +1,12 @@
 #include "pack/packages/shlib_deps.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <sstream>
+
+#include "pack/core/files.h"
+#include "pack/core/tools.h"
+#include "pack/packages/tree_facts.h"
 
 namespace vorlane::packages {
 namespace {
@@ -156,6 +161,67 @@ std::string rpm_dependency(const std::string& debian) {
   std::string out;
   for (const std::string& a : alternatives) out += (out.empty() ? "(" : " or ") + a;
   return out.empty() ? "" : out + ")";
+}
+
+Result<ElfScan> scan_elf_files(const std::string& root, const std::string& readelf) {
+  namespace fs = std::filesystem;
+  ElfScan scan;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(root, ec);
+       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    if (it->is_symlink() || !it->is_regular_file() || !is_elf_file(it->path())) continue;
+    scan.provided.insert(it->path().filename());
+    Result<std::string> out =
+        run_tool("readelf " + it->path().string(), {readelf, "-dW", it->path()});
+    if (!out) return out.error();
+    const ElfDynamic d = parse_readelf_dynamic(*out);
+    scan.needed.insert(d.needed.begin(), d.needed.end());
+    if (!d.soname.empty()) scan.provided.insert(d.soname);
+  }
+  if (ec) return step_failed("cannot walk " + root + ": " + ec.message());
+  return scan;
+}
+
+Result<ShlibsMap> read_shlibs_dir(const std::string& dir, const std::string& deb_arch) {
+  namespace fs = std::filesystem;
+  ShlibsMap shlibs;
+  std::size_t files = 0;
+  // The first file that names a library decides, whatever the directory's order.
+  std::vector<fs::path> paths;
+  std::error_code ec;
+  for (auto it = fs::directory_iterator(dir, ec); !ec && it != fs::directory_iterator();
+       it.increment(ec)) {
+    paths.push_back(it->path());
+  }
+  // Files of packages of the target architecture (PACKAGE:ARCH, Multi-Arch:
+  // same) first: an unqualified one may be a multilib package (lib32gcc-s1)
+  // that names the same sonames for another word size.
+  std::sort(paths.begin(), paths.end(), [](const fs::path& a, const fs::path& b) {
+    const bool qa = a.filename().string().find(':') != std::string::npos;
+    const bool qb = b.filename().string().find(':') != std::string::npos;
+    return qa != qb ? qa : a < b;
+  });
+  for (const fs::path& path : paths) {
+    const std::string name = path.filename();
+    const bool is_shlibs = name.ends_with(".shlibs");
+    if (!is_shlibs && !name.ends_with(".symbols")) continue;
+    // dpkg's database names files PACKAGE:ARCH.shlibs for packages of one architecture.
+    if (name.find(':') != std::string::npos &&
+        name.find(":" + deb_arch + ".") == std::string::npos) {
+      continue;
+    }
+    std::string error;
+    const auto bytes = read_file_no_fifo(path, error);
+    if (!bytes) continue;
+    const std::string text(bytes->begin(), bytes->end());
+    is_shlibs ? shlibs.add_shlibs(text) : shlibs.add_symbols(text);
+    ++files;
+  }
+  if (ec || files == 0) {
+    return bad_input("--shlibs-dir " + dir + " holds no readable *.shlibs or *.symbols files" +
+                     (ec ? ": " + ec.message() : ""));
+  }
+  return shlibs;
 }
 
 }  // namespace vorlane::packages

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "pack/core/error.h"
+
 namespace vorlane::packages {
 
 /// The dynamic section of one ELF file, as `readelf -dW` prints it.
@@ -30,6 +32,11 @@ class ShlibsMap {
   /// The dependency for `soname`, or "" when no file named it.
   std::string find(const std::string& soname) const;
   bool empty() const { return shlibs_.empty() && symbols_.empty(); }
+  /// Adds the entries of `other` for sonames this map does not name yet.
+  void merge_from(const ShlibsMap& other) {
+    shlibs_.insert(other.shlibs_.begin(), other.shlibs_.end());
+    symbols_.insert(other.symbols_.begin(), other.symbols_.end());
+  }
 
  private:
   std::map<std::string, std::string> shlibs_;
@@ -59,6 +66,21 @@ std::vector<std::string> merge_dependencies(std::vector<std::string> deps,
 /// manager (java.desktop) needs fontconfig, whose Debian package also brings
 /// a font. Without them a Swing app fails at its first text.
 std::set<std::string> dlopened_libraries(const std::set<std::string>& provided);
+
+/// The NEEDED sonames of a tree's ELF files, and the names (file names and
+/// sonames) its own libraries go by.
+struct ElfScan {
+  std::set<std::string> needed;
+  std::set<std::string> provided;
+};
+
+/// Runs `readelf` (its path) on every ELF file under `root`.
+Result<ElfScan> scan_elf_files(const std::string& root, const std::string& readelf);
+
+/// The *.shlibs and *.symbols files in `dir` (dpkg's database or a copy),
+/// skipping those of packages of another architecture than `deb_arch`. A
+/// bad-input error when it holds none that can be read.
+Result<ShlibsMap> read_shlibs_dir(const std::string& dir, const std::string& deb_arch);
 
 /// A Debian dependency ("a (>= 1) | b") in RPM's words ("(a >= 1 or b)").
 std::string rpm_dependency(const std::string& debian);

@@ -10,23 +10,17 @@
 
 namespace vorlane::packages {
 
-std::optional<TreeFacts> read_tree(const std::string& app_dir, std::string& error) {
+Result<TreeFacts> read_tree(const std::string& app_dir) {
   TreeFacts facts;
   facts.marker_name = kMarkerName;
   Result<AppMarker> marker = read_marker(app_dir);
-  if (!marker) {
-    error = marker.error().message;
-    return std::nullopt;
-  }
+  if (!marker) return bad_input(marker.error().message);
   facts.launcher_name = marker->name;
   facts.training_args = marker->training_args;
   const std::string launcher = app_dir + "/bin/" + marker->name;
   std::string why;
   const auto block = read_burned_block(launcher, why);
-  if (!block) {
-    error = launcher + ": " + why;
-    return std::nullopt;
-  }
+  if (!block) return bad_input(launcher + ": " + why);
   facts.main_class = block->main_class;
   facts.jvm_options = block->jvm_options;
   facts.app_args = block->app_args;
@@ -36,8 +30,9 @@ std::optional<TreeFacts> read_tree(const std::string& app_dir, std::string& erro
   const std::string named = archive_options({kind, 0}).front();
   facts.has_app_archive_option = std::find(facts.jvm_options.begin(), facts.jvm_options.end(),
                                            named) != facts.jvm_options.end();
+  std::string error;
   const auto machine = elf_machine_of_file(launcher, error);
-  if (!machine) return std::nullopt;
+  if (!machine) return bad_input(error);
   facts.machine = *machine;
   return facts;
 }

@@ -3,9 +3,10 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
+
+#include "pack/core/error.h"
 
 namespace vorlane::packages {
 
@@ -21,9 +22,9 @@ struct TreeFacts {
   std::string marker_name;              ///< lib/NAME that marks the tree
 };
 
-/// Reads the marker, the launcher's block and its ELF machine; nullopt and
-/// the reason when `app_dir` is no tree made by `vorlane-pack app`.
-std::optional<TreeFacts> read_tree(const std::string& app_dir, std::string& error);
+/// Reads the marker, the launcher's block and its ELF machine; a bad-input
+/// error when `app_dir` is no tree made by `vorlane-pack app`.
+Result<TreeFacts> read_tree(const std::string& app_dir);
 
 /// The ELF machine of this program.
 std::uint16_t host_machine();

@@ -1,0 +1,252 @@
+#include "pack/packages/package_plan.h"
+
+#include <algorithm>
+
+#include "launcher/user_options.h"
+#include "pack/core/elf_section.h"
+#include "pack/core/strings.h"
+
+namespace vorlane::packages {
+namespace {
+
+constexpr std::uint16_t kMachineAArch64 = 183;
+
+/// The icon at `path`, checked for what the theme can show.
+Result<IconFile> plan_icon(const PackageFacts& f, const std::string& path,
+                           const std::string& what) {
+  const auto found = f.icons.find(path);
+  if (found == f.icons.end()) return step_failed(what + " " + path + " was not probed");
+  if (!found->second) return bad_input(what + " " + path + " " + found->second.error().message);
+  const IconInfo& icon = *found->second;
+  if (icon.kind == IconKind::kPng && icon.width != icon.height) {
+    return bad_input(what + " " + path + " is " + std::to_string(icon.width) + "x" +
+                     std::to_string(icon.height) + "; icons are square");
+  }
+  return IconFile{path, icon};
+}
+
+/// The packages that provide the libraries the tree's ELF files need.
+Status plan_dependencies(const PackageOptions& o, const PackageFacts& f, PackagePlan& plan) {
+  if (!f.elf) return step_failed("the tree's ELF files were not read");
+  if (!*f.elf) return f.elf->error();
+  std::set<std::string> needed = (*f.elf)->needed;
+  const std::set<std::string>& provided = (*f.elf)->provided;
+  needed.merge(dlopened_libraries(provided));
+  const bool deb = plan.types.contains(PackageType::kDeb);
+  if (o.shlibs_dirs.empty() && deb) {
+    const auto host = architecture_of(f.host_machine);
+    if (!host || host->deb != plan.info.arch.deb) {
+      return bad_input(
+          "the tree is for " + plan.info.arch.deb +
+          ": give --shlibs-dir with the shlibs and symbols files of that architecture's "
+          "packages (e.g. a sysroot's var/lib/dpkg/info), so the .deb's dependencies fit it");
+    }
+  }
+  ShlibsMap shlibs;
+  std::vector<std::string> dirs;
+  for (const auto& [dir, read] : f.shlibs) {
+    if (!read) return read.error();
+    shlibs.merge_from(*read);
+    dirs.push_back(dir);
+  }
+  const DependencyResult r =
+      map_dependencies(needed, provided, shlibs, plan.info.arch.rpm_lib_suffix);
+  if (deb && !r.missing.empty()) {
+    return bad_input("no package in " + join(dirs, ", ") + " provides " + join(r.missing, ", ") +
+                     ", which the tree needs: add the packages that do (their shlibs files) or "
+                     "give --shlibs-dir");
+  }
+  plan.info.deb_depends = merge_dependencies(r.deb_depends, o.package_deps);
+  std::vector<std::string> rpm_extra;
+  for (const std::string& d : merge_dependencies({}, o.package_deps)) {
+    rpm_extra.push_back(rpm_dependency(d));
+  }
+  plan.info.rpm_requires = merge_dependencies(r.rpm_requires, rpm_extra);
+  return done();
+}
+
+/// Which class-data archive the package carries: one remade at install
+/// time from a class list (JDK 17 to 19, whose archives record their
+/// paths), or the tree's own (JDK 20 on, where it survives the move).
+Status plan_archive(const PackageFacts& f, PackagePlan& plan) {
+  if (!plan.tree.has_app_archive_option) return done();
+  if (f.runtime_feature_version >= 20) {
+    plan.ship_archive = true;
+    return done();
+  }
+  if (!plan.types.contains(PackageType::kDeb) && !plan.types.contains(PackageType::kRpm)) {
+    return done();
+  }
+  std::optional<std::vector<std::string>> emulator = split_user_options(f.emulator_text);
+  if (!emulator)
+    return bad_input("the emulator command '" + f.emulator_text + "' leaves a quote open");
+  if (plan.tree.machine != f.host_machine) {
+    if (emulator->empty()) {
+      plan.notes.push_back(
+          "the tree is for " + machine_name(plan.tree.machine) +
+          ": without --emulator its classes cannot be listed here, so the packages make no "
+          "class-data archive at install time and the app starts more slowly");
+      return done();
+    }
+    plan.emulator = *emulator;
+  }
+  plan.record_class_list = true;
+  return done();
+}
+
+}  // namespace
+
+Result<std::set<PackageType>> parse_package_types(const std::vector<std::string>& values) {
+  std::set<PackageType> types;
+  for (const std::string& list : values) {
+    for (const std::string& word : split(list, ',')) {
+      const auto type = parse_package_type(word);
+      if (!type) {
+        return bad_input("--type '" + word + "' is none of deb, rpm, tar.gz" +
+                         (word.empty() ? " (an empty word)" : ""));
+      }
+      types.insert(*type);
+    }
+  }
+  if (types.empty()) return bad_input("--type is needed: deb, rpm or tar.gz (repeat, or a list)");
+  return types;
+}
+
+Result<PackagePlan> plan_packages(const PackageOptions& o, const PackageFacts& f) {
+  PackagePlan plan;
+  Result<std::set<PackageType>> types = parse_package_types(o.types);
+  if (!types) return types.error();
+  plan.types = *types;
+  const bool deb = plan.types.contains(PackageType::kDeb);
+  const bool rpm = plan.types.contains(PackageType::kRpm);
+  if (!f.tree) return f.tree.error();
+  plan.tree = *f.tree;
+  PackageInfo& info = plan.info;
+  const auto arch = architecture_of(plan.tree.machine);
+  if (!arch) {
+    return bad_input("the launcher of " + o.app_dir + " is built for " +
+                     machine_name(plan.tree.machine) +
+                     "; packages are made for x86-64 and AArch64");
+  }
+  info.arch = *arch;
+  info.launcher = plan.tree.launcher_name;
+  info.name = o.package_name.empty() ? plan.tree.launcher_name : o.package_name;
+  for (const Status& checked :
+       {check_package_name(info.name), check_version(o.app_version), check_release(o.release)}) {
+    if (!checked) return checked.error();
+  }
+  info.version = o.app_version;
+  info.release = o.release;
+  info.install_dir = o.install_dir.empty() ? "/opt/" + info.name : o.install_dir;
+  if (Status checked = check_install_dir(info.install_dir); !checked) return checked.error();
+  if (info.install_dir.starts_with("/usr/share/") || info.install_dir == "/usr/bin") {
+    return bad_input("--install-dir " + info.install_dir +
+                     " would mix the tree with the desktop files");
+  }
+  info.maintainer = o.maintainer;
+  if (deb || rpm) {
+    if (Status checked = check_maintainer(o.maintainer); !checked) {
+      return bad_input(checked.error().message + " (a .deb and an .rpm name their maintainer)");
+    }
+  }
+  info.vendor = o.vendor;
+  info.summary = o.description.empty() ? info.name : o.description;
+  if (info.summary.find('\n') != std::string::npos) {
+    return bad_input("--description must be one line");
+  }
+  info.long_description = o.long_description;
+  if (f.long_description_file) {
+    if (!*f.long_description_file) {
+      return bad_input("--long-description-file: " + f.long_description_file->error().message);
+    }
+    info.long_description = **f.long_description_file;
+  }
+  if (f.license_file) {
+    if (!*f.license_file) return bad_input("--license-file: " + f.license_file->error().message);
+    info.license_text = **f.license_file;
+  }
+  info.license = o.license_type;
+  info.copyright = o.copyright;
+  info.homepage = o.homepage;
+  info.section = o.section;
+  if (!o.menu_group.empty()) info.categories = split_categories(o.menu_group);
+  if (info.categories.empty()) return bad_input("--linux-menu-group names no category");
+  info.app_id = o.app_id.empty() ? default_app_id(plan.tree.main_class, info.name) : o.app_id;
+  if (Status checked = check_app_id(info.app_id); !checked) return checked.error();
+  info.wm_class = o.wm_class.empty() ? default_wm_class(plan.tree.main_class) : o.wm_class;
+  for (const std::string& value : {info.summary, info.wm_class, info.vendor, info.homepage}) {
+    if (value.find_first_of("\n\r") != std::string::npos) {
+      return bad_input("'" + value + "' holds a line break");
+    }
+  }
+  if (!o.icon.empty()) {
+    Result<IconFile> icon = plan_icon(f, o.icon, "--icon");
+    if (!icon) return icon.error();
+    plan.icon = *icon;
+    info.has_icon = true;
+  }
+  for (std::size_t i = 0; i < o.file_associations.size(); ++i) {
+    const std::string& value = o.file_associations[i];
+    if (i >= f.file_associations.size()) return step_failed("--file-association was not probed");
+    if (!f.file_associations[i]) {
+      return bad_input("--file-association: " + f.file_associations[i].error().message);
+    }
+    Result<FileAssociation> fa = parse_file_association(*f.file_associations[i]);
+    if (!fa) return bad_input("--file-association " + value + ": " + fa.error().message);
+    std::optional<IconFile> icon;
+    if (!fa->icon.empty()) {
+      Result<IconFile> checked = plan_icon(f, fa->icon, "--file-association icon");
+      if (!checked) return checked.error();
+      icon = *checked;
+    }
+    info.file_associations.push_back(*fa);
+    plan.association_icons.push_back(icon);
+  }
+
+  // The tools, all named at once when some are missing.
+  std::vector<std::string> missing;
+  auto need = [&](const std::string& path, const std::string& name, const std::string& why) {
+    if (path.empty()) missing.push_back(name + " (" + why + ")");
+  };
+  plan.tools = f.tools;
+  if (deb) need(f.tools.dpkg_deb, "dpkg-deb", "makes the .deb");
+  if (rpm) need(f.tools.rpmbuild, "rpmbuild", "makes the .rpm; Debian package rpm");
+  if (plan.types.contains(PackageType::kTarGz)) need(f.tools.tar, "tar", "makes the .tar.gz");
+  need(f.tools.env, "env", "runs the tools");
+  if (deb || rpm) {
+    need(f.tools.readelf, "readelf", "reads the libraries the tree needs; Debian package binutils");
+  }
+  if (deb) need(f.tools.md5sum, "md5sum", "lists the .deb's checksums");
+  plan.strip_launcher = f.launcher_has_debug_info;
+  // The binutils of the tree's machine, where they are here; the host's handle ELF of any.
+  if (plan.tree.machine == kMachineAArch64 && !f.tools.cross_objcopy.empty()) {
+    plan.tools.objcopy = f.tools.cross_objcopy;
+  }
+  need(plan.tools.objcopy, "objcopy", "strips the shipped programs; Debian package binutils");
+  const bool svg_icons =
+      (plan.icon && plan.icon->info.kind == IconKind::kSvg) ||
+      std::any_of(plan.association_icons.begin(), plan.association_icons.end(),
+                  [](const auto& i) { return i && i->info.kind == IconKind::kSvg; });
+  if (svg_icons) {
+    need(f.tools.rsvg_convert, "rsvg-convert",
+         "draws PNG icons from the SVG; Debian package librsvg2-bin");
+  }
+  if (!missing.empty()) return bad_input("missing tools: " + join(missing, "; "));
+  if (deb || rpm) {
+    if (Status planned = plan_dependencies(o, f, plan); !planned) return planned.error();
+  }
+  if (Status planned = plan_archive(f, plan); !planned) return planned.error();
+  if (f.source_date_epoch) {
+    const std::string& epoch = *f.source_date_epoch;
+    if (epoch.empty() || epoch.size() > 18 ||
+        epoch.find_first_not_of("0123456789") != std::string::npos) {
+      return bad_input("SOURCE_DATE_EPOCH '" + epoch + "' is not a number of seconds");
+    }
+    info.source_date_epoch = std::stoll(epoch);
+  } else {
+    info.source_date_epoch = f.now;
+  }
+  return plan;
+}
+
+}  // namespace vorlane::packages

@@ -1,0 +1,112 @@
+// What `vorlane-pack package` will make, decided from its options and the
+// facts probed once from the tree, the files the options name and the
+// environment, before anything is written.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "pack/core/error.h"
+#include "pack/packages/icon.h"
+#include "pack/packages/package_text.h"
+#include "pack/packages/shlib_deps.h"
+#include "pack/packages/tree_facts.h"
+
+namespace vorlane::packages {
+
+/// The options of `vorlane-pack package`, as given.
+struct PackageOptions {
+  std::string app_dir;
+  std::vector<std::string> types;  ///< "deb", "rpm", "tar.gz", or comma lists of them
+  std::string dest;
+  std::string package_name;  ///< default: the launcher's name
+  std::string app_version = "1.0";
+  std::string release = "1";
+  std::string vendor;
+  std::string description;
+  std::string long_description;
+  std::string long_description_file;
+  std::string maintainer;
+  std::string license_file;
+  std::string license_type;
+  std::string copyright;
+  std::string homepage;
+  std::string install_dir;  ///< default /opt/NAME
+  std::string menu_group;   ///< desktop categories
+  std::string section = "misc";
+  std::string icon;
+  std::string app_id;
+  std::string wm_class;
+  std::vector<std::string> file_associations;  ///< KEY=VALUE lists or files of them
+  std::vector<std::string> package_deps;
+  std::vector<std::string>
+      shlibs_dirs;       ///< default: the host's dpkg database, for its architecture
+  std::string emulator;  ///< default: $VORLANE_EMULATOR
+  bool quiet = false;
+};
+
+/// The folder of dpkg's database, whose shlibs files serve the host's architecture.
+inline constexpr char kHostShlibsDir[] = "/var/lib/dpkg/info";
+
+/// The programs the packages may need, each its path or "" when not found.
+struct PackageTools {
+  std::string dpkg_deb, rpmbuild, tar, env, readelf, md5sum, objcopy, cross_objcopy, rsvg_convert;
+};
+
+/// What the file system and the environment say about the inputs: each
+/// probed once, each a value or why it could not be had.
+struct PackageFacts {
+  Result<TreeFacts> tree = Error{};
+  bool launcher_has_debug_info = false;
+  int runtime_feature_version = 0;  ///< of lib/runtime; 0 when unknown
+  std::uint16_t host_machine = 0;
+  PackageTools tools;
+  /// The texts of --long-description-file and --license-file, when given.
+  std::optional<Result<std::string>> long_description_file;
+  std::optional<Result<std::string>> license_file;
+  /// Each --file-association value's text: the value, or the file it names.
+  std::vector<Result<std::string>> file_associations;
+  /// Every icon the options name (--icon, the associations'), by path.
+  std::map<std::string, Result<IconInfo>> icons;
+  /// The tree's ELF files, when a .deb or an .rpm is wanted and readelf is here.
+  std::optional<Result<ElfScan>> elf;
+  /// The shlibs folders read (--shlibs-dir, else kHostShlibsDir for a .deb).
+  std::vector<std::pair<std::string, Result<ShlibsMap>>> shlibs;
+  std::string emulator_text;                     ///< --emulator, else VORLANE_EMULATOR
+  std::optional<std::string> source_date_epoch;  ///< SOURCE_DATE_EPOCH, when set
+  std::int64_t now = 0;                          ///< the clock, when it is not
+};
+
+/// An icon to install: where it is and what it holds.
+struct IconFile {
+  std::string path;
+  IconInfo info;
+};
+
+/// Everything `vorlane-pack package` decided before it changes anything.
+struct PackagePlan {
+  PackageInfo info;  ///< the class list fields and the size are filled in when staged
+  TreeFacts tree;
+  std::set<PackageType> types;
+  PackageTools tools;  ///< objcopy is the one for the tree's machine
+  std::optional<IconFile> icon;
+  std::vector<std::optional<IconFile>> association_icons;  ///< one per file association
+  bool strip_launcher = false;     ///< the launcher carries debug information
+  bool record_class_list = false;  ///< list the app's classes for an install-time archive
+  bool ship_archive = false;       ///< the tree's archive serves the installed path as it is
+  std::vector<std::string> emulator;
+  /// Things the packager should know, each a sentence.
+  std::vector<std::string> notes;
+};
+
+/// The parsed --type values; a bad-input error names a word that is none.
+Result<std::set<PackageType>> parse_package_types(const std::vector<std::string>& values);
+
+/// The plan, or the first refusal: a pure function of its arguments.
+Result<PackagePlan> plan_packages(const PackageOptions& options, const PackageFacts& facts);
+
+}  // namespace vorlane::packages

@@ -1,0 +1,286 @@
+#include "pack/packages/package_stage.h"
+
+#include <filesystem>
+
+#include "pack/core/files.h"
+#include "pack/core/process.h"
+#include "pack/core/tools.h"
+#include "pack/core/tree_times.h"
+
+namespace vorlane::packages {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = Report::Clock;
+
+constexpr int kTrainingTimeout = 300;
+/// Sizes the hicolor theme gets from an SVG icon.
+constexpr int kIconSizes[] = {48, 64, 128, 256};
+
+std::string replace_all(std::string text, const std::string& from, const std::string& to) {
+  for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
+
+Status write_text(const std::string& path, const std::string& text, unsigned mode) {
+  std::string error;
+  if (!write_file_atomically(
+          path, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()), mode,
+          error)) {
+    return step_failed(error);
+  }
+  return done();
+}
+
+Result<std::string> mkdirs(const std::string& dir) {
+  std::error_code ec;
+  fs::create_directories(dir, ec);
+  if (ec) return step_failed("cannot make the folder " + dir + ": " + ec.message());
+  return dir;
+}
+
+class Stager {
+ public:
+  Stager(const PackagePlan& plan, const std::string& app_dir, const std::string& scratch,
+         const Report& report)
+      : plan_(plan),
+        app_dir_(app_dir),
+        scratch_(scratch),
+        root_(scratch + "/root"),
+        report_(report),
+        info_(plan.info) {}
+
+  Result<StagedRoot> run() {
+    std::error_code ec;
+    const std::string tree = root_ + info_.install_dir;
+    const auto started = Clock::now();
+    fs::create_directories(fs::path(tree).parent_path(), ec);
+    if (!ec) fs::copy(app_dir_, tree, fs::copy_options::recursive, ec);
+    if (ec) return step_failed("cannot copy " + app_dir_ + ": " + ec.message());
+    const std::string archive = "lib/app/" + plan_.tree.archive_name;
+    // An archive made for the tree's own place does not serve the installed one.
+    if (!plan_.ship_archive) fs::remove(tree + "/" + archive, ec);
+    if (plan_.record_class_list) {
+      Result<bool> listed = record_class_list(tree + "/lib/app/" + kClassListName);
+      if (!listed) return listed.error();
+      if (*listed) {
+        info_.class_list = std::string("lib/app/") + kClassListName;
+        info_.archive = archive;
+        info_.class_path = installed_class_path();
+      }
+    }
+    std::string debug_file;
+    if (plan_.strip_launcher) {
+      if (Status stripped = strip_launcher(tree); !stripped) return stripped.error();
+      debug_file = scratch_ + "/launcher.debug";
+    }
+    if (Status stripped = strip_runtime(tree); !stripped) return stripped.error();
+    if (Status added = add_desktop_files(); !added) return added.error();
+    Result<std::string> doc = mkdirs(root_ + "/usr/share/doc/" + info_.name);
+    if (!doc) return doc.error();
+    if (Status written = write_text(*doc + "/copyright", deb_copyright(info_), 0644); !written) {
+      return written.error();
+    }
+    fs::create_directories(root_ + "/usr/bin", ec);
+    fs::create_symlink(info_.install_dir + "/bin/" + info_.launcher,
+                       root_ + "/usr/bin/" + info_.name, ec);
+    if (ec) return step_failed("cannot link /usr/bin/" + info_.name + ": " + ec.message());
+    if (Status normal = normalize_tree(root_, info_.source_date_epoch); !normal) {
+      return normal.error();
+    }
+    info_.installed_kib = installed_kib(root_);
+    report_.step("staged the package tree", started);
+    return StagedRoot{root_, tree, info_, debug_file};
+  }
+
+ private:
+  std::string installed_class_path() const {
+    for (const std::string& option : plan_.tree.jvm_options) {
+      if (option.starts_with("-Djava.class.path=")) {
+        return replace_all(option.substr(18), "&&", info_.install_dir + "/lib/app");
+      }
+    }
+    return "";
+  }
+
+  /// Runs the app once with its training arguments and records the classes
+  /// it loads; false (with a note) when that run fails.
+  Result<bool> record_class_list(const std::string& out) {
+    const std::string app = fs::absolute(app_dir_).lexically_normal().string() + "/lib/app";
+    std::vector<std::string> argv = plan_.emulator;
+    argv.push_back(app_dir_ + "/lib/runtime/bin/java");
+    for (const std::string& option : plan_.tree.jvm_options) {
+      if (option.starts_with("-XX:SharedArchiveFile=") || option.starts_with("-Xlog:cds")) continue;
+      argv.push_back(replace_all(option, "&&", app));
+    }
+    argv.insert(argv.end(),
+                {"-Xshare:off", "-XX:DumpLoadedClassList=" + out, plan_.tree.main_class});
+    argv.insert(argv.end(), plan_.tree.app_args.begin(), plan_.tree.app_args.end());
+    argv.insert(argv.end(), plan_.tree.training_args.begin(), plan_.tree.training_args.end());
+    const auto started = Clock::now();
+    const Result<std::string> ran =
+        run_tool("the run that lists the app's classes", argv, kTrainingTimeout);
+    if (!ran) {
+      if (ran.error().kind == ErrorKind::kInterrupted) return ran.error();
+      report_.note(ran.error().message +
+                   "\nThe packages make no class-data archive at install time.");
+      return false;
+    }
+    std::string error;
+    const auto list = read_file_no_fifo(out, error);
+    if (!list) {
+      report_.note("the app's class list cannot be read back: " + error);
+      return false;
+    }
+    if (Status written =
+            write_text(out, normalize_class_list(std::string(list->begin(), list->end())), 0644);
+        !written) {
+      return written.error();
+    }
+    report_.step("listed the classes the app loads", started);
+    return true;
+  }
+
+  /// Debug information into a file beside the packages; the shipped launcher
+  /// keeps only what it runs with and a link to that file.
+  Status strip_launcher(const std::string& tree) {
+    const std::string launcher = tree + "/bin/" + info_.launcher;
+    const std::string debug = scratch_ + "/launcher.debug";
+    const std::string link_name = scratch_ + "/" + debug_file_name(info_);
+    const std::string& objcopy = plan_.tools.objcopy;
+    for (const auto& argv : std::vector<std::vector<std::string>>{
+             {objcopy, "--only-keep-debug", launcher, debug},
+             {objcopy, "--strip-all", launcher},
+         }) {
+      if (Result<std::string> r = run_tool("objcopy", argv); !r) return r.error();
+    }
+    // The link names the file as it is called beside the packages.
+    std::error_code ec;
+    fs::copy_file(debug, link_name, ec);
+    if (ec) return step_failed("cannot copy " + debug + " to " + link_name + ": " + ec.message());
+    const Result<std::string> r =
+        run_tool("objcopy", {objcopy, "--add-gnu-debuglink=" + link_name, launcher});
+    fs::remove(link_name, ec);
+    if (!r) return r.error();
+    if (Result<TreeFacts> read = read_tree(tree); !read) {
+      return step_failed("the stripped launcher lost its launch data: " + read.error().message);
+    }
+    return done();
+  }
+
+  /// The symbol tables of the runtime's programs and libraries (the JDK's
+  /// jmods carry them): only a debugger reads them.
+  Status strip_runtime(const std::string& tree) {
+    std::error_code ec;
+    const std::string launcher = tree + "/bin/" + info_.launcher;
+    // Listed first: objcopy replaces each file, which a walk must not see.
+    std::vector<std::string> files;
+    for (auto it = fs::recursive_directory_iterator(tree, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+      const std::string path = it->path();
+      if (it->is_regular_file() && !it->is_symlink() && path != launcher && is_elf_file(path) &&
+          has_elf_section(path, ".symtab")) {
+        files.push_back(path);
+      }
+    }
+    if (ec) return step_failed("cannot walk " + tree + ": " + ec.message());
+    for (const std::string& path : files) {
+      if (Result<std::string> r = run_tool("objcopy --strip-unneeded " + path,
+                                           {plan_.tools.objcopy, "--strip-unneeded", path});
+          !r) {
+        return r.error();
+      }
+    }
+    return done();
+  }
+
+  /// Icons, desktop entry, AppStream metadata and MIME types.
+  Status add_desktop_files() {
+    const std::string share = root_ + "/usr/share";
+    if (plan_.icon) {
+      if (Status s = install_icon(*plan_.icon, "apps", info_.app_id); !s) return s;
+    }
+    for (std::size_t i = 0; i < info_.file_associations.size(); ++i) {
+      const auto& icon = plan_.association_icons[i];
+      if (!icon) continue;
+      if (Status s = install_icon(*icon, "mimetypes",
+                                  mime_icon_name(info_.file_associations[i].mime_type));
+          !s) {
+        return s;
+      }
+    }
+    std::vector<std::pair<std::string, std::string>> files = {
+        {share + "/applications/" + info_.app_id + ".desktop", desktop_entry(info_)},
+        {share + "/metainfo/" + info_.app_id + ".metainfo.xml", metainfo(info_)},
+    };
+    if (std::string mime = mime_xml(info_); !mime.empty()) {
+      files.emplace_back(share + "/mime/packages/" + info_.app_id + ".xml", std::move(mime));
+    }
+    for (const auto& [path, text] : files) {
+      if (Result<std::string> dir = mkdirs(fs::path(path).parent_path()); !dir) return dir.error();
+      if (Status s = write_text(path, text, 0644); !s) return s;
+    }
+    return done();
+  }
+
+  Status install_icon(const IconFile& icon, const std::string& context, const std::string& name) {
+    const std::string hicolor = root_ + "/usr/share/icons/hicolor/";
+    std::error_code ec;
+    if (icon.info.kind == IconKind::kPng) {
+      const std::string size = std::to_string(icon.info.width);
+      Result<std::string> dir = mkdirs(hicolor + size + "x" + size + "/" + context);
+      if (!dir) return dir.error();
+      fs::copy_file(icon.path, *dir + "/" + name + ".png", ec);
+      if (ec) return step_failed("cannot copy " + icon.path + ": " + ec.message());
+      return done();
+    }
+    Result<std::string> scalable = mkdirs(hicolor + "scalable/" + context);
+    if (!scalable) return scalable.error();
+    fs::copy_file(icon.path, *scalable + "/" + name + ".svg", ec);
+    if (ec) return step_failed("cannot copy " + icon.path + ": " + ec.message());
+    for (int px : kIconSizes) {
+      const std::string size = std::to_string(px);
+      Result<std::string> dir = mkdirs(hicolor + size + "x" + size + "/" + context);
+      if (!dir) return dir.error();
+      if (Result<std::string> r = run_tool("rsvg-convert (drawing " + icon.path + ")",
+                                           {plan_.tools.rsvg_convert, "-w", size, "-h", size, "-o",
+                                            *dir + "/" + name + ".png", icon.path});
+          !r) {
+        return r.error();
+      }
+    }
+    return done();
+  }
+
+  static std::uint64_t installed_kib(const std::string& root) {
+    std::uint64_t kib = 0;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(root, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+      kib += it->is_regular_file() && !it->is_symlink() ? (it->file_size() + 1023) / 1024 : 1;
+    }
+    return kib;
+  }
+
+  const PackagePlan& plan_;
+  const std::string& app_dir_;
+  std::string scratch_;
+  std::string root_;
+  const Report& report_;
+  PackageInfo info_;
+};
+
+}  // namespace
+
+Result<StagedRoot> stage_root(const PackagePlan& plan, const std::string& app_dir,
+                              const std::string& scratch, const Report& report) {
+  return Stager(plan, app_dir, scratch, report).run();
+}
+
+std::string debug_file_name(const PackageInfo& info) {
+  return info.name + "_" + info.version + "-" + info.release + "_" + info.arch.deb + ".debug";
+}
+
+}  // namespace vorlane::packages

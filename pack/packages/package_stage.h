@@ -1,0 +1,32 @@
+// The root a package installs, laid out in a scratch folder: the tree at
+// its install dir, stripped, with the desktop files, the documentation and
+// /usr/bin/NAME, every mode and time normalised.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "pack/core/error.h"
+#include "pack/core/report.h"
+#include "pack/packages/package_plan.h"
+
+namespace vorlane::packages {
+
+/// The class list the install-time archive is made from, in lib/app.
+inline constexpr char kClassListName[] = "vorlane-app.classlist";
+
+struct StagedRoot {
+  std::string root;        ///< the folder that stands for /
+  std::string tree;        ///< root + the install dir
+  PackageInfo info;        ///< the plan's, with the class list and the installed size
+  std::string debug_file;  ///< the launcher's debug information; "" when it had none
+};
+
+/// Stages what `plan` says into `scratch`/root, reading the tree at `app_dir`.
+Result<StagedRoot> stage_root(const PackagePlan& plan, const std::string& app_dir,
+                              const std::string& scratch, const Report& report);
+
+/// NAME_VERSION-RELEASE_ARCH.debug: the launcher's debug file beside the packages.
+std::string debug_file_name(const PackageInfo& info);
+
+}  // namespace vorlane::packages

@@ -1,0 +1,76 @@
+#include "pack/packages/rpm_writer.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "pack/core/files.h"
+#include "pack/core/tools.h"
+
+namespace vorlane::packages {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> rpm_owned_paths(const StagedRoot& staged) {
+  const PackageInfo& info = staged.info;
+  std::vector<std::string> files = {info.install_dir, "/usr/bin/" + info.name,
+                                    "/usr/share/doc/" + info.name};
+  std::error_code ec;
+  const std::string share = staged.root + "/usr/share";
+  for (auto it = fs::recursive_directory_iterator(share, ec);
+       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    const std::string path = it->path().string().substr(staged.root.size());
+    if (path == "/usr/share/doc") it.disable_recursion_pending();
+    if (it->is_regular_file()) files.push_back(path);
+  }
+  std::sort(files.begin() + 3, files.end());
+  return files;
+}
+
+Status write_rpm(const StagedRoot& staged, const PackageTools& tools, const std::string& scratch,
+                 const std::string& out) {
+  const PackageInfo& info = staged.info;
+  const std::string top = scratch + "/rpm";
+  std::error_code ec;
+  fs::create_directories(top + "/tmp", ec);
+  if (ec) return step_failed("cannot make the folder " + top + "/tmp: " + ec.message());
+  const std::string spec = top + "/" + info.name + ".spec";
+  const std::string text = rpm_spec(info, staged.root, rpm_owned_paths(staged));
+  std::string error;
+  if (!write_file_atomically(
+          spec, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()), 0644,
+          error)) {
+    return step_failed(error);
+  }
+  if (Result<std::string> r =
+          run_tool("rpmbuild", {tools.env,
+                                "SOURCE_DATE_EPOCH=" + std::to_string(info.source_date_epoch),
+                                tools.rpmbuild,
+                                "-bb",
+                                "--quiet",
+                                "--target",
+                                info.arch.rpm,
+                                "--define",
+                                "_topdir " + top,
+                                "--define",
+                                "_buildhost localhost",
+                                "--define",
+                                "use_source_date_epoch_as_buildtime 1",
+                                "--define",
+                                "clamp_mtime_to_source_date_epoch 1",
+                                "--define",
+                                "_binary_payload w9.gzdio",
+                                "--define",
+                                "_rpmfilename %%{NAME}.rpm",
+                                "--define",
+                                "_tmppath " + top + "/tmp",
+                                spec});
+      !r) {
+    return r.error();
+  }
+  fs::rename(top + "/RPMS/" + info.name + ".rpm", out, ec);
+  if (ec) return step_failed("rpmbuild made no " + info.name + ".rpm: " + ec.message());
+  fs::remove_all(top, ec);
+  return done();
+}
+
+}  // namespace vorlane::packages

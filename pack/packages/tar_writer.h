@@ -1,0 +1,16 @@
+// The .tar.gz of a staged package root.
+#pragma once
+
+#include <string>
+
+#include "pack/core/error.h"
+#include "pack/packages/package_stage.h"
+
+namespace vorlane::packages {
+
+/// NAME-VERSION-linux-ARCH.tar.gz at `out`: the installed tree under NAME/,
+/// owned by root, in name order, every time the package's epoch.
+Status write_tar(const StagedRoot& staged, const PackageTools& tools, const std::string& scratch,
+                 const std::string& out);
+
+}  // namespace vorlane::packages
