@@ -49,6 +49,16 @@ std::string env_or(const char* name, const std::string& fallback) {
   return value == nullptr ? fallback : value;
 }
 
+/// Whether `path` is `folder` or lies in it, links resolved where they exist.
+bool is_within(const std::string& path, const std::string& folder) {
+  std::error_code ec;
+  const fs::path p = fs::weakly_canonical(fs::absolute(path, ec), ec);
+  const fs::path f = fs::weakly_canonical(fs::absolute(folder, ec), ec);
+  if (ec) return false;
+  const fs::path relative = p.lexically_relative(f);
+  return !relative.empty() && *relative.begin() != "..";
+}
+
 /// Writes the planned packages into a scratch folder in `dest`, then moves
 /// them into place.
 Status write_packages(const PackageOptions& o, const PackagePlan& plan, const Report& report) {
@@ -96,6 +106,8 @@ PackageFacts probe_packages(const PackageOptions& o) {
   const Result<std::set<PackageType>> types = parse_package_types(o.types);
   const bool deb = types && types->contains(PackageType::kDeb);
   const bool rpm = types && types->contains(PackageType::kRpm);
+  f.tree_contents = check_tree_contents(o.app_dir);
+  f.dest_inside_tree = !o.dest.empty() && is_within(o.dest, o.app_dir);
   if (f.tree) {
     f.launcher_has_debug_info =
         has_elf_section(o.app_dir + "/bin/" + f.tree->launcher_name, ".debug_info");

@@ -94,6 +94,50 @@ Status plan_archive(const PackageFacts& f, PackagePlan& plan) {
   return done();
 }
 
+/// The values that go into the package texts: what no format can escape is refused.
+Status check_values(const PackageOptions& o, const PackagePlan& plan) {
+  const PackageInfo& info = plan.info;
+  const std::pair<const char*, const std::string*> one_line[] = {
+      {"--description", &info.summary},      {"--vendor", &info.vendor},
+      {"--homepage", &info.homepage},        {"--license-type", &info.license},
+      {"--maintainer", &info.maintainer},    {"--wm-class", &info.wm_class},
+      {"--linux-menu-group", &o.menu_group},
+  };
+  for (const auto& [what, value] : one_line) {
+    if (Status checked = check_text(what, *value, false); !checked) return checked;
+  }
+  for (const auto& [what, value] : {std::pair{"--long-description", &info.long_description},
+                                    std::pair{"--copyright", &info.copyright}}) {
+    if (Status checked = check_text(what, *value, true); !checked) return checked;
+  }
+  if (plan.types.contains(PackageType::kRpm)) {
+    const char* what =
+        o.long_description_file.empty() ? "--long-description" : "--long-description-file";
+    if (Status checked = check_rpm_description(what, info.long_description); !checked) {
+      return checked;
+    }
+  }
+  if (info.homepage.find_first_of(" \t") != std::string::npos) {
+    return bad_input("--homepage '" + info.homepage + "' holds a blank; it must be one URL");
+  }
+  if (Status checked = check_section(info.section); !checked) return checked;
+  for (const std::string& list : o.package_deps) {
+    for (const std::string& dependency : split(list, ',')) {
+      if (dependency.find_first_not_of(" \t") == std::string::npos) continue;
+      if (Status checked = check_dependency(dependency); !checked) return checked;
+    }
+  }
+  // The class path goes into the maintainer scripts: its jars' names must be text.
+  for (const std::string& option : plan.tree.jvm_options) {
+    if (Status checked =
+            check_text("the tree's launch option " + option.substr(0, 40), option, false);
+        !checked) {
+      return checked;
+    }
+  }
+  return done();
+}
+
 }  // namespace
 
 Result<std::set<PackageType>> parse_package_types(const std::vector<std::string>& values) {
@@ -121,6 +165,12 @@ Result<PackagePlan> plan_packages(const PackageOptions& o, const PackageFacts& f
   const bool rpm = plan.types.contains(PackageType::kRpm);
   if (!f.tree) return f.tree.error();
   plan.tree = *f.tree;
+  if (!f.tree_contents) return f.tree_contents.error();
+  if (f.dest_inside_tree) {
+    return bad_input("--dest " + o.dest + " is inside the tree " + o.app_dir +
+                     ": the packages would hold themselves; give a folder outside it");
+  }
+  if (Status checked = check_text("--dest", o.dest, false); !checked) return checked.error();
   PackageInfo& info = plan.info;
   const auto arch = architecture_of(plan.tree.machine);
   if (!arch) {
@@ -174,11 +224,7 @@ Result<PackagePlan> plan_packages(const PackageOptions& o, const PackageFacts& f
   info.app_id = o.app_id.empty() ? default_app_id(plan.tree.main_class, info.name) : o.app_id;
   if (Status checked = check_app_id(info.app_id); !checked) return checked.error();
   info.wm_class = o.wm_class.empty() ? default_wm_class(plan.tree.main_class) : o.wm_class;
-  for (const std::string& value : {info.summary, info.wm_class, info.vendor, info.homepage}) {
-    if (value.find_first_of("\n\r") != std::string::npos) {
-      return bad_input("'" + value + "' holds a line break");
-    }
-  }
+  if (Status checked = check_values(o, plan); !checked) return checked.error();
   if (!o.icon.empty()) {
     Result<IconFile> icon = plan_icon(f, o.icon, "--icon");
     if (!icon) return icon.error();
@@ -193,6 +239,10 @@ Result<PackagePlan> plan_packages(const PackageOptions& o, const PackageFacts& f
     }
     Result<FileAssociation> fa = parse_file_association(*f.file_associations[i]);
     if (!fa) return bad_input("--file-association " + value + ": " + fa.error().message);
+    if (Status checked = check_text("--file-association description", fa->description, false);
+        !checked) {
+      return checked.error();
+    }
     std::optional<IconFile> icon;
     if (!fa->icon.empty()) {
       Result<IconFile> checked = plan_icon(f, fa->icon, "--file-association icon");

@@ -61,7 +61,9 @@ struct PackageTools {
 /// probed once, each a value or why it could not be had.
 struct PackageFacts {
   Result<TreeFacts> tree = Error{};
+  Status tree_contents = done();  ///< check_tree_contents
   bool launcher_has_debug_info = false;
+  bool dest_inside_tree = false;    ///< --dest is the tree or a folder in it
   int runtime_feature_version = 0;  ///< of lib/runtime; 0 when unknown
   std::uint16_t host_machine = 0;
   PackageTools tools;

@@ -57,7 +57,12 @@ class Stager {
     const std::string tree = root_ + info_.install_dir;
     const auto started = Clock::now();
     fs::create_directories(fs::path(tree).parent_path(), ec);
-    if (!ec) fs::copy(app_dir_, tree, fs::copy_options::recursive, ec);
+    // Links in the tree stay links (the plan refused those that leave it);
+    // the tree's own folder is copied even when APP-DIR names it by a link.
+    const fs::path from = ec ? fs::path() : fs::canonical(app_dir_, ec);
+    if (!ec) {
+      fs::copy(from, tree, fs::copy_options::recursive | fs::copy_options::copy_symlinks, ec);
+    }
     if (ec) return step_failed("cannot copy " + app_dir_ + ": " + ec.message());
     const std::string archive = "lib/app/" + plan_.tree.archive_name;
     // An archive made for the tree's own place does not serve the installed one.

@@ -168,6 +168,34 @@ Status check_install_dir(const std::string& dir) {
         "' must be a plain absolute folder other than /: no '.', '..', doubled or trailing "
         "'/', only letters, digits, '.', '_', '+', '-'");
   }
+  // Places any local user may write to first, or that are not for programs.
+  static const char* const kUnder[] = {"/tmp",  "/var/tmp", "/dev",   "/run",      "/var/run",
+                                       "/proc", "/sys",     "/etc",   "/boot",     "/home",
+                                       "/root", "/mnt",     "/media", "/var/lock", "/lost+found"};
+  for (const std::string prefix : kUnder) {
+    if (dir == prefix || dir.starts_with(prefix + "/")) {
+      return bad_input("--install-dir " + dir + " is under " + prefix +
+                       (prefix == "/etc" ? ", which holds configuration, not programs"
+                                         : ", which is no place for a package's files "
+                                           "(temporary, per-user or the system's own)") +
+                       ": use a folder of its own such as /opt/NAME");
+    }
+  }
+  static const char* const kSystem[] = {
+      "/opt",       "/usr",       "/usr/local",     "/usr/bin",       "/usr/sbin",
+      "/usr/lib",   "/usr/lib64", "/usr/lib32",     "/usr/libexec",   "/usr/include",
+      "/usr/share", "/usr/src",   "/usr/local/bin", "/usr/local/lib", "/usr/local/share",
+      "/bin",       "/sbin",      "/lib",           "/lib64",         "/lib32",
+      "/libx32",    "/var",       "/var/lib",       "/var/opt",       "/var/cache",
+      "/var/log",   "/srv"};
+  for (const std::string system : kSystem) {
+    if (dir == system) {
+      return bad_input("--install-dir " + dir +
+                       " is a system folder: the package would spill its bin/ and lib/ into it "
+                       "and own it; use a folder of its own such as " +
+                       (dir == "/opt" ? std::string("/opt/NAME") : dir + "/NAME"));
+    }
+  }
   return done();
 }
 
@@ -317,40 +345,43 @@ std::string deb_postrm(const PackageInfo& info) {
 
 std::string rpm_spec(const PackageInfo& info, const std::string& staged_root,
                      const std::vector<std::string>& files) {
+  // Every value is escaped: rpmbuild expands %(...) and %{...} wherever they are.
+  const auto e = rpm_escape;
   std::string out =
       "# No stripping, byte-compiling or dependency scanning: the tree is shipped as it is.\n"
       "%global __os_install_post %{nil}\n"
       "%global debug_package %{nil}\n"
       "%global _build_id_links none\n"
       "Name: " +
-      info.name + "\nVersion: " + info.version + "\nRelease: " + info.release +
-      "\nSummary: " + info.summary +
-      "\nLicense: " + (info.license.empty() ? "LicenseRef-unknown" : info.license) + "\n";
-  if (!info.homepage.empty()) out += "URL: " + info.homepage + "\n";
-  if (!info.vendor.empty()) out += "Vendor: " + info.vendor + "\n";
-  if (!info.maintainer.empty()) out += "Packager: " + info.maintainer + "\n";
+      e(info.name) + "\nVersion: " + e(info.version) + "\nRelease: " + e(info.release) +
+      "\nSummary: " + e(info.summary) +
+      "\nLicense: " + (info.license.empty() ? "LicenseRef-unknown" : e(info.license)) + "\n";
+  if (!info.homepage.empty()) out += "URL: " + e(info.homepage) + "\n";
+  if (!info.vendor.empty()) out += "Vendor: " + e(info.vendor) + "\n";
+  if (!info.maintainer.empty()) out += "Packager: " + e(info.maintainer) + "\n";
   out += "AutoReqProv: no\n";
-  for (const std::string& r : info.rpm_requires) out += "Requires: " + r + "\n";
-  out += "\n%description\n" + long_description_or_summary(info) + "\n\n%install\ncp -a " +
-         shell_quote(staged_root) + "/. %{buildroot}/\n\n%files\n%defattr(-,root,root,-)\n";
-  for (const std::string& f : files) out += f + "\n";
+  for (const std::string& r : info.rpm_requires) out += "Requires: " + e(r) + "\n";
+  out += "\n%description\n" + e(long_description_or_summary(info)) + "\n\n%install\ncp -a " +
+         e(shell_quote(staged_root)) + "/. %{buildroot}/\n\n%files\n%defattr(-,root,root,-)\n";
+  for (const std::string& f : files) out += e(f) + "\n";
   if (!info.class_list.empty()) {
-    out += "%ghost %attr(0644,root,root) " + info.install_dir + "/" + info.archive + "\n";
-    out += "\n%post\n" + archive_dump_command(info) + "\nexit 0\n";
+    out += "%ghost %attr(0644,root,root) " + e(info.install_dir + "/" + info.archive) + "\n";
+    out += "\n%post\n" + e(archive_dump_command(info)) + "\nexit 0\n";
   }
-  out += "\n%changelog\n* " + rpm_changelog_date(info.source_date_epoch) + " " + info.maintainer +
-         " - " + info.version + "-" + info.release + "\n- Packaged with vorlane-pack.\n";
+  out += "\n%changelog\n* " + rpm_changelog_date(info.source_date_epoch) + " " +
+         e(info.maintainer) + " - " + e(info.version) + "-" + e(info.release) +
+         "\n- Packaged with vorlane-pack.\n";
   return out;
 }
 
 std::string desktop_entry(const PackageInfo& info) {
-  std::string out = "[Desktop Entry]\nType=Application\nName=" + info.name +
-                    "\nComment=" + info.summary + "\nExec=/usr/bin/" + info.name +
+  std::string out = "[Desktop Entry]\nType=Application\nName=" + desktop_escape(info.name) +
+                    "\nComment=" + desktop_escape(info.summary) + "\nExec=/usr/bin/" + info.name +
                     (info.file_associations.empty() ? "" : " %f") + "\n";
   if (info.has_icon) out += "Icon=" + info.app_id + "\n";
   out += "Terminal=false\nCategories=";
   for (const std::string& c : info.categories) out += c + ";";
-  out += "\nStartupWMClass=" + info.wm_class + "\n";
+  out += "\nStartupWMClass=" + desktop_escape(info.wm_class) + "\n";
   if (!info.file_associations.empty()) {
     out += "MimeType=";
     for (const FileAssociation& fa : info.file_associations) out += fa.mime_type + ";";
@@ -383,6 +414,68 @@ std::string normalize_class_list(const std::string& text) {
     for (const std::string& line : *lines) out += line + "\n";
   }
   return out;
+}
+
+std::string rpm_escape(const std::string& text) {
+  std::string out;
+  for (char c : text) out += c == '%' ? std::string("%%") : std::string(1, c);
+  return out;
+}
+
+std::string desktop_escape(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '\\') {
+      out += "\\\\";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (c == ' ' && i == 0) {
+      out += "\\s";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+Status check_text(const std::string& what, const std::string& value, bool multi_line) {
+  for (char c : value) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u >= 0x20 && u != 0x7f) continue;
+    if (multi_line && (c == '\n' || c == '\t')) continue;
+    if (c == '\n' || c == '\r') {
+      return bad_input(what + " '" + value + "' holds a line break; it must be one line");
+    }
+    return bad_input(what + " holds the control character " + std::to_string(u) +
+                     ", which no package format can carry");
+  }
+  return done();
+}
+
+Status check_rpm_description(const std::string& what, const std::string& text) {
+  std::istringstream in(text);
+  int number = 0;
+  for (std::string line; std::getline(in, line);) {
+    ++number;
+    if (trim(line).starts_with("%")) {
+      return bad_input(what + ": line " + std::to_string(number) + " '" + trim(line) +
+                       "' starts with '%', which an RPM spec reads as a section or a macro line: "
+                       "reword it");
+    }
+  }
+  return done();
+}
+
+Status check_section(const std::string& section) {
+  const auto slash = section.find('/');
+  if (section.empty() || !is_alnum(section[0]) || !all_of(section, "+-./") ||
+      std::any_of(section.begin(), section.end(), [](char c) { return c >= 'A' && c <= 'Z'; }) ||
+      (slash != std::string::npos && section.find('/', slash + 1) != std::string::npos)) {
+    return bad_input("--linux-app-category '" + section +
+                     "' is no Debian section such as misc, utils or contrib/utils");
+  }
+  return done();
 }
 
 std::string xml_escape(const std::string& text) {

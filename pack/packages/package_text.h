@@ -138,6 +138,27 @@ std::string archive_dump_command(const PackageInfo& info);
 /// ids) keep their order at the end.
 std::string normalize_class_list(const std::string& text);
 
+/// `text` for an RPM spec, where rpmbuild expands macros: each '%' doubled.
+std::string rpm_escape(const std::string& text);
+
+/// `text` as a desktop entry's string value: backslash, tab and the leading
+/// space escaped (\\, \t, \s). Line breaks are refused before.
+std::string desktop_escape(const std::string& text);
+
+/// Refuses a value `what` (an option's name) that holds a control
+/// character; a line break too unless `multi_line`, where a tab is also
+/// accepted. No package format escapes those.
+Status check_text(const std::string& what, const std::string& value, bool multi_line);
+
+/// Refuses a description any of whose lines, blanks at its ends dropped,
+/// starts with '%': rpmbuild reads such a line as a section or a macro
+/// line whatever its escapes, so an .rpm cannot say it.
+Status check_rpm_description(const std::string& what, const std::string& text);
+
+/// Refuses a Debian section that is not lower-case letters, digits, '+',
+/// '-', '.' and at most one '/' (contrib/utils).
+Status check_section(const std::string& section);
+
 /// `text` with &, <, >, " escaped for XML.
 std::string xml_escape(const std::string& text);
 

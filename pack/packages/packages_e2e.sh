@@ -92,6 +92,55 @@ refuse "bad version" "no valid Debian and RPM version" package "$tree" "$work/re
 refuse "relative install dir" "not an absolute path" package "$tree" "$work/refused" --install-dir opt/tiny
 refuse "no tree" "not an app tree" "$pack" package --type tar.gz "$work" --dest "$work/refused"
 
+# Hostile metadata: nothing runs while the packages are made, no scriptlet
+# or control field appears, and the packages say exactly what was given.
+marker="$work/PWNED"
+# shellcheck source=pack/packages/hostile_values.sh
+source "$source_dir/pack/packages/hostile_values.sh"
+homepage="https://example.org/?q=%(touch%20$marker)&x=%{lua:os.execute('touch%20$marker')}"
+long=$'ok `touch '"$marker"$'`\n\na; touch '"$marker"$' %(touch '"$marker"$')\nit\'s "quoted" $(touch '"$marker"')'
+SOURCE_DATE_EPOCH=1700000000 "$pack" package --quiet --type deb,rpm "$tree" --dest "$work/hostile" \
+  --maintainer "${hostile_values[5]} <ann@example.org>" --description "${hostile_values[0]}" \
+  --vendor "${hostile_values[1]}" --homepage "$homepage" --license-type "${hostile_values[3]}" \
+  --long-description "$long" --wm-class "${hostile_values[9]}" --copyright "${hostile_values[6]}" ||
+  fail "the hostile values were refused"
+[ ! -e "$marker" ] || fail "a metadata value ran as code while the packages were made"
+rpm_file="$(echo "$work"/hostile/*.rpm)"
+deb_file="$(echo "$work"/hostile/*.deb)"
+[ -z "$(rpm -qp --scripts "$rpm_file" 2>/dev/null)" ] || fail "the .rpm has scriptlets: $(rpm -qp --scripts "$rpm_file")"
+expected="$(printf '%s\n' "${hostile_values[0]}" "${hostile_values[1]}" "$homepage" \
+  "${hostile_values[3]}" "${hostile_values[5]} <ann@example.org>")"
+said="$(rpm -qp --qf '%{SUMMARY}\n%{VENDOR}\n%{URL}\n%{LICENSE}\n%{PACKAGER}\n' "$rpm_file" 2>/dev/null)"
+[ "$said" = "$expected" ] || fail "the .rpm says '$said', not '$expected'"
+[ "$(rpm -qp --qf '%{DESCRIPTION}' "$rpm_file" 2>/dev/null)" = "$long" ] ||
+  fail "the .rpm's description is '$(rpm -qp --qf '%{DESCRIPTION}' "$rpm_file")'"
+fields="$(dpkg-deb -f "$deb_file" | grep -o '^[A-Za-z-]*:' | tr -d : | tr '\n' ' ')"
+[ "$fields" = "Package Version Architecture Maintainer Installed-Size Depends Section Priority Homepage Description " ] ||
+  fail "the control file has the fields $fields"
+[ "$(dpkg-deb -f "$deb_file" Description | head -1)" = "${hostile_values[0]}" ] || fail "the .deb's summary changed"
+[ "$(dpkg-deb -f "$deb_file" Maintainer)" = "${hostile_values[5]} <ann@example.org>" ] || fail "the .deb's maintainer changed"
+[ "$(dpkg-deb --ctrl-tarfile "$deb_file" | tar -t | sort | tr '\n' ' ')" = "./ ./control ./md5sums " ] ||
+  fail "the .deb has more control files than control and md5sums"
+refuse "line break in a one-line field" "one line" package "$tree" "$work/refused" --description "${hostile_values[8]}"
+refuse "a section line in the description" "starts with '%'" package "$tree" "$work/refused" \
+  --long-description "${hostile_values[4]}"
+refuse "a field in a dependency" "no Debian dependency" package "$tree" "$work/refused" --package-deps "${hostile_values[8]}"
+refuse "a macro in a dependency" "no Debian dependency" package "$tree" "$work/refused" --package-deps 'bash%touch'
+refuse "a blank in the homepage" "one URL" package "$tree" "$work/refused" --homepage "${hostile_values[2]}"
+refuse "world-writable install dir" "under /var/tmp" package "$tree" "$work/refused" --install-dir /var/tmp/demo
+refuse "/opt as install dir" "system folder" package "$tree" "$work/refused" --install-dir /opt
+refuse "install dir in /etc" "under /etc" package "$tree" "$work/refused" --install-dir /etc/demo
+refuse "--type ''" "--type '' is none of" "$pack" package --type '' "$tree" --dest "$work/refused"
+refuse "--dest in the tree" "inside the tree" "$pack" package --type tar.gz "$tree" --dest "$tree/lib/out"
+[ ! -e "$tree/lib/out" ] || fail "--dest in the tree was made"
+[ ! -e "$marker" ] || fail "a metadata value ran as code"
+for link in /etc/shadow ../../../../../etc/shadow; do
+  ln -s "$link" "$tree/lib/app/secret"
+  refuse "a link to $link" "lib/app/secret points to $link, outside the tree" \
+    "$pack" package --type tar.gz "$tree" --dest "$work/refused"
+  rm "$tree/lib/app/secret"
+done
+
 if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed" >&2
   exit 1

@@ -1,8 +1,10 @@
 #include "pack/packages/shlib_deps.h"
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <sstream>
+#include <string_view>
 
 #include "pack/core/files.h"
 #include "pack/core/tools.h"
@@ -141,6 +143,56 @@ std::set<std::string> dlopened_libraries(const std::set<std::string>& provided) 
     if (provided.contains(loader)) out.insert(library);
   }
   return out;
+}
+
+Status check_dependency(const std::string& dependency) {
+  auto is_name_char = [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
+  };
+  auto is_version_char = [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           std::string_view(".+~:-").find(c) != std::string_view::npos;
+  };
+  auto refuse = [&](const std::string& why) {
+    return bad_input("--package-deps '" + dependency + "' is no Debian dependency: " + why);
+  };
+  std::istringstream alternatives(dependency);
+  for (std::string item; std::getline(alternatives, item, '|');) {
+    const std::string alt = trim(item);
+    std::size_t i = 0;
+    while (i < alt.size() && (is_name_char(alt[i]) || alt[i] == ':')) ++i;
+    const std::string name = alt.substr(0, i);
+    const auto colon = name.find(':');
+    const std::string package = name.substr(0, colon);
+    if (package.size() < 2 || !(std::isalnum(static_cast<unsigned char>(package[0])) != 0) ||
+        !std::all_of(package.begin(), package.end(), is_name_char) ||
+        (colon != std::string::npos &&
+         (colon + 1 == name.size() || name.find(':', colon + 1) != std::string::npos))) {
+      return refuse("'" + alt +
+                    "' does not start with a package name (lower-case letters, digits, + - .)");
+    }
+    std::string rest = trim(alt.substr(i));
+    if (rest.empty()) continue;
+    if (rest.front() != '(' || rest.back() != ')') {
+      return refuse("after '" + name + "' comes '" + rest + "', not (OP VERSION)");
+    }
+    rest = trim(rest.substr(1, rest.size() - 2));
+    const auto op_end = rest.find_first_not_of("<>=");
+    const std::string op = rest.substr(0, op_end);
+    const std::string version = op_end == std::string::npos ? "" : trim(rest.substr(op_end));
+    if (op != "<<" && op != "<=" && op != "=" && op != ">=" && op != ">>") {
+      return refuse("'" + op + "' is none of << <= = >= >>");
+    }
+    if (version.empty() || !std::isdigit(static_cast<unsigned char>(version[0])) ||
+        !std::all_of(version.begin(), version.end(), is_version_char)) {
+      return refuse("'" + version + "' is no version");
+    }
+  }
+  if (trim(dependency).empty() || dependency.find("||") != std::string::npos ||
+      trim(dependency).front() == '|' || trim(dependency).back() == '|') {
+    return refuse("an alternative is empty");
+  }
+  return done();
 }
 
 std::string rpm_dependency(const std::string& debian) {

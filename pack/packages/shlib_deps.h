@@ -82,6 +82,11 @@ Result<ElfScan> scan_elf_files(const std::string& root, const std::string& reade
 /// bad-input error when it holds none that can be read.
 Result<ShlibsMap> read_shlibs_dir(const std::string& dir, const std::string& deb_arch);
 
+/// Refuses, naming it, a dependency that is not in Debian's syntax: package
+/// names (with an optional :ARCH) joined by '|', each with an optional
+/// "(OP VERSION)", OP one of << <= = >= >>.
+Status check_dependency(const std::string& dependency);
+
 /// A Debian dependency ("a (>= 1) | b") in RPM's words ("(a >= 1 or b)").
 std::string rpm_dependency(const std::string& debian);
 

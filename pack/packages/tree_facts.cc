@@ -1,6 +1,11 @@
 #include "pack/packages/tree_facts.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 
 #include "pack/core/elf_section.h"
 #include "pack/core/files.h"
@@ -35,6 +40,49 @@ Result<TreeFacts> read_tree(const std::string& app_dir) {
   if (!machine) return bad_input(error);
   facts.machine = *machine;
   return facts;
+}
+
+Status check_tree_contents(const std::string& app_dir) {
+  namespace fs = std::filesystem;
+  const fs::path root(app_dir);
+  std::error_code ec;
+  fs::recursive_directory_iterator it(root, ec);
+  if (ec) return bad_input("cannot read the folder " + app_dir + ": " + ec.message());
+  for (; it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    if (ec) break;
+    const fs::path& path = it->path();
+    const fs::path relative = path.lexically_relative(root);
+    const fs::file_status st = it->symlink_status(ec);
+    if (ec) return bad_input("cannot read " + path.string() + ": " + ec.message());
+    if (fs::is_symlink(st)) {
+      const fs::path target = fs::read_symlink(path, ec);
+      if (ec) return bad_input("cannot read the link " + path.string() + ": " + ec.message());
+      const fs::path resolved = (relative.parent_path() / target).lexically_normal();
+      if (target.is_absolute() || resolved.empty() || *resolved.begin() == "..") {
+        return bad_input("the link " + path.string() + " points to " + target.string() +
+                         ", outside the tree: a package carries only the tree's own files "
+                         "(replace the link by the file, or by a link inside the tree)");
+      }
+      continue;
+    }
+    if (fs::is_directory(st)) {
+      if (access(path.c_str(), R_OK | X_OK) != 0) {
+        return bad_input("the folder " + path.string() +
+                         " cannot be read: " + std::string(std::strerror(errno)));
+      }
+    } else if (fs::is_regular_file(st)) {
+      if (access(path.c_str(), R_OK) != 0) {
+        return bad_input("the file " + path.string() +
+                         " cannot be read: " + std::string(std::strerror(errno)));
+      }
+    } else {
+      return bad_input(path.string() +
+                       " is a FIFO, socket or device: a package carries only files, folders "
+                       "and links");
+    }
+  }
+  if (ec) return bad_input("cannot read the tree " + app_dir + ": " + ec.message());
+  return done();
 }
 
 std::uint16_t host_machine() {

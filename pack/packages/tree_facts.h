@@ -26,6 +26,12 @@ struct TreeFacts {
 /// error when `app_dir` is no tree made by `vorlane-pack app`.
 Result<TreeFacts> read_tree(const std::string& app_dir);
 
+/// Refuses, naming the entry, what a package must not carry from the tree
+/// at `app_dir`: a link that leaves it (absolute, or relative through '..'
+/// past its root), which would put a file from outside into the package; a
+/// FIFO, socket or device; a file or folder that cannot be read.
+Status check_tree_contents(const std::string& app_dir);
+
 /// The ELF machine of this program.
 std::uint16_t host_machine();
 
