@@ -2,7 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -162,29 +162,17 @@ ProcessResult run_process(const std::vector<std::string>& argv_in, const Process
   if (!make_pipe(out_read, out_write, result.error)) return result;
   if (!options.merge_output && !make_pipe(err_read, err_write, result.error)) return result;
 
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
+  // Everything the child needs is made before the fork: after it, the child
+  // calls only what is safe there.
   const int sources[3] = {-1, out_write.get(),
                           options.merge_output ? out_write.get() : err_write.get()};
+  bool closed[3] = {}, discarded[3] = {};
   for (int fd = 0; fd < 3; ++fd) {
-    if (options.closed_streams.contains(fd)) {
-      posix_spawn_file_actions_addclose(&actions, fd);
-    } else if (fd == 0) {
-      posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    } else if (options.discarded_streams.contains(fd)) {
-      posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", O_WRONLY, 0);
-    } else {
-      posix_spawn_file_actions_adddup2(&actions, sources[fd], fd);
-    }
+    closed[fd] = options.closed_streams.contains(fd);
+    discarded[fd] = options.discarded_streams.contains(fd);
   }
-  if (!options.working_directory.empty()) {
-    posix_spawn_file_actions_addchdir_np(&actions, options.working_directory.c_str());
-  }
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  // A process group of its own, so a timeout can end the program's children too.
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK);
-  posix_spawnattr_setpgroup(&attributes, 0);
+  const char* working_directory =
+      options.working_directory.empty() ? nullptr : options.working_directory.c_str();
 
   std::vector<std::string> args = argv_in;
   const std::string path = args.at(0);
@@ -193,20 +181,73 @@ ProcessResult run_process(const std::vector<std::string>& argv_in, const Process
   std::vector<char*> argv_ptrs = pointers(args);
   std::vector<char*> env_ptrs = pointers(env);
   if (options.argv0 && options.argv0->empty() && args.size() == 1) argv_ptrs.front() = nullptr;
+  // The child writes why it could not start the program here; exec closes it.
+  Fd report_read, report_write;
+  if (!make_pipe(report_read, report_write, result.error)) return result;
+  (void)fcntl(report_read.get(), F_SETFL, 0);  // the parent waits for exec or the reason
+  const pid_t parent = getpid();
 
   pid_t pid = 0;
   int spawn_error = 0;
   {
     InterruptsHeld held;
-    // The program starts with the signal mask this process had before.
-    posix_spawnattr_setsigmask(&attributes, &held.saved());
-    spawn_error = g_signal != 0 ? EINTR
-                                : posix_spawn(&pid, path.c_str(), &actions, &attributes,
-                                              argv_ptrs.data(), env_ptrs.data());
-    if (spawn_error == 0) g_child_group = pid;
+    pid = g_signal != 0 ? -1 : fork();
+    if (pid == 0) {
+      auto fail = [&](int error) {
+        (void)!write(report_write.get(), &error, sizeof error);
+        _exit(127);
+      };
+      // The program dies with the packer, even when the packer is killed
+      // outright (SIGKILL gives it no chance to end its children).
+      if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) fail(errno);
+      if (getppid() != parent) _exit(127);
+      // A process group of its own, so a timeout can end the program's children too.
+      if (setpgid(0, 0) != 0) fail(errno);
+      for (int fd = 0; fd < 3; ++fd) {
+        if (closed[fd]) {
+          close(fd);
+        } else if (fd == 0 || discarded[fd]) {
+          const int null = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+          if (null < 0 || dup2(null, fd) < 0) fail(errno);
+          if (null != fd) close(null);
+        } else if (sources[fd] == fd) {
+          (void)fcntl(fd, F_SETFD, 0);
+        } else if (dup2(sources[fd], fd) < 0) {
+          fail(errno);
+        }
+      }
+      if (working_directory != nullptr && chdir(working_directory) != 0) fail(errno);
+      // The program starts with the default handlers and the signal mask this
+      // process had before.
+      struct sigaction default_action {};
+      default_action.sa_handler = SIG_DFL;
+      for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &default_action, nullptr);
+      sigprocmask(SIG_SETMASK, &held.saved(), nullptr);
+      execve(path.c_str(), argv_ptrs.data(), env_ptrs.data());
+      fail(errno);
+    }
+    if (pid < 0) {
+      spawn_error = g_signal != 0 ? EINTR : errno;
+    } else {
+      // Set here too, so that the group exists before the handler may kill it.
+      setpgid(pid, pid);
+      g_child_group = pid;
+    }
   }
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attributes);
+  report_write.reset();
+  if (pid > 0) {
+    int child_error = 0;
+    ssize_t n = 0;
+    while ((n = read(report_read.get(), &child_error, sizeof child_error)) < 0 && errno == EINTR) {
+    }
+    if (n == sizeof child_error) {
+      int status = 0;
+      while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      }
+      g_child_group = 0;
+      spawn_error = child_error;
+    }
+  }
   out_write.reset();
   err_write.reset();
   if (spawn_error != 0) {

@@ -2,8 +2,13 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <csignal>
+#include <string>
 
 namespace vorlane {
 namespace {
@@ -74,6 +79,36 @@ TEST(RunProcess, KeepsABoundedTailOfTheOutput) {
   EXPECT_TRUE(r.ok());
   EXPECT_EQ(r.out.size(), 1000u);
   EXPECT_THAT(r.out, EndsWith("xxx\nEND\n"));
+}
+
+TEST(RunProcess, TheProgramDiesWhenThePackerIsKilled) {
+  int pipe_fds[2];
+  ASSERT_EQ(pipe(pipe_fds), 0);  // not close-on-exec: the program writes its pid to it
+  const pid_t packer = fork();
+  ASSERT_GE(packer, 0);
+  if (packer == 0) {
+    close(pipe_fds[0]);
+    const std::string script = "echo $$ >&" + std::to_string(pipe_fds[1]) + "; exec sleep 600";
+    run_process({"/bin/sh", "-c", script});
+    _exit(0);
+  }
+  close(pipe_fds[1]);
+  char text[32] = {};
+  const ssize_t n = read(pipe_fds[0], text, sizeof text - 1);
+  close(pipe_fds[0]);
+  kill(packer, SIGKILL);
+  int status = 0;
+  waitpid(packer, &status, 0);
+  ASSERT_GT(n, 0) << "the program did not start";
+  const pid_t program = std::stoi(text);
+  const int exit_fd = static_cast<int>(syscall(SYS_pidfd_open, program, 0));
+  ASSERT_GE(exit_fd, 0) << "the program had already gone";
+  pollfd fd{exit_fd, POLLIN, 0};
+  // Bounded: a program left running makes this fail after a minute, not hang.
+  const int ready = poll(&fd, 1, 60'000);
+  close(exit_fd);
+  if (ready != 1) kill(program, SIGKILL);
+  EXPECT_EQ(ready, 1) << "the program outlived the packer that ran it";
 }
 
 }  // namespace
