@@ -9,6 +9,7 @@
 #include "pack/core/process.h"
 #include "pack/core/report.h"
 #include "pack/core/staging.h"
+#include "pack/core/strings.h"
 #include "pack/core/tools.h"
 #include "pack/jdk/jdk.h"
 #include "pack/packages/deb_writer.h"
@@ -39,9 +40,10 @@ Result<IconInfo> probe_icon(const std::string& path) {
   std::error_code ec;
   if (!fs::is_regular_file(path, ec)) return bad_input("is not a regular file");
   std::string error;
-  const auto head = read_file_head(path, 4096, error);
-  if (!head) return bad_input("cannot be read: " + error);
-  return identify_icon(*head);
+  const auto bytes = read_file_no_fifo(path, error);
+  if (!bytes) return bad_input("cannot be read: " + error);
+  if (bytes->size() > kMaxTextFile) return bad_input("is larger than 16 MiB");
+  return identify_icon(*bytes);
 }
 
 std::string env_or(const char* name, const std::string& fallback) {
@@ -57,6 +59,44 @@ bool is_within(const std::string& path, const std::string& folder) {
   if (ec) return false;
   const fs::path relative = p.lexically_relative(f);
   return !relative.empty() && *relative.begin() != "..";
+}
+
+/// Moves every made file (staged path, name) into `dest`, all or none:
+/// earlier files of the same names go to `aside` first and come back if a
+/// move fails. Says which earlier files were replaced.
+Status put_in_place(const std::vector<std::pair<std::string, std::string>>& made,
+                    const std::string& dest, const std::string& aside, const Report& report) {
+  std::error_code ec;
+  fs::create_directories(aside, ec);
+  if (ec) return step_failed("cannot make the folder " + aside + ": " + ec.message());
+  std::vector<std::string> replaced;  // names moved aside
+  std::vector<std::string> placed;    // names moved in
+  auto undo = [&](const std::string& why) {
+    std::error_code ignored;
+    for (const std::string& name : placed) fs::remove(dest + "/" + name, ignored);
+    for (const std::string& name : replaced) {
+      fs::rename(aside + "/" + name, dest + "/" + name, ignored);
+    }
+    return step_failed(why + "; " + dest + " is as it was");
+  };
+  for (const auto& [from, name] : made) {
+    const std::string target = dest + "/" + name;
+    if (!fs::exists(fs::symlink_status(target, ec))) continue;
+    if (fs::is_directory(fs::symlink_status(target, ec))) {
+      return undo("cannot replace " + target + ": it is a folder");
+    }
+    fs::rename(target, aside + "/" + name, ec);
+    if (ec) return undo("cannot move the earlier " + target + " aside: " + ec.message());
+    replaced.push_back(name);
+  }
+  for (const auto& [from, name] : made) {
+    fs::rename(from, dest + "/" + name, ec);
+    if (ec) return undo("cannot put " + name + " in " + dest + ": " + ec.message());
+    placed.push_back(name);
+  }
+  if (!replaced.empty())
+    report.note("replaced the earlier " + join(replaced, ", ") + " in " + dest);
+  return done();
 }
 
 /// Writes the planned packages into a scratch folder in `dest`, then moves
@@ -91,11 +131,7 @@ Status write_packages(const PackageOptions& o, const PackagePlan& plan, const Re
   }
   if (interrupted() != 0) return Error{ErrorKind::kInterrupted, "interrupted"};
   if (!staged->debug_file.empty()) made.emplace_back(staged->debug_file, debug_file_name(info));
-  for (const auto& [from, name] : made) {
-    fs::rename(from, o.dest + "/" + name, ec);
-    if (ec) return step_failed("cannot put " + name + " in " + o.dest + ": " + ec.message());
-  }
-  return done();
+  return put_in_place(made, o.dest, dir + "/replaced", report);
 }
 
 }  // namespace
@@ -152,6 +188,9 @@ PackageFacts probe_packages(const PackageOptions& o) {
     for (const std::string& dir : dirs) {
       f.shlibs.emplace_back(dir, read_shlibs_dir(dir, arch ? arch->deb : ""));
     }
+  }
+  if (const Result<std::string> types = read_text("/usr/share/mime/types")) {
+    f.known_mime_types = split_lines(*types);
   }
   f.emulator_text = o.emulator.empty() ? env_or(kEmulatorVariable, "") : o.emulator;
   if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH")) f.source_date_epoch = epoch;

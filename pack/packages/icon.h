@@ -17,7 +17,10 @@ struct IconInfo {
   std::uint32_t height = 0;
 };
 
-/// A PNG (signature and image header) or an SVG (an XML text with an <svg>
+/// The square pixel sizes the hicolor icon theme indexes.
+std::span<const int> theme_icon_sizes();
+
+/// A PNG (decoded whole, square, of one of `theme_icon_sizes`) or an SVG (an XML text with an <svg>
 /// element near its start); for anything else a bad-input error whose
 /// message follows the file's name ("is neither ...").
 Result<IconInfo> identify_icon(std::span<const std::uint8_t> bytes);

@@ -1,6 +1,7 @@
 #include "pack/packages/package_plan.h"
 
 #include <algorithm>
+#include <cctype>
 
 #include "launcher/user_options.h"
 #include "pack/core/elf_section.h"
@@ -10,6 +11,11 @@ namespace vorlane::packages {
 namespace {
 
 constexpr std::uint16_t kMachineAArch64 = 183;
+
+std::string lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
 
 /// The icon at `path`, checked for what the theme can show.
 Result<IconFile> plan_icon(const PackageFacts& f, const std::string& path,
@@ -221,6 +227,9 @@ Result<PackagePlan> plan_packages(const PackageOptions& o, const PackageFacts& f
   info.section = o.section;
   if (!o.menu_group.empty()) info.categories = split_categories(o.menu_group);
   if (info.categories.empty()) return bad_input("--linux-menu-group names no category");
+  for (const std::string& category : info.categories) {
+    if (Status checked = check_category(category); !checked) return checked.error();
+  }
   info.app_id = o.app_id.empty() ? default_app_id(plan.tree.main_class, info.name) : o.app_id;
   if (Status checked = check_app_id(info.app_id); !checked) return checked.error();
   info.wm_class = o.wm_class.empty() ? default_wm_class(plan.tree.main_class) : o.wm_class;
@@ -243,8 +252,21 @@ Result<PackagePlan> plan_packages(const PackageOptions& o, const PackageFacts& f
         !checked) {
       return checked.error();
     }
+    for (const FileAssociation& earlier : info.file_associations) {
+      if (lower(earlier.extension) == lower(fa->extension)) {
+        return bad_input("--file-association: the extension ." + fa->extension +
+                         " is given twice (for " + earlier.mime_type + " and " + fa->mime_type +
+                         ")");
+      }
+    }
+    fa->system_type = !is_own_mime_type(fa->mime_type, f.known_mime_types);
+    if (fa->system_type) {
+      plan.notes.push_back(fa->mime_type +
+                           " is a type the system defines: the app is registered to open it, "
+                           "but the package does not redefine it (nor its .ext glob or icon)");
+    }
     std::optional<IconFile> icon;
-    if (!fa->icon.empty()) {
+    if (!fa->icon.empty() && !fa->system_type) {
       Result<IconFile> checked = plan_icon(f, fa->icon, "--file-association icon");
       if (!checked) return checked.error();
       icon = *checked;

@@ -78,6 +78,8 @@ struct PackageFacts {
   std::optional<Result<ElfScan>> elf;
   /// The shlibs folders read (--shlibs-dir, else kHostShlibsDir for a .deb).
   std::vector<std::pair<std::string, Result<ShlibsMap>>> shlibs;
+  /// The MIME types the system's shared MIME database defines.
+  std::vector<std::string> known_mime_types;
   std::string emulator_text;                     ///< --emulator, else VORLANE_EMULATOR
   std::optional<std::string> source_date_epoch;  ///< SOURCE_DATE_EPOCH, when set
   std::int64_t now = 0;                          ///< the clock, when it is not

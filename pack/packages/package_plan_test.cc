@@ -13,6 +13,7 @@ namespace vorlane::packages {
 namespace {
 
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 constexpr std::uint16_t kX86_64 = 62;
 
@@ -117,6 +118,29 @@ TEST(PackagePlan, RefusesBadInput) {
          f.file_associations = {Result<std::string>(std::string("extension=x"))};
        },
        "mime-type '' is missing"},
+      {"category with a blank", [](auto& o, auto&) { o.menu_group = "Office Tools"; },
+       "'Office Tools' is no registered"},
+      {"category with '='", [](auto& o, auto&) { o.menu_group = "Utility;A=B"; }, "'A=B' is no"},
+      {"upper-case MIME type",
+       [](auto& o, auto& f) {
+         o.file_associations = {"extension=x,mime-type=application/X-Notes"};
+         f.file_associations = {Result<std::string>(o.file_associations[0])};
+       },
+       "must be lower case"},
+      {"unregistered media type",
+       [](auto& o, auto& f) {
+         o.file_associations = {"extension=x,mime-type=notes/x-note"};
+         f.file_associations = {Result<std::string>(o.file_associations[0])};
+       },
+       "'notes' is no registered media type"},
+      {"extension twice",
+       [](auto& o, auto& f) {
+         o.file_associations = {"extension=note,mime-type=application/x-a",
+                                "extension=NOTE,mime-type=application/x-b"};
+         f.file_associations = {Result<std::string>(o.file_associations[0]),
+                                Result<std::string>(o.file_associations[1])};
+       },
+       "the extension .NOTE is given twice"},
       {"missing tools",
        [](auto&, auto& f) {
          f.tools.dpkg_deb = "";
@@ -162,6 +186,26 @@ TEST(PackagePlan, RefusesBadInput) {
     EXPECT_EQ(plan.error().kind, ErrorKind::kBadInput) << c.what;
     EXPECT_THAT(plan.error().message, HasSubstr(c.message)) << c.what;
   }
+}
+
+TEST(PackagePlan, AssociatesSystemTypesWithoutRedefiningThem) {
+  PackageOptions o = options();
+  PackageFacts f = facts();
+  o.file_associations = {"extension=txt,mime-type=text/plain",
+                         "extension=vnote,mime-type=application/x-vnote,icon=/n.png",
+                         "extension=odt,mime-type=application/vnd.oasis.opendocument.text"};
+  for (const std::string& a : o.file_associations) f.file_associations.emplace_back(a);
+  f.icons.emplace("/n.png", IconInfo{IconKind::kPng, 48, 48});
+  f.known_mime_types = {"text/plain", "application/vnd.oasis.opendocument.text"};
+  const Result<PackagePlan> plan = plan_packages(o, f);
+  ASSERT_TRUE(plan.ok()) << plan.error().message;
+  const std::string xml = mime_xml(plan->info);
+  EXPECT_THAT(xml, HasSubstr("type=\"application/x-vnote\""));
+  EXPECT_THAT(xml, Not(HasSubstr("text/plain")));
+  EXPECT_THAT(xml, Not(HasSubstr("opendocument")));
+  EXPECT_THAT(desktop_entry(plan->info), HasSubstr("MimeType=text/plain;application/x-vnote;"
+                                                   "application/vnd.oasis.opendocument.text;"));
+  EXPECT_EQ(plan->notes.size(), 2u);
 }
 
 TEST(PackagePlan, SplitsTheEmulatorLikeAShell) {

@@ -117,7 +117,22 @@ Result<FileAssociation> parse_file_association(const std::string& text) {
                      "' is missing or holds other than letters, digits, . _ + -");
   }
   const auto slash = fa.mime_type.find('/');
+  static const char* const kMediaTypes[] = {"application", "audio", "font",      "image",
+                                            "message",     "model", "multipart", "text",
+                                            "video",       "inode", "x-content"};
+  const std::string media = fa.mime_type.substr(0, slash);
+  if (std::any_of(fa.mime_type.begin(), fa.mime_type.end(),
+                  [](char c) { return c >= 'A' && c <= 'Z'; })) {
+    return bad_input("mime-type '" + fa.mime_type + "' must be lower case");
+  }
+  if (slash != std::string::npos && std::none_of(std::begin(kMediaTypes), std::end(kMediaTypes),
+                                                 [&](const char* t) { return media == t; })) {
+    return bad_input("mime-type '" + fa.mime_type + "': '" + media +
+                     "' is no registered media type (application, audio, font, image, "
+                     "message, model, multipart, text, video)");
+  }
   if (slash == std::string::npos || slash == 0 || slash + 1 == fa.mime_type.size() ||
+      !is_alnum(fa.mime_type[slash + 1]) ||
       fa.mime_type.find('/', slash + 1) != std::string::npos || !all_of(fa.mime_type, "/.+-_")) {
     return bad_input("mime-type '" + fa.mime_type + "' is missing or not TYPE/SUBTYPE");
   }
@@ -231,6 +246,165 @@ std::string default_app_id(const std::string& main_class, const std::string& nam
   const std::string package = last == std::string::npos ? "" : main_class.substr(0, last);
   if (package.find('.') != std::string::npos) return package + "." + part;
   return "app." + part;
+}
+
+Status check_category(const std::string& category) {
+  // The main and additional categories of the freedesktop menu rules.
+  static const char* const kRegistered[] = {"AudioVideo",
+                                            "Audio",
+                                            "Video",
+                                            "Development",
+                                            "Education",
+                                            "Game",
+                                            "Graphics",
+                                            "Network",
+                                            "Office",
+                                            "Science",
+                                            "Settings",
+                                            "System",
+                                            "Utility",
+                                            "Building",
+                                            "Debugger",
+                                            "IDE",
+                                            "GUIDesigner",
+                                            "Profiling",
+                                            "RevisionControl",
+                                            "Translation",
+                                            "Calendar",
+                                            "ContactManagement",
+                                            "Database",
+                                            "Dictionary",
+                                            "Chart",
+                                            "Email",
+                                            "Finance",
+                                            "FlowChart",
+                                            "PDA",
+                                            "ProjectManagement",
+                                            "Presentation",
+                                            "Spreadsheet",
+                                            "WordProcessor",
+                                            "2DGraphics",
+                                            "VectorGraphics",
+                                            "RasterGraphics",
+                                            "3DGraphics",
+                                            "Scanning",
+                                            "OCR",
+                                            "Photography",
+                                            "Publishing",
+                                            "Viewer",
+                                            "TextTools",
+                                            "DesktopSettings",
+                                            "HardwareSettings",
+                                            "Printing",
+                                            "PackageManager",
+                                            "Dialup",
+                                            "InstantMessaging",
+                                            "Chat",
+                                            "IRCClient",
+                                            "Feed",
+                                            "FileTransfer",
+                                            "HamRadio",
+                                            "News",
+                                            "P2P",
+                                            "RemoteAccess",
+                                            "Telephony",
+                                            "TelephonyTools",
+                                            "VideoConference",
+                                            "WebBrowser",
+                                            "WebDevelopment",
+                                            "Midi",
+                                            "Mixer",
+                                            "Sequencer",
+                                            "Tuner",
+                                            "TV",
+                                            "AudioVideoEditing",
+                                            "Player",
+                                            "Recorder",
+                                            "DiscBurning",
+                                            "ActionGame",
+                                            "AdventureGame",
+                                            "ArcadeGame",
+                                            "BoardGame",
+                                            "BlocksGame",
+                                            "CardGame",
+                                            "KidsGame",
+                                            "LogicGame",
+                                            "RolePlaying",
+                                            "Shooter",
+                                            "Simulation",
+                                            "SportsGame",
+                                            "StrategyGame",
+                                            "Art",
+                                            "Construction",
+                                            "Music",
+                                            "Languages",
+                                            "ArtificialIntelligence",
+                                            "Astronomy",
+                                            "Biology",
+                                            "Chemistry",
+                                            "ComputerScience",
+                                            "DataVisualization",
+                                            "Economy",
+                                            "Electricity",
+                                            "Geography",
+                                            "Geology",
+                                            "Geoscience",
+                                            "History",
+                                            "Humanities",
+                                            "ImageProcessing",
+                                            "Literature",
+                                            "Maps",
+                                            "Math",
+                                            "NumericalAnalysis",
+                                            "MedicalSoftware",
+                                            "Physics",
+                                            "Robotics",
+                                            "Spirituality",
+                                            "Sports",
+                                            "ParallelComputing",
+                                            "Amusement",
+                                            "Archiving",
+                                            "Compression",
+                                            "Electronics",
+                                            "Emulator",
+                                            "Engineering",
+                                            "FileTools",
+                                            "FileManager",
+                                            "TerminalEmulator",
+                                            "Filesystem",
+                                            "Monitor",
+                                            "Security",
+                                            "Accessibility",
+                                            "Calculator",
+                                            "Clock",
+                                            "TextEditor",
+                                            "Documentation",
+                                            "Adult",
+                                            "Core",
+                                            "KDE",
+                                            "GNOME",
+                                            "XFCE",
+                                            "DDE",
+                                            "GTK",
+                                            "Qt",
+                                            "Motif",
+                                            "Java",
+                                            "ConsoleOnly"};
+  if (std::any_of(std::begin(kRegistered), std::end(kRegistered),
+                  [&](const char* r) { return category == r; })) {
+    return done();
+  }
+  if (category.starts_with("X-") && category.size() > 2 && all_of(category, "-")) return done();
+  return bad_input("--linux-menu-group: '" + category +
+                   "' is no registered desktop menu category (such as Office, Utility, "
+                   "Development, Graphics) nor an X-Name extension");
+}
+
+bool is_own_mime_type(const std::string& mime_type, const std::vector<std::string>& known) {
+  const std::string subtype = mime_type.substr(mime_type.find('/') + 1);
+  const bool unregistered =
+      subtype.starts_with("x-") || subtype.starts_with("vnd.") || subtype.starts_with("prs.");
+  return unregistered && std::find(known.begin(), known.end(), mime_type) == known.end();
 }
 
 std::vector<std::string> split_categories(const std::string& text) {
@@ -553,11 +727,15 @@ std::string mime_icon_name(const std::string& mime_type) {
 }
 
 std::string mime_xml(const PackageInfo& info) {
-  if (info.file_associations.empty()) return "";
+  if (std::all_of(info.file_associations.begin(), info.file_associations.end(),
+                  [](const FileAssociation& fa) { return fa.system_type; })) {
+    return "";
+  }
   std::string out =
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
       "<mime-info xmlns=\"http://www.freedesktop.org/standards/shared-mime-info\">\n";
   for (const FileAssociation& fa : info.file_associations) {
+    if (fa.system_type) continue;
     out += "  <mime-type type=\"" + xml_escape(fa.mime_type) + "\">\n    <comment>" +
            xml_escape(fa.description) + "</comment>\n";
     if (!fa.icon.empty()) out += "    <icon name=\"" + mime_icon_name(fa.mime_type) + "\"/>\n";

@@ -34,6 +34,9 @@ struct FileAssociation {
   std::string mime_type;
   std::string description;
   std::string icon;  ///< a PNG or SVG file; may be empty
+  /// A type the system defines (text/plain): the app opens it, but the
+  /// package neither defines it nor gives it an icon.
+  bool system_type = false;
 };
 
 /// Reads `--file-association`'s value: "extension=vnote,mime-type=...,
@@ -96,6 +99,15 @@ std::string default_wm_class(const std::string& main_class);
 /// The app id when none is given: the main class's package (when it has two
 /// parts or more) and the name, otherwise "app." and the name; '-' becomes '_'.
 std::string default_app_id(const std::string& main_class, const std::string& name);
+/// Refuses a desktop menu category that the freedesktop menu rules do not
+/// register (or that is no X-Vendor-Name extension), naming it.
+Status check_category(const std::string& category);
+
+/// Whether `mime_type` is one the package may define itself: an
+/// unregistered (x-) or vendor (vnd., prs.) subtype that `known` (the
+/// system's shared MIME database's types) does not already hold.
+bool is_own_mime_type(const std::string& mime_type, const std::vector<std::string>& known);
+
 /// Menu categories from "Office;Viewer" or "Office,Viewer"; empty entries dropped.
 std::vector<std::string> split_categories(const std::string& text);
 

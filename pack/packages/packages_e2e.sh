@@ -92,6 +92,19 @@ refuse "bad version" "no valid Debian and RPM version" package "$tree" "$work/re
 refuse "relative install dir" "not an absolute path" package "$tree" "$work/refused" --install-dir opt/tiny
 refuse "no tree" "not an app tree" "$pack" package --type tar.gz "$work" --dest "$work/refused"
 
+# Packages already in --dest are replaced, and the packer says so; a link
+# to a folder in the tree stays a link.
+ln -s app "$tree/lib/applink"
+out="$(package "$tree" "$work/out1" 2>&1)" || fail "packaging again failed: $out"
+grep -q "replaced the earlier .*tiny_1.2-3_.*\.deb" <<<"$out" || fail "no word of the replaced packages: $out"
+grep -q '^tiny/lib/applink -> app$' <<<"$(tar -tvzf "$work"/out1/*.tar.gz | awk '{print $6, $7, $8}')" ||
+  fail "the link to a folder is no link in the .tar.gz"
+rm "$tree/lib/applink"
+head -c 200 "$source_dir/demo/swing/notes/icon.png" >"$work/cut.png"
+refuse "a truncated PNG" "does not decode" package "$tree" "$work/refused" --icon "$work/cut.png"
+refuse "a category with a blank" "no registered desktop menu category" package "$tree" "$work/refused" \
+  --linux-menu-group 'Office Tools'
+
 # Hostile metadata: nothing runs while the packages are made, no scriptlet
 # or control field appears, and the packages say exactly what was given.
 marker="$work/PWNED"
