@@ -12,6 +12,7 @@
 namespace vorlane::packages {
 namespace {
 
+using ::testing::AllOf;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
@@ -203,10 +204,9 @@ TEST(PackagePlan, AssociatesSystemTypesWithoutRedefiningThem) {
   f.known_mime_types = {"text/plain", "application/vnd.oasis.opendocument.text"};
   const Result<PackagePlan> plan = plan_packages(o, f);
   ASSERT_TRUE(plan.ok()) << plan.error().message;
-  const std::string xml = mime_xml(plan->info);
-  EXPECT_THAT(xml, HasSubstr("type=\"application/x-vnote\""));
-  EXPECT_THAT(xml, Not(HasSubstr("text/plain")));
-  EXPECT_THAT(xml, Not(HasSubstr("opendocument")));
+  EXPECT_THAT(mime_xml(plan->info),
+              AllOf(HasSubstr("type=\"application/x-vnote\""), Not(HasSubstr("text/plain")),
+                    Not(HasSubstr("opendocument"))));
   EXPECT_THAT(desktop_entry(plan->info), HasSubstr("MimeType=text/plain;application/x-vnote;"
                                                    "application/vnd.oasis.opendocument.text;"));
   EXPECT_EQ(plan->notes.size(), 2u);
@@ -229,12 +229,6 @@ TEST(PackagePlan, SplitsTheEmulatorLikeAShell) {
   EXPECT_EQ(plan->emulator,
             (std::vector<std::string>{"qemu-aarch64", "-L", "/opt/my sysroot", "-cpu", "max"}));
 }
-
-}  // namespace
-}  // namespace vorlane::packages
-
-namespace vorlane::packages {
-namespace {
 
 /// The texts' shape, whatever the values: which spec lines start a section
 /// or a macro, which control fields, desktop keys and XML elements there are.
