@@ -121,9 +121,9 @@ Status write_packages(const PackageOptions& o, const PackagePlan& plan, const Re
     const auto started = Clock::now();
     const std::string name = package_file_name(info, type);
     const std::string out = dir + "/" + name;
-    const Status written = type == PackageType::kTarGz ? write_tar(*staged, plan.tools, dir, out)
-                           : type == PackageType::kRpm ? write_rpm(*staged, plan.tools, dir, out)
-                                                       : write_deb(*staged, plan.tools, dir, out);
+    Status written = type == PackageType::kTarGz ? write_tar(*staged, plan.tools, dir, out)
+                     : type == PackageType::kRpm ? write_rpm(*staged, plan.tools, dir, out)
+                                                 : write_deb(*staged, plan.tools, dir, out);
     if (!written) return written;
     made.emplace_back(out, name);
     report.step("made " + name + " (" + std::to_string(fs::file_size(out, ec) >> 10) + " KiB)",

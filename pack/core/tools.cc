@@ -17,7 +17,7 @@ constexpr std::size_t kShownLines = 40;
 std::string find_program(const std::string& name, const char* path_list) {
   for (const std::string& dir : split(path_list == nullptr ? "/usr/bin:/bin" : path_list, ':')) {
     if (dir.empty()) continue;
-    const std::string candidate = dir + "/" + name;
+    std::string candidate = dir + "/" + name;
     std::error_code ec;
     if (access(candidate.c_str(), X_OK) == 0 && !std::filesystem::is_directory(candidate, ec)) {
       return candidate;
