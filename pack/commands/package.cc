@@ -144,6 +144,12 @@ PackageFacts probe_packages(const PackageOptions& o) {
   const bool rpm = types && types->contains(PackageType::kRpm);
   f.tree_contents = check_tree_contents(o.app_dir);
   f.dest_inside_tree = !o.dest.empty() && is_within(o.dest, o.app_dir);
+  std::error_code ec;
+  fs::path existing = fs::absolute(o.dest, ec);
+  while (!fs::exists(fs::symlink_status(existing, ec)) && existing.has_relative_path()) {
+    existing = existing.parent_path();
+  }
+  f.dest_not_folder = !fs::is_directory(existing, ec);
   if (f.tree) {
     f.launcher_has_debug_info =
         has_elf_section(o.app_dir + "/bin/" + f.tree->launcher_name, ".debug_info");
@@ -163,12 +169,12 @@ PackageFacts probe_packages(const PackageOptions& o) {
   t.objcopy = find_program("objcopy", path);
   t.cross_objcopy = find_program("aarch64-linux-gnu-objcopy", path);
   t.rsvg_convert = find_program("rsvg-convert", path);
-  if (!o.long_description_file.empty())
+  if (!o.long_description_file.empty()) {
     f.long_description_file = read_text(o.long_description_file);
+  }
   if (!o.license_file.empty()) f.license_file = read_text(o.license_file);
   if (!o.icon.empty()) f.icons.emplace(o.icon, probe_icon(o.icon));
   for (const std::string& value : o.file_associations) {
-    std::error_code ec;
     // A value with no '=' that names a file is a file of KEY=VALUE lines.
     f.file_associations.push_back(value.find('=') == std::string::npos &&
                                           fs::is_regular_file(value, ec)

@@ -176,6 +176,9 @@ Result<PackagePlan> plan_packages(const PackageOptions& o, const PackageFacts& f
     return bad_input("--dest " + o.dest + " is inside the tree " + o.app_dir +
                      ": the packages would hold themselves; give a folder outside it");
   }
+  if (f.dest_not_folder) {
+    return bad_input("--dest " + o.dest + " is not a folder (or lies under a file)");
+  }
   if (Status checked = check_text("--dest", o.dest, false); !checked) return checked.error();
   PackageInfo& info = plan.info;
   const auto arch = architecture_of(plan.tree.machine);

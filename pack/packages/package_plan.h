@@ -64,6 +64,7 @@ struct PackageFacts {
   Status tree_contents = done();  ///< check_tree_contents
   bool launcher_has_debug_info = false;
   bool dest_inside_tree = false;    ///< --dest is the tree or a folder in it
+  bool dest_not_folder = false;     ///< --dest, or its nearest parent that exists, is no folder
   int runtime_feature_version = 0;  ///< of lib/runtime; 0 when unknown
   std::uint16_t host_machine = 0;
   PackageTools tools;

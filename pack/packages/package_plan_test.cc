@@ -86,6 +86,7 @@ TEST(PackagePlan, RefusesBadInput) {
          f.tree = t;
        },
        "packages are made for x86-64 and AArch64"},
+      {"--dest is a file", [](auto&, auto& f) { f.dest_not_folder = true; }, "is not a folder"},
       {"bad name", [](auto& o, auto&) { o.package_name = "Notes"; }, "no valid package name"},
       {"bad version", [](auto& o, auto&) { o.app_version = "1.0-2"; }, "no valid Debian and RPM"},
       {"bad release", [](auto& o, auto&) { o.release = "a"; }, "release 'a'"},
