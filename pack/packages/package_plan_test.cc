@@ -333,7 +333,7 @@ TEST(PackagePlan, HostileValuesComeOutAsGivenOrAreRefused) {
       EXPECT_THAT(deb_postinst(info), HasSubstr(" -cp " + quoted + "' "));
       // No '%' of a value reaches rpmbuild single: each comes doubled.
       const std::string spec = rpm_spec(info, "/s", {"/opt/notes"});
-      EXPECT_FALSE(std::regex_search(spec, std::regex("(^|[^%])(%%)*%(\\(touch|\\{lua|define)")))
+      EXPECT_FALSE(std::regex_search(spec, std::regex(R"((^|[^%])(%%)*%(\(touch|\{lua|define))")))
           << spec;
     }
   }
