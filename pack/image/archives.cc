@@ -80,8 +80,9 @@ ArchiveOutcome make_app_archive(const std::string& home, const std::string& name
   if (!work_name.empty()) unlink(work.path().c_str());
 
   char* resolved = realpath(app_dir.c_str(), nullptr);
-  if (resolved == nullptr)
+  if (resolved == nullptr) {
     return failure("cannot resolve " + app_dir + ": " + std::strerror(errno));
+  }
   // The folder "&&" stands for, as the launcher resolves it.
   const std::string expanded_app_dir = resolved;
   std::free(resolved);
@@ -124,10 +125,10 @@ ArchiveOutcome make_app_archive(const std::string& home, const std::string& name
     }
     const std::string& wrote = i + 1 < runs.size() ? work.path() : new_archive.path();
     if (file_size_or_zero(wrote) == 0) {
-      return failure(what + " wrote no " + (i + 1 < runs.size() ? work_name : file) +
-                     " (the app must end by returning from main or by System.exit); its "
-                     "output ended:\n" +
-                     tail_lines(result.out, kShownLines));
+      const std::string hint =
+          runs[i].runs_main ? " (the app must end by returning from main or by System.exit)" : "";
+      return failure(what + " wrote no " + (i + 1 < runs.size() ? work_name : file) + hint +
+                     "; its output ended:\n" + tail_lines(result.out, kShownLines));
     }
   }
   const std::uintmax_t bytes = file_size_or_zero(new_archive.path());
