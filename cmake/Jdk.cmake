@@ -39,6 +39,10 @@ else()
   endif()
 endif()
 
+# Written only when the time changes, so that what carries it is made again then.
+set(VORLANE_SOURCE_DATE_EPOCH_FILE "${PROJECT_BINARY_DIR}/source-date-epoch.txt")
+file(CONFIGURE OUTPUT ${VORLANE_SOURCE_DATE_EPOCH_FILE} CONTENT "${VORLANE_SOURCE_DATE_EPOCH}\n")
+
 # Gives the entries of `target`'s jar (an add_jar target of the calling
 # folder) VORLANE_SOURCE_DATE_EPOCH as their time, as the jar is made.
 find_program(VORLANE_STRIP_NONDETERMINISM strip-nondeterminism REQUIRED)
@@ -46,7 +50,8 @@ function(vorlane_fixed_jar_times target)
   get_target_property(_jar ${target} JAR_FILE)
   add_custom_command(OUTPUT ${_jar} APPEND
     COMMAND ${VORLANE_STRIP_NONDETERMINISM} --type jar --timestamp ${VORLANE_SOURCE_DATE_EPOCH}
-            ${_jar})
+            ${_jar}
+    DEPENDS ${VORLANE_SOURCE_DATE_EPOCH_FILE})
 endfunction()
 
 # The JDK that owns the javac found above.
