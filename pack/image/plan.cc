@@ -302,7 +302,7 @@ Check check_fixed_time(const AppOptions&, const AppFacts& f, AppPlan& plan) {
   std::int64_t seconds = 0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), seconds);
   // A bound every file system here can store: the year 2255.
-  constexpr std::int64_t kLatest = std::int64_t{9'000'000'000};
+  constexpr std::int64_t kLatest = 9'000'000'000;
   if (ec != std::errc() || end != text.data() + text.size() || seconds < 0 || seconds > kLatest) {
     return bad_input("SOURCE_DATE_EPOCH '" + text +
                      "' is not a whole number of seconds since 1970 (from 0 to " +
