@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <charconv>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +9,7 @@
 #include <stdexcept>
 
 #include "pack/core/strings.h"
+#include "pack/jdk/jdk.h"
 
 namespace fs = std::filesystem;
 
@@ -119,15 +119,10 @@ int runtime_feature() {
   static const int feature = [] {
     const std::string path = Setup::get().runtime + "/release";
     std::ifstream in(path);
-    const std::string key = "JAVA_VERSION=\"";
-    for (std::string line; std::getline(in, line);) {
-      if (!line.starts_with(key)) continue;
-      int feature = 0;
-      const char* digits = line.c_str() + key.size();
-      const auto [end, error] = std::from_chars(digits, line.c_str() + line.size(), feature);
-      if (error == std::errc() && end != digits && feature > 0) return feature;
-    }
-    throw std::runtime_error(path + " names no JAVA_VERSION");
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::optional<int> found = java_feature_version(text);
+    if (!found) throw std::runtime_error(path + " names no JAVA_VERSION");
+    return *found;
   }();
   return feature;
 }

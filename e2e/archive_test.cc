@@ -2,9 +2,12 @@
 // runtime under test (its kind picked by the runtime's version): a jar in
 // lib/app changed, removed or added afterwards runs the jar's classes or
 // fails as it would without an archive, never old classes, and the app's
-// output stays clean whenever the archive cannot be used.
+// output stays clean whenever the archive cannot be used; and a real app
+// that no one here wrote, which reads its own jars' resources at start, gets
+// its archive and maps it.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -13,7 +16,7 @@
 #include <functional>
 
 #include "e2e/app_tree.h"
-#include "pack/image/app_config.h"
+#include "pack/image/archive_policy.h"
 #include "pack/jdk/jdk.h"
 
 namespace fs = std::filesystem;
@@ -155,6 +158,59 @@ TEST(Archive, ChangedRemovedOrAddedJarsNeverRunOldClassesAndTheOutputStaysClean)
   const std::string other_option = file == kAppArchiveName ? "AOTCache" : "SharedArchiveFile";
   EXPECT_THAT(run_pack({"show", moved + "/bin/stale"}).out,
               AllOf(HasSubstr(file), Not(HasSubstr(other_option))));
+}
+
+/// Debian's Maven: its jars, and the class loader launcher they come with.
+constexpr char kMavenLib[] = "/usr/share/maven/lib";
+constexpr char kMavenBoot[] = "/usr/share/maven/boot";
+
+TEST(Archive, ARealAppThatReadsItsOwnResourcesGetsItsArchiveAndMapsItAtFixedTimes) {
+  if (emulated()) GTEST_SKIP() << "packs with jlink; runs natively only";
+  if (!fs::is_directory(kMavenLib)) GTEST_SKIP() << "no Maven at " << kMavenLib;
+  const std::string runtime = Setup::get().runtime;
+  const std::optional<ArchiveKind> kind =
+      archive_kind_for(release_java_version(read_text(runtime + "/release")));
+  ASSERT_TRUE(kind) << runtime << " gives no JAVA_VERSION";
+
+  // MavenCli straight from the class path: `mvn` itself starts it in a class
+  // loader of its own, whose classes no class-path archive holds. `-v` reads
+  // the build's properties from Maven's jars and ends.
+  const ScopedTempDir root;
+  const std::string in = root.path() + "/in";
+  fs::create_directories(in);
+  for (const char* folder : {kMavenLib, kMavenBoot}) {
+    for (const auto& e : fs::directory_iterator(folder)) {
+      if (e.path().extension() == ".jar")
+        fs::copy_file(e.path(), in + "/" + e.path().filename().string());
+    }
+  }
+  constexpr time_t kEpoch = 1700000000;
+  RunOptions epoch_options;
+  epoch_options.env["SOURCE_DATE_EPOCH"] = std::to_string(kEpoch);
+  const RunResult made =
+      run_pack({"app", "--template", Setup::get().template_path(), "--name", "mvn", "--input", in,
+                "--main-class", "org.apache.maven.cli.MavenCli", "--dest", root.path() + "/dest",
+                "--jdk", runtime, "--java-option", "-Dmaven.multiModuleProjectDirectory=&&",
+                "--allow-java-option", "-Xlog", "--app-cds=-v", "--quiet"},
+               epoch_options);
+  ASSERT_EQ(made.status, 0) << made.err;
+  EXPECT_EQ(made.err, "");  // no note that the archive is missing
+  const std::string home = root.path() + "/dest/mvn";
+  // Every file has the epoch's time, the archive's jars before it was made.
+  const std::string files[] = {"/lib/app/maven-core-3.x.jar", "/lib/app/vorlane-launcher.jar",
+                               "/lib/app/" + archive_file_name(*kind), "/bin/mvn"};
+  for (const std::string& file : files) {
+    struct stat st {};
+    ASSERT_EQ(stat((home + file).c_str(), &st), 0) << file;
+    EXPECT_EQ(st.st_mtime, kEpoch) << file;
+  }
+
+  RunOptions options;
+  options.env["VORLANE_JVM_OPTIONS"] = "-Xlog:class+load=info";
+  const RunResult r = run_target({home + "/bin/mvn", "-v"}, options);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(r.out, HasSubstr("Apache Maven"));
+  EXPECT_THAT(r.out, HasSubstr("] org.apache.maven.cli.MavenCli source: shared objects file"));
 }
 
 }  // namespace

@@ -15,11 +15,11 @@ std::string app_dir_candidate(std::string_view exe_path) {
 std::string resolve_app_dir() {
   // The kernel's link names the executable file itself, links resolved, so
   // the result does not depend on how the program was started.
-  sys::Result<std::string> exe = sys::read_link("/proc/self/exe", kExePathBufferSize);
+  sys::SysResult<std::string> exe = sys::read_link("/proc/self/exe", kExePathBufferSize);
   if (!exe.ok()) fail_system_call("readlink", exe.error);
   if (exe.value.size() == kExePathBufferSize) bail("%s", kExePathTooLong);
   std::string candidate = app_dir_candidate(exe.value);
-  sys::Result<std::string> canonical = sys::real_path(candidate);
+  sys::SysResult<std::string> canonical = sys::real_path(candidate);
   // A tree without lib/app still starts: the options then name the
   // candidate path, and whatever is missing shows up when Java looks.
   return canonical.ok() ? std::move(canonical.value) : candidate;

@@ -24,7 +24,7 @@ class FileSystem {
 class SystemFileSystem final : public FileSystem {
  public:
   std::optional<std::vector<std::string>> list_directory(const std::string& path) const override {
-    sys::Result<std::vector<std::string>> names = sys::list_directory(path);
+    sys::SysResult<std::vector<std::string>> names = sys::list_directory(path);
     if (!names.ok()) return std::nullopt;
     return std::move(names.value);
   }

@@ -11,7 +11,7 @@
 
 namespace vorlane::sys {
 
-Result<std::string> read_link(const char* path, std::size_t buffer_size) {
+SysResult<std::string> read_link(const char* path, std::size_t buffer_size) {
   std::string buffer(buffer_size, '\0');
   const ssize_t length = readlink(path, buffer.data(), buffer.size());
   if (length < 0) return {{}, errno};
@@ -19,7 +19,7 @@ Result<std::string> read_link(const char* path, std::size_t buffer_size) {
   return {std::move(buffer)};
 }
 
-Result<std::string> real_path(const std::string& path) {
+SysResult<std::string> real_path(const std::string& path) {
   std::unique_ptr<char, decltype(&std::free)> resolved(realpath(path.c_str(), nullptr), &std::free);
   if (!resolved) return {{}, errno};
   return {resolved.get()};
@@ -33,7 +33,7 @@ struct DirCloser {
 
 }  // namespace
 
-Result<std::vector<std::string>> list_directory(const std::string& path) {
+SysResult<std::vector<std::string>> list_directory(const std::string& path) {
   std::unique_ptr<DIR, DirCloser> dir(opendir(path.c_str()));
   if (!dir) return {{}, errno};
   std::vector<std::string> names;

@@ -11,7 +11,7 @@ namespace vorlane::sys {
 
 /// The outcome of a call: a value, or the errno it failed with.
 template <typename T>
-struct Result {
+struct SysResult {
   T value{};
   int error = 0;
   bool ok() const { return error == 0; }
@@ -19,14 +19,14 @@ struct Result {
 
 /// The target of the link `path`, read into a buffer of `buffer_size` bytes
 /// (so a value of exactly `buffer_size` bytes may have been cut short).
-Result<std::string> read_link(const char* path, std::size_t buffer_size);
+SysResult<std::string> read_link(const char* path, std::size_t buffer_size);
 
 /// The canonical absolute form of `path` (links, "." and ".." resolved).
-Result<std::string> real_path(const std::string& path);
+SysResult<std::string> real_path(const std::string& path);
 
 /// The names in directory `path`, in the order the system lists them, "."
 /// and ".." included. A read error ends the listing with what was read.
-Result<std::vector<std::string>> list_directory(const std::string& path);
+SysResult<std::vector<std::string>> list_directory(const std::string& path);
 
 /// Whether `path` names a regular file, symbolic links followed; false when
 /// it cannot be examined.

@@ -11,6 +11,8 @@
 #include "pack/core/strings.h"
 #include "pack/image/archives.h"
 #include "pack/image/burn.h"
+#include "pack/image/marker.h"
+#include "pack/image/splash_image.h"
 
 namespace fs = std::filesystem;
 
@@ -161,7 +163,11 @@ Status fill_tree(const AppOptions& o, const AppPlan& plan, const std::string& st
   if (!errors.empty()) return step_failed(join(errors, "\nvorlane-pack: "));
   AppMarker marker{o.name, plan.training_args, paths_under(staged), std::nullopt};
   if (plan.archive) marker.archive = plan.archive->kind;
-  return write_marker(staged + "/lib/" + kMarkerName, marker);
+  if (Status written = write_marker(staged + "/lib/" + kMarkerName, marker); !written) {
+    return written;
+  }
+  // Before the training run, so that the app archive records these times.
+  return plan.fixed_time ? set_tree_times(staged, *plan.fixed_time) : done();
 }
 
 /// Runs the training run of the tree at `home` and reports it.
@@ -195,10 +201,10 @@ AppFacts probe_app(const AppOptions& o) {
   } else {
     f.template_error = bad_input(error);
   }
-  if (std::optional<std::uint16_t> m = elf_machine_of_file("/proc/self/exe", error)) {
-    f.host_machine = *m;
+  if (const Result<std::uint16_t> host = host_machine()) {
+    f.host_machine = *host;
   } else {
-    f.host_error = step_failed(error);
+    f.host_error = host.error();
   }
   // The Java side of the launcher is built with it and lies beside it.
   f.launcher_jar = (fs::path(f.template_path).parent_path() / kLauncherJarName).string();
@@ -249,6 +255,7 @@ AppFacts probe_app(const AppOptions& o) {
     }
   }
   f.emulator_text = o.emulator.empty() ? env(kEmulatorVariable).value_or("") : o.emulator;
+  f.source_date_epoch = env("SOURCE_DATE_EPOCH");
   if (!o.splash.empty()) f.splash = probe_splash(o.splash);
   return f;
 }
@@ -278,6 +285,12 @@ int make_app(const AppOptions& o) {
     if (interrupted()) return report.stop(plan->home + " is made, without the app archive");
     if (!trained) {
       report.note("the app is made without it and starts without the app's classes mapped");
+    }
+    // The archive and the launcher burned to name it; the jars keep the time they had.
+    if (plan->fixed_time) {
+      if (Status fixed = set_tree_times(plan->home, *plan->fixed_time); !fixed) {
+        return report.fail(fixed.error());
+      }
     }
   }
   report.step("made " + plan->home + ": bin/" + o.name + " starts it", started);

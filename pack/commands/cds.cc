@@ -7,10 +7,11 @@
 #include "pack/core/files.h"
 #include "pack/core/process.h"
 #include "pack/core/report.h"
-#include "pack/image/app_config.h"
 #include "pack/image/app_tree.h"
+#include "pack/image/archive_policy.h"
 #include "pack/image/archives.h"
 #include "pack/image/burn.h"
+#include "pack/image/marker.h"
 #include "pack/jdk/jdk.h"
 
 namespace vorlane {
@@ -43,8 +44,8 @@ int remake_archive(const CdsOptions& o) {
                                  " stops the Java VM next to an app class-data archive, or makes "
                                  "it use or write another one: make the app again without it"));
   }
-  std::optional<std::uint16_t> host = elf_machine_of_file("/proc/self/exe", error);
-  if (!host) return report.fail(step_failed(error));
+  const Result<std::uint16_t> host = host_machine();
+  if (!host) return report.fail(host.error());
   const char* variable = std::getenv("VORLANE_EMULATOR");
   std::optional<std::vector<std::string>> emulator = split_user_options(
       o.emulator.empty() ? std::string(variable == nullptr ? "" : variable) : o.emulator);

@@ -100,23 +100,31 @@ std::optional<std::uint16_t> elf_machine(std::span<const std::uint8_t> image, st
 
 std::string machine_name(std::uint16_t machine) {
   switch (machine) {
-    case 3:
+    case kMachineX86:
       return "x86";
-    case 40:
+    case kMachineArm:
       return "ARM";
-    case 62:
+    case kMachineX86_64:
       return "x86-64";
-    case 183:
+    case kMachineAArch64:
       return "AArch64";
-    case 243:
+    case kMachineRiscV:
       return "RISC-V";
-    case 21:
+    case kMachinePowerPC64:
       return "PowerPC64";
-    case 22:
+    case kMachineS390:
       return "S/390";
     default:
       return "machine " + std::to_string(machine);
   }
+}
+
+Result<std::uint16_t> host_machine() {
+  std::string error;
+  if (std::optional<std::uint16_t> machine = elf_machine_of_file("/proc/self/exe", error)) {
+    return *machine;
+  }
+  return step_failed("cannot tell this machine's kind: " + error);
 }
 
 std::optional<std::uint16_t> elf_machine_of_file(const std::string& path, std::string& error) {

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "pack/core/error.h"
+
 namespace vorlane {
 
 /// Where a section's bytes lie in the file.
@@ -30,6 +32,19 @@ std::optional<std::uint16_t> elf_machine(std::span<const std::uint8_t> image, st
 /// The machine the ELF file at `path` is built for, or nullopt and a
 /// reason naming the file in `error`.
 std::optional<std::uint16_t> elf_machine_of_file(const std::string& path, std::string& error);
+
+/// ELF machine numbers (`e_machine`) of the machines Vorlane builds for, and others it names.
+inline constexpr std::uint16_t kMachineX86 = 3;
+inline constexpr std::uint16_t kMachineArm = 40;
+inline constexpr std::uint16_t kMachinePowerPC64 = 21;
+inline constexpr std::uint16_t kMachineS390 = 22;
+inline constexpr std::uint16_t kMachineX86_64 = 62;
+inline constexpr std::uint16_t kMachineAArch64 = 183;
+inline constexpr std::uint16_t kMachineRiscV = 243;
+
+/// The machine this program runs on: that of its own executable
+/// (/proc/self/exe), which is what an emulator-free child can run.
+Result<std::uint16_t> host_machine();
 
 /// A person's name for an ELF machine number: "x86-64", "AArch64", ... or
 /// "machine N" for one this tool has no name for.

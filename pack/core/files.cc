@@ -11,6 +11,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <set>
 #include <utility>
 
@@ -344,6 +345,25 @@ Status copy_tree(const std::string& from, const std::string& to, Links links) {
         break;
     }
   }
+  return done();
+}
+
+Status set_tree_times(const std::string& root, std::int64_t seconds) {
+  const timespec times[2] = {{static_cast<time_t>(seconds), 0}, {static_cast<time_t>(seconds), 0}};
+  const auto set = [&times](const std::string& path) -> Status {
+    if (utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
+      return step_failed(system_error("set the time of", path));
+    }
+    return done();
+  };
+  if (Status s = set(root); !s) return s;
+  // Setting an entry's times leaves its folder's as they are.
+  std::error_code ec;
+  for (std::filesystem::recursive_directory_iterator it(root, ec), end; !ec && it != end;
+       it.increment(ec)) {
+    if (Status s = set(it->path().string()); !s) return s;
+  }
+  if (ec) return step_failed("cannot list " + root + ": " + ec.message());
   return done();
 }
 

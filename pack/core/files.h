@@ -75,4 +75,9 @@ Result<std::vector<TreeEntry>> walk_tree(const std::string& root, Links links);
 /// their permission bits and holes, and links as `links` says.
 Status copy_tree(const std::string& from, const std::string& to, Links links);
 
+/// Sets the modification and access times of `root` and of everything under
+/// it to `seconds` since 1970 (links themselves, not what they name), as
+/// SOURCE_DATE_EPOCH asks of a reproducible tree.
+Status set_tree_times(const std::string& root, std::int64_t seconds);
+
 }  // namespace vorlane

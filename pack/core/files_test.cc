@@ -133,5 +133,30 @@ TEST_F(FileUtilTest, CopyTreeKeepsHolesAndPermissions) {
   EXPECT_FALSE(copy_tree(in, dir_ + "/out", Links::kFollow));  // never into an existing folder
 }
 
+TEST_F(FileUtilTest, SetTreeTimesSetsEveryEntryButNotWhatALinkNames) {
+  const std::string tree = dir_ + "/tree";
+  fs::create_directories(tree + "/lib/app");
+  std::ofstream(tree + "/lib/app/a.jar") << "jar";
+  std::ofstream(dir_ + "/outside") << "x";
+  fs::create_symlink(dir_ + "/outside", tree + "/lib/link");
+  struct stat before {};
+  ASSERT_EQ(stat((dir_ + "/outside").c_str(), &before), 0);
+
+  ASSERT_TRUE(set_tree_times(tree, 1700000000));
+  for (const std::string relative : {"", "/lib", "/lib/app", "/lib/app/a.jar", "/lib/link"}) {
+    struct stat st {};
+    ASSERT_EQ(lstat((tree + relative).c_str(), &st), 0) << relative;
+    EXPECT_EQ(st.st_mtim.tv_sec, 1700000000) << relative;
+    EXPECT_EQ(st.st_mtim.tv_nsec, 0) << relative;
+  }
+  struct stat after {};
+  ASSERT_EQ(stat((dir_ + "/outside").c_str(), &after), 0);
+  EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+
+  const Status missing = set_tree_times(dir_ + "/none", 0);
+  ASSERT_FALSE(missing);
+  EXPECT_THAT(missing.error().message, testing::HasSubstr(dir_ + "/none"));
+}
+
 }  // namespace
 }  // namespace vorlane

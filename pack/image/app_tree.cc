@@ -5,7 +5,7 @@
 #include <optional>
 #include <set>
 
-#include "pack/image/app_config.h"
+#include "pack/image/marker.h"
 
 namespace fs = std::filesystem;
 

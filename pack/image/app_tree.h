@@ -6,7 +6,7 @@
 
 #include "pack/core/error.h"
 #include "pack/core/files.h"
-#include "pack/image/app_config.h"
+#include "pack/image/marker.h"
 
 namespace vorlane {
 

@@ -7,9 +7,11 @@
 #include <cstring>
 #include <filesystem>
 
+#include "launcher/file_system.h"
+#include "launcher/option_expansion.h"
 #include "pack/core/process.h"
 #include "pack/core/strings.h"
-#include "pack/image/app_config.h"
+#include "pack/image/archive_policy.h"
 #include "pack/image/burn.h"
 #include "pack/jdk/jdk.h"
 
@@ -77,20 +79,44 @@ ArchiveOutcome make_app_archive(const std::string& home, const std::string& name
   unlink(new_archive.path().c_str());
   if (!work_name.empty()) unlink(work.path().c_str());
 
-  const std::vector<std::vector<std::string>> runs = archive_making_runs(choice.kind, new_file);
-  for (std::size_t i = 0; i < runs.size(); ++i) {
-    BurnedInData step = *block;
-    step.jvm_options = set_archive_options(step.jvm_options, std::nullopt);
-    step.jvm_options.insert(step.jvm_options.end(), runs[i].begin(), runs[i].end());
-    std::vector<std::string> errors = burn(launcher, trainer.path(), step, step.stack_size);
-    if (!errors.empty()) return failure(errors.front());
+  char* resolved = realpath(app_dir.c_str(), nullptr);
+  if (resolved == nullptr) {
+    return failure("cannot resolve " + app_dir + ": " + std::strerror(errno));
+  }
+  // The folder "&&" stands for, as the launcher resolves it.
+  const std::string expanded_app_dir = resolved;
+  std::free(resolved);
 
+  const std::vector<ArchiveRun> runs = archive_making_runs(choice.kind, new_file);
+  for (std::size_t i = 0; i < runs.size(); ++i) {
     std::vector<std::string> argv = run.emulator;
-    argv.push_back(trainer.path());
-    argv.insert(argv.end(), run.args.begin(), run.args.end());
     ProcessOptions options = tool_options(run.timeout_seconds);
-    // The run is the packager's, not shaped by options of whoever runs the packer.
-    options.env = {{"VORLANE_JVM_OPTIONS", std::nullopt}, {"VORLANE_DUMP_JVM_ARGS", std::nullopt}};
+    if (runs[i].runs_main) {
+      BurnedInData step = *block;
+      step.jvm_options = set_archive_options(step.jvm_options, std::nullopt);
+      step.jvm_options.insert(step.jvm_options.end(), runs[i].options.begin(),
+                              runs[i].options.end());
+      std::vector<std::string> errors = burn(launcher, trainer.path(), step, step.stack_size);
+      if (!errors.empty()) return failure(errors.front());
+      argv.push_back(trainer.path());
+      argv.insert(argv.end(), run.args.begin(), run.args.end());
+      // The run is the packager's, not shaped by options of whoever runs the packer.
+      options.env = {{"VORLANE_JVM_OPTIONS", std::nullopt},
+                     {"VORLANE_DUMP_JVM_ARGS", std::nullopt}};
+    } else {
+      std::vector<std::string> java_options =
+          runtime_java_options(block->jvm_options, runs[i].options);
+      expand_options(
+          java_options, expanded_app_dir, [] { return std::getenv("HOME"); }, SystemFileSystem(),
+          nullptr);
+      argv.push_back(home + "/lib/runtime/bin/java");
+      argv.insert(argv.end(), java_options.begin(), java_options.end());
+      // The launcher's JVM reads none of these; bin/java would.
+      options.env = {{"_JAVA_OPTIONS", std::nullopt},
+                     {"JDK_JAVA_OPTIONS", std::nullopt},
+                     {"JAVA_TOOL_OPTIONS", std::nullopt},
+                     {"CLASSPATH", std::nullopt}};
+    }
     const ProcessResult result = run_process(argv, options);
     const std::string what = i == 0 ? "the training run" : "the run that makes the archive";
     if (!result.ok()) {
@@ -99,10 +125,10 @@ ArchiveOutcome make_app_archive(const std::string& home, const std::string& name
     }
     const std::string& wrote = i + 1 < runs.size() ? work.path() : new_archive.path();
     if (file_size_or_zero(wrote) == 0) {
-      return failure(what + " wrote no " + (i + 1 < runs.size() ? work_name : file) +
-                     " (the app must end by returning from main or by System.exit); its "
-                     "output ended:\n" +
-                     tail_lines(result.out, kShownLines));
+      const std::string hint =
+          runs[i].runs_main ? " (the app must end by returning from main or by System.exit)" : "";
+      return failure(what + " wrote no " + (i + 1 < runs.size() ? work_name : file) + hint +
+                     "; its output ended:\n" + tail_lines(result.out, kShownLines));
     }
   }
   const std::uintmax_t bytes = file_size_or_zero(new_archive.path());

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "pack/core/process.h"
-#include "pack/image/app_config.h"
+#include "pack/image/archive_policy.h"
 
 namespace vorlane {
 
@@ -25,11 +25,13 @@ struct ArchiveOutcome {
 
 /// Makes the app archive of `choice`'s kind in lib/app for the tree at
 /// `home` whose launcher is bin/`name`, burns the launcher to use it and
-/// removes the other kinds' files. Each run (training, then making, for the
-/// static archive and the cache) is a copy of the launcher in the same bin/
-/// with that run's options, so the archive records the very paths and
-/// options later starts use. On failure the launcher and any earlier
-/// archive stay as they were.
+/// removes the other kinds' files. The training run is a copy of the
+/// launcher in the same bin/ with that run's options, so the archive
+/// records the very paths and options later starts use; a run that writes
+/// the archive from its record (the static archive, the cache) is the
+/// tree's lib/runtime/bin/java with the block's options expanded, which
+/// runs no main. On failure the launcher and any earlier archive stay as
+/// they were.
 ArchiveOutcome make_app_archive(const std::string& home, const std::string& name,
                                 const TrainingRun& run, const ArchiveChoice& choice);
 

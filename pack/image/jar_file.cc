@@ -19,20 +19,22 @@ struct ZipCloser {
   void operator()(zip_t* archive) const { zip_discard(archive); }
 };
 
-/// What the entry at `index` says of `main`.
-MainMethod read_main_method(zip_t* archive, zip_uint64_t index) {
+/// What the entry at `index` says of `main`, under either rules.
+MainMethods read_main_methods(zip_t* archive, zip_uint64_t index) {
+  const MainMethods unreadable{MainMethod::kNotAClassFile, MainMethod::kNotAClassFile};
   zip_stat_t stat;
   if (zip_stat_index(archive, index, 0, &stat) != 0 || (stat.valid & ZIP_STAT_SIZE) == 0 ||
       stat.size > kMaxClassSize) {
-    return MainMethod::kNotAClassFile;
+    return unreadable;
   }
   zip_file_t* file = zip_fopen_index(archive, index, 0);
-  if (file == nullptr) return MainMethod::kNotAClassFile;
+  if (file == nullptr) return unreadable;
   std::vector<std::uint8_t> bytes(stat.size);
   const zip_int64_t n = zip_fread(file, bytes.data(), bytes.size());
   zip_fclose(file);
-  if (n != static_cast<zip_int64_t>(bytes.size())) return MainMethod::kNotAClassFile;
-  return find_main_method(bytes);
+  if (n != static_cast<zip_int64_t>(bytes.size())) return unreadable;
+  return {find_main_method(bytes, MainRules::kClassic),
+          find_main_method(bytes, MainRules::kFlexible)};
 }
 
 }  // namespace
@@ -76,15 +78,15 @@ Result<ClassEntries> find_class(const std::string& path, const std::string& clas
       const char* last = n.data() + n.size() - suffix.size();
       if (std::from_chars(first, last, version).ptr != last || version <= 0) continue;
     }
-    found[version] = read_main_method(archive.get(), index);
+    found[version] = read_main_methods(archive.get(), index);
   }
   return found;
 }
 
-std::optional<std::pair<int, MainMethod>> loaded_entry(const ClassEntries& entries,
-                                                       int feature_version) {
+std::optional<std::pair<int, MainMethods>> loaded_entry(const ClassEntries& entries,
+                                                        int feature_version) {
   // The entries go by version upwards: the last one the runtime reads wins.
-  std::optional<std::pair<int, MainMethod>> loaded;
+  std::optional<std::pair<int, MainMethods>> loaded;
   for (const auto& entry : entries) {
     if (entry.first > feature_version) break;
     loaded = entry;

@@ -16,8 +16,9 @@ std::string class_entry_name(const std::string& class_name);
 
 /// Where a jar holds a class: for its plain entry (key 0) and each release
 /// directory of a multi-release jar (META-INF/versions/N/, key N), what that
-/// class file says of `main`. Empty when the jar does not hold the class.
-using ClassEntries = std::map<int, MainMethod>;
+/// class file says of `main` under each rules. Empty when the jar does not
+/// hold the class.
+using ClassEntries = std::map<int, MainMethods>;
 
 /// The class's entries in the jar at `path`; a refusal naming the jar when
 /// it is no readable zip file or its directory is inconsistent.
@@ -25,7 +26,7 @@ Result<ClassEntries> find_class(const std::string& path, const std::string& clas
 
 /// The entry a runtime of `feature_version` loads: the highest release
 /// directory not above it, else the plain entry; nullopt when there is none.
-std::optional<std::pair<int, MainMethod>> loaded_entry(const ClassEntries& entries,
-                                                       int feature_version);
+std::optional<std::pair<int, MainMethods>> loaded_entry(const ClassEntries& entries,
+                                                        int feature_version);
 
 }  // namespace vorlane

@@ -30,7 +30,7 @@ TEST(FindClass, PlainAndVersionedEntries) {
   make_zip(jar, {"META-INF/MANIFEST.MF", "demo/Main.class", "demo/Main$1.class",
                  "META-INF/versions/11/demo/Newer.class", "META-INF/versions/21/demo/Main.class",
                  "META-INF/versions/11/x/demo/Deep.class", "META-INF/versions/x/demo/Odd.class"});
-  const MainMethod bad = MainMethod::kNotAClassFile;
+  const MainMethods bad{MainMethod::kNotAClassFile, MainMethod::kNotAClassFile};
   const struct {
     const char* class_name;
     ClassEntries entries;

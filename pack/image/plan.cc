@@ -1,6 +1,7 @@
 #include "pack/image/plan.h"
 
 #include <algorithm>
+#include <charconv>
 #include <filesystem>
 #include <set>
 
@@ -9,6 +10,7 @@
 #include "launcher/user_options.h"
 #include "pack/core/elf_section.h"
 #include "pack/core/strings.h"
+#include "pack/image/splash_image.h"
 
 namespace fs = std::filesystem;
 
@@ -82,8 +84,10 @@ Check check_archive(const AppOptions& o, const AppFacts& f, AppPlan& plan) {
 /// Why the main class in `entries` (of `jar`) cannot start the app, or nothing.
 Check check_main_class(const AppOptions& o, const std::string& jar, const ClassEntries& entries,
                        int feature_version) {
-  // An unknown runtime version: whatever the jar holds for some release.
-  const auto loaded = loaded_entry(entries, feature_version > 0 ? feature_version : 10000);
+  // An unknown runtime version: whatever the jar holds for some release,
+  // under the rules that refuse least.
+  const int release = feature_version > 0 ? feature_version : 10000;
+  const auto loaded = loaded_entry(entries, release);
   if (!loaded) {
     return bad_input("main class " + o.main_class + " is in " + jar + " only for Java " +
                      std::to_string(entries.begin()->first) +
@@ -93,10 +97,24 @@ Check check_main_class(const AppOptions& o, const std::string& jar, const ClassE
   const std::string where =
       o.main_class + " in " + jar +
       (loaded->first > 0 ? " (META-INF/versions/" + std::to_string(loaded->first) + ")" : "");
-  switch (loaded->second) {
+  const MainRules rules = main_rules_for(release);
+  switch (loaded->second.under(rules)) {
     case MainMethod::kMissing:
+      if (rules == MainRules::kClassic) {
+        return bad_input("main class " + where +
+                         " has no public static void main(String[]), so the app could not "
+                         "start on its runtime, Java " +
+                         std::to_string(feature_version) + " (from Java " +
+                         std::to_string(kFlexibleMainRelease) +
+                         " on, void main() and non-public or instance mains start too)");
+      }
       return bad_input("main class " + where +
-                       " has no public static void main(String[]), so the app could not start");
+                       " has no main method the runtime starts (void main(String[]) or void "
+                       "main(), not private), so the app could not start");
+    case MainMethod::kCannotInstantiate:
+      return bad_input("main class " + where +
+                       " has an instance main but is abstract or has no non-private "
+                       "constructor without arguments, so the app could not start");
     case MainMethod::kNotAClassFile:
       return bad_input("main class " + where + " is not a readable class file");
     case MainMethod::kDeclared:
@@ -276,6 +294,24 @@ Check check_launcher(const AppOptions& o, const AppFacts& f, AppPlan& plan) {
   return std::nullopt;
 }
 
+/// SOURCE_DATE_EPOCH: the time every file of the tree gets, so that the
+/// archives record it and a package keeps it.
+Check check_fixed_time(const AppOptions&, const AppFacts& f, AppPlan& plan) {
+  if (!f.source_date_epoch || f.source_date_epoch->empty()) return std::nullopt;
+  const std::string& text = *f.source_date_epoch;
+  std::int64_t seconds = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+  // A bound every file system here can store: the year 2255.
+  constexpr std::int64_t kLatest = 9'000'000'000;
+  if (ec != std::errc() || end != text.data() + text.size() || seconds < 0 || seconds > kLatest) {
+    return bad_input("SOURCE_DATE_EPOCH '" + text +
+                     "' is not a whole number of seconds since 1970 (from 0 to " +
+                     std::to_string(kLatest) + ")");
+  }
+  plan.fixed_time = seconds;
+  return std::nullopt;
+}
+
 /// The place of the new tree: never inside the input, never a user's folder.
 Check check_place(const AppOptions& o, const AppFacts& f, AppPlan& plan) {
   plan.home = f.home;
@@ -352,8 +388,8 @@ Check check_runtime(const AppOptions& o, const AppFacts& f, AppPlan& plan) {
 Result<AppPlan> plan_app(const AppOptions& options, const AppFacts& facts) {
   AppPlan plan;
   if (Check bad = check_options(options)) return *bad;
-  for (auto check :
-       {check_input, check_splash, check_archive, check_launcher, check_place, check_runtime}) {
+  for (auto check : {check_input, check_splash, check_archive, check_launcher, check_fixed_time,
+                     check_place, check_runtime}) {
     if (Check bad = check(options, facts, plan)) return *bad;
   }
   return plan;

@@ -14,6 +14,7 @@
 #include "pack/core/files.h"
 #include "pack/image/app_config.h"
 #include "pack/image/app_tree.h"
+#include "pack/image/archive_policy.h"
 #include "pack/image/jar_file.h"
 #include "pack/jdk/jdk.h"
 
@@ -83,7 +84,8 @@ struct AppFacts {
   std::optional<Jdk> module_jdk;
   bool base_archive_present = false;  ///< in the runtime image
 
-  std::string emulator_text;       ///< --emulator, else VORLANE_EMULATOR
+  std::string emulator_text;                     ///< --emulator, else VORLANE_EMULATOR
+  std::optional<std::string> source_date_epoch;  ///< SOURCE_DATE_EPOCH, when set
   std::vector<SplashFile> splash;  ///< the --splash image first, then its scaled variants
 };
 
@@ -110,6 +112,9 @@ struct AppPlan {
   std::vector<std::pair<std::string, std::string>> splash_files;
   /// Things the packager should know, each a sentence.
   std::vector<std::string> notes;
+  /// SOURCE_DATE_EPOCH: seconds since 1970 that every file of the tree gets
+  /// before any archive records the jars; none keeps the input's times.
+  std::optional<std::int64_t> fixed_time;
 };
 
 /// The plan, or the first refusal: a pure function of its arguments.

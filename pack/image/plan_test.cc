@@ -6,14 +6,19 @@
 #include <cstdlib>
 #include <functional>
 
+#include "pack/core/elf_section.h"
+
 namespace vorlane {
 namespace {
 
 using testing::ElementsAre;
 using testing::HasSubstr;
 
-constexpr std::uint16_t kX86 = 62;
-constexpr std::uint16_t kArm = 183;
+constexpr std::uint16_t kX86 = kMachineX86_64;
+constexpr std::uint16_t kArm = kMachineAArch64;
+
+/// A class file's answer, the same under both rules.
+MainMethods both(MainMethod m) { return {m, m}; }
 
 /// Options and facts of an app that can be made: one jar, one main class.
 struct Case {
@@ -30,7 +35,7 @@ struct Case {
     f.launcher_jar_present = true;
     f.input_is_folder = true;
     f.input = {{"demo.jar", TreeEntry::Type::kFile, ""}};
-    f.main_class_in.emplace("demo.jar", ClassEntries{{0, MainMethod::kDeclared}});
+    f.main_class_in.emplace("demo.jar", ClassEntries{{0, both(MainMethod::kDeclared)}});
     f.home = f.home_absolute = "/dest/demo";
     f.existing = Destination::kAbsent;
     f.host_jdk_home = std::string("/jdk");
@@ -56,7 +61,7 @@ struct Case {
       f.main_class_in.emplace(jar, ClassEntries{});
     }
     f.input.push_back({"demo.jar", TreeEntry::Type::kFile, ""});
-    f.main_class_in.emplace("demo.jar", ClassEntries{{0, MainMethod::kDeclared}});
+    f.main_class_in.emplace("demo.jar", ClassEntries{{0, both(MainMethod::kDeclared)}});
   }
 };
 
@@ -97,16 +102,16 @@ TEST(PlanApp, EachRefusal) {
       {[](Case& c) { c.f.main_class_in.emplace("b.jar", bad_input("/in/b.jar is not a jar")); },
        "/in/b.jar is not a jar"},
       {[](Case& c) {
-         c.main({{21, MainMethod::kDeclared}});
+         c.main({{21, both(MainMethod::kDeclared)}});
        },
        "in demo.jar only for Java 21 and later (META-INF/versions/), and the app's runtime is "
        "Java 17"},
       {[](Case& c) {
-         c.main({{0, MainMethod::kMissing}});
+         c.main({{0, both(MainMethod::kMissing)}});
        },
        "demo.Main in demo.jar has no public static void main(String[])"},
       {[](Case& c) {
-         c.main({{0, MainMethod::kDeclared}, {11, MainMethod::kMissing}});
+         c.main({{0, both(MainMethod::kDeclared)}, {11, both(MainMethod::kMissing)}});
        },
        "(META-INF/versions/11) has no public static void main"},
       {[](Case& c) { c.o.app_cds = true, c.o.training_args = "'open"; }, "a quote is left open"},
@@ -138,6 +143,10 @@ TEST(PlanApp, EachRefusal) {
        "--input /in holds splash.gif, the name --splash's image takes"},
       {[](Case& c) { c.f.home_absolute = "/a:b/demo"; }, "app's folder /a:b/demo holds a ':'"},
       {[](Case& c) { c.f.dest_is_file = true; }, "--dest /dest is not a folder"},
+      {[](Case& c) { c.f.source_date_epoch = "1700000000 "; },
+       "SOURCE_DATE_EPOCH '1700000000 ' is not a whole number of seconds since 1970"},
+      {[](Case& c) { c.f.source_date_epoch = "-1"; }, "SOURCE_DATE_EPOCH '-1' is not"},
+      {[](Case& c) { c.f.source_date_epoch = "99999999999999999999"; }, "is not a whole number"},
       {[](Case& c) { c.f.home_overlaps_input = true; }, "app's folder /dest/demo and /in overlap"},
       {[](Case& c) { c.f.existing = Result<Destination>(bad_input("/dest/demo exists")); },
        "/dest/demo exists"},
@@ -189,6 +198,16 @@ TEST(PlanApp, WhatItDecides) {
                           "-Xmx1g"));
   EXPECT_EQ(plan->feature_version, 17);
   EXPECT_TRUE(plan->notes.empty());
+  EXPECT_EQ(plan->fixed_time, std::nullopt);
+  for (const auto& [epoch, fixed] : {std::pair<std::string, std::optional<std::int64_t>>{"", {}},
+                                     {"0", 0},
+                                     {"1700000000", 1700000000}}) {
+    Case timed;
+    timed.f.source_date_epoch = epoch;
+    const Result<AppPlan> p = plan_app(timed.o, timed.f);
+    ASSERT_TRUE(p) << p.error().message;
+    EXPECT_EQ(p->fixed_time, fixed) << epoch;
+  }
 
   // A splash image, named by the format its bytes show, before the packager's options.
   app.splash({"GIF87a", "GIF89a"});
@@ -237,11 +256,47 @@ TEST(PlanApp, WhatItDecides) {
 
   // A main class from a superclass cannot be told from the class file alone.
   Case inherited;
-  inherited.main({{0, MainMethod::kMaybeInherited}});
+  inherited.main({{0, both(MainMethod::kMaybeInherited)}});
   inherited.f.existing = Destination::kEarlierOutput;
   plan = plan_app(inherited.o, inherited.f);
   ASSERT_TRUE(plan) << plan.error().message;
   EXPECT_TRUE(plan->replace_existing);
+}
+
+TEST(PlanApp, MainMethodsByTheShippedRuntimesRules) {
+  using M = MainMethod;
+  const struct {
+    int release;
+    MainMethods main;
+    std::string refusal;  ///< "" when the app is made
+  } cases[] = {
+      {17, {M::kDeclared, M::kDeclared}, ""},
+      {25, {M::kDeclared, M::kDeclared}, ""},
+      // void main() or an instance main: only a runtime of 25 or later starts it.
+      {25, {M::kMissing, M::kDeclared}, ""},
+      {21,
+       {M::kMissing, M::kDeclared},
+       "has no public static void main(String[]), so the app could not start on its runtime, "
+       "Java 21 (from Java 25 on"},
+      {25, {M::kMissing, M::kMaybeInherited}, ""},
+      {25, {M::kMissing, M::kMissing}, "has no main method the runtime starts"},
+      {25, {M::kMissing, M::kCannotInstantiate}, "has an instance main but is abstract"},
+      {25, {M::kNotAClassFile, M::kNotAClassFile}, "is not a readable class file"},
+  };
+  for (const auto& c : cases) {
+    Case app;
+    const std::string version = std::to_string(c.release) + ".0.3";
+    app.f.host_jdk = app.f.module_jdk = Jdk{"/jdk", kX86, "", c.release, true, version, false};
+    app.main({{0, c.main}});
+    const Result<AppPlan> plan = plan_app(app.o, app.f);
+    if (c.refusal.empty()) {
+      EXPECT_TRUE(plan) << c.release << ": " << plan.error().message;
+    } else {
+      ASSERT_FALSE(plan) << c.release << " " << c.refusal;
+      EXPECT_EQ(plan.error().kind, ErrorKind::kBadInput);
+      EXPECT_THAT(plan.error().message, HasSubstr(c.refusal));
+    }
+  }
 }
 
 }  // namespace

@@ -112,19 +112,38 @@ std::string release_java_version(const std::string& release_text) {
   return release_value(release_text, "JAVA_VERSION").value_or("");
 }
 
-std::optional<int> java_feature_version(const std::string& release_text) {
-  const std::optional<std::string> version = release_value(release_text, "JAVA_VERSION");
-  if (!version || version->empty()) return std::nullopt;
-  int feature = 0;
-  std::size_t i = 0;
-  for (; i < version->size() && std::isdigit(static_cast<unsigned char>((*version)[i])); ++i) {
-    feature = feature * 10 + ((*version)[i] - '0');
-    if (feature > 10000) return std::nullopt;
+std::optional<JavaVersion> parse_java_version(std::string_view text) {
+  std::size_t at = 0;
+  // The next number; nullopt when there is no digit or it is too large.
+  const auto number = [&text, &at]() -> std::optional<int> {
+    const std::size_t start = at;
+    int value = 0;
+    for (; at < text.size() && std::isdigit(static_cast<unsigned char>(text[at])); ++at) {
+      value = value * 10 + (text[at] - '0');
+      if (value > 100000) return std::nullopt;
+    }
+    return at == start ? std::nullopt : std::optional<int>(value);
+  };
+  JavaVersion version;
+  int* const parts[] = {&version.feature, &version.interim, &version.update};
+  for (std::size_t i = 0;; ++i) {
+    const std::optional<int> value = number();
+    if (!value) return std::nullopt;
+    if (i < std::size(parts)) *parts[i] = *value;
+    if (at == text.size() || text[at] == '-' || text[at] == '+') break;
+    if (text[at] != '.') return std::nullopt;
+    ++at;
   }
-  if (i == 0) return std::nullopt;
   // Versions before 9 read "1.8.0_412"; the packer needs modules, so 9 or later.
-  if (feature == 1) return std::nullopt;
-  return feature;
+  if (version.feature < 9) return std::nullopt;
+  return version;
+}
+
+std::optional<int> java_feature_version(const std::string& release_text) {
+  const std::optional<JavaVersion> version =
+      parse_java_version(release_value(release_text, "JAVA_VERSION").value_or(""));
+  if (!version) return std::nullopt;
+  return version->feature;
 }
 
 std::vector<std::string> release_modules(const std::string& release_text) {

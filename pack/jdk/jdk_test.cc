@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "launcher/scoped_temp_dir.h"
+#include "pack/core/elf_section.h"
 
 namespace fs = std::filesystem;
 
@@ -109,11 +110,11 @@ class FakeJdks : public testing::Test {
   const fs::path root_ = temp_.path();
 };
 
-constexpr std::uint16_t kHost = 62;
+constexpr std::uint16_t kHost = kMachineX86_64;
 
 TEST_F(FakeJdks, SearchOrder) {
   const std::string host_jdk = jdk("host", kHost);
-  const std::string arm_jdk = jdk("arm", 183);
+  const std::string arm_jdk = jdk("arm", kMachineAArch64);
   const std::string home_jdk = jdk("home", kHost);
   const std::string path_jdk = jdk("path", kHost);
   const std::string not_a_jdk = dir("jre");
@@ -161,8 +162,8 @@ namespace vorlane {
 namespace {
 
 TEST(Jlink, FromJmodsOrItsOwnImage) {
-  Jdk jdk17{"/j17", 62, "", 17, true, "17.0.15", false};
-  Jdk jdk25{"/j25", 62, "", 25, false, "25.0.3", true};
+  Jdk jdk17{"/j17", kMachineX86_64, "", 17, true, "17.0.15", false};
+  Jdk jdk25{"/j25", kMachineX86_64, "", 25, false, "25.0.3", true};
   EXPECT_EQ(
       jlink_command(jdk17, jdk17, {"java.base"}, "/out", true),
       (std::vector<std::string>{"/j17/bin/jlink", "--module-path", "/j17/jmods", "--add-modules",
