@@ -24,7 +24,7 @@ std::string escape_html(const std::string& text) {
 
 std::string human_size(std::uint64_t bytes) {
   char buffer[32];
-  if (bytes >= 1000 * 1000) {
+  if (bytes >= 999500) {  // what would print as "1000 kB"
     std::snprintf(buffer, sizeof buffer, "%.1f MB", static_cast<double>(bytes) / 1e6);
   } else if (bytes >= 1000) {
     std::snprintf(buffer, sizeof buffer, "%.0f kB", static_cast<double>(bytes) / 1e3);
