@@ -126,16 +126,17 @@ publish "$site" "$deb1" --base-url "$url" --signing-key "$key/signing-key.asc"
 publish "$work/www/other-key" "$deb1" --base-url "http://127.0.0.1:$port/other-key" \
   --signing-key "$work/k2/key/signing-key.asc"
 cp -a "$site" "$work/www/tampered"
-for f in "$work"/www/tampered/dists/stable/main/binary-"$host_deb_arch"/{Packages,by-hash/SHA256/*}; do
-  if [ "$(head -c 6 "$f")" = "Packag" ]; then sed -i 's/^Description: .*/Description: not what was signed/' "$f"; fi
+# Every copy of the Packages file is changed (by-hash/SHA256 and SHA512
+# too); the compressed ones are removed, so apt must take a changed one.
+for f in "$work"/www/tampered/dists/stable/main/binary-"$host_deb_arch"/{Packages*,by-hash/*/*}; do
+  if gzip -t "$f" 2>/dev/null || xz -t "$f" 2>/dev/null; then
+    rm -f "$f"
+  else
+    sed -i 's/^Description: .*/Description: not what was signed/' "$f"
+  fi
 done
-tampered_packages="$(echo "$work"/www/tampered/dists/stable/main/binary-"$host_deb_arch"/Packages)"
-grep -q 'not what was signed' "$tampered_packages" || fail "the tampered Packages file is not tampered"
-# The Packages.gz and .xz copies are removed so apt must take the tampered one.
-for f in "$work"/www/tampered/dists/stable/main/binary-"$host_deb_arch"/by-hash/SHA256/*; do
-  [ "$(head -c 6 "$f")" = "Packag" ] || rm -f "$f"
-done
-rm -f "$work"/www/tampered/dists/stable/main/binary-"$host_deb_arch"/Packages.{gz,xz}
+grep -q 'not what was signed' "$work/www/tampered/dists/stable/main/binary-$host_deb_arch/Packages" ||
+  fail "the tampered Packages file is not tampered"
 
 # --- apt in a minimal Debian 12 ----------------------------------------------
 base="${VORLANE_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/vorlane}/bookworm-minbase"
@@ -217,7 +218,7 @@ if command -v dnf >/dev/null; then
     mkdir -p "$dir/root" "$dir/cache"
     timeout 300 dnf -y -q --installroot="$dir/root" --setopt=cachedir="$dir/cache" --setopt=reposdir="$dir/none" \
       --releasever=1 --repofrompath="tiny,$1" --setopt=tiny.gpgcheck=1 --setopt=tiny.repo_gpgcheck=1 \
-      --setopt=tiny.gpgkey="$url/KEY.asc" repoquery --showduplicates tinyapp
+      --setopt=tiny.gpgkey="$url/KEY.asc" --setopt=tiny.skip_if_unavailable=False repoquery --showduplicates tinyapp
   }
   if dnf_query "$url/rpm/stable" good 2>&1 | log dnf-repoquery &&
      grep -q 'tinyapp-0:1.0-1' "$work/dnf-repoquery.log" && grep -q 'tinyapp-0:2.0-1' "$work/dnf-repoquery.log"; then
@@ -227,7 +228,8 @@ if command -v dnf >/dev/null; then
   fi
   cp -a "$site/rpm" "$work/www/rpm-tampered"
   sed -i 's|<revision>|<revision>1|' "$work/www/rpm-tampered/stable/repodata/repomd.xml"
-  if dnf_query "http://127.0.0.1:$port/rpm-tampered/stable" tampered >"$work/out" 2>&1; then
+  if dnf_query "http://127.0.0.1:$port/rpm-tampered/stable" tampered >"$work/out" 2>&1 ||
+     grep -q 'tinyapp-0:' "$work/out"; then
     log dnf-tampered <"$work/out"
     fail "dnf took a tampered repomd.xml"
   else

@@ -270,13 +270,14 @@ class Publisher {
           if (ec) return step_failed("cannot copy " + f.path().string() + ": " + ec.message());
         }
       }
-      // A view of the pool with just the indexed .debs, for apt-ftparchive to scan.
+      // A view of the pool with just the indexed .debs, for apt-ftparchive to
+      // scan. Hard links: it would list a symbolic link by its target's path.
       const std::string view = scratch_ + "/view-" + arch;
       for (const SiteEntry& e : indexed) {
         if (e.format != Format::kDeb || e.arch != arch) continue;
         const std::string link = view + "/" + e.path;
         fs::create_directories(fs::path(link).parent_path(), ec);
-        fs::create_symlink(fs::absolute(o_.site + "/" + e.path), link, ec);
+        fs::create_hard_link(o_.site + "/" + e.path, link, ec);
         if (ec) return step_failed("cannot link " + link + ": " + ec.message());
       }
       fs::create_directories(view + "/pool", ec);
