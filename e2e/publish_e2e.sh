@@ -57,15 +57,15 @@ javac -d "$work/classes" "$work/src/tiny/Main.java"
 "$pack" app --quiet --name tinyapp --input "$work/jars" --main-class tiny.Main --dest "$work/app" \
   --template "$prefix/lib/vorlane/launcher"
 for v in 1 2; do
-  "$pack" package --quiet --type deb,rpm,tar.gz "$work/app/tinyapp" --dest "$work/v$v" --app-version "$v.0" \
+  types=deb,rpm
+  [ "$v" -eq 1 ] || types+=,tar.gz
+  "$pack" package --quiet --type "$types" "$work/app/tinyapp" --dest "$work/v$v" --app-version "$v.0" \
     --maintainer 'Ann Example <ann@example.org>' --description 'A tiny app' \
     --long-description 'Says hello, then ends.'
 done
 host_deb_arch="$(dpkg --print-architecture)"
 other_arch=arm64
 [ "$host_deb_arch" = amd64 ] || other_arch=amd64
-other_rpm_arch=aarch64
-[ "$other_arch" = arm64 ] || other_rpm_arch=x86_64
 mkdir -p "$work/other/d/DEBIAN" "$work/other/d/opt/tinyapp"
 echo "a stand-in for the $other_arch tree" >"$work/other/d/opt/tinyapp/README"
 printf 'Package: tinyapp\nVersion: 2.0-1\nArchitecture: %s\nMaintainer: Ann Example <ann@example.org>\nDescription: A tiny app\n For %s.\n' \
@@ -112,6 +112,20 @@ refuse "another key" "is signed with the key" "$site" "$deb2" --signing-key "$wo
 [ -z "$(stamp)" ] || fail "a refused publish wrote: $(stamp)"
 ok "refusals: status 2, nothing written"
 
+# A publish that fails half way (here the dnf index tool) leaves the site as it was.
+listing() { (cd "$site" && find . -path ./.vorlane-site.lock -prune -o -type f -print0 | sort -z | xargs -0 sha256sum); }
+before="$(listing)"
+mkdir -p "$work/failing"
+printf '#!/bin/sh\necho "createrepo_c: no space left" >&2\nexit 1\n' >"$work/failing/createrepo_c"
+chmod +x "$work/failing/createrepo_c"
+status=0
+PATH="$work/failing:$PATH" "$pack" publish --quiet "$site" "$deb2" "$rpm2" \
+  --signing-key "$key/signing-key.asc" 2>"$work/out" || status=$?
+[ "$status" -eq 1 ] || fail "a publish whose tool fails ends with $status, not 1: $(cat "$work/out")"
+[ "$(listing)" = "$before" ] || fail "a failed publish changed the site: $(diff <(echo "$before") <(listing))"
+[ -z "$(find "$site" -maxdepth 1 -name '.vorlane-next*')" ] || fail "a failed publish left its scratch folder"
+ok "a publish that fails half way leaves the site as it was"
+
 # --- The server ----------------------------------------------------------------
 port="$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
 python3 -m http.server --bind 127.0.0.1 "$port" --directory "$work/www" >"$work/http.log" 2>&1 &
@@ -145,8 +159,11 @@ if [ "$(id -u)" -ne 0 ]; then
 elif [ ! -f "$base/.complete" ]; then
   echo "note: not checked: apt in a minimal Debian (no $base; scripts/check-packages makes it)" >&2
 else
+  # The cached root stays pristine under an overlay; the writes go to the test's folder.
   root="$work/debian"
-  cp -a "$base" "$root"
+  mkdir -p "$root" "$work/upper" "$work/overlay-work"
+  mount -t overlay overlay -o "lowerdir=$base,upperdir=$work/upper,workdir=$work/overlay-work" "$root"
+  mounts=("$root")
   for m in proc dev; do
     mount --bind "/$m" "$root/$m"
     mounts=("$root/$m" "${mounts[@]}")
@@ -270,7 +287,7 @@ for v in 1 2 3 4; do
 done
 listed="$(grep -c '^Package: ' "$small/dists/stable/main/binary-$other_arch/Packages")"
 versions="$(sed -n 's/^Version: //p' "$small/dists/stable/main/binary-$other_arch/Packages" | sort | tr '\n' ' ')"
-[ "$listed" -eq 2 ] && [ "$versions" = "3.0-1 4.0-1 " ] || fail "--keep 2 lists $listed: $versions"
+if [ "$listed" -ne 2 ] || [ "$versions" != "3.0-1 4.0-1 " ]; then fail "--keep 2 lists $listed: $versions"; fi
 [ "$(find "$small/pool" -name '*.deb' | wc -l)" -eq 4 ] || fail "--keep removed a published file"
 hashes="$(find "$small/dists/stable/main/binary-$other_arch/by-hash/SHA256" -type f | wc -l)"
 [ "$hashes" -le 6 ] || fail "by-hash keeps $hashes files: more than two generations"
