@@ -41,7 +41,11 @@ class Tools {
     paths_[name] = path;
   }
   const std::string& missing() const { return missing_; }
-  const std::string& operator[](const std::string& name) const { return paths_.at(name); }
+  /// The tool's path; "" when it was not needed or is missing.
+  std::string operator[](const std::string& name) const {
+    const auto it = paths_.find(name);
+    return it == paths_.end() ? find_program(name) : it->second;
+  }
 
  private:
   std::map<std::string, std::string> paths_;
@@ -308,6 +312,10 @@ class Publisher {
   /// rpm/CHANNEL/repodata made again in scratch/repodata, with the files
   /// of the last generation.
   Status make_rpm(const std::string& channel, const std::vector<SiteEntry>& indexed) {
+    if (tools_["createrepo_c"].empty()) {
+      return bad_input("createrepo_c is missing (Debian package createrepo-c): it makes the "
+                       "dnf indexes of the channel's .rpm packages");
+    }
     const std::string repo = o_.site + "/rpm/" + channel;
     const std::string prefix = "rpm/" + channel + "/";
     std::string list;
@@ -371,14 +379,18 @@ class Publisher {
       if (e.format == Format::kDeb && newest_deb.empty()) newest_deb = e.path;
     }
     if (!newest_deb.empty()) {
-      if (Status s = read_deb_page_facts(o_.site + "/" + newest_deb, f); !s) return s;
+      const bool new_deb = std::any_of(plan_.copies.begin(), plan_.copies.end(),
+                                       [&](const Copy& c) { return c.path == newest_deb; });
+      if (Status s = read_deb_page_facts(o_.site + "/" + newest_deb, new_deb, f); !s) return s;
     }
     return write_text(scratch_ + "/index.html", download_page(f));
   }
 
  private:
   /// The long description and the icon, from the .deb's control file and tree.
-  Status read_deb_page_facts(const std::string& deb, PageFacts& f) {
+  /// The icon is unpacked from a .deb new in this run; otherwise the
+  /// site's icon, unpacked from it before, serves.
+  Status read_deb_page_facts(const std::string& deb, bool new_deb, PageFacts& f) {
     Result<std::string> text =
         run_tool({tools_["dpkg-deb"], "--showformat=${Description}", "--show", "--", deb});
     if (!text) return text.error();
@@ -388,9 +400,15 @@ class Publisher {
       description += (lines[i] == " ." ? "" : lines[i]) + "\n";
     }
     f.description = description;
+    std::error_code ec;
+    if (!new_deb) {
+      for (const char* icon : {"icon.svg", "icon.png"}) {
+        if (fs::exists(o_.site + "/" + icon, ec)) f.icon = icon;
+      }
+      return done();
+    }
     const std::string tree = scratch_ + "/deb-tree";
     if (Result<std::string> r = run_tool({tools_["dpkg-deb"], "-x", deb, tree}); !r) return r.error();
-    std::error_code ec;
     std::string best;
     int best_size = -1;
     const std::string icons = tree + "/usr/share/icons/hicolor";
@@ -463,9 +481,14 @@ int publish_site(const PublishOptions& o) {
   Tools tools;
   tools.need("sha256sum", "hashes the packages; Debian package coreutils");
   tools.need("dpkg-deb", "reads the .deb packages; Debian package dpkg");
-  tools.need("rpm", "reads the .rpm packages; Debian package rpm");
   tools.need("apt-ftparchive", "makes the apt indexes; Debian package apt-utils");
-  tools.need("createrepo_c", "makes the dnf indexes; Debian package createrepo-c");
+  // The .rpm tools only where a channel has .rpm packages.
+  const bool given_rpms = std::any_of(o.packages.begin(), o.packages.end(),
+                                      [](const std::string& p) { return p.ends_with(".rpm"); });
+  if (given_rpms) {
+    tools.need("rpm", "reads the .rpm packages; Debian package rpm");
+    tools.need("createrepo_c", "makes the dnf indexes; Debian package createrepo-c");
+  }
   tools.need("gzip", "compresses the indexes");
   tools.need("xz", "compresses the indexes; Debian package xz-utils");
   if (!tools.missing().empty()) return report.fail(bad_input("missing tools: " + tools.missing()));
