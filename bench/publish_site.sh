@@ -59,7 +59,7 @@ for v in $(seq 1 $((versions + 1))); do
   "$pack" publish --quiet "$site" "$work/in/$v.0"/* --base-url https://example.org/benchapp \
     --keep "$keep" --signing-key "$work/key/signing-key.asc"
   ended="$(date +%s.%N)"
-  seconds="$(echo "$ended - $started" | bc)"
+  seconds="$(printf "%.2f" "$(echo "$ended - $started" | bc)")"
   if [ "$v" -eq 1 ] || [ "$v" -eq 5 ] || [ $((v % 10)) -eq 0 ] || [ "$v" -eq $((versions + 1)) ]; then
     packages="$site/dists/stable/main/binary-amd64/Packages"
     entries="$(grep -c '^Package: ' "$packages")"
