@@ -291,6 +291,20 @@ if [ "$listed" -ne 2 ] || [ "$versions" != "3.0-1 4.0-1 " ]; then fail "--keep 2
 [ "$(find "$small/pool" -name '*.deb' | wc -l)" -eq 4 ] || fail "--keep removed a published file"
 hashes="$(find "$small/dists/stable/main/binary-$other_arch/by-hash/SHA256" -type f | wc -l)"
 [ "$hashes" -le 6 ] || fail "by-hash keeps $hashes files: more than two generations"
+# A file an interrupted publish left in the pool, unlisted: kept and used when
+# it is the same package, refused (and left alone) when it is another.
+sed -i "s/^Version: .*/Version: 5.0-1/" "$work/other/d/DEBIAN/control"
+dpkg-deb --root-owner-group -b "$work/other/d" "$work/other/k5.deb" >/dev/null
+left="$small/pool/main/t/tinyapp/tinyapp_5.0-1_$other_arch.deb"
+cp "$work/other/k4.deb" "$left"
+status=0
+"$pack" publish --quiet "$small" "$work/other/k5.deb" --signing-key "$key/signing-key.asc" 2>"$work/out" || status=$?
+{ [ "$status" -eq 2 ] && grep -q 'unlisted' "$work/out" && cmp -s "$left" "$work/other/k4.deb"; } ||
+  fail "an unlisted pool file with other bytes: status $status, $(cat "$work/out")"
+cp "$work/other/k5.deb" "$left"
+publish "$small" "$work/other/k5.deb" --signing-key "$key/signing-key.asc" ||
+  fail "an unlisted pool file with the same bytes is not taken"
+grep -q '^Version: 5.0-1' "$small/dists/stable/main/binary-$other_arch/Packages" || fail "version 5 is not listed"
 
 # --- The download page in headless chromium --------------------------------------
 page_ok() {

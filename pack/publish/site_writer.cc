@@ -236,10 +236,24 @@ class Publisher {
       const std::string final_path = o_.site + "/" + c.path;
       fs::create_directories(fs::path(final_path).parent_path(), ec);
       if (ec) return step_failed("cannot make the folder of " + final_path + ": " + ec.message());
-      // A file at the place that no manifest lists is one a killed run left.
-      fs::rename(staged, final_path, ec);
-      if (ec) return step_failed("cannot put " + final_path + " in place: " + ec.message());
-      added.add(final_path);
+      if (fs::exists(final_path, ec)) {
+        // A file no manifest lists, left by a run killed after it put its
+        // files in place; indexes may list it, so it is never replaced. It
+        // serves when it is the same package (an .rpm by its header's digest,
+        // which signing leaves as it is).
+        Result<bool> same = same_package(c, staged, final_path);
+        if (!same) return same.error();
+        if (!*same) {
+          return bad_input(final_path + " is there, unlisted, with another package's bytes (left "
+                           "by an interrupted publish?): remove it, or publish another version");
+        }
+        hash = sha256_of(tools_, final_path);
+        if (!hash) return hash.error();
+      } else {
+        fs::rename(staged, final_path, ec);
+        if (ec) return step_failed("cannot put " + final_path + " in place: " + ec.message());
+        added.add(final_path);
+      }
       for (SiteEntry& e : plan_.manifest.entries) {
         if (e.path == c.path) {
           e.sha256 = *hash;
@@ -248,6 +262,25 @@ class Publisher {
       }
     }
     return done();
+  }
+
+  Result<bool> same_package(const Copy& c, const std::string& staged, const std::string& there) {
+    if (c.path.ends_with(".rpm")) {
+      Result<std::string> a = header_digest(staged);
+      if (!a) return a.error();
+      Result<std::string> b = header_digest(there);
+      if (!b) return b.error();
+      return *a == *b;
+    }
+    Result<std::string> a = sha256_of(tools_, staged);
+    if (!a) return a.error();
+    Result<std::string> b = sha256_of(tools_, there);
+    if (!b) return b.error();
+    return *a == *b;
+  }
+
+  Result<std::string> header_digest(const std::string& rpm) {
+    return run_tool({tools_["rpm"], "-qp", "--nosignature", "--qf", "%{SHA256HEADER}", "--", rpm});
   }
 
   /// dists/CHANNEL made again in scratch/dists: the old tree's by-hash
