@@ -11,12 +11,23 @@ std::string escape_html(const std::string& text) {
   out.reserve(text.size());
   for (char c : text) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      default: out += c;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -60,7 +71,9 @@ std::string download_page(const PageFacts& f) {
   std::string page =
       "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
       "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
-      "<title>" + name + " " + escape_html(f.version) + "</title>\n"
+      "<title>" +
+      name + " " + escape_html(f.version) +
+      "</title>\n"
       "<style>\n"
       "body{font-family:system-ui,sans-serif;max-width:50rem;margin:0 auto;padding:1rem;"
       "line-height:1.5;color:#222;background:#fff}\n"
@@ -79,8 +92,8 @@ std::string download_page(const PageFacts& f) {
   if (!f.icon.empty()) {
     page += "<img src=\"" + escape_html(f.icon) + "\" alt=\"\">\n";
   }
-  page += "<div><h1>" + name + "</h1>\n<div class=\"version\">Version " +
-          escape_html(f.version) + " (" + channel + ")</div></div>\n</header>\n";
+  page += "<div><h1>" + name + "</h1>\n<div class=\"version\">Version " + escape_html(f.version) +
+          " (" + channel + ")</div></div>\n</header>\n";
   if (!f.summary.empty()) page += "<p><strong>" + escape_html(f.summary) + "</strong></p>\n";
   page += paragraphs(f.description);
   page +=
@@ -97,17 +110,23 @@ std::string download_page(const PageFacts& f) {
     page +=
         "<h2>Debian, Ubuntu</h2>\n<p>Add the repository, then install; updates come with the "
         "system's own.</p>\n<pre>sudo install -d -m 0755 /etc/apt/keyrings\n"
-        "curl -fsSL " + url + "/KEY.gpg | sudo tee " + keyring + " &gt;/dev/null\n"
-        "printf 'Types: deb\\nURIs: " + url + "\\nSuites: " + channel +
-        "\\nComponents: main\\nSigned-By: " + keyring + "\\n' | sudo tee /etc/apt/sources.list.d/" +
-        name + ".sources\nsudo apt update &amp;&amp; sudo apt install " + name + "</pre>\n";
+        "curl -fsSL " +
+        url + "/KEY.gpg | sudo tee " + keyring +
+        " &gt;/dev/null\n"
+        "printf 'Types: deb\\nURIs: " +
+        url + "\\nSuites: " + channel + "\\nComponents: main\\nSigned-By: " + keyring +
+        "\\n' | sudo tee /etc/apt/sources.list.d/" + name +
+        ".sources\nsudo apt update &amp;&amp; sudo apt install " + name + "</pre>\n";
   }
   if (f.has_rpm) {
-    page +=
-        "<h2>Fedora, RHEL, openSUSE</h2>\n<pre>sudo rpm --import " + url + "/KEY.asc\n"
-        "printf '[" + name + "]\\nname=" + name + "\\nbaseurl=" + url + "/rpm/" + channel +
-        "\\ngpgcheck=1\\nrepo_gpgcheck=1\\ngpgkey=" + url + "/KEY.asc\\n' | sudo tee "
-        "/etc/yum.repos.d/" + name + ".repo\nsudo dnf install " + name + "</pre>\n";
+    page += "<h2>Fedora, RHEL, openSUSE</h2>\n<pre>sudo rpm --import " + url +
+            "/KEY.asc\n"
+            "printf '[" +
+            name + "]\\nname=" + name + "\\nbaseurl=" + url + "/rpm/" + channel +
+            "\\ngpgcheck=1\\nrepo_gpgcheck=1\\ngpgkey=" + url +
+            "/KEY.asc\\n' | sudo tee "
+            "/etc/yum.repos.d/" +
+            name + ".repo\nsudo dnf install " + name + "</pre>\n";
   }
   page += "<p>Signed with the key <code>" + escape_html(f.key_fingerprint) +
           "</code>: <a href=\"KEY.asc\">KEY.asc</a>, <a href=\"KEY.gpg\">KEY.gpg</a>.</p>\n"

@@ -16,8 +16,8 @@ PageFacts facts() {
   f.channel = "stable";
   f.key_fingerprint = "FPR";
   f.has_deb = true;
-  f.downloads = {{"Debian, Ubuntu (.deb)", "arm64", "pool/main/t/tiny/tiny_2.0-1_arm64.deb", 1500000,
-                  "ab12"}};
+  f.downloads = {
+      {"Debian, Ubuntu (.deb)", "arm64", "pool/main/t/tiny/tiny_2.0-1_arm64.deb", 1500000, "ab12"}};
   return f;
 }
 
@@ -50,7 +50,8 @@ TEST(DownloadPage, Content) {
   rpm_only.has_rpm = true;
   rpm_only.icon.clear();
   const std::string rpm_page = download_page(rpm_only);
-  EXPECT_TRUE(has(rpm_page, "baseurl=https://example.org/tiny/rpm/stable\\ngpgcheck=1\\nrepo_gpgcheck=1"));
+  EXPECT_TRUE(
+      has(rpm_page, "baseurl=https://example.org/tiny/rpm/stable\\ngpgcheck=1\\nrepo_gpgcheck=1"));
   EXPECT_FALSE(has(rpm_page, "sources.list.d"));
   EXPECT_FALSE(has(rpm_page, "<img"));
 }
@@ -59,7 +60,7 @@ TEST(DownloadPage, Sizes) {
   const struct {
     std::uint64_t bytes;
     const char* text;
-  } rows[] = {{0, "0 bytes"}, {999, "999 bytes"}, {1000, "1 kB"}, {812400, "812 kB"},
+  } rows[] = {{0, "0 bytes"},     {999, "999 bytes"},  {1000, "1 kB"},       {812400, "812 kB"},
               {999999, "1.0 MB"}, {1000000, "1.0 MB"}, {48250000, "48.2 MB"}};
   for (const auto& row : rows) EXPECT_EQ(human_size(row.bytes), row.text) << row.bytes;
 }

@@ -81,9 +81,11 @@ Result<std::string> check_key(std::string_view colons, std::string_view packets)
       const bool rsa = algo == "1" && std::atoi(length.c_str()) >= 3072;
       const bool ed25519 = algo == "22" && curve == "ed25519";
       if (!rsa && !ed25519) {
-        return bad_input("the signing key is " + (algo == "1" ? "RSA of " + length + " bits" :
-                                                  "of algorithm " + algo + (curve.empty() ? "" : " (" + curve + ")")) +
-                         ": use RSA of 3072 bits or more, or Ed25519 (--new-key DIR makes one)");
+        return bad_input(
+            "the signing key is " +
+            (algo == "1" ? "RSA of " + length + " bits"
+                         : "of algorithm " + algo + (curve.empty() ? "" : " (" + curve + ")")) +
+            ": use RSA of 3072 bits or more, or Ed25519 (--new-key DIR makes one)");
       }
     } else if (f[0] == "fpr" && after_sec && f.size() > 9) {
       fingerprint = f[9];
@@ -129,8 +131,8 @@ Result<Signer> Signer::open(const std::string& key_file) {
   Signer signer(*home, gpg);
   const std::string absolute = fs::absolute(key_file).string();
   if (Status imported = signer.run_gpg({"--import", absolute}); !imported) {
-    return bad_input("the signing key file " + key_file + " could not be imported: " +
-                     imported.error().message);
+    return bad_input("the signing key file " + key_file +
+                     " could not be imported: " + imported.error().message);
   }
   std::string colons;
   std::string packets;
@@ -157,16 +159,15 @@ Signer::Signer(Signer&& other) noexcept
 Signer::~Signer() { remove_home(home_); }
 
 Status Signer::run_gpg(std::vector<std::string> args, std::string* out) const {
-  std::vector<std::string> argv = {gpg_,      "--batch",     "--no-tty", "--pinentry-mode",
-                                   "loopback", "--passphrase", "",        "--digest-algo",
-                                   "SHA512",  "--cert-digest-algo", "SHA512"};
+  std::vector<std::string> argv = {
+      gpg_, "--batch",       "--no-tty", "--pinentry-mode",    "loopback", "--passphrase",
+      "",   "--digest-algo", "SHA512",   "--cert-digest-algo", "SHA512"};
   if (!fingerprint_.empty()) {
     argv.push_back("--local-user");
     argv.push_back(fingerprint_);
   }
   argv.insert(argv.end(), args.begin(), args.end());
-  const ProcessResult r =
-      run_process(argv, gpg_options(home_));
+  const ProcessResult r = run_process(argv, gpg_options(home_));
   if (!r.ok()) return step_failed("gpg " + args[0] + " " + ended(r));
   if (out != nullptr) *out = r.out;
   return done();
@@ -183,12 +184,12 @@ Status Signer::detach_sign(const std::string& in, const std::string& out) const 
 Status Signer::sign_rpm(const std::string& rpm) const {
   const std::string rpmsign = find_program("rpmsign");
   if (rpmsign.empty()) return step_failed("rpmsign is missing (Debian package rpm)");
-  const ProcessResult r = run_process(
-      {rpmsign, "--define", "_gpg_name " + fingerprint_, "--define", "_gpg_path " + home_,
-       "--define", "__gpg " + gpg_, "--define",
-       "_gpg_sign_cmd_extra_args --batch --pinentry-mode loopback --digest-algo SHA512",
-       "--addsign", rpm},
-      gpg_options(home_));
+  const ProcessResult r =
+      run_process({rpmsign, "--define", "_gpg_name " + fingerprint_, "--define",
+                   "_gpg_path " + home_, "--define", "__gpg " + gpg_, "--define",
+                   "_gpg_sign_cmd_extra_args --batch --pinentry-mode loopback --digest-algo SHA512",
+                   "--addsign", rpm},
+                  gpg_options(home_));
   if (!r.ok()) return step_failed("rpmsign --addsign " + rpm + " " + ended(r));
   return done();
 }

@@ -13,8 +13,8 @@ std::string sec(const std::string& length, const std::string& algo, const std::s
 
 std::string self_signature(const std::string& sigclass, int digest) {
   return ":signature packet: algo 1, keyid 4C8D2A52D5C332D0\n\tversion 4, created 1796684517, "
-         "md5len 0, sigclass 0x" + sigclass + "\n\tdigest algo " + std::to_string(digest) +
-         ", begin of digest 4d 38\n";
+         "md5len 0, sigclass 0x" +
+         sigclass + "\n\tdigest algo " + std::to_string(digest) + ", begin of digest 4d 38\n";
 }
 
 TEST(Signing, CheckKey) {
@@ -27,8 +27,8 @@ TEST(Signing, CheckKey) {
       {"RSA-3072, SHA-512 binding", sec("3072", "1"), self_signature("13", 10), nullptr},
       {"RSA-4096", sec("4096", "1"), self_signature("13", 8), nullptr},
       {"Ed25519", sec("255", "22", "ed25519"), self_signature("13", 10), nullptr},
-      {"a SHA-1 signature by someone else is no binding", sec("3072", "1"),
-       self_signature("00", 2), nullptr},
+      {"a SHA-1 signature by someone else is no binding", sec("3072", "1"), self_signature("00", 2),
+       nullptr},
       {"RSA-2048", sec("2048", "1"), "", "RSA of 2048 bits"},
       {"DSA", sec("2048", "17"), "", "of algorithm 17"},
       {"ECDSA on another curve", sec("256", "19", "nistp256"), "", "(nistp256)"},

@@ -61,7 +61,8 @@ int compare_part(std::string_view a, std::string_view b) {
     while (dj < b.size() && std::isdigit(static_cast<unsigned char>(b[dj])) != 0) ++dj;
     // Without leading zeros, the longer run of digits is the bigger number.
     if (di - i != dj - j) return di - i < dj - j ? -1 : 1;
-    if (const int c = a.substr(i, di - i).compare(b.substr(j, dj - j)); c != 0) return c < 0 ? -1 : 1;
+    if (const int c = a.substr(i, di - i).compare(b.substr(j, dj - j)); c != 0)
+      return c < 0 ? -1 : 1;
     i = di;
     j = dj;
   }
@@ -91,7 +92,8 @@ Version split_version(std::string_view v) {
 const char* const kFormats[] = {"deb", "rpm", "tar.gz"};
 
 std::string without_tabs(std::string text) {
-  std::replace_if(text.begin(), text.end(), [](char c) { return c == '\t' || c == '\n'; }, ' ');
+  std::replace_if(
+      text.begin(), text.end(), [](char c) { return c == '\t' || c == '\n'; }, ' ');
   return text;
 }
 
@@ -117,7 +119,9 @@ std::optional<Format> format_from_name(std::string_view name) {
   return std::nullopt;
 }
 
-bool valid_channel(std::string_view name) { return valid_name(name) && name.find('+') == name.npos; }
+bool valid_channel(std::string_view name) {
+  return valid_name(name) && name.find('+') == name.npos;
+}
 
 int compare_versions(std::string_view a, std::string_view b) {
   const Version va = split_version(a);
@@ -134,11 +138,17 @@ std::string format_manifest(const Manifest& m) {
     out += "keep " + channel + " " + std::to_string(keep) + "\n";
   }
   for (const SiteEntry& e : m.entries) {
-    const std::vector<std::string> fields = {
-        "entry",     e.channel,       std::string(format_name(e.format)),
-        e.name,      e.version,       e.arch,
-        e.path,      e.source_sha256, e.sha256,
-        std::to_string(e.size),       without_tabs(e.summary)};
+    const std::vector<std::string> fields = {"entry",
+                                             e.channel,
+                                             std::string(format_name(e.format)),
+                                             e.name,
+                                             e.version,
+                                             e.arch,
+                                             e.path,
+                                             e.source_sha256,
+                                             e.sha256,
+                                             std::to_string(e.size),
+                                             without_tabs(e.summary)};
     out += join(fields, "\t") + "\n";
   }
   return out;
@@ -176,8 +186,8 @@ Result<Manifest> parse_manifest(std::string_view text) {
       const std::vector<std::string> f = split(line, '\t');
       std::optional<Format> format = f.size() == 11 ? format_from_name(f[2]) : std::nullopt;
       std::uint64_t size = 0;
-      if (!format || std::from_chars(f[9].data(), f[9].data() + f[9].size(), size).ec !=
-                         std::errc()) {
+      if (!format ||
+          std::from_chars(f[9].data(), f[9].data() + f[9].size(), size).ec != std::errc()) {
         return refused(where + ": an entry needs 11 fields separated by tabs");
       }
       m.entries.push_back({f[1], *format, f[3], f[4], f[5], f[6], f[7], f[8], size, f[10]});
@@ -310,8 +320,8 @@ Result<PublishPlan> plan_publish(const PublishOptions& o, const SiteFacts& site,
       if (e.path == path || !on_site) on_site = &e;
     }
     if (in_channel) continue;
-    SiteEntry entry{o.channel, p.format, p.name, p.version, p.arch,
-                    path,      p.sha256, p.sha256, p.size,   p.summary};
+    SiteEntry entry{o.channel, p.format, p.name,   p.version, p.arch,
+                    path,      p.sha256, p.sha256, p.size,    p.summary};
     if (on_site && on_site->path == path) {
       // In another channel already, at the same place: nothing to copy.
       entry.sha256 = on_site->sha256;

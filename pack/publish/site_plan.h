@@ -84,8 +84,8 @@ inline constexpr int kDefaultKeep = 5;
 
 /// What probing found before anything is written.
 struct SiteFacts {
-  bool exists = false;      ///< SITE is there
-  bool has_other = false;   ///< it holds files but no manifest: not a site of ours
+  bool exists = false;     ///< SITE is there
+  bool has_other = false;  ///< it holds files but no manifest: not a site of ours
   std::optional<Manifest> manifest;
   std::string key_fingerprint;  ///< of the key this run signs with
 };

@@ -9,8 +9,14 @@ namespace {
 
 PackageFacts deb(const std::string& version, const std::string& arch = "amd64",
                  const std::string& sha = "aa") {
-  return {"in/tiny_" + version + "_" + arch + ".deb", Format::kDeb, "tiny", version, arch,
-          "A tiny app", 100, sha};
+  return {"in/tiny_" + version + "_" + arch + ".deb",
+          Format::kDeb,
+          "tiny",
+          version,
+          arch,
+          "A tiny app",
+          100,
+          sha};
 }
 
 PackageFacts rpm(const std::string& version, const std::string& sha = "bb") {
@@ -35,7 +41,8 @@ SiteFacts new_site() {
 }
 
 /// A site on which `packages` were published with the default options.
-SiteFacts site_with(const std::vector<PackageFacts>& packages, const std::string& channel = "stable") {
+SiteFacts site_with(const std::vector<PackageFacts>& packages,
+                    const std::string& channel = "stable") {
   PublishOptions o = options();
   o.channel = channel;
   Result<PublishPlan> plan = plan_publish(o, new_site(), packages);
@@ -96,23 +103,42 @@ TEST(SitePlan, Refusals) {
        "--base-url"},
       {"no address on a first publish", [](auto& o, auto&, auto&) { o.base_url.clear(); },
        "needs --base-url"},
-      {"another key", [&](auto&, auto& s, auto&) { s = published; s.key_fingerprint = "FPR2"; },
+      {"another key",
+       [&](auto&, auto& s, auto&) {
+         s = published;
+         s.key_fingerprint = "FPR2";
+       },
        "is signed with the key FPR1"},
       {"an unsafe name", [](auto&, auto&, auto& p) { p[0].name = "../x"; }, "no package name"},
       {"a version with a slash", [](auto&, auto&, auto& p) { p[0].version = "1/2"; },
        "no package version"},
       {"i386", [](auto&, auto&, auto& p) { p[0].arch = "i386"; }, "'i386' is not published"},
-      {"two apps", [](auto&, auto&, auto& p) { p.push_back(deb("1.0-1")); p[1].name = "other"; },
+      {"two apps",
+       [](auto&, auto&, auto& p) {
+         p.push_back(deb("1.0-1"));
+         p[1].name = "other";
+       },
        "one app a site"},
       {"another app than the site's",
-       [&](auto&, auto& s, auto& p) { s = published; p[0].name = "other"; }, "the site publish"},
+       [&](auto&, auto& s, auto& p) {
+         s = published;
+         p[0].name = "other";
+       },
+       "the site publish"},
       {"the same version twice with other bytes",
        [](auto&, auto&, auto& p) { p.push_back(deb("1.0-1", "amd64", "cc")); }, "other bytes"},
       {"other bytes under a published version",
-       [&](auto&, auto& s, auto& p) { s = published; p[0].sha256 = "cc"; },
+       [&](auto&, auto& s, auto& p) {
+         s = published;
+         p[0].sha256 = "cc";
+       },
        "published already with other bytes"},
       {"an .rpm of another channel with other bytes",
-       [&](auto& o, auto& s, auto& p) { s = published; o.channel = "beta"; p = {rpm("1.0-1", "cc")}; },
+       [&](auto& o, auto& s, auto& p) {
+         s = published;
+         o.channel = "beta";
+         p = {rpm("1.0-1", "cc")};
+       },
        "published already with other bytes"},
   };
   for (const auto& row : rows) {
@@ -140,16 +166,31 @@ TEST(SitePlan, Outcomes) {
   } rows[] = {
       {"the same packages again", [](auto&) {}, {deb("1.0-1"), rpm("1.0-1")}, true, {}, 2},
       {"one of them given twice", [](auto&) {}, {deb("1.0-1"), deb("1.0-1")}, true, {}, 2},
-      {"a new version", [](auto&) {}, {deb("2.0-1", "amd64", "dd")}, false,
-       {"in/tiny_2.0-1_amd64.deb"}, 3},
+      {"a new version",
+       [](auto&) {},
+       {deb("2.0-1", "amd64", "dd")},
+       false,
+       {"in/tiny_2.0-1_amd64.deb"},
+       3},
       {"another keep, nothing new", [](auto& o) { o.keep = 2; }, {deb("1.0-1")}, false, {}, 2},
-      {"another address, nothing new", [](auto& o) { o.base_url = "https://example.org/t2"; },
-       {deb("1.0-1")}, false, {}, 2},
+      {"another address, nothing new",
+       [](auto& o) { o.base_url = "https://example.org/t2"; },
+       {deb("1.0-1")},
+       false,
+       {},
+       2},
       {"the .deb in another channel: the pool's file serves it",
-       [](auto& o) { o.channel = "beta"; }, {deb("1.0-1")}, false, {}, 3},
+       [](auto& o) { o.channel = "beta"; },
+       {deb("1.0-1")},
+       false,
+       {},
+       3},
       {"the .rpm in another channel: copied from the site, signed already",
-       [](auto& o) { o.channel = "beta"; }, {rpm("1.0-1")}, false,
-       {"site/rpm/stable/Packages/tiny-1.0-1.x86_64.rpm"}, 3},
+       [](auto& o) { o.channel = "beta"; },
+       {rpm("1.0-1")},
+       false,
+       {"site/rpm/stable/Packages/tiny-1.0-1.x86_64.rpm"},
+       3},
   };
   for (const auto& row : rows) {
     PublishOptions o = options();
@@ -182,7 +223,8 @@ TEST(SitePlan, KeepListsTheNewestVersions) {
   }
   m.entries.push_back({"beta", Format::kDeb, "tiny", "11.0-1", "amd64", "p", "s", "s", 1, ""});
   std::vector<std::string> listed;
-  for (const SiteEntry& e : indexed_entries(m, "stable")) listed.push_back(e.arch + " " + e.version);
+  for (const SiteEntry& e : indexed_entries(m, "stable"))
+    listed.push_back(e.arch + " " + e.version);
   EXPECT_EQ(listed, (std::vector<std::string>{"amd64 10.0-1", "amd64 3.0-1", "arm64 10.0-1",
                                               "arm64 3.0-1"}));
   EXPECT_EQ(indexed_entries(m, "beta").size(), 1u);

@@ -86,7 +86,8 @@ std::string arch_from_rpm(const std::string& arch) {
 Result<PackageFacts> probe_package(const Tools& tools, const std::string& path) {
   std::error_code ec;
   if (!fs::is_regular_file(path, ec)) {
-    return bad_input(path + " is no package file" + (fs::exists(path, ec) ? "" : ": it is missing"));
+    return bad_input(path + " is no package file" +
+                     (fs::exists(path, ec) ? "" : ": it is missing"));
   }
   PackageFacts p;
   p.source = path;
@@ -100,10 +101,10 @@ Result<PackageFacts> probe_package(const Tools& tools, const std::string& path) 
   if (file.ends_with(".deb")) {
     p.format = Format::kDeb;
     if (!magic.starts_with("!<arch>")) return bad_input(path + " is no .deb (no ar archive)");
-    Result<std::string> out = run_tool(
-        {tools["dpkg-deb"],
-         "--showformat=${Package}\\n${Version}\\n${Architecture}\\n${binary:Summary}\\n", "--show",
-         "--", path});
+    Result<std::string> out =
+        run_tool({tools["dpkg-deb"],
+                  "--showformat=${Package}\\n${Version}\\n${Architecture}\\n${binary:Summary}\\n",
+                  "--show", "--", path});
     if (!out) return bad_input(path + " is no readable .deb: " + out.error().message);
     fields = split_lines(*out);
   } else if (file.ends_with(".rpm")) {
@@ -244,7 +245,8 @@ class Publisher {
         Result<bool> same = same_package(c, staged, final_path);
         if (!same) return same.error();
         if (!*same) {
-          return bad_input(final_path + " is there, unlisted, with another package's bytes (left "
+          return bad_input(final_path +
+                           " is there, unlisted, with another package's bytes (left "
                            "by an interrupted publish?): remove it, or publish another version");
         }
         hash = sha256_of(tools_, final_path);
@@ -346,8 +348,9 @@ class Publisher {
   /// of the last generation.
   Status make_rpm(const std::string& channel, const std::vector<SiteEntry>& indexed) {
     if (tools_["createrepo_c"].empty()) {
-      return bad_input("createrepo_c is missing (Debian package createrepo-c): it makes the "
-                       "dnf indexes of the channel's .rpm packages");
+      return bad_input(
+          "createrepo_c is missing (Debian package createrepo-c): it makes the "
+          "dnf indexes of the channel's .rpm packages");
     }
     const std::string repo = o_.site + "/rpm/" + channel;
     const std::string prefix = "rpm/" + channel + "/";
@@ -362,12 +365,13 @@ class Publisher {
     const std::string out = scratch_ + "/rpm-out";
     fs::create_directories(out, ec);
     Result<std::string> made =
-        run_tool({tools_["createrepo_c"], "--quiet", "--no-database", "--workers", "1",
-                  "--pkglist", list_file, "--outputdir", out, "."},
+        run_tool({tools_["createrepo_c"], "--quiet", "--no-database", "--workers", "1", "--pkglist",
+                  list_file, "--outputdir", out, "."},
                  repo);
     if (!made) return made.error();
     const std::string repodata = out + "/repodata";
-    if (Status s = signer_.detach_sign(repodata + "/repomd.xml", repodata + "/repomd.xml.asc"); !s) {
+    if (Status s = signer_.detach_sign(repodata + "/repomd.xml", repodata + "/repomd.xml.asc");
+        !s) {
       return s;
     }
     for (const std::string& f : repodata_files(read_text(repo + "/repodata/repomd.xml"))) {
@@ -441,7 +445,8 @@ class Publisher {
       return done();
     }
     const std::string tree = scratch_ + "/deb-tree";
-    if (Result<std::string> r = run_tool({tools_["dpkg-deb"], "-x", deb, tree}); !r) return r.error();
+    if (Result<std::string> r = run_tool({tools_["dpkg-deb"], "-x", deb, tree}); !r)
+      return r.error();
     std::string best;
     int best_size = -1;
     const std::string icons = tree + "/usr/share/icons/hicolor";
@@ -507,9 +512,9 @@ int publish_site(const PublishOptions& o) {
   }
   if (o.site.empty() && o.packages.empty() && !o.new_key.empty()) return make_key_only(o, report);
   if (o.signing_key.empty() && o.new_key.empty()) {
-    return report.fail(bad_input(
-        "a site is signed: give --signing-key FILE (an exported secret key), or make one "
-        "with --new-key DIR"));
+    return report.fail(
+        bad_input("a site is signed: give --signing-key FILE (an exported secret key), or make one "
+                  "with --new-key DIR"));
   }
   Tools tools;
   tools.need("sha256sum", "hashes the packages; Debian package coreutils");
@@ -557,16 +562,16 @@ int publish_site(const PublishOptions& o) {
   std::string key_file = o.signing_key;
   std::optional<std::string> new_key_note;
   if (!o.new_key.empty()) {
-    // Refusals that need no key come first, so no key is made for nothing.
-    if (Result<PublishPlan> trial = plan_publish(o, SiteFacts{site.exists, site.has_other, {}, ""},
-                                                 packages);
-        !trial) {
-      return report.fail(trial.error());
-    }
     if (site.manifest) {
       return report.fail(bad_input(o.site + " is signed with the key " +
                                    site.manifest->key_fingerprint +
                                    " already: give it as --signing-key, not --new-key"));
+    }
+    // Refusals that need no key come first, so no key is made for nothing.
+    if (Result<PublishPlan> trial =
+            plan_publish(o, SiteFacts{site.exists, site.has_other, {}, ""}, packages);
+        !trial) {
+      return report.fail(trial.error());
     }
     const std::string name = packages.empty() ? "app" : packages[0].name;
     Result<std::string> made = make_new_key(o.new_key, name + " archive signing key");
@@ -601,10 +606,9 @@ int publish_site(const PublishOptions& o) {
   const std::string channel = o.channel;
   if (Status s = publisher.copy_packages(added); !s) return report.fail(s.error());
   const std::vector<SiteEntry> indexed = indexed_entries(plan->manifest, channel);
-  const bool rpms = std::any_of(plan->manifest.entries.begin(), plan->manifest.entries.end(),
-                                [&](const SiteEntry& e) {
-                                  return e.channel == channel && e.format == Format::kRpm;
-                                });
+  const bool rpms = std::any_of(
+      plan->manifest.entries.begin(), plan->manifest.entries.end(),
+      [&](const SiteEntry& e) { return e.channel == channel && e.format == Format::kRpm; });
   if (Status s = publisher.make_apt(channel, indexed); !s) return report.fail(s.error());
   if (rpms) {
     if (Status s = publisher.make_rpm(channel, indexed); !s) return report.fail(s.error());
