@@ -36,11 +36,12 @@ std::string escape_html(const std::string& text) {
 std::string human_size(std::uint64_t bytes) {
   char buffer[32];
   if (bytes >= 999500) {  // what would print as "1000 kB"
-    std::snprintf(buffer, sizeof buffer, "%.1f MB", static_cast<double>(bytes) / 1e6);
+    (void)std::snprintf(buffer, sizeof buffer, "%.1f MB", static_cast<double>(bytes) / 1e6);
   } else if (bytes >= 1000) {
-    std::snprintf(buffer, sizeof buffer, "%.0f kB", static_cast<double>(bytes) / 1e3);
+    (void)std::snprintf(buffer, sizeof buffer, "%.0f kB", static_cast<double>(bytes) / 1e3);
   } else {
-    std::snprintf(buffer, sizeof buffer, "%llu bytes", static_cast<unsigned long long>(bytes));
+    (void)std::snprintf(buffer, sizeof buffer, "%llu bytes",
+                        static_cast<unsigned long long>(bytes));
   }
   return buffer;
 }
@@ -119,14 +120,13 @@ std::string download_page(const PageFacts& f) {
         ".sources\nsudo apt update &amp;&amp; sudo apt install " + name + "</pre>\n";
   }
   if (f.has_rpm) {
-    page += "<h2>Fedora, RHEL, openSUSE</h2>\n<pre>sudo rpm --import " + url +
-            "/KEY.asc\n"
-            "printf '[" +
-            name + "]\\nname=" + name + "\\nbaseurl=" + url + "/rpm/" + channel +
-            "\\ngpgcheck=1\\nrepo_gpgcheck=1\\ngpgkey=" + url +
-            "/KEY.asc\\n' | sudo tee "
-            "/etc/yum.repos.d/" +
-            name + ".repo\nsudo dnf install " + name + "</pre>\n";
+    // Lines of the .repo file, for printf: its \n are printf's.
+    const std::string repo = "[" + name + R"(]\nname=)" + name + R"(\nbaseurl=)" + url + "/rpm/" +
+                             channel + R"(\ngpgcheck=1\nrepo_gpgcheck=1\ngpgkey=)" + url +
+                             R"(/KEY.asc\n)";
+    page += "<h2>Fedora, RHEL, openSUSE</h2>\n<pre>sudo rpm --import " + url + "/KEY.asc\n" +
+            "printf '" + repo + "' | sudo tee /etc/yum.repos.d/" + name +
+            ".repo\nsudo dnf install " + name + "</pre>\n";
   }
   page += "<p>Signed with the key <code>" + escape_html(f.key_fingerprint) +
           "</code>: <a href=\"KEY.asc\">KEY.asc</a>, <a href=\"KEY.gpg\">KEY.gpg</a>.</p>\n"

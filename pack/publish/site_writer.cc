@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -23,6 +24,13 @@ namespace fs = std::filesystem;
 namespace vorlane::publish {
 
 namespace {
+
+/// The number `text` starts with, or -1.
+int to_int(std::string_view text) {
+  int value = -1;
+  std::from_chars(text.data(), text.data() + text.size(), value);
+  return value;
+}
 
 /// Seconds one index tool run may take on a busy machine.
 constexpr int kToolTimeout = 600;
@@ -103,7 +111,7 @@ Result<PackageFacts> probe_package(const Tools& tools, const std::string& path) 
     if (!magic.starts_with("!<arch>")) return bad_input(path + " is no .deb (no ar archive)");
     Result<std::string> out =
         run_tool({tools["dpkg-deb"],
-                  "--showformat=${Package}\\n${Version}\\n${Architecture}\\n${binary:Summary}\\n",
+                  R"(--showformat=${Package}\n${Version}\n${Architecture}\n${binary:Summary}\n)",
                   "--show", "--", path});
     if (!out) return bad_input(path + " is no readable .deb: " + out.error().message);
     fields = split_lines(*out);
@@ -112,7 +120,7 @@ Result<PackageFacts> probe_package(const Tools& tools, const std::string& path) 
     if (!magic.starts_with("\xed\xab\xee\xdb")) return bad_input(path + " is no .rpm");
     Result<std::string> out =
         run_tool({tools["rpm"], "-qp", "--nosignature", "--qf",
-                  "%{NAME}\\n%{VERSION}-%{RELEASE}\\n%{ARCH}\\n%{SUMMARY}\\n", "--", path});
+                  R"(%{NAME}\n%{VERSION}-%{RELEASE}\n%{ARCH}\n%{SUMMARY}\n)", "--", path});
     if (!out) return bad_input(path + " is no readable .rpm: " + out.error().message);
     fields = split_lines(*out);
     if (fields.size() >= 3) fields[2] = arch_from_rpm(fields[2]);
@@ -453,7 +461,7 @@ class Publisher {
     if (fs::is_directory(icons, ec)) {
       for (const auto& size_dir : fs::directory_iterator(icons, ec)) {
         const std::string size_name = size_dir.path().filename().string();
-        const int size = size_name == "scalable" ? 100000 : std::atoi(size_name.c_str());
+        const int size = size_name == "scalable" ? 100000 : to_int(size_name);
         for (const auto& icon : fs::directory_iterator(size_dir.path() / "apps", ec)) {
           if (size > best_size) {
             best = icon.path().string();
