@@ -11,9 +11,11 @@
 #include "pack/commands/arg_files.h"
 #include "pack/commands/cds.h"
 #include "pack/commands/package.h"
+#include "pack/commands/publish.h"
 #include "pack/core/process.h"
 #include "pack/core/report.h"
 #include "pack/image/burn.h"
+#include "pack/publish/site_writer.h"
 
 namespace vorlane {
 
@@ -215,6 +217,16 @@ class PackageCommand : public Command {
   packages::PackageOptions o_;
 };
 
+/// `publish`: a signed apt and dnf repository of static files.
+class PublishCommand : public Command {
+ public:
+  CLI::App* add(CLI::App& app) override { return add_publish_command(app, o_); }
+  int run(const CLI::App&, const TakenValues&) override { return publish::publish_site(o_); }
+
+ private:
+  publish::PublishOptions o_;
+};
+
 /// Every command of vorlane-pack, in the order the help lists them. A new
 /// command is a class above and a line here.
 std::vector<std::unique_ptr<Command>> all_commands() {
@@ -222,6 +234,7 @@ std::vector<std::unique_ptr<Command>> all_commands() {
   commands.push_back(std::make_unique<AppCommand>());
   commands.push_back(std::make_unique<CdsCommand>());
   commands.push_back(std::make_unique<PackageCommand>());
+  commands.push_back(std::make_unique<PublishCommand>());
   commands.push_back(std::make_unique<BurnCommand>());
   commands.push_back(std::make_unique<ShowCommand>());
   return commands;

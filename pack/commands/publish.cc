@@ -1,0 +1,34 @@
+#include "pack/commands/publish.h"
+
+#include <CLI/CLI.hpp>
+
+namespace vorlane {
+
+CLI::App* add_publish_command(CLI::App& app, publish::PublishOptions& o) {
+  CLI::App* cmd = app.add_subcommand(
+      "publish",
+      "Add packages made by `vorlane-pack package` to a signed apt and dnf repository of "
+      "static files, with a download page");
+  cmd->option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  cmd->add_option("SITE", o.site, "The site's folder (made on the first publish)");
+  cmd->add_option("PACKAGE", o.packages, ".deb, .rpm and .tar.gz packages (amd64, arm64)")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  cmd->add_option("--base-url", o.base_url,
+                  "Where the site is served, e.g. https://example.org/apps/notes (needed the "
+                  "first time; kept after)");
+  cmd->add_option("--channel", o.channel,
+                  "The channel: its own apt suite and dnf repository (default stable)");
+  cmd->add_option("--keep", o.keep,
+                  "How many versions of each package the channel's indexes list (default: as "
+                  "before, else 5); published files always stay");
+  cmd->add_option("--signing-key", o.signing_key,
+                  "An exported secret key file (gpg --export-secret-keys --armor), without "
+                  "passphrase, that signs the site");
+  cmd->add_option("--new-key", o.new_key,
+                  "Make a new signing key in this new folder (and sign with it); alone, only "
+                  "makes the key");
+  cmd->add_flag("--quiet", o.quiet, "Print only notes and errors");
+  return cmd;
+}
+
+}  // namespace vorlane

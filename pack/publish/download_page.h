@@ -1,0 +1,43 @@
+// The site's download page, SITE/index.html: static HTML without scripts
+// that reads on a phone as on a desktop.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vorlane::publish {
+
+struct Download {
+  std::string label;  ///< "Debian, Ubuntu (.deb)"
+  std::string arch;   ///< amd64 or arm64
+  std::string path;   ///< relative to the site's root
+  std::uint64_t size = 0;
+  std::string sha256;
+};
+
+struct PageFacts {
+  std::string name;
+  std::string summary;
+  std::string description;  ///< paragraphs separated by blank lines; may be empty
+  std::string version;
+  std::string icon;  ///< relative to the site's root, or empty
+  std::string base_url;
+  std::string channel;
+  std::string key_fingerprint;
+  bool has_deb = false;
+  bool has_rpm = false;
+  std::vector<Download> downloads;
+};
+
+/// Text with &, <, >, " and ' written as entities.
+std::string escape_html(const std::string& text);
+
+/// "1.4 MB", "812 kB", "96 bytes".
+std::string human_size(std::uint64_t bytes);
+
+/// The page: the app's name, icon, version and description, a table of
+/// downloads (size, SHA-256), and the commands that add the repository.
+std::string download_page(const PageFacts& facts);
+
+}  // namespace vorlane::publish

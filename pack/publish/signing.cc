@@ -1,0 +1,257 @@
+#include "pack/publish/signing.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+
+#include "pack/core/files.h"
+#include "pack/core/process.h"
+#include "pack/core/strings.h"
+
+namespace fs = std::filesystem;
+
+namespace vorlane::publish {
+
+namespace {
+
+/// The number `text` starts with, or -1.
+int to_int(std::string_view text) {
+  int value = -1;
+  std::from_chars(text.data(), text.data() + text.size(), value);
+  return value;
+}
+
+/// Seconds a gpg or rpmsign run may take; key generation on a busy machine
+/// is the slowest of them.
+constexpr int kGpgTimeout = 300;
+
+ProcessOptions gpg_options(const std::string& home) {
+  ProcessOptions options;
+  options.env = {{"GNUPGHOME", home}, {"LC_ALL", "C"}};
+  options.timeout_seconds = kGpgTimeout;
+  return options;
+}
+
+std::string ended(const ProcessResult& r) {
+  return r.describe_end(kGpgTimeout) + tail_lines(r.err.empty() ? r.out : r.err, 8);
+}
+
+/// A new private folder in /tmp: the agent's socket path must stay short.
+Result<std::string> make_home() {
+  std::string pattern = "/tmp/vorlane-gpg-XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) {
+    return step_failed(system_error("make the GnuPG folder", pattern));
+  }
+  return pattern;
+}
+
+void remove_home(const std::string& home) {
+  if (home.empty()) return;
+  // The agent gpg started for this home ends with it.
+  const std::string gpgconf = find_program("gpgconf");
+  if (!gpgconf.empty()) {
+    run_process({gpgconf, "--kill", "all"}, gpg_options(home));
+  }
+  std::error_code ec;
+  fs::remove_all(home, ec);
+}
+
+}  // namespace
+
+std::string find_program(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  std::istringstream in(path == nullptr ? "/usr/bin:/bin" : path);
+  for (std::string dir; std::getline(in, dir, ':');) {
+    if (dir.empty()) continue;
+    std::string candidate = dir + "/" + name;
+    std::error_code ec;
+    if (access(candidate.c_str(), X_OK) == 0 && !fs::is_directory(candidate, ec)) return candidate;
+  }
+  return "";
+}
+
+Result<std::string> check_key(std::string_view colons, std::string_view packets) {
+  std::string fingerprint;
+  int secret_keys = 0;
+  bool after_sec = false;
+  for (const std::string& line : split_lines(colons)) {
+    const std::vector<std::string> f = split(line, ':');
+    if (f[0] == "sec") {
+      ++secret_keys;
+      after_sec = true;
+      const std::string length = f.size() > 2 ? f[2] : "";
+      const std::string algo = f.size() > 3 ? f[3] : "";
+      const std::string curve = f.size() > 16 ? f[16] : "";
+      const bool rsa = algo == "1" && to_int(length) >= 3072;
+      const bool ed25519 = algo == "22" && curve == "ed25519";
+      if (!rsa && !ed25519) {
+        return bad_input(
+            "the signing key is " +
+            (algo == "1" ? "RSA of " + length + " bits"
+                         : "of algorithm " + algo + (curve.empty() ? "" : " (" + curve + ")")) +
+            ": use RSA of 3072 bits or more, or Ed25519 (--new-key DIR makes one)");
+      }
+    } else if (f[0] == "fpr" && after_sec && f.size() > 9) {
+      fingerprint = f[9];
+      after_sec = false;
+    } else if (f[0] != "fpr") {
+      after_sec = false;
+    }
+  }
+  if (secret_keys == 0) return bad_input("the signing key file holds no secret key");
+  if (secret_keys > 1) {
+    return bad_input("the signing key file holds " + std::to_string(secret_keys) +
+                     " secret keys: export just the one that signs the site");
+  }
+  if (fingerprint.empty()) return bad_input("gpg showed no fingerprint for the signing key");
+  // Self-signatures (sigclass 0x10-0x13 on user ids, 0x18 and 0x19 on
+  // subkeys, 0x1f on the key) must not rest on SHA-1, MD5 or RIPEMD-160.
+  bool self_signature = false;
+  for (const std::string& line : split_lines(packets)) {
+    if (line.find("sigclass 0x") != std::string::npos) {
+      const std::string cls = line.substr(line.find("sigclass 0x") + 11, 2);
+      self_signature = cls == "10" || cls == "11" || cls == "12" || cls == "13" || cls == "18" ||
+                       cls == "19" || cls == "1f";
+    } else if (self_signature && line.find("digest algo ") != std::string::npos) {
+      const int algo = to_int(std::string_view(line).substr(line.find("digest algo ") + 12));
+      if (algo == 1 || algo == 2 || algo == 3) {
+        return bad_input("the signing key " + fingerprint +
+                         " has a self-signature made with SHA-1 or weaker, which apt refuses: "
+                         "make a new key (--new-key DIR)");
+      }
+      self_signature = false;
+    }
+  }
+  return fingerprint;
+}
+
+Result<Signer> Signer::open(const std::string& key_file) {
+  std::string error;
+  if (!read_file_no_fifo(key_file, error)) return bad_input("the signing key: " + error);
+  const std::string gpg = find_program("gpg");
+  if (gpg.empty()) return bad_input("gpg is missing (Debian package gnupg): it signs the site");
+  Result<std::string> home = make_home();
+  if (!home) return home.error();
+  Signer signer(*home, gpg);
+  const std::string absolute = fs::absolute(key_file).string();
+  if (Status imported = signer.run_gpg({"--import", absolute}); !imported) {
+    return bad_input("the signing key file " + key_file +
+                     " could not be imported: " + imported.error().message);
+  }
+  std::string colons;
+  std::string packets;
+  std::string exported;
+  if (Status s = signer.run_gpg({"--with-colons", "--list-secret-keys"}, &colons); !s) {
+    return s.error();
+  }
+  const std::string public_file = signer.home_ + "/public.gpg";
+  if (Status s = signer.run_gpg({"--output", public_file, "--export"}); !s) return s.error();
+  if (Status s = signer.run_gpg({"--list-packets", public_file}, &packets); !s) return s.error();
+  Result<std::string> fingerprint = check_key(colons, packets);
+  if (!fingerprint) return fingerprint.error();
+  signer.fingerprint_ = *fingerprint;
+  return signer;
+}
+
+Signer::Signer(Signer&& other) noexcept
+    : home_(std::move(other.home_)),
+      gpg_(std::move(other.gpg_)),
+      fingerprint_(std::move(other.fingerprint_)) {
+  other.home_.clear();
+}
+
+Signer::~Signer() { remove_home(home_); }
+
+Status Signer::run_gpg(std::vector<std::string> args, std::string* out) const {
+  std::vector<std::string> argv = {
+      gpg_, "--batch",       "--no-tty", "--pinentry-mode",    "loopback", "--passphrase",
+      "",   "--digest-algo", "SHA512",   "--cert-digest-algo", "SHA512"};
+  if (!fingerprint_.empty()) {
+    argv.emplace_back("--local-user");
+    argv.push_back(fingerprint_);
+  }
+  argv.insert(argv.end(), args.begin(), args.end());
+  const ProcessResult r = run_process(argv, gpg_options(home_));
+  if (!r.ok()) return step_failed("gpg " + args[0] + " " + ended(r));
+  if (out != nullptr) *out = r.out;
+  return done();
+}
+
+Status Signer::clearsign(const std::string& in, const std::string& out) const {
+  return run_gpg({"--yes", "--output", out, "--clearsign", in});
+}
+
+Status Signer::detach_sign(const std::string& in, const std::string& out) const {
+  return run_gpg({"--yes", "--armor", "--output", out, "--detach-sign", in});
+}
+
+Status Signer::sign_rpm(const std::string& rpm) const {
+  const std::string rpmsign = find_program("rpmsign");
+  if (rpmsign.empty()) return step_failed("rpmsign is missing (Debian package rpm)");
+  const ProcessResult r =
+      run_process({rpmsign, "--define", "_gpg_name " + fingerprint_, "--define",
+                   "_gpg_path " + home_, "--define", "__gpg " + gpg_, "--define",
+                   "_gpg_sign_cmd_extra_args --batch --pinentry-mode loopback --digest-algo SHA512",
+                   "--addsign", rpm},
+                  gpg_options(home_));
+  if (!r.ok()) return step_failed("rpmsign --addsign " + rpm + " " + ended(r));
+  return done();
+}
+
+Result<std::vector<std::uint8_t>> Signer::public_key(bool armored) const {
+  std::string out;
+  std::vector<std::string> args = {"--export"};
+  if (armored) args.insert(args.begin(), "--armor");
+  args.push_back(fingerprint_);
+  if (Status s = run_gpg(args, &out); !s) return s.error();
+  if (out.empty()) return step_failed("gpg exported no public key for " + fingerprint_);
+  return std::vector<std::uint8_t>(out.begin(), out.end());
+}
+
+Result<std::string> make_new_key(const std::string& dir, const std::string& user_id) {
+  std::error_code ec;
+  if (fs::exists(dir, ec) && !(fs::is_directory(dir, ec) && fs::is_empty(dir, ec))) {
+    return bad_input("--new-key " + dir +
+                     " is not a new or empty folder: a key is never written over another");
+  }
+  const std::string gpg = find_program("gpg");
+  if (gpg.empty()) return bad_input("gpg is missing (Debian package gnupg): it makes the key");
+  Result<std::string> home = make_home();
+  if (!home) return home.error();
+  Signer maker(*home, gpg);
+  if (Status s = maker.run_gpg({"--quick-generate-key", user_id, "rsa3072", "sign", "never"}); !s) {
+    return s.error();
+  }
+  std::string colons;
+  if (Status s = maker.run_gpg({"--with-colons", "--list-secret-keys"}, &colons); !s) {
+    return s.error();
+  }
+  Result<std::string> fingerprint = check_key(colons, "");
+  if (!fingerprint) return step_failed("the new key: " + fingerprint.error().message);
+  std::string secret;
+  if (Status s = maker.run_gpg({"--armor", "--export-secret-keys", *fingerprint}, &secret); !s) {
+    return s.error();
+  }
+  maker.fingerprint_ = *fingerprint;
+  Result<std::vector<std::uint8_t>> armored = maker.public_key(true);
+  if (!armored) return armored.error();
+  Result<std::vector<std::uint8_t>> binary = maker.public_key(false);
+  if (!binary) return binary.error();
+  fs::create_directories(dir, ec);
+  if (ec) return step_failed("cannot make " + dir + ": " + ec.message());
+  std::string error;
+  const std::string secret_path = dir + "/signing-key.asc";
+  const std::vector<std::uint8_t> secret_bytes(secret.begin(), secret.end());
+  if (!write_file_atomically(secret_path, secret_bytes, 0600, error) ||
+      !write_file_atomically(dir + "/KEY.asc", *armored, 0644, error) ||
+      !write_file_atomically(dir + "/KEY.gpg", *binary, 0644, error)) {
+    return step_failed(error);
+  }
+  return secret_path;
+}
+
+}  // namespace vorlane::publish

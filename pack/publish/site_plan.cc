@@ -1,0 +1,349 @@
+#include "pack/publish/site_plan.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <set>
+#include <tuple>
+
+#include "pack/core/strings.h"
+
+namespace vorlane::publish {
+
+namespace {
+
+bool is_lower_alnum(char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); }
+
+/// A package name both apt and dnf take, and safe in a path.
+bool valid_name(std::string_view name) {
+  if (name.empty() || !is_lower_alnum(name[0])) return false;
+  return std::all_of(name.begin(), name.end(),
+                     [](char c) { return is_lower_alnum(c) || c == '+' || c == '-' || c == '.'; });
+}
+
+bool valid_version(std::string_view version) {
+  if (version.empty() || !std::isdigit(static_cast<unsigned char>(version[0]))) return false;
+  return std::all_of(version.begin(), version.end(), [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '.' || c == '+' || c == '~' ||
+           c == '-' || c == ':';
+  });
+}
+
+std::string rpm_arch(const std::string& arch) { return arch == "arm64" ? "aarch64" : "x86_64"; }
+
+/// Debian's ordering of one character in a non-digit run: '~' first, then
+/// the end of the run, then letters, then everything else.
+int order_of(char c) {
+  if (c == '~') return -1;
+  if (std::isalpha(static_cast<unsigned char>(c)) != 0) return c;
+  return c + 256;
+}
+
+int compare_part(std::string_view a, std::string_view b) {
+  std::size_t i = 0;
+  std::size_t j = 0;
+  while (i < a.size() || j < b.size()) {
+    while ((i < a.size() && std::isdigit(static_cast<unsigned char>(a[i])) == 0) ||
+           (j < b.size() && std::isdigit(static_cast<unsigned char>(b[j])) == 0)) {
+      const int ca =
+          i < a.size() && std::isdigit(static_cast<unsigned char>(a[i])) == 0 ? order_of(a[i]) : 0;
+      const int cb =
+          j < b.size() && std::isdigit(static_cast<unsigned char>(b[j])) == 0 ? order_of(b[j]) : 0;
+      if (ca != cb) return ca < cb ? -1 : 1;
+      if (i < a.size() && std::isdigit(static_cast<unsigned char>(a[i])) == 0) ++i;
+      if (j < b.size() && std::isdigit(static_cast<unsigned char>(b[j])) == 0) ++j;
+    }
+    while (i < a.size() && a[i] == '0') ++i;
+    while (j < b.size() && b[j] == '0') ++j;
+    std::size_t di = i;
+    std::size_t dj = j;
+    while (di < a.size() && std::isdigit(static_cast<unsigned char>(a[di])) != 0) ++di;
+    while (dj < b.size() && std::isdigit(static_cast<unsigned char>(b[dj])) != 0) ++dj;
+    // Without leading zeros, the longer run of digits is the bigger number.
+    if (di - i != dj - j) return di - i < dj - j ? -1 : 1;
+    if (const int c = a.substr(i, di - i).compare(b.substr(j, dj - j)); c != 0)
+      return c < 0 ? -1 : 1;
+    i = di;
+    j = dj;
+  }
+  return 0;
+}
+
+struct Version {
+  std::string_view epoch = "0";
+  std::string_view upstream;
+  std::string_view revision;
+};
+
+Version split_version(std::string_view v) {
+  Version out;
+  if (const std::size_t colon = v.find(':'); colon != std::string_view::npos) {
+    out.epoch = v.substr(0, colon);
+    v.remove_prefix(colon + 1);
+  }
+  if (const std::size_t dash = v.rfind('-'); dash != std::string_view::npos) {
+    out.revision = v.substr(dash + 1);
+    v = v.substr(0, dash);
+  }
+  out.upstream = v;
+  return out;
+}
+
+const char* const kFormats[] = {"deb", "rpm", "tar.gz"};
+
+std::string without_tabs(std::string text) {
+  std::replace_if(
+      text.begin(), text.end(), [](char c) { return c == '\t' || c == '\n'; }, ' ');
+  return text;
+}
+
+Error refused(const std::string& message) { return bad_input(message); }
+
+std::string describe(const PackageFacts& p) {
+  return p.name + " " + p.version + " " + p.arch + " (." + std::string(format_name(p.format)) +
+         ", " + p.source + ")";
+}
+
+bool same_identity(const SiteEntry& e, const PackageFacts& p) {
+  return e.format == p.format && e.name == p.name && e.version == p.version && e.arch == p.arch;
+}
+
+}  // namespace
+
+std::string_view format_name(Format format) { return kFormats[static_cast<int>(format)]; }
+
+std::optional<Format> format_from_name(std::string_view name) {
+  for (int i = 0; i < 3; ++i) {
+    if (name == kFormats[i]) return static_cast<Format>(i);
+  }
+  return std::nullopt;
+}
+
+bool valid_channel(std::string_view name) {
+  return valid_name(name) && name.find('+') == name.npos;
+}
+
+int compare_versions(std::string_view a, std::string_view b) {
+  const Version va = split_version(a);
+  const Version vb = split_version(b);
+  if (const int c = compare_part(va.epoch, vb.epoch); c != 0) return c;
+  if (const int c = compare_part(va.upstream, vb.upstream); c != 0) return c;
+  return compare_part(va.revision, vb.revision);
+}
+
+std::string format_manifest(const Manifest& m) {
+  std::string out = "vorlane-site 1\nname " + m.name + "\nbase-url " + m.base_url + "\nkey " +
+                    m.key_fingerprint + "\n";
+  for (const auto& [channel, keep] : m.keep) {
+    out += "keep " + channel + " " + std::to_string(keep) + "\n";
+  }
+  for (const SiteEntry& e : m.entries) {
+    const std::vector<std::string> fields = {"entry",
+                                             e.channel,
+                                             std::string(format_name(e.format)),
+                                             e.name,
+                                             e.version,
+                                             e.arch,
+                                             e.path,
+                                             e.source_sha256,
+                                             e.sha256,
+                                             std::to_string(e.size),
+                                             without_tabs(e.summary)};
+    out += join(fields, "\t") + "\n";
+  }
+  return out;
+}
+
+Result<Manifest> parse_manifest(std::string_view text) {
+  Manifest m;
+  const std::vector<std::string> lines = split_lines(text);
+  if (lines.empty() || lines[0] != "vorlane-site 1") {
+    return refused(std::string(kManifestName) + " does not start with 'vorlane-site 1'");
+  }
+  for (std::size_t n = 1; n < lines.size(); ++n) {
+    const std::string& line = lines[n];
+    const std::string where = std::string(kManifestName) + " line " + std::to_string(n + 1);
+    const std::size_t space = line.find(' ');
+    const std::string word = line.substr(0, std::min(space, line.find('\t')));
+    const std::string rest = space == std::string::npos ? "" : line.substr(space + 1);
+    if (word == "name") {
+      m.name = rest;
+    } else if (word == "base-url") {
+      m.base_url = rest;
+    } else if (word == "key") {
+      m.key_fingerprint = rest;
+    } else if (word == "keep") {
+      const std::vector<std::string> parts = split_words(rest);
+      int keep = 0;
+      if (parts.size() != 2 ||
+          std::from_chars(parts[1].data(), parts[1].data() + parts[1].size(), keep).ec !=
+              std::errc() ||
+          keep < 1) {
+        return refused(where + ": 'keep' needs a channel and a number above 0");
+      }
+      m.keep[parts[0]] = keep;
+    } else if (word == "entry") {
+      const std::vector<std::string> f = split(line, '\t');
+      std::optional<Format> format = f.size() == 11 ? format_from_name(f[2]) : std::nullopt;
+      std::uint64_t size = 0;
+      if (!format ||
+          std::from_chars(f[9].data(), f[9].data() + f[9].size(), size).ec != std::errc()) {
+        return refused(where + ": an entry needs 11 fields separated by tabs");
+      }
+      m.entries.push_back({f[1], *format, f[3], f[4], f[5], f[6], f[7], f[8], size, f[10]});
+    } else {
+      return refused(where + ": unknown line '" + line + "'");
+    }
+  }
+  if (m.name.empty() || m.key_fingerprint.empty()) {
+    return refused(std::string(kManifestName) + " names no app or no key");
+  }
+  return m;
+}
+
+std::string site_path(const PackageFacts& p, const std::string& channel) {
+  std::string version = p.version;
+  // File names carry no epoch.
+  if (const std::size_t colon = version.find(':'); colon != std::string::npos) {
+    version = version.substr(colon + 1);
+  }
+  switch (p.format) {
+    case Format::kDeb:
+      return "pool/main/" + p.name.substr(0, 1) + "/" + p.name + "/" + p.name + "_" + version +
+             "_" + p.arch + ".deb";
+    case Format::kRpm:
+      return "rpm/" + channel + "/Packages/" + p.name + "-" + version + "." + rpm_arch(p.arch) +
+             ".rpm";
+    case Format::kTarGz:
+      return "files/" + p.name + "-" + version + "-linux-" + rpm_arch(p.arch) + ".tar.gz";
+  }
+  return {};
+}
+
+std::vector<SiteEntry> indexed_entries(const Manifest& manifest, const std::string& channel) {
+  const auto keep_it = manifest.keep.find(channel);
+  const int keep = keep_it == manifest.keep.end() ? kDefaultKeep : keep_it->second;
+  std::map<std::tuple<Format, std::string, std::string>, std::vector<SiteEntry>> groups;
+  for (const SiteEntry& e : manifest.entries) {
+    if (e.channel == channel) groups[{e.format, e.name, e.arch}].push_back(e);
+  }
+  std::vector<SiteEntry> out;
+  for (auto& [key, entries] : groups) {
+    std::stable_sort(entries.begin(), entries.end(), [](const SiteEntry& a, const SiteEntry& b) {
+      return compare_versions(a.version, b.version) > 0;
+    });
+    const std::size_t n = std::min(entries.size(), static_cast<std::size_t>(keep));
+    out.insert(out.end(), entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(n));
+  }
+  return out;
+}
+
+Result<PublishPlan> plan_publish(const PublishOptions& o, const SiteFacts& site,
+                                 const std::vector<PackageFacts>& packages) {
+  if (o.site.empty()) return refused("no site folder given: publish SITE PACKAGE...");
+  if (packages.empty()) return refused("no package given: publish SITE PACKAGE...");
+  if (!valid_channel(o.channel)) {
+    return refused("--channel '" + o.channel +
+                   "' is no channel name: lower-case letters, digits, '.' and '-', starting "
+                   "with a letter or digit");
+  }
+  if (o.keep == 0 || o.keep < -1) return refused("--keep must be 1 or more");
+  if (site.has_other) {
+    return refused(o.site + " holds files but no " + std::string(kManifestName) +
+                   ": it is no site made by vorlane-pack publish; give an empty or new folder");
+  }
+  std::string base_url = o.base_url;
+  while (!base_url.empty() && base_url.back() == '/') base_url.pop_back();
+  if (!o.base_url.empty()) {
+    const bool scheme = base_url.starts_with("https://") || base_url.starts_with("http://");
+    const bool clean = std::none_of(base_url.begin(), base_url.end(), [](char c) {
+      return std::isspace(static_cast<unsigned char>(c)) != 0 || c == '"' || c == '\'' ||
+             c == '<' || c == '>' || c == '\\' || c == '`' || c == '$';
+    });
+    if (!scheme || !clean || base_url.find("//") + 2 >= base_url.size()) {
+      return refused("--base-url '" + o.base_url +
+                     "' is no http:// or https:// address without blanks or quotes");
+    }
+  }
+  PublishPlan plan;
+  const bool first = !site.manifest;
+  Manifest& m = plan.manifest;
+  if (site.manifest) m = *site.manifest;
+  if (base_url.empty()) base_url = m.base_url;
+  if (base_url.empty()) {
+    return refused("a first publish needs --base-url, the address the site will be served at");
+  }
+  if (!first && m.key_fingerprint != site.key_fingerprint) {
+    return refused(o.site + " is signed with the key " + m.key_fingerprint +
+                   ", not with the given key " + site.key_fingerprint +
+                   ": its users trust only that key");
+  }
+  const int old_keep = m.keep.contains(o.channel) ? m.keep.at(o.channel) : -1;
+  const int keep = o.keep > 0 ? o.keep : (old_keep > 0 ? old_keep : kDefaultKeep);
+
+  std::set<std::string> seen;
+  for (const PackageFacts& p : packages) {
+    if (!valid_name(p.name)) {
+      return refused(describe(p) + ": the name '" + p.name +
+                     "' is no package name (lower-case letters, digits, '+', '-', '.')");
+    }
+    if (!valid_version(p.version)) {
+      return refused(describe(p) + ": the version '" + p.version + "' is no package version");
+    }
+    if (p.arch != "amd64" && p.arch != "arm64") {
+      return refused(describe(p) + ": the architecture '" + p.arch +
+                     "' is not published (amd64 and arm64 are)");
+    }
+    const std::string site_name = m.name.empty() ? packages[0].name : m.name;
+    if (p.name != site_name) {
+      return refused(describe(p) + ": " + (first ? "the packages given" : "the site") +
+                     " publish " + site_name + ", one app a site");
+    }
+    const std::string path = site_path(p, o.channel);
+    // The same package given twice is one; two files for one place are refused.
+    for (const PackageFacts& q : packages) {
+      if (&q != &p && site_path(q, o.channel) == path && q.sha256 != p.sha256) {
+        return refused(describe(p) + " and " + q.source + " are the same package with other bytes");
+      }
+    }
+    if (!seen.insert(path).second) continue;
+    bool in_channel = false;
+    const SiteEntry* on_site = nullptr;
+    for (const SiteEntry& e : m.entries) {
+      if (!same_identity(e, p)) continue;
+      if (e.source_sha256 != p.sha256) {
+        return refused(describe(p) +
+                       " is published already with other bytes: apt and dnf caches would serve "
+                       "the old file; give it a new version or release");
+      }
+      if (e.channel == o.channel) in_channel = true;
+      if (e.path == path || !on_site) on_site = &e;
+    }
+    if (in_channel) continue;
+    SiteEntry entry{o.channel, p.format, p.name,   p.version, p.arch,
+                    path,      p.sha256, p.sha256, p.size,    p.summary};
+    if (on_site && on_site->path == path) {
+      // In another channel already, at the same place: nothing to copy.
+      entry.sha256 = on_site->sha256;
+      entry.size = on_site->size;
+    } else if (on_site) {
+      // An .rpm of another channel: its signed copy serves this one too.
+      plan.copies.push_back({o.site + "/" + on_site->path, path, false});
+      entry.sha256 = on_site->sha256;
+      entry.size = on_site->size;
+    } else {
+      plan.copies.push_back({p.source, path, p.format == Format::kRpm});
+    }
+    m.entries.push_back(entry);
+  }
+  const bool added = m.entries.size() != (site.manifest ? site.manifest->entries.size() : 0);
+  plan.no_op = !added && keep == old_keep && base_url == m.base_url;
+  m.name = m.name.empty() ? packages[0].name : m.name;
+  m.base_url = base_url;
+  m.key_fingerprint = site.key_fingerprint;
+  m.keep[o.channel] = keep;
+  plan.channels = {o.channel};
+  return plan;
+}
+
+}  // namespace vorlane::publish

@@ -1,0 +1,264 @@
+#include "pack/publish/site_plan.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace vorlane::publish {
+namespace {
+
+PackageFacts deb(const std::string& version, const std::string& arch = "amd64",
+                 const std::string& sha = "aa") {
+  return {"in/tiny_" + version + "_" + arch + ".deb",
+          Format::kDeb,
+          "tiny",
+          version,
+          arch,
+          "A tiny app",
+          100,
+          sha};
+}
+
+PackageFacts rpm(const std::string& version, const std::string& sha = "bb") {
+  PackageFacts p = deb(version, "amd64", sha);
+  p.format = Format::kRpm;
+  p.source = "in/tiny.rpm";
+  return p;
+}
+
+PublishOptions options() {
+  PublishOptions o;
+  o.site = "site";
+  o.base_url = "https://example.org/tiny/";
+  o.signing_key = "key.asc";
+  return o;
+}
+
+SiteFacts new_site() {
+  SiteFacts s;
+  s.key_fingerprint = "FPR1";
+  return s;
+}
+
+/// A site on which `packages` were published with the default options.
+SiteFacts site_with(const std::vector<PackageFacts>& packages,
+                    const std::string& channel = "stable") {
+  PublishOptions o = options();
+  o.channel = channel;
+  Result<PublishPlan> plan = plan_publish(o, new_site(), packages);
+  EXPECT_TRUE(plan) << plan.error().message;
+  SiteFacts s = new_site();
+  s.exists = true;
+  s.manifest = plan->manifest;
+  return s;
+}
+
+TEST(SitePlan, VersionOrder) {
+  const struct {
+    const char* older;
+    const char* newer;
+  } rows[] = {
+      {"1.0-1", "1.0-2"},   {"1.9-1", "1.10-1"}, {"1.0~rc1-1", "1.0-1"}, {"1.0-1", "1:0.1-1"},
+      {"1.0", "1.0a"},      {"1.0a", "1.0+b"},   {"2.0-1", "10.0-1"},    {"1.01-1", "1.2-1"},
+      {"1.0-1", "1.0-1.1"}, {"1.0", "1.0-1"},
+  };
+  for (const auto& row : rows) {
+    EXPECT_LT(compare_versions(row.older, row.newer), 0) << row.older << " < " << row.newer;
+    EXPECT_GT(compare_versions(row.newer, row.older), 0) << row.newer << " > " << row.older;
+  }
+  EXPECT_EQ(compare_versions("1.01-1", "1.1-1"), 0);
+  EXPECT_EQ(compare_versions("0:2.0", "2.0"), 0);
+}
+
+TEST(SitePlan, SitePaths) {
+  PackageFacts arm = deb("1:2.0-3", "arm64");
+  EXPECT_EQ(site_path(arm, "beta"), "pool/main/t/tiny/tiny_2.0-3_arm64.deb");
+  arm.format = Format::kRpm;
+  EXPECT_EQ(site_path(arm, "beta"), "rpm/beta/Packages/tiny-2.0-3.aarch64.rpm");
+  PackageFacts tar = deb("2.0");
+  tar.format = Format::kTarGz;
+  EXPECT_EQ(site_path(tar, "stable"), "files/tiny-2.0-linux-x86_64.tar.gz");
+}
+
+TEST(SitePlan, Refusals) {
+  using Change = std::function<void(PublishOptions&, SiteFacts&, std::vector<PackageFacts>&)>;
+  const SiteFacts published = site_with({deb("1.0-1"), rpm("1.0-1")});
+  const struct {
+    const char* what;
+    Change change;
+    const char* message;
+  } rows[] = {
+      {"no site", [](auto& o, auto&, auto&) { o.site.clear(); }, "no site folder"},
+      {"no package", [](auto&, auto&, auto& p) { p.clear(); }, "no package given"},
+      {"a channel with a slash", [](auto& o, auto&, auto&) { o.channel = "a/b"; }, "no channel"},
+      {"a channel in capitals", [](auto& o, auto&, auto&) { o.channel = "Beta"; }, "no channel"},
+      {"keep 0", [](auto& o, auto&, auto&) { o.keep = 0; }, "--keep must be 1"},
+      {"a folder not ours", [](auto&, auto& s, auto&) { s.has_other = true; }, "no site made by"},
+      {"a ftp address", [](auto& o, auto&, auto&) { o.base_url = "ftp://x.org"; }, "--base-url"},
+      {"an address with a blank", [](auto& o, auto&, auto&) { o.base_url = "http://a b"; },
+       "--base-url"},
+      {"an address with a quote", [](auto& o, auto&, auto&) { o.base_url = "http://a'b"; },
+       "--base-url"},
+      {"an address with no host", [](auto& o, auto&, auto&) { o.base_url = "https://"; },
+       "--base-url"},
+      {"no address on a first publish", [](auto& o, auto&, auto&) { o.base_url.clear(); },
+       "needs --base-url"},
+      {"another key",
+       [&](auto&, auto& s, auto&) {
+         s = published;
+         s.key_fingerprint = "FPR2";
+       },
+       "is signed with the key FPR1"},
+      {"an unsafe name", [](auto&, auto&, auto& p) { p[0].name = "../x"; }, "no package name"},
+      {"a version with a slash", [](auto&, auto&, auto& p) { p[0].version = "1/2"; },
+       "no package version"},
+      {"i386", [](auto&, auto&, auto& p) { p[0].arch = "i386"; }, "'i386' is not published"},
+      {"two apps",
+       [](auto&, auto&, auto& p) {
+         p.push_back(deb("1.0-1"));
+         p[1].name = "other";
+       },
+       "one app a site"},
+      {"another app than the site's",
+       [&](auto&, auto& s, auto& p) {
+         s = published;
+         p[0].name = "other";
+       },
+       "the site publish"},
+      {"the same version twice with other bytes",
+       [](auto&, auto&, auto& p) { p.push_back(deb("1.0-1", "amd64", "cc")); }, "other bytes"},
+      {"other bytes under a published version",
+       [&](auto&, auto& s, auto& p) {
+         s = published;
+         p[0].sha256 = "cc";
+       },
+       "published already with other bytes"},
+      {"an .rpm of another channel with other bytes",
+       [&](auto& o, auto& s, auto& p) {
+         s = published;
+         o.channel = "beta";
+         p = {rpm("1.0-1", "cc")};
+       },
+       "published already with other bytes"},
+  };
+  for (const auto& row : rows) {
+    PublishOptions o = options();
+    SiteFacts s = new_site();
+    std::vector<PackageFacts> p = {deb("1.0-1")};
+    row.change(o, s, p);
+    Result<PublishPlan> plan = plan_publish(o, s, p);
+    ASSERT_FALSE(plan) << row.what;
+    EXPECT_EQ(plan.error().kind, ErrorKind::kBadInput) << row.what;
+    EXPECT_NE(plan.error().message.find(row.message), std::string::npos)
+        << row.what << ": " << plan.error().message;
+  }
+}
+
+TEST(SitePlan, Outcomes) {
+  const SiteFacts published = site_with({deb("1.0-1"), rpm("1.0-1")});
+  const struct {
+    const char* what;
+    std::function<void(PublishOptions&)> change;
+    std::vector<PackageFacts> packages;
+    bool no_op;
+    std::vector<std::string> copies;  ///< the sources copied
+    std::size_t entries;
+  } rows[] = {
+      {"the same packages again", [](auto&) {}, {deb("1.0-1"), rpm("1.0-1")}, true, {}, 2},
+      {"one of them given twice", [](auto&) {}, {deb("1.0-1"), deb("1.0-1")}, true, {}, 2},
+      {"a new version",
+       [](auto&) {},
+       {deb("2.0-1", "amd64", "dd")},
+       false,
+       {"in/tiny_2.0-1_amd64.deb"},
+       3},
+      {"another keep, nothing new", [](auto& o) { o.keep = 2; }, {deb("1.0-1")}, false, {}, 2},
+      {"another address, nothing new",
+       [](auto& o) { o.base_url = "https://example.org/t2"; },
+       {deb("1.0-1")},
+       false,
+       {},
+       2},
+      {"the .deb in another channel: the pool's file serves it",
+       [](auto& o) { o.channel = "beta"; },
+       {deb("1.0-1")},
+       false,
+       {},
+       3},
+      {"the .rpm in another channel: copied from the site, signed already",
+       [](auto& o) { o.channel = "beta"; },
+       {rpm("1.0-1")},
+       false,
+       {"site/rpm/stable/Packages/tiny-1.0-1.x86_64.rpm"},
+       3},
+  };
+  for (const auto& row : rows) {
+    PublishOptions o = options();
+    row.change(o);
+    Result<PublishPlan> plan = plan_publish(o, published, row.packages);
+    ASSERT_TRUE(plan) << row.what << ": " << plan.error().message;
+    EXPECT_EQ(plan->no_op, row.no_op) << row.what;
+    std::vector<std::string> sources;
+    for (const Copy& c : plan->copies) sources.push_back(c.source);
+    EXPECT_EQ(sources, row.copies) << row.what;
+    EXPECT_EQ(plan->manifest.entries.size(), row.entries) << row.what;
+  }
+  // A new .rpm is signed on the site; a copy of a signed one is not signed again.
+  Result<PublishPlan> first = plan_publish(options(), new_site(), {rpm("1.0-1")});
+  ASSERT_TRUE(first);
+  ASSERT_EQ(first->copies.size(), 1u);
+  EXPECT_TRUE(first->copies[0].sign);
+  EXPECT_EQ(first->manifest.base_url, "https://example.org/tiny");
+  EXPECT_EQ(first->manifest.keep.at("stable"), kDefaultKeep);
+}
+
+TEST(SitePlan, KeepListsTheNewestVersions) {
+  Manifest m;
+  m.keep["stable"] = 2;
+  // Published out of order, on two architectures, in two channels.
+  for (const char* v : {"1.0-1", "3.0-1", "10.0-1", "2.0-1"}) {
+    for (const char* arch : {"amd64", "arm64"}) {
+      m.entries.push_back({"stable", Format::kDeb, "tiny", v, arch, "p", "s", "s", 1, ""});
+    }
+  }
+  m.entries.push_back({"beta", Format::kDeb, "tiny", "11.0-1", "amd64", "p", "s", "s", 1, ""});
+  std::vector<std::string> listed;
+  for (const SiteEntry& e : indexed_entries(m, "stable"))
+    listed.push_back(e.arch + " " + e.version);
+  EXPECT_EQ(listed, (std::vector<std::string>{"amd64 10.0-1", "amd64 3.0-1", "arm64 10.0-1",
+                                              "arm64 3.0-1"}));
+  EXPECT_EQ(indexed_entries(m, "beta").size(), 1u);
+}
+
+TEST(SitePlan, ManifestRoundTripAndRefusals) {
+  const SiteFacts site = site_with({deb("1.0-1"), rpm("2.0-1")});
+  Manifest m = *site.manifest;
+  m.entries[0].summary = "tabs\tand\nbreaks";
+  Result<Manifest> back = parse_manifest(format_manifest(m));
+  ASSERT_TRUE(back) << back.error().message;
+  EXPECT_EQ(format_manifest(*back), format_manifest(m));
+  EXPECT_EQ(back->entries[0].summary, "tabs and breaks");
+  EXPECT_EQ(back->entries[1].format, Format::kRpm);
+
+  const struct {
+    const char* text;
+    const char* message;
+  } rows[] = {
+      {"", "does not start with"},
+      {"vorlane-site 2\n", "does not start with"},
+      {"vorlane-site 1\nname t\nkey K\nkeep stable zero\n", "line 4: 'keep' needs"},
+      {"vorlane-site 1\nname t\nkey K\nentry\tstable\tdeb\n", "line 4: an entry needs 11"},
+      {"vorlane-site 1\nname t\nkey K\nentry\ts\tzip\tt\t1\tamd64\tp\ta\tb\t1\t\n", "an entry"},
+      {"vorlane-site 1\nname t\nkey K\nwhat is this\n", "unknown line"},
+      {"vorlane-site 1\nname t\n", "names no app or no key"},
+  };
+  for (const auto& row : rows) {
+    Result<Manifest> parsed = parse_manifest(row.text);
+    ASSERT_FALSE(parsed) << row.text;
+    EXPECT_NE(parsed.error().message.find(row.message), std::string::npos)
+        << row.text << ": " << parsed.error().message;
+  }
+}
+
+}  // namespace
+}  // namespace vorlane::publish

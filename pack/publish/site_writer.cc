@@ -1,0 +1,664 @@
+#include "pack/publish/site_writer.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <set>
+
+#include "pack/core/files.h"
+#include "pack/core/process.h"
+#include "pack/core/report.h"
+#include "pack/core/staging.h"
+#include "pack/core/strings.h"
+#include "pack/publish/download_page.h"
+#include "pack/publish/signing.h"
+
+namespace fs = std::filesystem;
+
+namespace vorlane::publish {
+
+namespace {
+
+/// The number `text` starts with, or -1.
+int to_int(std::string_view text) {
+  int value = -1;
+  std::from_chars(text.data(), text.data() + text.size(), value);
+  return value;
+}
+
+/// Seconds one index tool run may take on a busy machine.
+constexpr int kToolTimeout = 600;
+const char* const kArches[] = {"amd64", "arm64"};
+
+std::string ended(const ProcessResult& r) {
+  return r.describe_end(kToolTimeout) + tail_lines(r.err.empty() ? r.out : r.err, 8);
+}
+
+/// The tools a publish runs, found on PATH once.
+class Tools {
+ public:
+  void need(const std::string& name, const std::string& why) {
+    std::string path = find_program(name);
+    if (path.empty()) missing_ += (missing_.empty() ? "" : "; ") + name + " (" + why + ")";
+    paths_[name] = path;
+  }
+  const std::string& missing() const { return missing_; }
+  /// The tool's path; "" when it was not needed or is missing.
+  std::string operator[](const std::string& name) const {
+    const auto it = paths_.find(name);
+    return it == paths_.end() ? find_program(name) : it->second;
+  }
+
+ private:
+  std::map<std::string, std::string> paths_;
+  std::string missing_;
+};
+
+Result<std::string> run_tool(const std::vector<std::string>& argv, const std::string& cwd = "") {
+  ProcessOptions options;
+  options.env = {{"LC_ALL", "C"}};
+  options.working_directory = cwd;
+  options.timeout_seconds = kToolTimeout;
+  const ProcessResult r = run_process(argv, options);
+  if (interrupted()) return Error{ErrorKind::kInterrupted, "interrupted"};
+  if (!r.ok()) return step_failed(fs::path(argv[0]).filename().string() + " " + ended(r));
+  return r.out;
+}
+
+Status write_text(const std::string& path, const std::string& text, unsigned mode = 0644) {
+  std::string error;
+  const std::vector<std::uint8_t> bytes(text.begin(), text.end());
+  if (!write_file_atomically(path, bytes, mode, error)) return step_failed(error);
+  return done();
+}
+
+Result<std::string> sha256_of(const Tools& tools, const std::string& path) {
+  Result<std::string> out = run_tool({tools["sha256sum"], "--", path});
+  if (!out) return out.error();
+  if (out->size() < 64) return step_failed("sha256sum printed no hash for " + path);
+  return out->substr(0, 64);
+}
+
+std::string arch_from_rpm(const std::string& arch) {
+  if (arch == "x86_64") return "amd64";
+  if (arch == "aarch64") return "arm64";
+  return arch;
+}
+
+Result<PackageFacts> probe_package(const Tools& tools, const std::string& path) {
+  std::error_code ec;
+  if (!fs::is_regular_file(path, ec)) {
+    return bad_input(path + " is no package file" +
+                     (fs::exists(path, ec) ? "" : ": it is missing"));
+  }
+  PackageFacts p;
+  p.source = path;
+  p.size = fs::file_size(path, ec);
+  std::string error;
+  std::optional<std::vector<std::uint8_t>> head = read_file_head(path, 8, error);
+  if (!head) return bad_input(error);
+  const std::string magic(head->begin(), head->end());
+  const std::string file = fs::path(path).filename().string();
+  std::vector<std::string> fields;
+  if (file.ends_with(".deb")) {
+    p.format = Format::kDeb;
+    if (!magic.starts_with("!<arch>")) return bad_input(path + " is no .deb (no ar archive)");
+    Result<std::string> out =
+        run_tool({tools["dpkg-deb"],
+                  R"(--showformat=${Package}\n${Version}\n${Architecture}\n${binary:Summary}\n)",
+                  "--show", "--", path});
+    if (!out) return bad_input(path + " is no readable .deb: " + out.error().message);
+    fields = split_lines(*out);
+  } else if (file.ends_with(".rpm")) {
+    p.format = Format::kRpm;
+    if (!magic.starts_with("\xed\xab\xee\xdb")) return bad_input(path + " is no .rpm");
+    Result<std::string> out =
+        run_tool({tools["rpm"], "-qp", "--nosignature", "--qf",
+                  R"(%{NAME}\n%{VERSION}-%{RELEASE}\n%{ARCH}\n%{SUMMARY}\n)", "--", path});
+    if (!out) return bad_input(path + " is no readable .rpm: " + out.error().message);
+    fields = split_lines(*out);
+    if (fields.size() >= 3) fields[2] = arch_from_rpm(fields[2]);
+  } else if (file.ends_with(".tar.gz")) {
+    p.format = Format::kTarGz;
+    if (!magic.starts_with("\x1f\x8b")) return bad_input(path + " is no .tar.gz (no gzip data)");
+    // NAME-VERSION-linux-MACHINE.tar.gz, as vorlane-pack package names it.
+    const std::string stem = file.substr(0, file.size() - 7);
+    const std::size_t linux_at = stem.rfind("-linux-");
+    std::size_t version_at = std::string::npos;
+    for (std::size_t i = 1; linux_at != std::string::npos && i + 1 < linux_at; ++i) {
+      if (stem[i] == '-' && std::isdigit(static_cast<unsigned char>(stem[i + 1])) != 0) {
+        version_at = i;
+        break;
+      }
+    }
+    if (version_at == std::string::npos) {
+      return bad_input(path + " is not named NAME-VERSION-linux-MACHINE.tar.gz");
+    }
+    fields = {stem.substr(0, version_at), stem.substr(version_at + 1, linux_at - version_at - 1),
+              arch_from_rpm(stem.substr(linux_at + 7)), ""};
+  } else {
+    return bad_input(path + " is no .deb, .rpm or .tar.gz");
+  }
+  if (fields.size() < 3) return bad_input(path + ": its name, version or architecture is missing");
+  p.name = fields[0];
+  p.version = fields[1];
+  p.arch = fields[2];
+  p.summary = fields.size() > 3 ? fields[3] : "";
+  Result<std::string> hash = sha256_of(tools, path);
+  if (!hash) return hash.error();
+  p.sha256 = *hash;
+  return p;
+}
+
+/// Holds `SITE/.vorlane-site.lock` for the life of the run: a second
+/// publish to the same site is refused rather than interleaved.
+class SiteLock {
+ public:
+  ~SiteLock() {
+    if (fd_ >= 0) close(fd_);
+  }
+  Status take(const std::string& site) {
+    const std::string path = site + "/.vorlane-site.lock";
+    fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd_ < 0) return step_failed(system_error("open", path));
+    if (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+      return bad_input("another vorlane-pack publish is at work on " + site);
+    }
+    return done();
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+/// Package files put on the site by this run, removed again unless the
+/// publish ends well.
+class AddedFiles {
+ public:
+  ~AddedFiles() {
+    if (kept_) return;
+    std::error_code ec;
+    for (const std::string& f : files_) fs::remove(f, ec);
+  }
+  void add(const std::string& path) { files_.push_back(path); }
+  void keep() { kept_ = true; }
+
+ private:
+  std::vector<std::string> files_;
+  bool kept_ = false;
+};
+
+/// The site paths the channel's Release or repomd.xml lists, so the files
+/// of the previous generation stay for a client that read it a moment ago.
+std::set<std::string> hashes_in_release(const std::string& release) {
+  std::set<std::string> hashes;
+  for (const std::string& line : split_lines(release)) {
+    const std::vector<std::string> words = split_words(line);
+    if (words.size() == 3 && line.starts_with(" ")) hashes.insert(words[0]);
+  }
+  return hashes;
+}
+
+std::vector<std::string> repodata_files(const std::string& repomd) {
+  std::vector<std::string> files;
+  const std::string key = "href=\"repodata/";
+  for (std::size_t at = repomd.find(key); at != std::string::npos; at = repomd.find(key, at)) {
+    at += key.size();
+    const std::size_t end = repomd.find('"', at);
+    if (end == std::string::npos) break;
+    files.push_back(repomd.substr(at, end - at));
+  }
+  return files;
+}
+
+std::string read_text(const std::string& path) {
+  std::string error;
+  std::optional<std::vector<std::uint8_t>> bytes = read_file_no_fifo(path, error);
+  return bytes ? std::string(bytes->begin(), bytes->end()) : std::string();
+}
+
+class Publisher {
+ public:
+  Publisher(const PublishOptions& o, const Tools& tools, const Signer& signer, PublishPlan& plan,
+            std::string scratch)
+      : o_(o), tools_(tools), signer_(signer), plan_(plan), scratch_(std::move(scratch)) {}
+
+  Status copy_packages(AddedFiles& added) {
+    int n = 0;
+    for (const Copy& c : plan_.copies) {
+      const std::string staged = scratch_ + "/package-" + std::to_string(n++);
+      std::error_code ec;
+      fs::copy_file(c.source, staged, ec);
+      if (ec) return step_failed("cannot copy " + c.source + ": " + ec.message());
+      fs::permissions(staged, fs::perms(0644), ec);
+      if (c.sign) {
+        if (Status s = signer_.sign_rpm(staged); !s) return s;
+      }
+      Result<std::string> hash = sha256_of(tools_, staged);
+      if (!hash) return hash.error();
+      const std::string final_path = o_.site + "/" + c.path;
+      fs::create_directories(fs::path(final_path).parent_path(), ec);
+      if (ec) return step_failed("cannot make the folder of " + final_path + ": " + ec.message());
+      if (fs::exists(final_path, ec)) {
+        // A file no manifest lists, left by a run killed after it put its
+        // files in place; indexes may list it, so it is never replaced. It
+        // serves when it is the same package (an .rpm by its header's digest,
+        // which signing leaves as it is).
+        Result<bool> same = same_package(c, staged, final_path);
+        if (!same) return same.error();
+        if (!*same) {
+          return bad_input(final_path +
+                           " is there, unlisted, with another package's bytes (left "
+                           "by an interrupted publish?): remove it, or publish another version");
+        }
+        hash = sha256_of(tools_, final_path);
+        if (!hash) return hash.error();
+      } else {
+        fs::rename(staged, final_path, ec);
+        if (ec) return step_failed("cannot put " + final_path + " in place: " + ec.message());
+        added.add(final_path);
+      }
+      for (SiteEntry& e : plan_.manifest.entries) {
+        if (e.path == c.path) {
+          e.sha256 = *hash;
+          e.size = fs::file_size(final_path, ec);
+        }
+      }
+    }
+    return done();
+  }
+
+  Result<bool> same_package(const Copy& c, const std::string& staged, const std::string& there) {
+    if (c.path.ends_with(".rpm")) {
+      Result<std::string> a = header_digest(staged);
+      if (!a) return a.error();
+      Result<std::string> b = header_digest(there);
+      if (!b) return b.error();
+      return *a == *b;
+    }
+    Result<std::string> a = sha256_of(tools_, staged);
+    if (!a) return a.error();
+    Result<std::string> b = sha256_of(tools_, there);
+    if (!b) return b.error();
+    return *a == *b;
+  }
+
+  Result<std::string> header_digest(const std::string& rpm) {
+    return run_tool({tools_["rpm"], "-qp", "--nosignature", "--qf", "%{SHA256HEADER}", "--", rpm});
+  }
+
+  /// dists/CHANNEL made again in scratch/dists: the old tree's by-hash
+  /// files of the last generation, new Packages files, Release, InRelease
+  /// and Release.gpg.
+  Status make_apt(const std::string& channel, const std::vector<SiteEntry>& indexed) {
+    const std::string old_dists = o_.site + "/dists/" + channel;
+    const std::string dists = scratch_ + "/dists";
+    std::error_code ec;
+    const std::set<std::string> old_hashes = hashes_in_release(read_text(old_dists + "/Release"));
+    for (const char* arch : kArches) {
+      const std::string binary = dists + "/main/binary-" + arch;
+      fs::create_directories(binary + "/by-hash/SHA256", ec);
+      if (ec) return step_failed("cannot make " + binary + ": " + ec.message());
+      // The last generation's indexes stay reachable by their hash.
+      for (const char* sum : {"SHA256", "SHA512"}) {
+        const std::string from = old_dists + "/main/binary-" + arch + "/by-hash/" + sum;
+        if (!fs::is_directory(from, ec)) continue;
+        fs::create_directories(binary + "/by-hash/" + sum, ec);
+        for (const auto& f : fs::directory_iterator(from, ec)) {
+          if (!old_hashes.contains(f.path().filename().string())) continue;
+          fs::copy_file(f.path(), binary + "/by-hash/" + sum + "/" + f.path().filename().string(),
+                        fs::copy_options::overwrite_existing, ec);
+          if (ec) return step_failed("cannot copy " + f.path().string() + ": " + ec.message());
+        }
+      }
+      // A view of the pool with just the indexed .debs, for apt-ftparchive to
+      // scan. Hard links: it would list a symbolic link by its target's path.
+      const std::string view = scratch_ + "/view-" + arch;
+      for (const SiteEntry& e : indexed) {
+        if (e.format != Format::kDeb || e.arch != arch) continue;
+        const std::string link = view + "/" + e.path;
+        fs::create_directories(fs::path(link).parent_path(), ec);
+        fs::create_hard_link(o_.site + "/" + e.path, link, ec);
+        if (ec) return step_failed("cannot link " + link + ": " + ec.message());
+      }
+      fs::create_directories(view + "/pool", ec);
+      Result<std::string> packages = run_tool({tools_["apt-ftparchive"], "packages", "pool"}, view);
+      if (!packages) return packages.error();
+      const std::string index = binary + "/Packages";
+      if (Status s = write_text(index, *packages); !s) return s;
+      if (Result<std::string> r = run_tool({tools_["gzip"], "-9nkf", index}); !r) return r.error();
+      if (Result<std::string> r = run_tool({tools_["xz"], "-kf", index}); !r) return r.error();
+    }
+    Result<std::string> release = run_tool(
+        {tools_["apt-ftparchive"], "-o", "APT::FTPArchive::DoByHash=true", "-o",
+         "APT::FTPArchive::Release::Origin=" + plan_.manifest.name, "-o",
+         "APT::FTPArchive::Release::Label=" + plan_.manifest.name, "-o",
+         "APT::FTPArchive::Release::Suite=" + channel, "-o",
+         "APT::FTPArchive::Release::Codename=" + channel, "-o",
+         "APT::FTPArchive::Release::Architectures=amd64 arm64", "-o",
+         "APT::FTPArchive::Release::Components=main", "-o",
+         "APT::FTPArchive::Release::Description=" + plan_.manifest.name + " (" + channel + ")",
+         "release", "."},
+        dists);
+    if (!release) return release.error();
+    if (Status s = write_text(dists + "/Release", *release); !s) return s;
+    if (Status s = signer_.clearsign(dists + "/Release", dists + "/InRelease"); !s) return s;
+    return signer_.detach_sign(dists + "/Release", dists + "/Release.gpg");
+  }
+
+  /// rpm/CHANNEL/repodata made again in scratch/repodata, with the files
+  /// of the last generation.
+  Status make_rpm(const std::string& channel, const std::vector<SiteEntry>& indexed) {
+    if (tools_["createrepo_c"].empty()) {
+      return bad_input(
+          "createrepo_c is missing (Debian package createrepo-c): it makes the "
+          "dnf indexes of the channel's .rpm packages");
+    }
+    const std::string repo = o_.site + "/rpm/" + channel;
+    const std::string prefix = "rpm/" + channel + "/";
+    std::string list;
+    for (const SiteEntry& e : indexed) {
+      if (e.format == Format::kRpm) list += e.path.substr(prefix.size()) + "\n";
+    }
+    std::error_code ec;
+    fs::create_directories(repo + "/Packages", ec);
+    const std::string list_file = scratch_ + "/rpm-list";
+    if (Status s = write_text(list_file, list); !s) return s;
+    const std::string out = scratch_ + "/rpm-out";
+    fs::create_directories(out, ec);
+    Result<std::string> made =
+        run_tool({tools_["createrepo_c"], "--quiet", "--no-database", "--workers", "1", "--pkglist",
+                  list_file, "--outputdir", out, "."},
+                 repo);
+    if (!made) return made.error();
+    const std::string repodata = out + "/repodata";
+    if (Status s = signer_.detach_sign(repodata + "/repomd.xml", repodata + "/repomd.xml.asc");
+        !s) {
+      return s;
+    }
+    for (const std::string& f : repodata_files(read_text(repo + "/repodata/repomd.xml"))) {
+      if (f.find('/') != std::string::npos || fs::exists(repodata + "/" + f, ec)) continue;
+      fs::copy_file(repo + "/repodata/" + f, repodata + "/" + f, ec);
+      if (ec) return step_failed("cannot keep " + repo + "/repodata/" + f + ": " + ec.message());
+    }
+    return done();
+  }
+
+  /// The page of the `stable` channel, or of this one when stable has none.
+  Status make_page() {
+    std::string channel = "stable";
+    std::vector<SiteEntry> indexed = indexed_entries(plan_.manifest, channel);
+    if (indexed.empty()) {
+      channel = o_.channel;
+      indexed = indexed_entries(plan_.manifest, channel);
+    }
+    PageFacts f;
+    f.name = plan_.manifest.name;
+    f.base_url = plan_.manifest.base_url;
+    f.channel = channel;
+    f.key_fingerprint = signer_.fingerprint();
+    for (const SiteEntry& e : indexed) {
+      if (e.format == Format::kTarGz) continue;
+      if (f.version.empty() || compare_versions(e.version, f.version) > 0) f.version = e.version;
+    }
+    std::string newest_deb;
+    for (const SiteEntry& e : indexed) {
+      // A .tar.gz has no release: 1.4 goes with the packages of 1.4-RELEASE.
+      const bool current = e.format == Format::kTarGz
+                               ? f.version == e.version || f.version.starts_with(e.version + "-")
+                               : e.version == f.version;
+      if (!current) continue;
+      if (f.summary.empty()) f.summary = e.summary;
+      const char* label = e.format == Format::kDeb   ? "Debian, Ubuntu (.deb)"
+                          : e.format == Format::kRpm ? "Fedora, RHEL, openSUSE (.rpm)"
+                                                     : "Any Linux (.tar.gz)";
+      f.downloads.push_back({label, e.arch, e.path, e.size, e.sha256});
+      f.has_deb = f.has_deb || e.format == Format::kDeb;
+      f.has_rpm = f.has_rpm || e.format == Format::kRpm;
+      if (e.format == Format::kDeb && newest_deb.empty()) newest_deb = e.path;
+    }
+    if (!newest_deb.empty()) {
+      const bool new_deb = std::any_of(plan_.copies.begin(), plan_.copies.end(),
+                                       [&](const Copy& c) { return c.path == newest_deb; });
+      if (Status s = read_deb_page_facts(o_.site + "/" + newest_deb, new_deb, f); !s) return s;
+    }
+    return write_text(scratch_ + "/index.html", download_page(f));
+  }
+
+ private:
+  /// The long description and the icon, from the .deb's control file and tree.
+  /// The icon is unpacked from a .deb new in this run; otherwise the
+  /// site's icon, unpacked from it before, serves.
+  Status read_deb_page_facts(const std::string& deb, bool new_deb, PageFacts& f) {
+    Result<std::string> text =
+        run_tool({tools_["dpkg-deb"], "--showformat=${Description}", "--show", "--", deb});
+    if (!text) return text.error();
+    const std::vector<std::string> lines = split_lines(*text);
+    std::string description;
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+      description += (lines[i] == " ." ? "" : lines[i]) + "\n";
+    }
+    f.description = description;
+    std::error_code ec;
+    if (!new_deb) {
+      for (const char* icon : {"icon.svg", "icon.png"}) {
+        if (fs::exists(o_.site + "/" + icon, ec)) f.icon = icon;
+      }
+      return done();
+    }
+    const std::string tree = scratch_ + "/deb-tree";
+    if (Result<std::string> r = run_tool({tools_["dpkg-deb"], "-x", deb, tree}); !r)
+      return r.error();
+    std::string best;
+    int best_size = -1;
+    const std::string icons = tree + "/usr/share/icons/hicolor";
+    if (fs::is_directory(icons, ec)) {
+      for (const auto& size_dir : fs::directory_iterator(icons, ec)) {
+        const std::string size_name = size_dir.path().filename().string();
+        const int size = size_name == "scalable" ? 100000 : to_int(size_name);
+        for (const auto& icon : fs::directory_iterator(size_dir.path() / "apps", ec)) {
+          if (size > best_size) {
+            best = icon.path().string();
+            best_size = size;
+          }
+        }
+      }
+    }
+    if (best.empty()) return done();
+    f.icon = "icon" + fs::path(best).extension().string();
+    fs::copy_file(best, scratch_ + "/" + f.icon, fs::copy_options::overwrite_existing, ec);
+    if (ec) return step_failed("cannot copy the icon " + best + ": " + ec.message());
+    fs::permissions(scratch_ + "/" + f.icon, fs::perms(0644), ec);
+    return done();
+  }
+
+  const PublishOptions& o_;
+  const Tools& tools_;
+  const Signer& signer_;
+  PublishPlan& plan_;
+  std::string scratch_;
+};
+
+/// Puts `from` at `to` in one rename; a folder at `to` is swapped out and
+/// removed after, so readers see the old tree or the new one.
+Status switch_in(const std::string& from, const std::string& to) {
+  std::error_code ec;
+  fs::create_directories(fs::path(to).parent_path(), ec);
+  if (fs::is_directory(to, ec) && fs::is_directory(from, ec)) {
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_EXCHANGE) != 0) {
+      return step_failed(system_error("swap in", to));
+    }
+    fs::remove_all(from, ec);
+    return done();
+  }
+  fs::rename(from, to, ec);
+  if (ec) return step_failed("cannot put " + to + " in place: " + ec.message());
+  return done();
+}
+
+int make_key_only(const PublishOptions& o, const Report& report) {
+  Result<std::string> made = make_new_key(o.new_key, "Vorlane site signing key");
+  if (!made) return report.fail(made.error());
+  report.note("made a signing key in " + *made +
+              ": back it up and keep it secret; every later publish must be signed with it, "
+              "or the site's users get no more updates");
+  return 0;
+}
+
+}  // namespace
+
+int publish_site(const PublishOptions& o) {
+  const Report report(o.quiet);
+  if (!o.signing_key.empty() && !o.new_key.empty()) {
+    return report.fail(bad_input("give --signing-key or --new-key, not both"));
+  }
+  if (o.site.empty() && o.packages.empty() && !o.new_key.empty()) return make_key_only(o, report);
+  if (o.signing_key.empty() && o.new_key.empty()) {
+    return report.fail(
+        bad_input("a site is signed: give --signing-key FILE (an exported secret key), or make one "
+                  "with --new-key DIR"));
+  }
+  Tools tools;
+  tools.need("sha256sum", "hashes the packages; Debian package coreutils");
+  tools.need("dpkg-deb", "reads the .deb packages; Debian package dpkg");
+  tools.need("apt-ftparchive", "makes the apt indexes; Debian package apt-utils");
+  // The .rpm tools only where a channel has .rpm packages.
+  const bool given_rpms = std::any_of(o.packages.begin(), o.packages.end(),
+                                      [](const std::string& p) { return p.ends_with(".rpm"); });
+  if (given_rpms) {
+    tools.need("rpm", "reads the .rpm packages; Debian package rpm");
+    tools.need("createrepo_c", "makes the dnf indexes; Debian package createrepo-c");
+  }
+  tools.need("gzip", "compresses the indexes");
+  tools.need("xz", "compresses the indexes; Debian package xz-utils");
+  if (!tools.missing().empty()) return report.fail(bad_input("missing tools: " + tools.missing()));
+
+  // Probe: the packages, the site, the key. Nothing is written before the plan.
+  using Clock = Report::Clock;
+  const Clock::time_point started = Clock::now();
+  std::vector<PackageFacts> packages;
+  for (const std::string& path : o.packages) {
+    Result<PackageFacts> p = probe_package(tools, path);
+    if (!p) return report.fail(p.error());
+    packages.push_back(*p);
+  }
+  SiteFacts site;
+  std::error_code ec;
+  SiteLock lock;
+  if (!o.site.empty() && fs::exists(o.site, ec)) {
+    if (!fs::is_directory(o.site, ec)) return report.fail(bad_input(o.site + " is no folder"));
+    site.exists = true;
+    const std::string manifest_path = o.site + "/" + std::string(kManifestName);
+    if (fs::exists(manifest_path, ec)) {
+      if (Status s = lock.take(o.site); !s) return report.fail(s.error());
+      std::string error;
+      std::optional<std::vector<std::uint8_t>> text = read_file_no_fifo(manifest_path, error);
+      if (!text) return report.fail(step_failed(error));
+      Result<Manifest> m = parse_manifest(std::string(text->begin(), text->end()));
+      if (!m) return report.fail(m.error());
+      site.manifest = *m;
+    } else {
+      site.has_other = !fs::is_empty(o.site, ec);
+    }
+  }
+  std::string key_file = o.signing_key;
+  std::optional<std::string> new_key_note;
+  if (!o.new_key.empty()) {
+    if (site.manifest) {
+      return report.fail(bad_input(o.site + " is signed with the key " +
+                                   site.manifest->key_fingerprint +
+                                   " already: give it as --signing-key, not --new-key"));
+    }
+    // Refusals that need no key come first, so no key is made for nothing.
+    if (Result<PublishPlan> trial =
+            plan_publish(o, SiteFacts{site.exists, site.has_other, {}, ""}, packages);
+        !trial) {
+      return report.fail(trial.error());
+    }
+    const std::string name = packages.empty() ? "app" : packages[0].name;
+    Result<std::string> made = make_new_key(o.new_key, name + " archive signing key");
+    if (!made) return report.fail(made.error());
+    key_file = *made;
+    new_key_note = "made a signing key in " + *made +
+                   ": back it up and keep it secret; every later publish to " + o.site +
+                   " needs it (--signing-key " + *made + "), or the site's users get no updates";
+  }
+  Result<Signer> signer = Signer::open(key_file);
+  if (!signer) return report.fail(signer.error());
+  site.key_fingerprint = signer->fingerprint();
+  Result<PublishPlan> plan = plan_publish(o, site, packages);
+  if (!plan) return report.fail(plan.error());
+  if (new_key_note) report.note(*new_key_note);
+  if (plan->no_op) {
+    report.note("nothing to publish: every package given is on " + o.site + " already");
+    return 0;
+  }
+
+  // Write: package files first (new names, which no index lists yet), then
+  // the indexes beside the old ones, switched in at the end.
+  fs::create_directories(o.site, ec);
+  if (ec) return report.fail(step_failed("cannot make " + o.site + ": " + ec.message()));
+  if (!site.manifest) {
+    if (Status s = lock.take(o.site); !s) return report.fail(s.error());
+  }
+  Result<StagingDir> scratch = StagingDir::create(o.site + "/.vorlane-next");
+  if (!scratch) return report.fail(scratch.error());
+  AddedFiles added;
+  Publisher publisher(o, tools, *signer, *plan, scratch->path());
+  const std::string channel = o.channel;
+  if (Status s = publisher.copy_packages(added); !s) return report.fail(s.error());
+  const std::vector<SiteEntry> indexed = indexed_entries(plan->manifest, channel);
+  const bool rpms = std::any_of(
+      plan->manifest.entries.begin(), plan->manifest.entries.end(),
+      [&](const SiteEntry& e) { return e.channel == channel && e.format == Format::kRpm; });
+  if (Status s = publisher.make_apt(channel, indexed); !s) return report.fail(s.error());
+  if (rpms) {
+    if (Status s = publisher.make_rpm(channel, indexed); !s) return report.fail(s.error());
+  }
+  if (Status s = publisher.make_page(); !s) return report.fail(s.error());
+  Result<std::vector<std::uint8_t>> armored = signer->public_key(true);
+  if (!armored) return report.fail(armored.error());
+  Result<std::vector<std::uint8_t>> binary = signer->public_key(false);
+  if (!binary) return report.fail(binary.error());
+  std::string error;
+  const std::string s = scratch->path();
+  if (!write_file_atomically(s + "/KEY.asc", *armored, 0644, error) ||
+      !write_file_atomically(s + "/KEY.gpg", *binary, 0644, error)) {
+    return report.fail(step_failed(error));
+  }
+  if (Status w = write_text(s + "/manifest", format_manifest(plan->manifest)); !w) {
+    return report.fail(w.error());
+  }
+  if (interrupted()) return report.stop(o.site + " is as it was");
+
+  // The switch: each repository's indexes in one rename.
+  added.keep();
+  const std::vector<std::pair<std::string, std::string>> moves = {
+      {s + "/dists", o.site + "/dists/" + channel},
+      {s + "/rpm-out/repodata", o.site + "/rpm/" + channel + "/repodata"},
+      {s + "/KEY.asc", o.site + "/KEY.asc"},
+      {s + "/KEY.gpg", o.site + "/KEY.gpg"},
+      {s + "/index.html", o.site + "/index.html"},
+      {s + "/icon.svg", o.site + "/icon.svg"},
+      {s + "/icon.png", o.site + "/icon.png"},
+      {s + "/manifest", o.site + "/" + std::string(kManifestName)},
+  };
+  for (const auto& [from, to] : moves) {
+    if (!fs::exists(from, ec)) continue;
+    if (Status m = switch_in(from, to); !m) return report.fail(m.error());
+  }
+  std::size_t listed = 0;
+  for (const SiteEntry& e : indexed) listed += e.format == Format::kTarGz ? 0 : 1;
+  report.step("published " + std::to_string(plan->copies.size()) + " new file(s) to " + o.site +
+                  " (" + channel + ": " + std::to_string(listed) + " package(s) in the indexes)",
+              started);
+  return 0;
+}
+
+}  // namespace vorlane::publish
