@@ -262,7 +262,7 @@ TEST(PackagePlan, HostileValuesComeOutAsGivenOrAreRefused) {
       "`touch " + marker + "`",
       "a; touch " + marker,
       "one\nPre-Depends: evil",
-      "it's \"quoted\" \\ <b>&amp;</b>",
+      R"(it's "quoted" \ <b>&amp;</b>)",
   };
   struct Field {
     const char* name;
