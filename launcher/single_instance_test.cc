@@ -1,0 +1,288 @@
+#include "launcher/single_instance.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "launcher/scoped_temp_dir.h"
+
+namespace vorlane {
+namespace {
+
+using namespace std::string_literals;
+
+TEST(SingleInstanceId, FirstOptionWithThePrefix) {
+  using List = std::vector<std::string>;
+  EXPECT_EQ(single_instance_id(List{}), std::nullopt);
+  EXPECT_EQ(single_instance_id(List{"-Xmx1g", "-Dvorlane.singleInstanceX=a"}), std::nullopt);
+  EXPECT_EQ(single_instance_id(List{"-Dvorlane.singleInstance=a", "-Dvorlane.singleInstance=b"}),
+            "a");
+  EXPECT_EQ(single_instance_id(List{"-Dvorlane.singleInstance="}), "");
+}
+
+TEST(SingleInstanceId, Validity) {
+  const struct {
+    std::string id;
+    bool valid;
+  } cases[] = {
+      {"notes", true},  {"org.example.Notes-2_x", true}, {std::string(128, 'a'), true},
+      {"", false},      {std::string(129, 'a'), false},  {".", false},
+      {"..", false},    {"a/b", false},                  {"a b", false},
+      {"gr\xC3\xBC", false}, {"a\nb", false},            {"a\0b"s, false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(is_valid_instance_id(c.id), c.valid) << c.id;
+}
+
+TEST(LaunchMessage, RoundTripsAnyBytes) {
+  const ForwardedLaunch cases[] = {
+      {},
+      {{"", "", ""}, "", "", ""},
+      {{"a.vnote", "--flag", "x y"}, "/home/ann", "tok-1", std::nullopt},
+      {{"\xFF\xFE", "\xC0\x80", "\xED\xA0\xBD", "\x01\x02\n\t", "a\0b"s, "\xF0\x9F\x98\x80"},
+       "/tmp/\xE9t\xE9",
+       std::nullopt,
+       "startup_TIME1"},
+      {{std::string(200000, 'z')}, std::string(4096, '/'), std::nullopt, std::nullopt},
+  };
+  for (const ForwardedLaunch& launch : cases) {
+    const std::string message = encode_launch(launch);
+    const std::optional<std::uint32_t> size =
+        launch_body_size(std::string_view(message).substr(0, kLaunchHeaderSize));
+    ASSERT_TRUE(size.has_value());
+    ASSERT_EQ(*size, message.size() - kLaunchHeaderSize);
+    EXPECT_EQ(decode_launch_body(std::string_view(message).substr(kLaunchHeaderSize)), launch);
+  }
+}
+
+TEST(LaunchMessage, MalformedBodiesAreRefused) {
+  const std::string good = encode_launch({{"a", "bc"}, "/w", "t", std::nullopt}).substr(8);
+  const std::string u32_max = "\xFF\xFF\xFF\xFF";
+  const std::string cases[] = {
+      "",
+      good.substr(0, good.size() - 1),  // cut short in the last argument
+      good + "x",                       // a byte left over
+      good.substr(0, 6) + "\x02" + good.substr(7),  // a presence byte of 2
+      // A working directory longer than the body.
+      "\x10\x00\x00\x00/w"s,
+      // An argument count no body could hold.
+      "\x00\x00\x00\x00\x00\x00"s + u32_max,
+      // Three arguments announced, two there.
+      "\x00\x00\x00\x00\x00\x00\x03\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00"s,
+  };
+  for (const std::string& body : cases) {
+    EXPECT_EQ(decode_launch_body(body), std::nullopt) << testing::PrintToString(body);
+  }
+}
+
+TEST(LaunchMessage, HeaderChecksMagicAndSizeBound) {
+  const auto header = [](std::string magic, std::uint32_t size) {
+    for (int shift = 0; shift < 32; shift += 8) magic += static_cast<char>((size >> shift) & 0xFF);
+    return magic;
+  };
+  const struct {
+    std::string header;
+    std::optional<std::uint32_t> size;
+  } cases[] = {
+      {header("VLS1", 0), 0},
+      {header("VLS1", kMaxLaunchMessage), kMaxLaunchMessage},
+      {header("VLS1", kMaxLaunchMessage + 1), std::nullopt},
+      {header("VLS1", 0xFFFFFFFF), std::nullopt},
+      {header("VLS2", 4), std::nullopt},
+      {header("GET ", 4), std::nullopt},
+      {"VLS1", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(launch_body_size(c.header), c.size) << testing::PrintToString(c.header);
+  }
+}
+
+TEST(InstanceFolder, RuntimeDirWhenAbsoluteElseTmp) {
+  const struct {
+    const char* xdg;
+    std::string folder;
+  } cases[] = {
+      {"/run/user/1000", "/run/user/1000/vorlane"},
+      {"/run/user/1000//", "/run/user/1000/vorlane"},
+      {"/", "/vorlane"},
+      {nullptr, "/tmp/vorlane-1000"},
+      {"", "/tmp/vorlane-1000"},
+      {"run/user/1000", "/tmp/vorlane-1000"},  // relative: not to be used
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(instance_folder(c.xdg, 1000), c.folder) << (c.xdg ? c.xdg : "(unset)");
+  }
+}
+
+TEST(InstanceFolder, OnlyAPrivateFolderOfTheUser) {
+  const struct {
+    FolderFacts facts;
+    std::string problem;
+  } cases[] = {
+      {{true, false, 1000, S_IFDIR | 0700}, ""},
+      {{true, false, 1000, S_IFDIR | 0500}, ""},
+      {{false, true, 1000, S_IFLNK | 0777}, "is a symbolic link"},
+      {{false, false, 1000, S_IFREG | 0600}, "is not a folder"},
+      {{true, false, 0, S_IFDIR | 0700}, "belongs to user 0, not to 1000"},
+      {{true, false, 1000, S_IFDIR | 0701}, "has mode 0701: others than its owner may use it"},
+      {{true, false, 1000, S_IFDIR | 01777}, "has mode 1777: others than its owner may use it"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(folder_problem(c.facts, 1000), c.problem);
+}
+
+/// Sets XDG_RUNTIME_DIR for one test and restores it.
+class RuntimeDir {
+ public:
+  explicit RuntimeDir(const std::string& value) {
+    if (const char* old = std::getenv("XDG_RUNTIME_DIR")) old_ = old;
+    setenv("XDG_RUNTIME_DIR", value.c_str(), 1);
+  }
+  ~RuntimeDir() {
+    if (old_) {
+      setenv("XDG_RUNTIME_DIR", old_->c_str(), 1);
+    } else {
+      unsetenv("XDG_RUNTIME_DIR");
+    }
+  }
+
+ private:
+  std::optional<std::string> old_;
+};
+
+TEST(ClaimInstance, UnusableFolderTurnsSingleInstanceOff) {
+  namespace fs = std::filesystem;
+  const struct {
+    std::string what;
+    void (*make)(const std::string& folder);
+    std::string reason;
+  } cases[] = {
+      {"a link", [](const std::string& f) { fs::create_directory_symlink("/tmp", f); },
+       "is a symbolic link"},
+      {"a file", [](const std::string& f) { std::ofstream(f) << "x"; },
+       "is not a folder"},
+      {"open to the group",
+       [](const std::string& f) {
+         fs::create_directory(f);
+         chmod(f.c_str(), 0770);
+       },
+       "has mode 0770"},
+  };
+  for (const auto& c : cases) {
+    ScopedTempDir temp;
+    c.make(temp.path() + "/vorlane");
+    const RuntimeDir env(temp.path());
+    const InstanceClaim claim = claim_instance("app", {}, 1000);
+    EXPECT_EQ(claim.role, InstanceRole::kOff) << c.what;
+    EXPECT_NE(claim.detail.find(c.reason), std::string::npos) << c.what << ": " << claim.detail;
+  }
+  ScopedTempDir temp;
+  const RuntimeDir env(temp.path());
+  EXPECT_EQ(claim_instance("a/b", {}, 1000).role, InstanceRole::kOff);
+  EXPECT_EQ(claim_instance(std::string(120, 'a'), {}, 1000).detail.find("too long") !=
+                std::string::npos,
+            true);
+}
+
+/// A stand-in primary: holds ID.lock and listens on ID.sock in `folder`.
+struct FakePrimary {
+  int lock = -1;
+  int listener = -1;
+  FakePrimary(const std::string& folder, const std::string& id) {
+    mkdir(folder.c_str(), 0700);
+    lock = open((folder + "/" + id + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    EXPECT_EQ(flock(lock, LOCK_EX | LOCK_NB), 0);
+    listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string path = folder + "/" + id + ".sock";
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    EXPECT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    EXPECT_EQ(listen(listener, 8), 0);
+  }
+  ~FakePrimary() {
+    close(listener);
+    close(lock);
+  }
+};
+
+TEST(ClaimInstance, HandsTheLaunchToTheLockHolder) {
+  ScopedTempDir temp;
+  const RuntimeDir env(temp.path());
+  const FakePrimary primary(temp.path() + "/vorlane", "app");
+  const ForwardedLaunch launch{{"x.vnote", "", "\xFF"}, "/w", "tok", std::nullopt};
+  std::string served = "not served";
+  std::thread server([&] {
+    const int fd = accept4(primary.listener, nullptr, nullptr, SOCK_CLOEXEC);
+    served = serve_connection(fd, 5000);
+    close(fd);
+  });
+  const InstanceClaim claim = claim_instance("app", launch, 5000);
+  server.join();
+  EXPECT_EQ(claim.role, InstanceRole::kHandedOver) << claim.detail;
+  EXPECT_EQ(served, "");
+  EXPECT_EQ(next_forwarded_launch(), launch);
+}
+
+TEST(ClaimInstance, LockHolderThatNeverAnswersFailsWithinTheBound) {
+  ScopedTempDir temp;
+  const RuntimeDir env(temp.path());
+  const FakePrimary primary(temp.path() + "/vorlane", "app");  // listens, never accepts
+  const InstanceClaim claim = claim_instance("app", {{"a"}, "/", {}, {}}, 200);
+  EXPECT_EQ(claim.role, InstanceRole::kFailed);
+  EXPECT_EQ(claim.detail, "the running instance did not answer within 0.2 s");
+}
+
+TEST(ServeConnection, RefusesWhatIsNotALaunchAndQueuesNothing) {
+  const std::string good = encode_launch({{"a"}, "/", {}, {}});
+  std::string huge_header = "VLS1";
+  huge_header += "\x01\x00\x40\x00"s;  // 4 MiB + 1
+  const struct {
+    std::string sent;
+    std::string refusal;
+    char answer;  // 0: none
+  } cases[] = {
+      {"GET / HTTP/1.0\r\n\r\n", "a wrong header or a body over the size bound", 'R'},
+      {huge_header, "a wrong header or a body over the size bound", 'R'},
+      {good.substr(0, 8) + std::string(good.size() - 8, '\xFF'), "a malformed body", 'R'},
+      {good.substr(0, 5), "no whole header", 0},
+      {good.substr(0, good.size() - 1), "no whole body", 0},
+  };
+  for (const auto& c : cases) {
+    int fds[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+    ASSERT_EQ(write(fds[0], c.sent.data(), c.sent.size()), static_cast<ssize_t>(c.sent.size()));
+    shutdown(fds[0], SHUT_WR);
+    EXPECT_EQ(serve_connection(fds[1], 5000), c.refusal);
+    close(fds[1]);
+    char answer = 0;
+    const ssize_t n = read(fds[0], &answer, 1);
+    EXPECT_EQ(n, c.answer != 0 ? 1 : 0);
+    if (n == 1) {
+      EXPECT_EQ(answer, c.answer);
+    }
+    close(fds[0]);
+  }
+  // The next good launch is the first one queued.
+  int fds[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+  ASSERT_EQ(write(fds[0], good.data(), good.size()), static_cast<ssize_t>(good.size()));
+  EXPECT_EQ(serve_connection(fds[1], 5000), "");
+  char answer = 0;
+  EXPECT_EQ(read(fds[0], &answer, 1), 1);
+  EXPECT_EQ(answer, kLaunchAck);
+  close(fds[0]);
+  close(fds[1]);
+  EXPECT_EQ(next_forwarded_launch(), (ForwardedLaunch{{"a"}, "/", {}, {}}));
+}
+
+}  // namespace
+}  // namespace vorlane
