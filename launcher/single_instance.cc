@@ -257,7 +257,10 @@ HandOver hand_over(const std::string& path, const std::string& message, std::int
   char answer = 0;
   switch (read_exact(fd.fd, &answer, 1, deadline)) {
     case Io::kOk:
-      return answer == kLaunchAck ? HandOver::kTaken : HandOver::kRefused;
+      if (answer != kLaunchAck) return HandOver::kRefused;
+      return write_all(fd.fd, std::string_view(&kLaunchConfirm, 1), deadline) == Io::kOk
+                 ? HandOver::kTaken
+                 : HandOver::kGone;
     case Io::kEnd:
       return HandOver::kGone;
     case Io::kTimeout:
@@ -455,13 +458,17 @@ std::string serve_connection(int fd, int timeout_ms) {
   if (read_exact(fd, body.data(), body.size(), deadline) != Io::kOk) return "no whole body";
   std::optional<ForwardedLaunch> launch = decode_launch_body(body);
   if (!launch) return refuse("a malformed body");
+  char confirm = 0;
+  if (write_all(fd, std::string_view(&kLaunchAck, 1), deadline) != Io::kOk ||
+      read_exact(fd, &confirm, 1, deadline) != Io::kOk || confirm != kLaunchConfirm) {
+    return "the sender gave up";
+  }
   {
     LaunchQueue& q = queue();
     const std::lock_guard lock(q.mutex);
     q.launches.push_back(std::move(*launch));
   }
   queue().ready.notify_one();
-  (void)write_all(fd, std::string_view(&kLaunchAck, 1), deadline);
   return "";
 }
 

@@ -47,8 +47,11 @@ struct ForwardedLaunch {
 
 /// The header's size: the magic "VLS1", then the body's size (4 bytes, little-endian).
 inline constexpr std::size_t kLaunchHeaderSize = 8;
-/// The primary's one-byte acknowledgement of a launch it queued.
+/// The primary's one-byte answer to a whole, well-formed launch.
 inline constexpr char kLaunchAck = 'A';
+/// The second launch's reply to it: only then does the primary queue the
+/// launch, so one that gave up waiting is never delivered.
+inline constexpr char kLaunchConfirm = 'C';
 
 /// The whole message: header, then the body. The body holds, each string as
 /// its 4-byte little-endian length and its bytes: the working directory; a
@@ -106,8 +109,8 @@ bool is_instance_primary();
 ForwardedLaunch next_forwarded_launch();
 
 /// The primary's handling of one connection: reads the message within
-/// `timeout_ms` and queues it; acknowledges only what it queued. Returns why
-/// it refused the message, or "" after queueing it.
+/// `timeout_ms`, answers it, and queues it once the sender confirms. Returns
+/// why it did not queue it, or "" after queueing it.
 std::string serve_connection(int fd, int timeout_ms);
 
 }  // namespace vorlane

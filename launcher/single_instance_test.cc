@@ -255,6 +255,8 @@ TEST(ServeConnection, RefusesWhatIsNotALaunchAndQueuesNothing) {
       {good.substr(0, 8) + std::string(good.size() - 8, '\xFF'), "a malformed body", 'R'},
       {good.substr(0, 5), "no whole header", 0},
       {good.substr(0, good.size() - 1), "no whole body", 0},
+      // A sender that gave up before the answer: not queued.
+      {good, "the sender gave up", 'A'},
   };
   for (const auto& c : cases) {
     int fds[2];
@@ -274,7 +276,9 @@ TEST(ServeConnection, RefusesWhatIsNotALaunchAndQueuesNothing) {
   // The next good launch is the first one queued.
   int fds[2];
   ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
-  ASSERT_EQ(write(fds[0], good.data(), good.size()), static_cast<ssize_t>(good.size()));
+  const std::string confirmed = good + kLaunchConfirm;
+  ASSERT_EQ(write(fds[0], confirmed.data(), confirmed.size()),
+            static_cast<ssize_t>(confirmed.size()));
   EXPECT_EQ(serve_connection(fds[1], 5000), "");
   char answer = 0;
   EXPECT_EQ(read(fds[0], &answer, 1), 1);

@@ -22,3 +22,14 @@ extern "C" JNIEXPORT jstring JNICALL Java_probe_Probe_threadInfo(JNIEnv* env, jc
                            " initial=" + (initial_thread ? "yes" : "no");
   return env->NewStringUTF(info.c_str());
 }
+
+// A child that outlives the app: fork and exec, inheriting every descriptor
+// that is not close-on-exec.
+extern "C" JNIEXPORT jint JNICALL Java_probe_Probe_spawnSleeper(JNIEnv*, jclass) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    execl("/bin/sleep", "sleep", "600", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  return pid;
+}
