@@ -311,6 +311,20 @@ TEST(SingleInstance, ArgumentsFolderAndTokensArriveWhole) {
   EXPECT_EQ(quit(app, *primary), 0);
 }
 
+TEST(SingleInstance, PrimaryEndsByItselfWhileItsHandlerWaits) {
+  // At exit, the handler's thread still waits for the next launch.
+  const struct {
+    std::string actions;
+    int status;
+  } cases[] = {{"single", 0}, {"single,exit:3", 3}, {"single,throw", 1}};
+  for (const auto& c : cases) {
+    SingleApp app(c.actions);
+    const RunResult r = app.launch({});
+    EXPECT_EQ(r.status, c.status) << c.actions << "\n" << r.err;
+    EXPECT_THAT(r.out, HasSubstr("primary=true")) << c.actions;
+  }
+}
+
 TEST(SingleInstance, LaunchesBeforeTheHandlerAreQueuedInOrder) {
   // The primary registers its handler only after a line on its input; the
   // second launches end before that, taken by the launcher's own queue.

@@ -167,9 +167,11 @@ struct LaunchQueue {
   std::deque<ForwardedLaunch> launches;
 };
 
+/// Never destroyed: at exit the Java side's thread may still wait on it,
+/// and destroying a condition variable that has waiters blocks for ever.
 LaunchQueue& queue() {
-  static LaunchQueue q;
-  return q;
+  static LaunchQueue* const q = new LaunchQueue;
+  return *q;
 }
 
 bool g_primary = false;
