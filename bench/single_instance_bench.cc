@@ -113,11 +113,11 @@ int main(int argc, char** argv) {
   fs::copy_file(VORLANE_BENCH_SINGLE_JAR, home + "/lib/app/single-bench.jar");
   fs::copy_file(VORLANE_BENCH_LAUNCHER_JAR, home + "/lib/app/vorlane-launcher.jar");
   const std::string launcher = home + "/bin/single-bench";
-  const ProcessResult burned = run_process(
-      {VORLANE_BENCH_PACK, "burn", "--template", VORLANE_BENCH_TEMPLATE, "--output", launcher,
-       "--main-class", "singlebench.Main", "--java-option",
-       "-Djava.class.path=&&/single-bench.jar:&&/vorlane-launcher.jar", "--java-option",
-       "-Dvorlane.singleInstance=single-bench"});
+  const ProcessResult burned =
+      run_process({VORLANE_BENCH_PACK, "burn", "--template", VORLANE_BENCH_TEMPLATE, "--output",
+                   launcher, "--main-class", "singlebench.Main", "--java-option",
+                   "-Djava.class.path=&&/single-bench.jar:&&/vorlane-launcher.jar", "--java-option",
+                   "-Dvorlane.singleInstance=single-bench"});
   if (!burned.ok()) fail("burn: " + burned.err);
   // A private runtime folder: no other instance of the app interferes.
   const std::string runtime_dir = temp.path() + "/run";

@@ -1,8 +1,12 @@
 // Single instance end to end: the lock, the hand-over before any JVM, the
 // primary's queue and the Java handler, with the processes started here so
 // that they also run under emulation.
+#include "launcher/single_instance.h"
+
 #include <fcntl.h>
+#include <gmock/gmock.h>
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -13,9 +17,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -24,7 +25,6 @@
 #include <memory>
 
 #include "e2e/app_tree.h"
-#include "launcher/single_instance.h"
 
 extern char** environ;
 
@@ -354,7 +354,6 @@ TEST(SingleInstance, NextLaunchBecomesPrimaryWhenThePrimaryIsGone) {
       {"with a child left", "sleeper,single,block", SIGKILL},
   };
   for (const auto& c : cases) {
-    if (emulated() && c.actions.starts_with("sleeper")) continue;
     SingleApp app(c.actions);
     std::unique_ptr<Spawned> first = app.start_primary();
     pid_t sleeper = -1;

@@ -12,9 +12,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <mutex>
@@ -325,7 +325,8 @@ std::optional<ForwardedLaunch> decode_launch_body(std::string_view body) {
   const std::uint32_t count = reader.u32();
   if (reader.failed() || !reader.can_hold(count)) return std::nullopt;
   launch.args.reserve(count);
-  for (std::uint32_t i = 0; i < count && !reader.failed(); ++i) launch.args.push_back(reader.string());
+  for (std::uint32_t i = 0; i < count && !reader.failed(); ++i)
+    launch.args.push_back(reader.string());
   if (reader.failed() || !reader.at_end()) return std::nullopt;
   return launch;
 }
@@ -353,8 +354,7 @@ std::string folder_problem(const FolderFacts& facts, uid_t uid) {
   return "";
 }
 
-InstanceClaim claim_instance(const std::string& id, const ForwardedLaunch& launch,
-                             int timeout_ms) {
+InstanceClaim claim_instance(const std::string& id, const ForwardedLaunch& launch, int timeout_ms) {
   if (!is_valid_instance_id(id)) {
     return off("the ID '" + id + "' is not 1 to 128 letters, digits, '.', '-' and '_'");
   }

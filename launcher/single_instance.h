@@ -86,7 +86,8 @@ std::string folder_problem(const FolderFacts& facts, uid_t uid);
 enum class InstanceRole {
   kPrimary,     ///< holds the lock and listens; the launch goes on
   kHandedOver,  ///< the primary took this launch; the process should exit 0
-  kFailed,      ///< the lock is held, but the launch could not be handed over (no answer in time, refused)
+  kFailed,      ///< the lock is held, but the launch could not be handed over (no answer in time,
+                ///< refused)
   kOff,         ///< single instance cannot be used here; the launch goes on without it
 };
 

@@ -1,44 +1,32 @@
 #include "launcher/single_instance.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
+#include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <thread>
-
-#include "launcher/scoped_temp_dir.h"
 
 namespace vorlane {
 namespace {
 
 using namespace std::string_literals;
 
-TEST(SingleInstanceId, FirstOptionWithThePrefix) {
-  using List = std::vector<std::string>;
-  EXPECT_EQ(single_instance_id(List{}), std::nullopt);
-  EXPECT_EQ(single_instance_id(List{"-Xmx1g", "-Dvorlane.singleInstanceX=a"}), std::nullopt);
-  EXPECT_EQ(single_instance_id(List{"-Dvorlane.singleInstance=a", "-Dvorlane.singleInstance=b"}),
-            "a");
-  EXPECT_EQ(single_instance_id(List{"-Dvorlane.singleInstance="}), "");
-}
-
 TEST(SingleInstanceId, Validity) {
   const struct {
     std::string id;
     bool valid;
   } cases[] = {
-      {"notes", true},  {"org.example.Notes-2_x", true}, {std::string(128, 'a'), true},
-      {"", false},      {std::string(129, 'a'), false},  {".", false},
-      {"..", false},    {"a/b", false},                  {"a b", false},
-      {"gr\xC3\xBC", false}, {"a\nb", false},            {"a\0b"s, false},
+      {"notes", true},
+      {"org.example.Notes-2_x", true},
+      {std::string(128, 'a'), true},
+      {"", false},
+      {std::string(129, 'a'), false},
+      {".", false},
+      {"..", false},
+      {"a/b", false},
+      {"a b", false},
+      {"gr\xC3\xBC", false},
+      {"a\nb", false},
+      {"a\0b"s, false},
   };
   for (const auto& c : cases) EXPECT_EQ(is_valid_instance_id(c.id), c.valid) << c.id;
 }
@@ -69,8 +57,8 @@ TEST(LaunchMessage, MalformedBodiesAreRefused) {
   const std::string u32_max = "\xFF\xFF\xFF\xFF";
   const std::string cases[] = {
       "",
-      good.substr(0, good.size() - 1),  // cut short in the last argument
-      good + "x",                       // a byte left over
+      good.substr(0, good.size() - 1),              // cut short in the last argument
+      good + "x",                                   // a byte left over
       good.substr(0, 6) + "\x02" + good.substr(7),  // a presence byte of 2
       // A working directory longer than the body.
       "\x10\x00\x00\x00/w"s,
@@ -137,108 +125,6 @@ TEST(InstanceFolder, OnlyAPrivateFolderOfTheUser) {
       {{true, false, 1000, S_IFDIR | 01777}, "has mode 1777: others than its owner may use it"},
   };
   for (const auto& c : cases) EXPECT_EQ(folder_problem(c.facts, 1000), c.problem);
-}
-
-/// Sets XDG_RUNTIME_DIR for one test and restores it.
-class RuntimeDir {
- public:
-  explicit RuntimeDir(const std::string& value) {
-    if (const char* old = std::getenv("XDG_RUNTIME_DIR")) old_ = old;
-    setenv("XDG_RUNTIME_DIR", value.c_str(), 1);
-  }
-  ~RuntimeDir() {
-    if (old_) {
-      setenv("XDG_RUNTIME_DIR", old_->c_str(), 1);
-    } else {
-      unsetenv("XDG_RUNTIME_DIR");
-    }
-  }
-
- private:
-  std::optional<std::string> old_;
-};
-
-TEST(ClaimInstance, UnusableFolderTurnsSingleInstanceOff) {
-  namespace fs = std::filesystem;
-  const struct {
-    std::string what;
-    void (*make)(const std::string& folder);
-    std::string reason;
-  } cases[] = {
-      {"a link", [](const std::string& f) { fs::create_directory_symlink("/tmp", f); },
-       "is a symbolic link"},
-      {"a file", [](const std::string& f) { std::ofstream(f) << "x"; },
-       "is not a folder"},
-      {"open to the group",
-       [](const std::string& f) {
-         fs::create_directory(f);
-         chmod(f.c_str(), 0770);
-       },
-       "has mode 0770"},
-  };
-  for (const auto& c : cases) {
-    ScopedTempDir temp;
-    c.make(temp.path() + "/vorlane");
-    const RuntimeDir env(temp.path());
-    const InstanceClaim claim = claim_instance("app", {}, 1000);
-    EXPECT_EQ(claim.role, InstanceRole::kOff) << c.what;
-    EXPECT_NE(claim.detail.find(c.reason), std::string::npos) << c.what << ": " << claim.detail;
-  }
-  ScopedTempDir temp;
-  const RuntimeDir env(temp.path());
-  EXPECT_EQ(claim_instance("a/b", {}, 1000).role, InstanceRole::kOff);
-  EXPECT_EQ(claim_instance(std::string(120, 'a'), {}, 1000).detail.find("too long") !=
-                std::string::npos,
-            true);
-}
-
-/// A stand-in primary: holds ID.lock and listens on ID.sock in `folder`.
-struct FakePrimary {
-  int lock = -1;
-  int listener = -1;
-  FakePrimary(const std::string& folder, const std::string& id) {
-    mkdir(folder.c_str(), 0700);
-    lock = open((folder + "/" + id + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    EXPECT_EQ(flock(lock, LOCK_EX | LOCK_NB), 0);
-    listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const std::string path = folder + "/" + id + ".sock";
-    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
-    EXPECT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    EXPECT_EQ(listen(listener, 8), 0);
-  }
-  ~FakePrimary() {
-    close(listener);
-    close(lock);
-  }
-};
-
-TEST(ClaimInstance, HandsTheLaunchToTheLockHolder) {
-  ScopedTempDir temp;
-  const RuntimeDir env(temp.path());
-  const FakePrimary primary(temp.path() + "/vorlane", "app");
-  const ForwardedLaunch launch{{"x.vnote", "", "\xFF"}, "/w", "tok", std::nullopt};
-  std::string served = "not served";
-  std::thread server([&] {
-    const int fd = accept4(primary.listener, nullptr, nullptr, SOCK_CLOEXEC);
-    served = serve_connection(fd, 5000);
-    close(fd);
-  });
-  const InstanceClaim claim = claim_instance("app", launch, 5000);
-  server.join();
-  EXPECT_EQ(claim.role, InstanceRole::kHandedOver) << claim.detail;
-  EXPECT_EQ(served, "");
-  EXPECT_EQ(next_forwarded_launch(), launch);
-}
-
-TEST(ClaimInstance, LockHolderThatNeverAnswersFailsWithinTheBound) {
-  ScopedTempDir temp;
-  const RuntimeDir env(temp.path());
-  const FakePrimary primary(temp.path() + "/vorlane", "app");  // listens, never accepts
-  const InstanceClaim claim = claim_instance("app", {{"a"}, "/", {}, {}}, 200);
-  EXPECT_EQ(claim.role, InstanceRole::kFailed);
-  EXPECT_EQ(claim.detail, "the running instance did not answer within 0.2 s");
 }
 
 TEST(ServeConnection, RefusesWhatIsNotALaunchAndQueuesNothing) {
