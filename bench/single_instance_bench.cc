@@ -14,12 +14,13 @@
 #include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
+#include <exception>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -49,6 +50,7 @@ double median_ms(std::vector<std::int64_t> ns) {
 /// Starts `argv` with its standard output on a pipe (returned in `out`; null if not wanted).
 pid_t spawn(const std::vector<std::string>& argv, int* out) {
   std::vector<char*> c_argv;
+  c_argv.reserve(argv.size() + 1);
   for (const std::string& a : argv) c_argv.push_back(const_cast<char*>(a.c_str()));
   c_argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
@@ -95,15 +97,13 @@ std::string read_line(int fd, std::string& pending) {
 }
 
 [[noreturn]] void fail(const std::string& why) {
-  std::fprintf(stderr, "single_instance_bench: %s\n", why.c_str());
+  (void)std::fprintf(stderr, "single_instance_bench: %s\n", why.c_str());
   std::exit(1);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
   if (argc < 2) fail("usage: single_instance_bench JAVA_HOME [RUNS]");
-  const int runs = argc > 2 ? std::atoi(argv[2]) : 21;
+  const long runs = argc > 2 ? std::strtol(argv[2], nullptr, 10) : 21;
   if (runs < 1) fail("RUNS must be a number above 0");
   const ScopedTempDir temp;
   const std::string home = temp.path() + "/single-bench";
@@ -156,9 +156,19 @@ int main(int argc, char** argv) {
   const double a = median_ms(fresh);
   const double b = median_ms(received);
   const double c = median_ms(exited);
-  std::printf("runs: %d (medians)\n", runs);
+  std::printf("runs: %ld (medians)\n", runs);
   std::printf("fresh start through the launcher (a):        %8.2f ms\n", a);
   std::printf("second launch to the handler (b):            %8.2f ms  b/a %.4f\n", b, b / a);
   std::printf("second launch to its exit (c):               %8.2f ms  c/a %.4f\n", c, c / a);
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return run(argc, argv);
+  } catch (const std::exception& e) {
+    fail(e.what());
+  }
 }

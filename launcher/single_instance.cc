@@ -3,19 +3,19 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
-#include <signal.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <condition_variable>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <deque>
 #include <mutex>
 
@@ -170,14 +170,17 @@ struct LaunchQueue {
 /// Never destroyed: at exit the Java side's thread may still wait on it,
 /// and destroying a condition variable that has waiters blocks for ever.
 LaunchQueue& queue() {
-  static LaunchQueue* const q = new LaunchQueue;
+  static auto* const q = new LaunchQueue;
   return *q;
 }
 
 bool g_primary = false;
 
-void* accept_launches(void* arg) {
-  const int listener = static_cast<int>(reinterpret_cast<std::intptr_t>(arg));
+/// The primary's listening socket, set once before its thread starts.
+int g_listener = -1;
+
+void* accept_launches(void*) {
+  const int listener = g_listener;
   for (;;) {
     const int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (fd < 0) {
@@ -203,10 +206,10 @@ bool start_accepting(int listener) {
   pthread_attr_t attr;
   pthread_attr_init(&attr);
   pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
-  pthread_attr_setstacksize(&attr, 256 * 1024);
+  pthread_attr_setstacksize(&attr, std::size_t{256} * 1024);
   pthread_t thread;
-  const int error = pthread_create(&thread, &attr, accept_launches,
-                                   reinterpret_cast<void*>(static_cast<std::intptr_t>(listener)));
+  g_listener = listener;
+  const int error = pthread_create(&thread, &attr, accept_launches, nullptr);
   pthread_attr_destroy(&attr);
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   return error == 0;
@@ -348,7 +351,7 @@ std::string folder_problem(const FolderFacts& facts, uid_t uid) {
   }
   if ((facts.mode & 077) != 0) {
     char octal[8];
-    std::snprintf(octal, sizeof octal, "%04o", static_cast<unsigned>(facts.mode & 07777));
+    (void)std::snprintf(octal, sizeof octal, "%04o", static_cast<unsigned>(facts.mode & 07777));
     return std::string("has mode ") + octal + ": others than its owner may use it";
   }
   return "";
@@ -422,7 +425,7 @@ InstanceClaim claim_instance(const std::string& id, const ForwardedLaunch& launc
         break;
     }
     char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%g", timeout_ms / 1000.0);
+    (void)std::snprintf(seconds, sizeof seconds, "%g", timeout_ms / 1000.0);
     return {InstanceRole::kFailed,
             std::string("the running instance did not answer within ") + seconds + " s"};
   }
