@@ -2,7 +2,6 @@
 // JVM in this process and runs the application's main method.
 
 #include <pthread.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -137,15 +136,8 @@ void show_splash_screen(const std::string& splash_option, const std::string& app
 void claim_single_instance() {
   const std::optional<std::string> id = single_instance_id(data.jvm_options);
   if (!id) return;
-  ForwardedLaunch launch;
-  for (const char* arg : command_line_args()) launch.args.emplace_back(arg);
-  if (char* cwd = getcwd(nullptr, 0)) {
-    launch.working_directory = cwd;
-    std::free(cwd);
-  }
-  if (const char* token = std::getenv("XDG_ACTIVATION_TOKEN")) launch.activation_token = token;
-  if (const char* startup = std::getenv("DESKTOP_STARTUP_ID")) launch.startup_id = startup;
-  const InstanceClaim claim = claim_instance(*id, launch, kHandOverTimeoutMs);
+  const InstanceClaim claim =
+      claim_instance(*id, this_launch(command_line_args()), kHandOverTimeoutMs);
   switch (claim.role) {
     case InstanceRole::kHandedOver:
       std::exit(0);

@@ -299,6 +299,18 @@ bool is_valid_instance_id(std::string_view id) {
   return true;
 }
 
+ForwardedLaunch this_launch(std::span<const char* const> args) {
+  ForwardedLaunch launch;
+  for (const char* arg : args) launch.args.emplace_back(arg);
+  if (char* cwd = getcwd(nullptr, 0)) {
+    launch.working_directory = cwd;
+    std::free(cwd);
+  }
+  if (const char* token = std::getenv("XDG_ACTIVATION_TOKEN")) launch.activation_token = token;
+  if (const char* startup = std::getenv("DESKTOP_STARTUP_ID")) launch.startup_id = startup;
+  return launch;
+}
+
 std::string encode_launch(const ForwardedLaunch& launch) {
   std::string body;
   put_string(body, launch.working_directory);

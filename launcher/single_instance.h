@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,6 +45,10 @@ struct ForwardedLaunch {
   std::optional<std::string> startup_id;        ///< DESKTOP_STARTUP_ID
   bool operator==(const ForwardedLaunch&) const = default;
 };
+
+/// This process's launch: `args`, the working directory ("" when it is
+/// gone), XDG_ACTIVATION_TOKEN and DESKTOP_STARTUP_ID.
+ForwardedLaunch this_launch(std::span<const char* const> args);
 
 /// The header's size: the magic "VLS1", then the body's size (4 bytes, little-endian).
 inline constexpr std::size_t kLaunchHeaderSize = 8;
