@@ -1,9 +1,7 @@
 #include "launcher/single_instance.h"
 
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace vorlane {
 namespace {
@@ -125,53 +123,6 @@ TEST(InstanceFolder, OnlyAPrivateFolderOfTheUser) {
       {{true, false, 1000, S_IFDIR | 01777}, "has mode 1777: others than its owner may use it"},
   };
   for (const auto& c : cases) EXPECT_EQ(folder_problem(c.facts, 1000), c.problem);
-}
-
-TEST(ServeConnection, RefusesWhatIsNotALaunchAndQueuesNothing) {
-  const std::string good = encode_launch({{"a"}, "/", {}, {}});
-  std::string huge_header = "VLS1";
-  huge_header += "\x01\x00\x40\x00"s;  // 4 MiB + 1
-  const struct {
-    std::string sent;
-    std::string refusal;
-    char answer;  // 0: none
-  } cases[] = {
-      {"GET / HTTP/1.0\r\n\r\n", "a wrong header or a body over the size bound", 'R'},
-      {huge_header, "a wrong header or a body over the size bound", 'R'},
-      {good.substr(0, 8) + std::string(good.size() - 8, '\xFF'), "a malformed body", 'R'},
-      {good.substr(0, 5), "no whole header", 0},
-      {good.substr(0, good.size() - 1), "no whole body", 0},
-      // A sender that gave up before the answer: not queued.
-      {good, "the sender gave up", 'A'},
-  };
-  for (const auto& c : cases) {
-    int fds[2];
-    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
-    ASSERT_EQ(write(fds[0], c.sent.data(), c.sent.size()), static_cast<ssize_t>(c.sent.size()));
-    shutdown(fds[0], SHUT_WR);
-    EXPECT_EQ(serve_connection(fds[1], 5000), c.refusal);
-    close(fds[1]);
-    char answer = 0;
-    const ssize_t n = read(fds[0], &answer, 1);
-    EXPECT_EQ(n, c.answer != 0 ? 1 : 0);
-    if (n == 1) {
-      EXPECT_EQ(answer, c.answer);
-    }
-    close(fds[0]);
-  }
-  // The next good launch is the first one queued.
-  int fds[2];
-  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
-  const std::string confirmed = good + kLaunchConfirm;
-  ASSERT_EQ(write(fds[0], confirmed.data(), confirmed.size()),
-            static_cast<ssize_t>(confirmed.size()));
-  EXPECT_EQ(serve_connection(fds[1], 5000), "");
-  char answer = 0;
-  EXPECT_EQ(read(fds[0], &answer, 1), 1);
-  EXPECT_EQ(answer, kLaunchAck);
-  close(fds[0]);
-  close(fds[1]);
-  EXPECT_EQ(next_forwarded_launch(), (ForwardedLaunch{{"a"}, "/", {}, {}}));
 }
 
 }  // namespace
