@@ -356,12 +356,10 @@ TEST(SingleInstance, NextLaunchBecomesPrimaryWhenThePrimaryIsGone) {
   for (const auto& c : cases) {
     SingleApp app(c.actions);
     std::unique_ptr<Spawned> first = app.start_primary();
-    pid_t sleeper = -1;
-    if (c.actions.starts_with("sleeper")) {
-      ASSERT_TRUE(first->wait_for("single instance id=")) << first->output();
-      const std::size_t at = first->output().find("sleeper ");
-      ASSERT_NE(at, std::string::npos) << first->output();
-      sleeper = std::stoi(first->output().substr(at + 8));
+    const bool sleeper = c.actions.starts_with("sleeper");
+    // The child names itself: its pid is the one that runs sleep.
+    if (sleeper) {
+      ASSERT_TRUE(first->wait_for("sleeper ")) << first->output();
     }
     kill(first->pid(), c.signal);
     EXPECT_EQ(first->wait_exit(), 128 + c.signal) << c.what;
@@ -370,8 +368,13 @@ TEST(SingleInstance, NextLaunchBecomesPrimaryWhenThePrimaryIsGone) {
     std::unique_ptr<Spawned> next = app.start({"again"});
     EXPECT_TRUE(next->wait_for(kPrimary)) << c.what << "\n" << next->output();
     EXPECT_EQ(quit(app, *next), 0) << c.what << "\n" << next->output();
-    if (sleeper > 0) {
-      EXPECT_EQ(kill(sleeper, SIGKILL), 0) << "the child did not outlive the app";
+    if (sleeper) {
+      // The first app's child outlived it; the next app started one too.
+      ASSERT_TRUE(next->wait_for("sleeper ")) << next->output();
+      for (const std::string& out : {first->output(), next->output()}) {
+        const pid_t pid = std::stoi(out.substr(out.find("sleeper ") + 8));
+        EXPECT_EQ(kill(pid, SIGKILL), 0) << "the child did not outlive the app";
+      }
     }
   }
 }

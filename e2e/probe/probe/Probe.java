@@ -13,7 +13,7 @@ public final class Probe {
 
     private static native String threadInfo();
 
-    /** Starts /bin/sleep with fork and exec, as a native library would; returns its pid. */
+    /** Starts a sleeping child with fork and exec, as a native library would; returns its pid. */
     private static native int spawnSleeper();
 
     /**
@@ -141,7 +141,7 @@ public final class Probe {
                 break;
             case "sleeper":
                 System.load(System.getProperty("probe.native"));
-                System.out.println("sleeper " + spawnSleeper());
+                System.out.println("spawned " + (spawnSleeper() > 0));
                 System.out.flush();
                 break;
             case "updater":
