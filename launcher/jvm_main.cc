@@ -19,6 +19,8 @@
 #include "launcher/jvm_start.h"
 #include "launcher/launch_area.h"
 #include "launcher/option_expansion.h"
+#include "launcher/single_instance.h"
+#include "launcher/single_instance_java.h"
 #include "launcher/splash.h"
 #include "launcher/sys.h"
 #include "launcher/user_options.h"
@@ -127,6 +129,31 @@ void show_splash_screen(const std::string& splash_option, const std::string& app
   }
 }
 
+/// For a single-instance app: goes on as the primary, or hands this launch
+/// over to the running one and ends (status 0, or 1 with a message naming
+/// the app when it does not take it). Without a usable folder the launch
+/// goes on without single instance; the dump says why.
+void claim_single_instance() {
+  const std::optional<std::string> id = single_instance_id(data.jvm_options);
+  if (!id) return;
+  const InstanceClaim claim =
+      claim_instance(*id, this_launch(command_line_args()), kHandOverTimeoutMs);
+  switch (claim.role) {
+    case InstanceRole::kHandedOver:
+      std::exit(0);
+    case InstanceRole::kFailed:
+      bail("%s is already running, but %s.", id->c_str(), claim.detail.c_str());
+    case InstanceRole::kPrimary:
+    case InstanceRole::kOff:
+      break;
+  }
+  if (std::FILE* dump = dump_stream()) {
+    (void)std::fprintf(dump, "Single instance %s: %s%s\n", id->c_str(),
+                       claim.role == InstanceRole::kPrimary ? "primary, listening on " : "off: ",
+                       claim.detail.c_str());
+  }
+}
+
 /// The launch, from option list to exit status. Never returns.
 void* run_jvm(void*) {
   const std::string app_dir = resolve_app_dir();
@@ -136,6 +163,7 @@ void* run_jvm(void*) {
   JavaVM* vm = nullptr;
   JNIEnv* env = create_jvm(data.jvm_options, &vm);
   register_natives(env);
+  bind_single_instance_natives(env);
   jobjectArray args = build_java_args(env, data.app_args, command_line_args());
   EntryPoint entry = prepare_entry_point(env, data.main_class);
   run_entry_point(vm, env, entry, args, data.console_app);
@@ -168,6 +196,7 @@ int main(int argc, char** argv) {
   g_argc = argc;
   g_argv = argv;
   if (!data.intact) bail("Corrupt launch data block.");
+  claim_single_instance();
   if (data.run_on_main_thread) run_jvm(nullptr);
   run_on_launcher_thread();
   return 0;

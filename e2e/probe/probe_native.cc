@@ -22,3 +22,15 @@ extern "C" JNIEXPORT jstring JNICALL Java_probe_Probe_threadInfo(JNIEnv* env, jc
                            " initial=" + (initial_thread ? "yes" : "no");
   return env->NewStringUTF(info.c_str());
 }
+
+// A child that outlives the app: fork and exec, inheriting every descriptor
+// that is not close-on-exec. It prints its own pid on the app's output.
+extern "C" JNIEXPORT jint JNICALL Java_probe_Probe_spawnSleeper(JNIEnv*, jclass) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    execl("/bin/sh", "sh", "-c", "echo sleeper $$; exec /bin/sleep 600",
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  return pid;
+}

@@ -152,6 +152,11 @@ class AppCommand : public Command {
     cmd->add_option("--splash", o_.splash,
                     "An image (PNG, GIF, JPEG) shown before the JVM starts; copied into "
                     "lib/app with any NAME@2x-style variants beside it");
+    cmd->add_option("--single-instance", o_.single_instance_id,
+                    "Run once per user: a second launch hands its arguments to the running app; "
+                    "=ID names the instance (default: the app's name)")
+        ->expected(0, 1)
+        ->type_name("[=ID]");
     cmd->add_option("--app-cds", o_.training_args,
                     "Make an app class-data archive by a training run; =ARGS are its arguments")
         ->expected(0, 1)
@@ -172,6 +177,7 @@ class AppCommand : public Command {
       return bad_usage("--splash takes an image file, not an empty name");
     }
     o_.app_cds = parsed.count("--app-cds") > 0;
+    o_.single_instance = parsed.count("--single-instance") > 0;
     o_.java_options = values_of(values, "--java-option");
     o_.arguments = values_of(values, "--argument");
     o_.allowed_java_options = values_of(values, "--allow-java-option");

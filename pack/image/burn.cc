@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "launcher/burned_in_data_encoder.h"
+#include "launcher/single_instance.h"
 #include "launcher/splash.h"
 #include "pack/core/elf_section.h"
 #include "pack/core/files.h"
@@ -98,6 +99,9 @@ std::string describe_block(const BurnedInData& block) {
                    [](const std::string& o) { return o.starts_with(kSplashOptionPrefix); });
   if (splash != block.jvm_options.end()) {
     out += "splash:              " + splash->substr(kSplashOptionPrefix.size()) + "\n";
+  }
+  if (const std::optional<std::string> id = single_instance_id(block.jvm_options)) {
+    out += "single instance:     " + *id + "\n";
   }
   describe_list(out, "arguments", block.app_args);
   describe_list(out, "allowed user JVM options (VORLANE_JVM_OPTIONS)", block.allowed_jvm_options);

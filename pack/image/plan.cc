@@ -6,6 +6,7 @@
 #include <set>
 
 #include "launcher/burned_in_data_encoder.h"
+#include "launcher/single_instance.h"
 #include "launcher/splash.h"
 #include "launcher/user_options.h"
 #include "pack/core/elf_section.h"
@@ -217,6 +218,25 @@ Check check_splash(const AppOptions& o, const AppFacts& f, AppPlan& plan) {
   return std::nullopt;
 }
 
+/// --single-instance: the option that carries its ID to the launcher and the
+/// Java side, or nothing without it.
+Result<std::optional<std::string>> single_instance_option(const AppOptions& o) {
+  for (const std::string& option : o.java_options) {
+    if (option.starts_with(kSingleInstanceOptionPrefix)) {
+      return bad_input("--java-option " + option +
+                       " is --single-instance's own option: give --single-instance=ID instead");
+    }
+  }
+  if (!o.single_instance) return std::optional<std::string>();
+  const std::string id = o.single_instance_id.empty() ? o.name : o.single_instance_id;
+  if (!is_valid_instance_id(id)) {
+    return bad_input("--single-instance: the ID '" + id +
+                     "' may hold only letters, digits, '.', '-' and '_' (1 to 128 of them)" +
+                     (o.single_instance_id.empty() ? ": give one with --single-instance=ID" : ""));
+  }
+  return std::optional<std::string>(std::string(kSingleInstanceOptionPrefix) + id);
+}
+
 /// The class path by folder wildcards, for a tree whose jars do not fit one
 /// by one: the main jar first, then each folder's jars.
 std::string wildcard_class_path(const std::vector<std::string>& jars, const std::string& main_jar) {
@@ -265,6 +285,9 @@ Check check_launcher(const AppOptions& o, const AppFacts& f, AppPlan& plan) {
   plan.block.console_app = o.console;
   plan.block.stack_size = static_cast<std::uint32_t>(kAppStackSize);
   std::vector<std::string> own = o.java_options;
+  const Result<std::optional<std::string>> single = single_instance_option(o);
+  if (!single) return single.error();
+  if (*single) own.insert(own.begin(), **single);
   if (!plan.splash_files.empty()) {
     own.insert(own.begin(), std::string(kSplashOptionPrefix) + "&&/" + plan.splash_files[0].second);
   }

@@ -44,6 +44,8 @@ struct AppOptions {
   int training_timeout = 120;
   bool quiet = false;
   std::string splash;  ///< --splash IMAGE; empty: none
+  bool single_instance = false;
+  std::string single_instance_id;  ///< --single-instance=ID; empty: the app's name
 };
 
 /// The --splash image or a scaled variant found beside it, as probed.

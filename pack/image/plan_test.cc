@@ -141,6 +141,11 @@ TEST(PlanApp, EachRefusal) {
          c.splash({"GIF89a"}), c.f.input.push_back({"splash.gif", Type::kFile, ""});
        },
        "--input /in holds splash.gif, the name --splash's image takes"},
+      {[](Case& c) { c.o.single_instance = true, c.o.single_instance_id = "a/b"; },
+       "--single-instance: the ID 'a/b' may hold only letters, digits"},
+      {[](Case& c) { c.o.single_instance = true, c.o.name = "my app"; }, "the ID 'my app'"},
+      {[](Case& c) { c.o.java_options = {"-Dvorlane.singleInstance=x"}; },
+       "--java-option -Dvorlane.singleInstance=x is --single-instance's own option"},
       {[](Case& c) { c.f.home_absolute = "/a:b/demo"; }, "app's folder /a:b/demo holds a ':'"},
       {[](Case& c) { c.f.dest_is_file = true; }, "--dest /dest is not a folder"},
       {[](Case& c) { c.f.source_date_epoch = "1700000000 "; },
@@ -216,6 +221,18 @@ TEST(PlanApp, WhatItDecides) {
   EXPECT_EQ(plan->block.jvm_options[2], "-splash:&&/splash.gif");
   EXPECT_THAT(plan->splash_files, ElementsAre(std::pair{"/img/s.png", "splash.gif"},
                                               std::pair{"/img/s@2x.png", "splash@2x.gif"}));
+
+  // Single instance: its ID (the app's name by default) rides on a property,
+  // after the splash screen's option.
+  app.o.single_instance = true;
+  plan = plan_app(app.o, app.f);
+  ASSERT_TRUE(plan) << plan.error().message;
+  EXPECT_EQ(plan->block.jvm_options[3], "-Dvorlane.singleInstance=demo");
+  app.o.single_instance_id = "org.example.Demo_2-x";
+  plan = plan_app(app.o, app.f);
+  ASSERT_TRUE(plan) << plan.error().message;
+  EXPECT_EQ(plan->block.jvm_options[3], "-Dvorlane.singleInstance=org.example.Demo_2-x");
+  app.o.single_instance = false;
 
   // Jars too many to name one by one: a wildcard per folder, and a note.
   app.jars(600);

@@ -16,17 +16,26 @@ import javax.swing.JScrollPane;
 import javax.swing.JTextArea;
 import javax.swing.SwingUtilities;
 import javax.swing.WindowConstants;
+import kelderan.vorlane.launcher.SingleInstance;
 
 /**
  * A small note viewer: shows the .vnote file given as its argument (or a
  * welcome text) in a window. With --self-test it builds the same components
  * without a display, prints what it would show and ends: the packager's
  * class-list run and the install checks use that.
+ *
+ * <p>The app is single instance: opening another file while it runs hands
+ * the file over to the running app, which shows it in its window.
  */
 public final class Main {
     private static final String WELCOME = "Welcome to Vorlane Notes.\n\n"
             + "Open a .vnote file with this app, or give one on the command line:\n"
             + "  vorlane-notes my-note.vnote\n";
+
+    /** The one window and what it shows; touched on the event thread only. */
+    private static JFrame frame;
+    private static JTextArea shown;
+    private static JLabel status;
 
     private Main() {}
 
@@ -59,6 +68,30 @@ public final class Main {
         Toolkit.getDefaultToolkit();
         String title = "Vorlane Notes" + (file == null ? "" : " - " + file.getFileName());
         SwingUtilities.invokeLater(() -> show(title, area, icon));
+        SingleInstance.onLaunch(launch -> SwingUtilities.invokeLater(() -> open(launch)));
+    }
+
+    /** A launch handed over by a second start: its file in the window, which comes to the front. */
+    private static void open(SingleInstance.Launch launch) {
+        if (frame == null) {
+            return;
+        }
+        if (!launch.arguments().isEmpty()) {
+            Path file = Path.of(launch.workingDirectory()).resolve(launch.arguments().get(0));
+            String text;
+            try {
+                text = Files.readString(file, StandardCharsets.UTF_8);
+            } catch (IOException | RuntimeException e) {
+                text = "Cannot read " + file + ":\n" + e;
+            }
+            shown.setText(text);
+            shown.setCaretPosition(0);
+            status.setText(" " + shown.getLineCount() + " lines");
+            frame.setTitle("Vorlane Notes - " + file.getFileName());
+        }
+        frame.setState(java.awt.Frame.NORMAL);
+        frame.toFront();
+        frame.requestFocus();
     }
 
     private static JTextArea textArea(String text) {
@@ -77,13 +110,15 @@ public final class Main {
     }
 
     private static void show(String title, JTextArea area, Image icon) {
-        JFrame frame = new JFrame(title);
+        frame = new JFrame(title);
+        shown = area;
+        status = new JLabel(" " + area.getLineCount() + " lines");
         frame.setDefaultCloseOperation(WindowConstants.EXIT_ON_CLOSE);
         if (icon != null) {
             frame.setIconImage(icon);
         }
         frame.getContentPane().add(new JScrollPane(area), BorderLayout.CENTER);
-        frame.getContentPane().add(new JLabel(" " + area.getLineCount() + " lines"), BorderLayout.SOUTH);
+        frame.getContentPane().add(status, BorderLayout.SOUTH);
         frame.pack();
         frame.setLocationRelativeTo(null);
         frame.setVisible(true);

@@ -13,6 +13,9 @@ public final class Probe {
 
     private static native String threadInfo();
 
+    /** Starts a sleeping child with fork and exec, as a native library would; returns its pid. */
+    private static native int spawnSleeper();
+
     /**
      * Opened once every action of main has run without an exception. A worker
      * of the thread action waits for it: it ends after main, and never when
@@ -125,12 +128,51 @@ public final class Probe {
                 System.load(System.getProperty("probe.native"));
                 System.out.println("thread " + threadInfo());
                 break;
+            case "single":
+                // Prints each launch handed over; a launch whose first argument
+                // is "quit" ends the app.
+                System.out.println("single instance id=" + kelderan.vorlane.launcher.SingleInstance.id()
+                        + " primary=" + kelderan.vorlane.launcher.SingleInstance.isPrimary());
+                System.out.flush();
+                kelderan.vorlane.launcher.SingleInstance.onLaunch(Probe::printLaunch);
+                break;
+            case "wait-line":
+                new java.io.BufferedReader(new java.io.InputStreamReader(System.in)).readLine();
+                break;
+            case "sleeper":
+                System.load(System.getProperty("probe.native"));
+                System.out.println("spawned " + (spawnSleeper() > 0));
+                System.out.flush();
+                break;
             case "updater":
                 kelderan.vorlane.updater.OnlineUpdater.checkForUpdates();
                 System.out.println("updater ok");
                 break;
             default:
                 throw new IllegalArgumentException("unknown probe action " + action);
+        }
+    }
+
+    private static synchronized void printLaunch(kelderan.vorlane.launcher.SingleInstance.Launch launch) {
+        StringBuilder line = new StringBuilder("launch raw=");
+        for (byte[] raw : launch.rawArguments()) {
+            line.append('[');
+            for (byte b : raw) {
+                line.append(String.format("%02x", b & 0xFF));
+            }
+            line.append(']');
+        }
+        line.append(" chars=");
+        for (String arg : launch.arguments()) {
+            line.append('[').append(escape(arg)).append(']');
+        }
+        line.append(" cwd=").append(escape(launch.workingDirectory()));
+        line.append(" token=").append(escape(launch.activationToken().orElse(null)));
+        line.append(" startup=").append(escape(launch.startupId().orElse(null)));
+        System.out.println(line);
+        System.out.flush();
+        if (!launch.arguments().isEmpty() && launch.arguments().get(0).equals("quit")) {
+            System.exit(0);
         }
     }
 

@@ -1,0 +1,525 @@
+// Single instance end to end: the lock, the hand-over before any JVM, the
+// primary's queue and the Java handler, with the processes started here so
+// that they also run under emulation.
+#include "launcher/single_instance.h"
+
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <memory>
+
+#include "e2e/app_tree.h"
+
+extern char** environ;
+
+namespace vorlane::e2e {
+namespace {
+
+using namespace std::string_literals;
+using testing::HasSubstr;
+using testing::Not;
+
+/// How long anything here may take: a JVM start on a busy machine or under
+/// emulation; only a hang reaches it.
+constexpr int kBoundSeconds = 240;
+
+/// A launch running in the background, its standard output and error on one
+/// pipe that is read on demand. Killed and reaped when it goes.
+class Spawned {
+ public:
+  Spawned(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
+          bool stdin_pipe = false) {
+    std::vector<std::string> argv = Setup::get().emulator;
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<std::string> env_strings;
+    for (char** e = environ; *e != nullptr; ++e) {
+      const std::string entry = *e;
+      if (!env.contains(entry.substr(0, entry.find('=')))) env_strings.push_back(entry);
+    }
+    for (const auto& [key, value] : env) env_strings.push_back(key + "=" + value);
+    std::vector<char*> c_argv;
+    for (std::string& a : argv) c_argv.push_back(a.data());
+    c_argv.push_back(nullptr);
+    std::vector<char*> c_env;
+    for (std::string& e : env_strings) c_env.push_back(e.data());
+    c_env.push_back(nullptr);
+
+    int out[2];
+    int in[2] = {-1, -1};
+    EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
+    if (stdin_pipe) {
+      EXPECT_EQ(pipe2(in, O_CLOEXEC), 0);
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (stdin_pipe) {
+      posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    } else {
+      posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    }
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 2);
+    const int error = posix_spawn(&pid_, c_argv[0], &actions, nullptr, c_argv.data(), c_env.data());
+    posix_spawn_file_actions_destroy(&actions);
+    EXPECT_EQ(error, 0) << argv[0] << ": " << std::strerror(error);
+    close(out[1]);
+    out_ = out[0];
+    if (stdin_pipe) {
+      close(in[0]);
+      in_ = in[1];
+    }
+    if (error != 0) pid_ = -1;
+  }
+  ~Spawned() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      kill(pid_, SIGCONT);
+      waitpid(pid_, nullptr, 0);
+    }
+    if (out_ >= 0) close(out_);
+    if (in_ >= 0) close(in_);
+  }
+  Spawned(const Spawned&) = delete;
+  Spawned& operator=(const Spawned&) = delete;
+
+  pid_t pid() const { return pid_; }
+  const std::string& output() const { return output_; }
+
+  /// Reads until the output holds a whole line with `text`: true; false at
+  /// the output's end or after the bound.
+  bool wait_for(const std::string& text) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kBoundSeconds);
+    for (;;) {
+      const std::size_t at = output_.find(text);
+      if (at != std::string::npos && output_.find('\n', at) != std::string::npos) return true;
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      pollfd p{out_, POLLIN, 0};
+      if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
+      if (!read_some()) return false;
+    }
+  }
+
+  void write_line(const std::string& line) {
+    const std::string text = line + "\n";
+    EXPECT_EQ(write(in_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  }
+
+  /// Its exit status (128 + signal when a signal ended it), reading what is
+  /// left of its output; -1 when it did not end within the bound.
+  int wait_exit() {
+    const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid_, 0));
+    if (pidfd < 0) return -1;
+    // Reading meanwhile, so that it never blocks on a full pipe.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kBoundSeconds);
+    bool open = true;
+    for (;;) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      pollfd p[2] = {{pidfd, POLLIN, 0}, {open ? out_ : -1, POLLIN, 0}};
+      if (left.count() <= 0 || poll(p, 2, static_cast<int>(left.count())) <= 0) {
+        close(pidfd);
+        return -1;
+      }
+      if (p[0].revents != 0) break;
+      if (p[1].revents != 0) open = read_some();
+    }
+    close(pidfd);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+    // Whatever it wrote before it ended; a child holding the pipe keeps no one waiting.
+    for (;;) {
+      pollfd q{out_, POLLIN, 0};
+      if (poll(&q, 1, 0) <= 0 || !read_some()) break;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+
+ private:
+  /// One read of its output; false at the end.
+  bool read_some() {
+    char buffer[65536];
+    const ssize_t n = read(out_, buffer, sizeof buffer);
+    if (n <= 0) return false;
+    output_.append(buffer, static_cast<std::size_t>(n));
+    return true;
+  }
+
+  pid_t pid_ = -1;
+  int out_ = -1;
+  int in_ = -1;
+  std::string output_;
+};
+
+constexpr char kPrimary[] = "primary, listening on ";
+
+/// A probe app packed as single instance, with a private runtime folder.
+struct SingleApp {
+  AppTree tree;
+  ScopedTempDir runtime_dir;
+  std::string id;
+
+  explicit SingleApp(const std::string& actions = "args,single,block",
+                     const std::string& instance_id = "probe-app")
+      : id(instance_id) {
+    tree.burn_probe(actions, {"--java-option", "-Dvorlane.singleInstance=" + id});
+  }
+  std::string folder() const { return runtime_dir.path() + "/vorlane"; }
+  std::map<std::string, std::string> env() const {
+    return {{"XDG_RUNTIME_DIR", runtime_dir.path()}, {"VORLANE_DUMP_JVM_ARGS", "1"}};
+  }
+  std::unique_ptr<Spawned> start(const std::vector<std::string>& args = {},
+                                 bool stdin_pipe = false) const {
+    std::vector<std::string> argv = {tree.launcher()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return std::make_unique<Spawned>(argv, env(), stdin_pipe);
+  }
+  /// A launch that runs to its end: a second one, or an app of its own.
+  RunResult launch(const std::vector<std::string>& args,
+                   std::map<std::string, std::optional<std::string>> extra = {}) const {
+    RunOptions options;
+    for (const auto& [k, v] : env()) options.env[k] = v;
+    options.env["XDG_ACTIVATION_TOKEN"] = std::nullopt;
+    options.env["DESKTOP_STARTUP_ID"] = std::nullopt;
+    for (auto& [k, v] : extra) options.env[k] = v;
+    options.timeout_seconds = kBoundSeconds;
+    return tree.run(args, options);
+  }
+  /// Starts the primary and waits until it listens.
+  std::unique_ptr<Spawned> start_primary(bool stdin_pipe = false) const {
+    std::unique_ptr<Spawned> primary = start({}, stdin_pipe);
+    EXPECT_TRUE(primary->wait_for(kPrimary)) << primary->output();
+    return primary;
+  }
+};
+
+/// The launches a primary printed, one line each.
+std::vector<std::string> launches(const std::string& output) {
+  std::vector<std::string> found;
+  for (const std::string& line : lines(output)) {
+    if (line.starts_with("launch raw=")) found.push_back(line);
+  }
+  return found;
+}
+
+std::string hex(const std::string& bytes) {
+  std::string out;
+  for (const unsigned char c : bytes) {
+    constexpr char kDigits[] = "0123456789abcdef";
+    out += kDigits[c >> 4];
+    out += kDigits[c & 0xF];
+  }
+  return out;
+}
+
+/// Ends a primary with a "quit" launch and returns its exit status.
+int quit(const SingleApp& app, Spawned& primary) {
+  const RunResult r = app.launch({"quit"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  return primary.wait_exit();
+}
+
+TEST(SingleInstance, TwentyAtOnceMakeOnePrimaryAndEachListArrivesOnce) {
+  SingleApp app;
+  std::vector<std::unique_ptr<Spawned>> all;
+  for (int i = 0; i < 20; ++i) all.push_back(app.start({"id-" + std::to_string(i)}));
+  Spawned* primary = nullptr;
+  int primaries = 0;
+  for (auto& s : all) {
+    if (s->wait_for(kPrimary)) {
+      primary = s.get();
+      ++primaries;
+    } else {
+      EXPECT_EQ(s->wait_exit(), 0) << s->output();
+      EXPECT_THAT(s->output(), Not(HasSubstr("Single instance")));
+    }
+  }
+  ASSERT_EQ(primaries, 1);
+  ASSERT_EQ(quit(app, *primary), 0) << primary->output();
+  const std::vector<std::string> got = launches(primary->output());
+  ASSERT_EQ(got.size(), 20u) << primary->output();
+  for (int i = 0; i < 20; ++i) {
+    const std::string id = "id-" + std::to_string(i);
+    const auto n = std::count_if(got.begin(), got.end(), [&id](const std::string& line) {
+      return line.find("chars=[" + id + "]") != std::string::npos;
+    });
+    // The primary's own list went to its main, not to the handler.
+    const bool is_primarys = primary->output().find("arg 0: " + id + "\n") != std::string::npos;
+    EXPECT_EQ(n, is_primarys ? 0 : 1) << id << "\n" << primary->output();
+  }
+  EXPECT_THAT(got.back(), HasSubstr("chars=[quit]"));
+}
+
+TEST(SingleInstance, ArgumentsFolderAndTokensArriveWhole) {
+  SingleApp app;
+  std::unique_ptr<Spawned> primary = app.start_primary();
+  const struct {
+    std::vector<std::string> args;
+    std::map<std::string, std::optional<std::string>> env;
+    std::string token;
+    std::string startup;
+  } cases[] = {
+      {{}, {}, "(null)", "(null)"},
+      {{"", "", "a b"}, {{"XDG_ACTIVATION_TOKEN", "tok-1"}}, "tok-1", "(null)"},
+      {{"\xFF\xFE", "\xF0\x9F\x98\x80", "caf\xC3\xA9", "\x01\t\n"},
+       {{"DESKTOP_STARTUP_ID", "s_TIME42"}},
+       "(null)",
+       "s_TIME42"},
+      {{std::string(100000, 'x')},
+       {{"XDG_ACTIVATION_TOKEN", "t"}, {"DESKTOP_STARTUP_ID", "d"}},
+       "t",
+       "d"},
+  };
+  // What the app's own main makes of the same arguments.
+  AppTree plain;
+  plain.burn_probe("args");
+  for (const auto& c : cases) {
+    const std::size_t before = launches(primary->output()).size();
+    const RunResult r = app.launch(c.args, c.env);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    std::string raw;
+    for (const std::string& a : c.args) raw += "[" + hex(a) + "]";
+    ASSERT_TRUE(primary->wait_for("launch raw=" + raw + " chars=")) << primary->output();
+    const std::vector<std::string> got = launches(primary->output());
+    ASSERT_EQ(got.size(), before + 1);
+    const RunResult own = plain.run(c.args);
+    std::string chars;
+    for (const std::string& line : lines(own.out)) {
+      if (line.starts_with("arg ")) chars += "[" + line.substr(line.find(": ") + 2) + "]";
+    }
+    EXPECT_THAT(got.back(), HasSubstr(" chars=" + chars + " cwd="));
+    EXPECT_THAT(got.back(), HasSubstr(" token=" + c.token + " startup=" + c.startup));
+  }
+  EXPECT_EQ(quit(app, *primary), 0);
+}
+
+TEST(SingleInstance, PrimaryEndsByItselfWhileItsHandlerWaits) {
+  // At exit, the handler's thread still waits for the next launch.
+  const struct {
+    std::string actions;
+    int status;
+  } cases[] = {{"single", 0}, {"single,exit:3", 3}, {"single,throw", 1}};
+  for (const auto& c : cases) {
+    SingleApp app(c.actions);
+    const RunResult r = app.launch({});
+    EXPECT_EQ(r.status, c.status) << c.actions << "\n" << r.err;
+    EXPECT_THAT(r.out, HasSubstr("primary=true")) << c.actions;
+  }
+}
+
+TEST(SingleInstance, LaunchesBeforeTheHandlerAreQueuedInOrder) {
+  // The primary registers its handler only after a line on its input; the
+  // second launches end before that, taken by the launcher's own queue.
+  SingleApp app("wait-line,single,block");
+  std::unique_ptr<Spawned> primary = app.start_primary(true);
+  for (const char* arg : {"first", "second"}) {
+    const RunResult r = app.launch({arg});
+    EXPECT_EQ(r.status, 0) << r.err;
+  }
+  EXPECT_THAT(launches(primary->output()), testing::IsEmpty());
+  primary->write_line("go");
+  ASSERT_TRUE(primary->wait_for("chars=[second]")) << primary->output();
+  const std::vector<std::string> got = launches(primary->output());
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_THAT(got[0], HasSubstr("chars=[first]"));
+  EXPECT_EQ(quit(app, *primary), 0);
+}
+
+TEST(SingleInstance, NextLaunchBecomesPrimaryWhenThePrimaryIsGone) {
+  const struct {
+    std::string what;
+    std::string actions;
+    int signal;
+  } cases[] = {
+      {"killed", "single,block", SIGKILL},
+      // A child it started with fork and exec outlives it, and holds neither lock nor socket.
+      {"with a child left", "sleeper,single,block", SIGKILL},
+  };
+  for (const auto& c : cases) {
+    SingleApp app(c.actions);
+    std::unique_ptr<Spawned> first = app.start_primary();
+    const bool sleeper = c.actions.starts_with("sleeper");
+    // The child names itself: its pid is the one that runs sleep.
+    if (sleeper) {
+      ASSERT_TRUE(first->wait_for("sleeper ")) << first->output();
+    }
+    kill(first->pid(), c.signal);
+    EXPECT_EQ(first->wait_exit(), 128 + c.signal) << c.what;
+    // The socket file is left behind; the next primary replaces it.
+    EXPECT_TRUE(std::filesystem::exists(app.folder() + "/" + app.id + ".sock")) << c.what;
+    std::unique_ptr<Spawned> next = app.start({"again"});
+    EXPECT_TRUE(next->wait_for(kPrimary)) << c.what << "\n" << next->output();
+    EXPECT_EQ(quit(app, *next), 0) << c.what << "\n" << next->output();
+    if (sleeper) {
+      // The first app's child outlived it; the next app started one too.
+      ASSERT_TRUE(next->wait_for("sleeper ")) << next->output();
+      for (const std::string& out : {first->output(), next->output()}) {
+        const pid_t pid = std::stoi(out.substr(out.find("sleeper ") + 8));
+        EXPECT_EQ(kill(pid, SIGKILL), 0) << "the child did not outlive the app";
+      }
+    }
+  }
+}
+
+TEST(SingleInstance, StoppedPrimaryMakesTheSecondLaunchFailWithinItsBound) {
+  SingleApp app;
+  std::unique_ptr<Spawned> primary = app.start_primary();
+  ASSERT_EQ(kill(primary->pid(), SIGSTOP), 0);
+  const RunResult second = app.launch({"second"});
+  EXPECT_EQ(second.status, 1);
+  EXPECT_EQ(second.err,
+            "probe-app is already running, but the running instance did not answer within " +
+                std::to_string(kHandOverTimeoutMs / 1000) + " s.\n");
+  EXPECT_THAT(second.err + second.out, Not(HasSubstr(kPrimary)));
+  ASSERT_EQ(kill(primary->pid(), SIGCONT), 0);
+  // The stalled launch was not taken; once running again, the primary serves the next.
+  EXPECT_EQ(quit(app, *primary), 0);
+  EXPECT_THAT(launches(primary->output()), testing::ElementsAre(HasSubstr("chars=[quit]")));
+}
+
+/// Connects to `path` and sends `message` in a child process running as
+/// `uid` (this process's user when it is -1); returns the child's verdict:
+/// "connect: ERRNO", "answer: C" or "no answer".
+std::string send_as(const std::string& path, const std::string& message, int uid) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+  int report[2];
+  if (pipe2(report, O_CLOEXEC) != 0) return "pipe";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    // Only async-signal-safe calls from here on.
+    char verdict[64] = "no answer";
+    if (uid >= 0 && (setgroups(0, nullptr) != 0 || setresgid(uid, uid, uid) != 0 ||
+                     setresuid(uid, uid, uid) != 0)) {
+      _exit(2);
+    }
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+      const char* name = errno == EACCES ? "connect: EACCES" : "connect: other";
+      (void)!write(report[1], name, std::strlen(name));
+      _exit(0);
+    }
+    (void)!send(fd, message.data(), message.size(), MSG_NOSIGNAL);
+    char answer = 0;
+    if (read(fd, &answer, 1) == 1) {
+      std::memcpy(verdict, "answer: ", 8);
+      verdict[8] = answer;
+      verdict[9] = 0;
+    }
+    (void)!write(report[1], verdict, std::strlen(verdict));
+    _exit(0);
+  }
+  close(report[1]);
+  std::string verdict;
+  char buffer[64];
+  for (ssize_t n; (n = read(report[0], buffer, sizeof buffer)) > 0;) verdict.append(buffer, n);
+  close(report[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? verdict : "child failed";
+}
+
+TEST(SingleInstance, BadMessagesAndOtherUsersAreRefusedAndThePrimaryStaysUp) {
+  SingleApp app;
+  std::unique_ptr<Spawned> primary = app.start_primary();
+  const std::string socket = app.folder() + "/" + app.id + ".sock";
+  std::string oversized = "VLS1";
+  oversized += "\x01\x00\x40\x00"s;
+  const std::string good = encode_launch({{"injected"}, "/", {}, {}});
+  const struct {
+    std::string what;
+    std::string message;
+    int uid;
+    std::string verdict;
+  } cases[] = {
+      {"not a launch", "GET / HTTP/1.0\r\n\r\n", -1, "answer: R"},
+      {"over the size bound", oversized + std::string(1000, 'x'), -1, "answer: R"},
+      {"a malformed body", good.substr(0, 8) + std::string(good.size() - 8, '\x7F'), -1,
+       "answer: R"},
+      // Another user cannot get through the private folder.
+      {"from nobody", good, 65534, "connect: EACCES"},
+  };
+  for (const auto& c : cases) {
+    if (c.uid >= 0 && geteuid() != 0) continue;
+    EXPECT_EQ(send_as(socket, c.message, c.uid), c.verdict) << c.what;
+  }
+  if (geteuid() == 0) {
+    // Even where the folder lets it through, the primary takes nothing from
+    // another user (its peer credentials).
+    chmod(app.runtime_dir.path().c_str(), 0711);
+    chmod(app.folder().c_str(), 0711);
+    chmod(socket.c_str(), 0777);
+    EXPECT_EQ(send_as(socket, good, 65534), "no answer");
+    chmod(app.folder().c_str(), 0700);
+  }
+  EXPECT_EQ(quit(app, *primary), 0);
+  EXPECT_THAT(launches(primary->output()), testing::ElementsAre(HasSubstr("chars=[quit]")));
+}
+
+TEST(SingleInstance, UnusableFolderStartsTheAppWithoutIt) {
+  namespace fs = std::filesystem;
+  const struct {
+    std::string what;
+    void (*make)(const std::string& folder);
+    std::string why;
+    bool needs_root;
+  } cases[] = {
+      {"a link", [](const std::string& f) { fs::create_directory_symlink("/tmp", f); },
+       "is a symbolic link", false},
+      {"open to others",
+       [](const std::string& f) {
+         fs::create_directory(f);
+         chmod(f.c_str(), 0777);
+       },
+       "has mode 0777", false},
+      {"another user's",
+       [](const std::string& f) {
+         fs::create_directory(f);
+         EXPECT_EQ(chown(f.c_str(), 65534, 65534), 0);
+       },
+       "belongs to user 65534", true},
+  };
+  for (const auto& c : cases) {
+    if (c.needs_root && geteuid() != 0) continue;
+    SingleApp app("args");
+    c.make(app.folder());
+    const RunResult r = app.launch({"x"});
+    EXPECT_EQ(r.status, 0) << c.what << ": " << r.err;
+    EXPECT_THAT(r.out, HasSubstr("arg 0: x\n")) << c.what;
+    EXPECT_THAT(r.err, HasSubstr("Single instance probe-app: off: " + app.folder() + " " + c.why))
+        << c.what;
+  }
+  // Without XDG_RUNTIME_DIR: the user's folder in /tmp, made private.
+  SingleApp app("args", "probe-" + std::to_string(getpid()));
+  const RunResult r = app.launch({"x"}, {{"XDG_RUNTIME_DIR", std::nullopt}});
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::string folder = "/tmp/vorlane-" + std::to_string(getuid());
+  EXPECT_THAT(r.err, HasSubstr(kPrimary + folder + "/" + app.id + ".sock"));
+  struct stat st {};
+  ASSERT_EQ(lstat(folder.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0700u);
+  fs::remove(folder + "/" + app.id + ".sock");
+  fs::remove(folder + "/" + app.id + ".lock");
+}
+
+}  // namespace
+}  // namespace vorlane::e2e
