@@ -10,6 +10,9 @@ namespace vorlane::packages {
 
 namespace fs = std::filesystem;
 
+/// xz at level 6 with its threaded encoder on two threads.
+constexpr char kRpmPayload[] = "w6T2.xzdio";
+
 std::vector<std::string> rpm_owned_paths(const StagedRoot& staged) {
   const PackageInfo& info = staged.info;
   std::vector<std::string> files = {info.install_dir, "/usr/bin/" + info.name,
@@ -55,10 +58,10 @@ Status write_rpm(const StagedRoot& staged, const PackageTools& tools, const std:
                                 "_buildhost localhost",
                                 "--define",
                                 "use_source_date_epoch_as_buildtime 1",
+                                // No clamp: the staged times are the epoch, or those
+                                // the tree's app archive recorded, which must stay.
                                 "--define",
-                                "clamp_mtime_to_source_date_epoch 1",
-                                "--define",
-                                "_binary_payload w9.gzdio",
+                                "_binary_payload " + std::string(kRpmPayload),
                                 "--define",
                                 "_rpmfilename %%{NAME}.rpm",
                                 "--define",
