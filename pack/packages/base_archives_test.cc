@@ -78,23 +78,25 @@ TEST(BaseArchives, RemakesTheRuntimesArchivesWhereThePackageHasAnInstallStep) {
       // .deb and .rpm of a JDK 17 or 25 tree.
       {{.has_coops = true, .has_nocoops = true, .install_step = true}, kDumpAtInstall, kLeaveOut},
       {{.has_coops = true, .has_nocoops = true, .install_step = true, .without_coops = true},
-       kDumpAtInstall, kDumpAtInstall},
+       kDumpAtInstall,
+       kDumpAtInstall},
       // The tar.gz.
       {{.has_coops = true, .has_nocoops = true}, kShip, kLeaveOut},
       {{.has_coops = true, .has_nocoops = true, .without_coops = true}, kShip, kShip},
       // A dynamic app archive needs the bytes it was made on.
       {{.has_coops = true, .has_nocoops = true, .install_step = true, .dynamic_app_archive = true},
-       kShip, kLeaveOut},
+       kShip,
+       kLeaveOut},
       {{.has_coops = true,
         .has_nocoops = true,
         .install_step = true,
         .dynamic_app_archive = true,
         .without_coops = true},
-       kShip, kShip},
+       kShip,
+       kShip},
       // A runtime without its archives gets none.
       {{.install_step = true, .without_coops = true}, kLeaveOut, kLeaveOut},
-      {{.has_coops = true, .install_step = true, .without_coops = true}, kDumpAtInstall,
-       kLeaveOut},
+      {{.has_coops = true, .install_step = true, .without_coops = true}, kDumpAtInstall, kLeaveOut},
   };
   for (const Case& c : cases) {
     const BaseArchives plan = plan_base_archives(c.facts);

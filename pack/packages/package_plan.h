@@ -67,7 +67,7 @@ struct PackageTools {
 struct PackageFacts {
   Result<TreeFacts> tree = Error{};
   bool launcher_has_debug_info = false;
-  int runtime_feature_version = 0;  ///< of lib/runtime; 0 when unknown
+  int runtime_feature_version = 0;       ///< of lib/runtime; 0 when unknown
   bool runtime_coops_archive = false;    ///< lib/runtime has kCoopsArchive
   bool runtime_nocoops_archive = false;  ///< lib/runtime has kNoCoopsArchive
   std::uint16_t host_machine = 0;

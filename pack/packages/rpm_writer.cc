@@ -44,29 +44,15 @@ Status write_rpm(const StagedRoot& staged, const PackageTools& tools, const std:
           error)) {
     return step_failed(error);
   }
-  if (Result<std::string> r =
-          run_tool("rpmbuild", {tools.env,
-                                "SOURCE_DATE_EPOCH=" + std::to_string(info.source_date_epoch),
-                                tools.rpmbuild,
-                                "-bb",
-                                "--quiet",
-                                "--target",
-                                info.arch.rpm,
-                                "--define",
-                                "_topdir " + top,
-                                "--define",
-                                "_buildhost localhost",
-                                "--define",
-                                "use_source_date_epoch_as_buildtime 1",
-                                // No clamp: the staged times are the epoch, or those
-                                // the tree's app archive recorded, which must stay.
-                                "--define",
-                                "_binary_payload " + std::string(kRpmPayload),
-                                "--define",
-                                "_rpmfilename %%{NAME}.rpm",
-                                "--define",
-                                "_tmppath " + top + "/tmp",
-                                spec});
+  if (Result<std::string> r = run_tool(
+          "rpmbuild",
+          {tools.env, "SOURCE_DATE_EPOCH=" + std::to_string(info.source_date_epoch), tools.rpmbuild,
+           "-bb", "--quiet", "--target", info.arch.rpm, "--define", "_topdir " + top, "--define",
+           "_buildhost localhost", "--define", "use_source_date_epoch_as_buildtime 1",
+           // No clamp: the staged times are the epoch, or those
+           // the tree's app archive recorded, which must stay.
+           "--define", "_binary_payload " + std::string(kRpmPayload), "--define",
+           "_rpmfilename %%{NAME}.rpm", "--define", "_tmppath " + top + "/tmp", spec});
       !r) {
     return r.error();
   }
