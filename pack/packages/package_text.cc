@@ -300,9 +300,11 @@ std::string install_dump_commands(const PackageInfo& info) {
     out += shell_quote(dir + "lib/runtime/bin/java") +
            (d.option.empty() ? "" : " " + shell_quote(d.option)) +
            " -Xshare:dump -XX:SharedArchiveFile=" + shell_quote(dir + d.archive) +
-           " >/dev/null 2>&1 || rm -f " + shell_quote(dir + d.archive) + "\n";
+           " >/dev/null 2>&1 || rm -f " + shell_quote(dir + d.archive) + " &\n";
   }
   if (const std::string app = archive_dump_command(info); !app.empty()) out += app + "\n";
+  // The runtime's dumps run beside the app's, each on a core of its own.
+  if (!info.runtime_dumps.empty()) out += "wait\n";
   return out;
 }
 

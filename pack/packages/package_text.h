@@ -138,7 +138,8 @@ std::string mime_icon_name(const std::string& mime_type);
 /// installed paths; empty when there is none to make.
 std::string archive_dump_command(const PackageInfo& info);
 /// The post-install step's commands, one a line: the runtime's archives,
-/// then the app's. A failed dump removes its file and fails no install.
+/// in the background, beside the app's, then a wait for them. A failed dump
+/// removes its file and fails no install.
 std::string install_dump_commands(const PackageInfo& info);
 /// Every file those commands make, as installed paths.
 std::vector<std::string> install_made_archives(const PackageInfo& info);

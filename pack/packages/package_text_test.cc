@@ -194,12 +194,12 @@ TEST(PackageText, RemakesTheRuntimesArchivesBeforeTheAppsAndRemovesThemAll) {
   const std::string nocoops = "'/opt/vorlane-notes/lib/runtime/lib/server/classes_nocoops.jsa'";
   const std::string dumps =
       java + " -Xshare:dump -XX:SharedArchiveFile=" + coops + " >/dev/null 2>&1 || rm -f " + coops +
-      "\n" + java + " '-XX:-UseCompressedOops' -Xshare:dump -XX:SharedArchiveFile=" + nocoops +
-      " >/dev/null 2>&1 || rm -f " + nocoops + "\n";
-  EXPECT_EQ(install_dump_commands(info), dumps);
+      " &\n" + java + " '-XX:-UseCompressedOops' -Xshare:dump -XX:SharedArchiveFile=" + nocoops +
+      " >/dev/null 2>&1 || rm -f " + nocoops + " &\n";
+  EXPECT_EQ(install_dump_commands(info), dumps + "wait\n");
   info.class_list = "lib/app/vorlane-app.classlist";
   info.archive = "lib/app/vorlane-app.jsa";
-  EXPECT_EQ(install_dump_commands(info), dumps + archive_dump_command(info) + "\n");
+  EXPECT_EQ(install_dump_commands(info), dumps + archive_dump_command(info) + "\nwait\n");
   const std::string all =
       "rm -f " + coops + " " + nocoops + " '/opt/vorlane-notes/lib/app/vorlane-app.jsa'";
   EXPECT_THAT(deb_postinst(info), HasSubstr("then\n  " + java + " -Xshare:dump"));
@@ -208,7 +208,7 @@ TEST(PackageText, RemakesTheRuntimesArchivesBeforeTheAppsAndRemovesThemAll) {
   const std::string spec = rpm_spec(info, "/s", {"/opt/vorlane-notes"});
   EXPECT_THAT(spec, HasSubstr("%ghost %attr(0644,root,root) "
                               "/opt/vorlane-notes/lib/runtime/lib/server/classes_nocoops.jsa\n"));
-  EXPECT_THAT(spec, HasSubstr("%post\n" + dumps));
+  EXPECT_THAT(spec, HasSubstr("%post\n" + dumps + archive_dump_command(info) + "\nwait\nexit 0\n"));
 }
 
 TEST(PackageText, PutsClassListsInAnOrderOfTheirOwn) {
