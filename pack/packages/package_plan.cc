@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <tuple>
 
 #include "launcher/user_options.h"
 #include "pack/core/elf_section.h"
@@ -75,9 +76,31 @@ Status plan_dependencies(const PackageOptions& o, const PackageFacts& f, Package
 /// time from a class list (JDK 17 to 19, whose archives record their
 /// paths), or the tree's own (JDK 20 on, where it survives the move).
 Status plan_archive(const PackageFacts& f, PackagePlan& plan) {
+  const bool installs =
+      plan.types.contains(PackageType::kDeb) || plan.types.contains(PackageType::kRpm);
+  BaseArchiveFacts base{.has_coops = f.runtime_coops_archive,
+                        .has_nocoops = f.runtime_nocoops_archive,
+                        .install_step = true,
+                        .dynamic_app_archive = plan.tree.has_app_archive_option &&
+                                               f.runtime_feature_version >= 20 &&
+                                               plan.tree.dynamic_archive,
+                        .without_coops = runs_without_compressed_oops(plan.tree.jvm_options)};
+  plan.installed_base = plan_base_archives(base);
+  base.install_step = false;
+  plan.tar_base = plan_base_archives(base);
+  if (installs) {
+    for (const auto& [fate, archive, option] :
+         {std::tuple{plan.installed_base.coops, kCoopsArchive, ""},
+          std::tuple{plan.installed_base.nocoops, kNoCoopsArchive, "-XX:-UseCompressedOops"}}) {
+      if (fate == BaseArchive::kDumpAtInstall) {
+        plan.info.runtime_dumps.push_back({archive, option});
+      }
+    }
+  }
   if (!plan.tree.has_app_archive_option) return done();
   if (f.runtime_feature_version >= 20) {
     plan.ship_archive = true;
+    plan.kept_times = archive_recorded_files(plan.tree.jvm_options);
     return done();
   }
   if (!plan.types.contains(PackageType::kDeb) && !plan.types.contains(PackageType::kRpm)) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "pack/core/error.h"
+#include "pack/packages/base_archives.h"
 #include "pack/packages/icon.h"
 #include "pack/packages/package_text.h"
 #include "pack/packages/shlib_deps.h"
@@ -52,6 +53,10 @@ struct PackageOptions {
 /// The folder of dpkg's database, whose shlibs files serve the host's architecture.
 inline constexpr char kHostShlibsDir[] = "/var/lib/dpkg/info";
 
+/// The runtime's own class-data archives, relative to the tree.
+inline constexpr char kCoopsArchive[] = "lib/runtime/lib/server/classes.jsa";
+inline constexpr char kNoCoopsArchive[] = "lib/runtime/lib/server/classes_nocoops.jsa";
+
 /// The programs the packages may need, each its path or "" when not found.
 struct PackageTools {
   std::string dpkg_deb, rpmbuild, tar, env, readelf, md5sum, objcopy, cross_objcopy, rsvg_convert;
@@ -65,7 +70,9 @@ struct PackageFacts {
   bool launcher_has_debug_info = false;
   bool dest_inside_tree = false;    ///< --dest is the tree or a folder in it
   bool dest_not_folder = false;     ///< --dest, or its nearest parent that exists, is no folder
-  int runtime_feature_version = 0;  ///< of lib/runtime; 0 when unknown
+  int runtime_feature_version = 0;       ///< of lib/runtime; 0 when unknown
+  bool runtime_coops_archive = false;    ///< lib/runtime has kCoopsArchive
+  bool runtime_nocoops_archive = false;  ///< lib/runtime has kNoCoopsArchive
   std::uint16_t host_machine = 0;
   PackageTools tools;
   /// The texts of --long-description-file and --license-file, when given.
@@ -103,6 +110,11 @@ struct PackagePlan {
   bool strip_launcher = false;     ///< the launcher carries debug information
   bool record_class_list = false;  ///< list the app's classes for an install-time archive
   bool ship_archive = false;       ///< the tree's archive serves the installed path as it is
+  /// Files of the tree, relative to it, that keep their modification times
+  /// (those the shipped app archive records); every other file gets the epoch.
+  std::vector<std::string> kept_times;
+  BaseArchives installed_base;  ///< the runtime's archives in the .deb and .rpm
+  BaseArchives tar_base;        ///< and in the tar.gz
   std::vector<std::string> emulator;
   /// Things the packager should know, each a sentence.
   std::vector<std::string> notes;

@@ -1,6 +1,11 @@
 #include "pack/packages/package_stage.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <filesystem>
+#include <tuple>
 
 #include "pack/core/files.h"
 #include "pack/core/process.h"
@@ -76,6 +81,7 @@ class Stager {
         info_.class_path = installed_class_path();
       }
     }
+    if (Status set_apart = set_base_archives_apart(tree); !set_apart) return set_apart.error();
     std::string debug_file;
     if (plan_.strip_launcher) {
       if (Status stripped = strip_launcher(tree); !stripped) return stripped.error();
@@ -95,12 +101,70 @@ class Stager {
     if (Status normal = normalize_tree(root_, info_.source_date_epoch); !normal) {
       return normal.error();
     }
-    info_.installed_kib = installed_kib(root_);
+    if (!tar_only_files_.empty()) {
+      if (Status normal = normalize_tree(tar_only_, info_.source_date_epoch); !normal) {
+        return normal.error();
+      }
+    }
+    StagedRoot staged{root_, tree, info_, debug_file, {}, tar_only_, tar_only_files_};
+    if (Status kept = keep_times(staged); !kept) return kept.error();
+    staged.info.installed_kib = installed_kib(root_);
     report_.step("staged the package tree", started);
-    return StagedRoot{root_, tree, info_, debug_file};
+    return staged;
   }
 
  private:
+  /// Takes the runtime's archives the .deb and .rpm leave out of the tree;
+  /// those the tar.gz still carries go to a folder of their own.
+  Status set_base_archives_apart(const std::string& tree) {
+    const bool installs =
+        plan_.types.contains(PackageType::kDeb) || plan_.types.contains(PackageType::kRpm);
+    const bool tar = plan_.types.contains(PackageType::kTarGz);
+    tar_only_ = scratch_ + "/tar-only";
+    for (const auto& [file, installed, tarred] :
+         {std::tuple{kCoopsArchive, plan_.installed_base.coops, plan_.tar_base.coops},
+          std::tuple{kNoCoopsArchive, plan_.installed_base.nocoops, plan_.tar_base.nocoops}}) {
+      const BaseArchive in_tree = installs ? installed : tarred;
+      std::error_code ec;
+      const std::string path = tree + "/" + file;
+      if (in_tree == BaseArchive::kShip || !fs::exists(fs::symlink_status(path, ec))) continue;
+      if (installs && tar && tarred == BaseArchive::kShip) {
+        const std::string apart = tar_only_ + "/" + file;
+        fs::create_directories(fs::path(apart).parent_path(), ec);
+        if (!ec) fs::rename(path, apart, ec);
+        if (ec) return step_failed("cannot set " + path + " apart: " + ec.message());
+        tar_only_files_.emplace_back(file);
+        continue;
+      }
+      if (!fs::remove(path, ec) || ec) {
+        return step_failed("cannot leave out " + path + ": " + ec.message());
+      }
+    }
+    return done();
+  }
+
+  /// The times the tree's app archive recorded, read from the tree itself,
+  /// put back on the staged files; their sizes must be the tree's too.
+  Status keep_times(StagedRoot& staged) const {
+    for (const std::string& file : plan_.kept_times) {
+      struct stat from {};
+      struct stat to {};
+      const std::string source = app_dir_ + "/" + file;
+      const std::string target = staged.tree + "/" + file;
+      if (lstat(source.c_str(), &from) != 0) {
+        // A class path entry the tree lacks is no file the archive could check.
+        if (errno == ENOENT) continue;
+        return step_failed(system_error("read the time of", source));
+      }
+      if (lstat(target.c_str(), &to) != 0 || to.st_size != from.st_size) {
+        return step_failed(target + " is not the same size as " + source +
+                           ", so the tree's class-data archive would not map");
+      }
+      staged.kept_times.emplace_back(target, from.st_mtim);
+    }
+    return restore_kept_times(staged);
+  }
+
   std::string installed_class_path() const {
     for (const std::string& option : plan_.tree.jvm_options) {
       if (option.starts_with("-Djava.class.path=")) {
@@ -275,6 +339,8 @@ class Stager {
   std::string root_;
   const Report& report_;
   PackageInfo info_;
+  std::string tar_only_;
+  std::vector<std::string> tar_only_files_;
 };
 
 }  // namespace
@@ -282,6 +348,16 @@ class Stager {
 Result<StagedRoot> stage_root(const PackagePlan& plan, const std::string& app_dir,
                               const std::string& scratch, const Report& report) {
   return Stager(plan, app_dir, scratch, report).run();
+}
+
+Status restore_kept_times(const StagedRoot& staged) {
+  for (const auto& [path, mtime] : staged.kept_times) {
+    const struct timespec times[2] = {mtime, mtime};
+    if (utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
+      return step_failed(system_error("set the time of", path));
+    }
+  }
+  return done();
 }
 
 std::string debug_file_name(const PackageInfo& info) {

@@ -3,8 +3,10 @@
 // /usr/bin/NAME, every mode and time normalised.
 #pragma once
 
+#include <ctime>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "pack/core/error.h"
 #include "pack/core/report.h"
@@ -20,11 +22,20 @@ struct StagedRoot {
   std::string tree;        ///< root + the install dir
   PackageInfo info;        ///< the plan's, with the class list and the installed size
   std::string debug_file;  ///< the launcher's debug information; "" when it had none
+  /// Staged files that keep the modification time the tree gave them.
+  std::vector<std::pair<std::string, struct timespec>> kept_times;
+  /// The runtime's archives only the tar.gz carries, staged in `tar_only`
+  /// at their paths relative to the tree (the .deb and .rpm remake them).
+  std::string tar_only;
+  std::vector<std::string> tar_only_files;
 };
 
 /// Stages what `plan` says into `scratch`/root, reading the tree at `app_dir`.
 Result<StagedRoot> stage_root(const PackagePlan& plan, const std::string& app_dir,
                               const std::string& scratch, const Report& report);
+
+/// Gives the kept files their times back, after a writer normalised the root.
+Status restore_kept_times(const StagedRoot& staged);
 
 /// NAME_VERSION-RELEASE_ARCH.debug: the launcher's debug file beside the packages.
 std::string debug_file_name(const PackageInfo& info);

@@ -495,26 +495,68 @@ std::string archive_dump_command(const PackageInfo& info) {
          shell_quote(dir + info.archive);
 }
 
+std::string install_dump_commands(const PackageInfo& info) {
+  const std::string dir = info.install_dir + "/";
+  std::string out;
+  for (const PackageInfo::RuntimeDump& d : info.runtime_dumps) {
+    out += shell_quote(dir + "lib/runtime/bin/java") +
+           (d.option.empty() ? "" : " " + shell_quote(d.option)) +
+           " -Xshare:dump -XX:SharedArchiveFile=" + shell_quote(dir + d.archive) +
+           " >/dev/null 2>&1 || rm -f " + shell_quote(dir + d.archive) + " &\n";
+  }
+  if (const std::string app = archive_dump_command(info); !app.empty()) out += app + "\n";
+  // The runtime's dumps run beside the app's, each on a core of its own.
+  if (!info.runtime_dumps.empty()) out += "wait\n";
+  return out;
+}
+
+std::vector<std::string> install_made_archives(const PackageInfo& info) {
+  std::vector<std::string> files;
+  for (const PackageInfo::RuntimeDump& d : info.runtime_dumps) {
+    files.push_back(info.install_dir + "/" + d.archive);
+  }
+  if (!info.class_list.empty()) files.push_back(info.install_dir + "/" + info.archive);
+  return files;
+}
+
+namespace {
+
+/// `rm -f` of every file the post-install step makes.
+std::string remove_made_archives(const PackageInfo& info) {
+  std::string out = "rm -f";
+  for (const std::string& f : install_made_archives(info)) out += " " + shell_quote(f);
+  return out;
+}
+
+}  // namespace
+
 std::string deb_postinst(const PackageInfo& info) {
-  const std::string dump = archive_dump_command(info);
-  if (dump.empty()) return "";
+  const std::string dumps = install_dump_commands(info);
+  if (dumps.empty()) return "";
+  std::string indented;
+  for (std::size_t at = 0; at < dumps.size();) {
+    const std::size_t end = dumps.find('\n', at);
+    indented += "  " + dumps.substr(at, end - at + 1);
+    at = end + 1;
+  }
   return script_header(
-             "Makes the app's class-data archive for the installed paths from the class list\n"
-             "# recorded when the package was made; without it the app only starts slower.") +
-         "if [ \"$1\" = configure ]; then\n  " + dump + "\nfi\nexit 0\n";
+             "Makes the class-data archives for the installed paths with the shipped runtime\n"
+             "# (the app's from the class list recorded when the package was made); without\n"
+             "# them the app only starts slower.") +
+         "if [ \"$1\" = configure ]; then\n" + indented + "fi\nexit 0\n";
 }
 
 std::string deb_prerm(const PackageInfo& info) {
-  if (info.class_list.empty()) return "";
-  return script_header("Removes the class-data archive the post-install step made.") + "rm -f " +
-         shell_quote(info.install_dir + "/" + info.archive) + "\nexit 0\n";
+  if (install_made_archives(info).empty()) return "";
+  return script_header("Removes the class-data archives the post-install step made.") +
+         remove_made_archives(info) + "\nexit 0\n";
 }
 
 std::string deb_postrm(const PackageInfo& info) {
-  if (info.class_list.empty()) return "";
-  return script_header("Removes the class-data archive, should a failed removal have left it.") +
-         "if [ \"$1\" = purge ] || [ \"$1\" = remove ]; then\n  rm -f " +
-         shell_quote(info.install_dir + "/" + info.archive) + "\nfi\nexit 0\n";
+  if (install_made_archives(info).empty()) return "";
+  return script_header("Removes the class-data archives, should a failed removal have left them.") +
+         "if [ \"$1\" = purge ] || [ \"$1\" = remove ]; then\n  " + remove_made_archives(info) +
+         "\nfi\nexit 0\n";
 }
 
 std::string rpm_spec(const PackageInfo& info, const std::string& staged_root,
@@ -538,9 +580,11 @@ std::string rpm_spec(const PackageInfo& info, const std::string& staged_root,
   out += "\n%description\n" + e(long_description_or_summary(info)) + "\n\n%install\ncp -a " +
          e(shell_quote(staged_root)) + "/. %{buildroot}/\n\n%files\n%defattr(-,root,root,-)\n";
   for (const std::string& f : files) out += e(f) + "\n";
-  if (!info.class_list.empty()) {
-    out += "%ghost %attr(0644,root,root) " + e(info.install_dir + "/" + info.archive) + "\n";
-    out += "\n%post\n" + e(archive_dump_command(info)) + "\nexit 0\n";
+  for (const std::string& made : install_made_archives(info)) {
+    out += "%ghost %attr(0644,root,root) " + e(made) + "\n";
+  }
+  if (const std::string dumps = install_dump_commands(info); !dumps.empty()) {
+    out += "\n%post\n" + e(dumps) + "exit 0\n";
   }
   out += "\n%changelog\n* " + rpm_changelog_date(info.source_date_epoch) + " " +
          e(info.maintainer) + " - " + e(info.version) + "-" + e(info.release) +

@@ -76,6 +76,13 @@ struct PackageInfo {
   std::string class_list;
   std::string archive;     ///< the archive it dumps, relative to the install dir
   std::string class_path;  ///< the class path the archive is dumped for (installed paths)
+  /// One of the runtime's own archives, which the post-install step remakes
+  /// with `java [OPTION] -Xshare:dump` instead of the package carrying it.
+  struct RuntimeDump {
+    std::string archive;  ///< relative to the install dir
+    std::string option;   ///< "" or the JVM option it is made for (-XX:-UseCompressedOops)
+  };
+  std::vector<RuntimeDump> runtime_dumps;
 };
 
 /// Refuses a `version` that cannot be the upstream version of both a .deb and an .rpm: it starts
@@ -142,6 +149,12 @@ std::string mime_icon_name(const std::string& mime_type);
 /// The shell command (one line) that dumps the class-data archive at the
 /// installed paths; empty when there is none to make.
 std::string archive_dump_command(const PackageInfo& info);
+/// The post-install step's commands, one a line: the runtime's archives,
+/// in the background, beside the app's, then a wait for them. A failed dump
+/// removes its file and fails no install.
+std::string install_dump_commands(const PackageInfo& info);
+/// Every file those commands make, as installed paths.
+std::vector<std::string> install_made_archives(const PackageInfo& info);
 
 /// A class list as the JVM wrote it (-XX:DumpLoadedClassList) in an order
 /// that does not depend on the run's timing, so packages stay reproducible:

@@ -203,6 +203,32 @@ TEST(PackageText, MaintainerScriptsOnlyWhenAnArchiveIsMadeAtInstallTime) {
   EXPECT_THAT(spec, HasSubstr("* Tue Nov 14 2023 Ann <ann@example.org> - 1.2-3"));
 }
 
+TEST(PackageText, RemakesTheRuntimesArchivesBeforeTheAppsAndRemovesThemAll) {
+  PackageInfo info = sample();
+  info.runtime_dumps = {{"lib/runtime/lib/server/classes.jsa", ""},
+                        {"lib/runtime/lib/server/classes_nocoops.jsa", "-XX:-UseCompressedOops"}};
+  const std::string java = "'/opt/vorlane-notes/lib/runtime/bin/java'";
+  const std::string coops = "'/opt/vorlane-notes/lib/runtime/lib/server/classes.jsa'";
+  const std::string nocoops = "'/opt/vorlane-notes/lib/runtime/lib/server/classes_nocoops.jsa'";
+  const std::string dumps =
+      java + " -Xshare:dump -XX:SharedArchiveFile=" + coops + " >/dev/null 2>&1 || rm -f " + coops +
+      " &\n" + java + " '-XX:-UseCompressedOops' -Xshare:dump -XX:SharedArchiveFile=" + nocoops +
+      " >/dev/null 2>&1 || rm -f " + nocoops + " &\n";
+  EXPECT_EQ(install_dump_commands(info), dumps + "wait\n");
+  info.class_list = "lib/app/vorlane-app.classlist";
+  info.archive = "lib/app/vorlane-app.jsa";
+  EXPECT_EQ(install_dump_commands(info), dumps + archive_dump_command(info) + "\nwait\n");
+  const std::string all =
+      "rm -f " + coops + " " + nocoops + " '/opt/vorlane-notes/lib/app/vorlane-app.jsa'";
+  EXPECT_THAT(deb_postinst(info), HasSubstr("then\n  " + java + " -Xshare:dump"));
+  EXPECT_THAT(deb_prerm(info), HasSubstr(all));
+  EXPECT_THAT(deb_postrm(info), HasSubstr(all));
+  const std::string spec = rpm_spec(info, "/s", {"/opt/vorlane-notes"});
+  EXPECT_THAT(spec, HasSubstr("%ghost %attr(0644,root,root) "
+                              "/opt/vorlane-notes/lib/runtime/lib/server/classes_nocoops.jsa\n"));
+  EXPECT_THAT(spec, HasSubstr("%post\n" + dumps + archive_dump_command(info) + "\nwait\nexit 0\n"));
+}
+
 TEST(PackageText, PutsClassListsInAnOrderOfTheirOwn) {
   const std::string normal =
       "# made by the JVM\njava/lang/Object\nnotes/Main\n@lambda-proxy b\n@lambda-proxy c\n"

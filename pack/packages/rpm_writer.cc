@@ -5,10 +5,14 @@
 
 #include "pack/core/files.h"
 #include "pack/core/tools.h"
+#include "pack/packages/base_archives.h"
 
 namespace vorlane::packages {
 
 namespace fs = std::filesystem;
+
+/// xz at level 6 with its threaded encoder on two threads.
+constexpr char kRpmPayload[] = "w6T2.xzdio";
 
 std::vector<std::string> rpm_owned_paths(const StagedRoot& staged) {
   const PackageInfo& info = staged.info;
@@ -41,29 +45,34 @@ Status write_rpm(const StagedRoot& staged, const PackageTools& tools, const std:
           error)) {
     return step_failed(error);
   }
-  if (Result<std::string> r =
-          run_tool("rpmbuild", {tools.env,
-                                "SOURCE_DATE_EPOCH=" + std::to_string(info.source_date_epoch),
-                                tools.rpmbuild,
-                                "-bb",
-                                "--quiet",
-                                "--target",
-                                info.arch.rpm,
-                                "--define",
-                                "_topdir " + top,
-                                "--define",
-                                "_buildhost localhost",
-                                "--define",
-                                "use_source_date_epoch_as_buildtime 1",
-                                "--define",
-                                "clamp_mtime_to_source_date_epoch 1",
-                                "--define",
-                                "_binary_payload w9.gzdio",
-                                "--define",
-                                "_rpmfilename %%{NAME}.rpm",
-                                "--define",
-                                "_tmppath " + top + "/tmp",
-                                spec});
+  // rpmbuild clamps every time to SOURCE_DATE_EPOCH, the %ghost files' too
+  // (which it would otherwise give the clock's): given the newest kept time,
+  // it changes no staged time, and the package still follows the inputs.
+  std::vector<long long> kept;
+  for (const auto& [path, mtime] : staged.kept_times) kept.push_back(mtime.tv_sec);
+  const long long epoch = clamp_epoch(info.source_date_epoch, kept);
+  if (Result<std::string> r = run_tool("rpmbuild", {tools.env,
+                                                    "SOURCE_DATE_EPOCH=" + std::to_string(epoch),
+                                                    tools.rpmbuild,
+                                                    "-bb",
+                                                    "--quiet",
+                                                    "--target",
+                                                    info.arch.rpm,
+                                                    "--define",
+                                                    "_topdir " + top,
+                                                    "--define",
+                                                    "_buildhost localhost",
+                                                    "--define",
+                                                    "use_source_date_epoch_as_buildtime 1",
+                                                    "--define",
+                                                    "clamp_mtime_to_source_date_epoch 1",
+                                                    "--define",
+                                                    "_binary_payload " + std::string(kRpmPayload),
+                                                    "--define",
+                                                    "_rpmfilename %%{NAME}.rpm",
+                                                    "--define",
+                                                    "_tmppath " + top + "/tmp",
+                                                    spec});
       !r) {
     return r.error();
   }

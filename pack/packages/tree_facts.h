@@ -19,6 +19,7 @@ struct TreeFacts {
   std::uint16_t machine = 0;            ///< the launcher's ELF machine
   bool has_app_archive_option = false;  ///< the launcher looks for lib/app's archive
   std::string archive_name;             ///< that archive, relative to lib/app
+  bool dynamic_archive = false;         ///< of the dynamic kind, made on the runtime's archive
   std::string marker_name;              ///< lib/NAME that marks the tree
 };
 
