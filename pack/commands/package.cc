@@ -5,6 +5,7 @@
 #include <ctime>
 #include <filesystem>
 
+#include "pack/core/elf_section.h"
 #include "pack/core/files.h"
 #include "pack/core/process.h"
 #include "pack/core/report.h"
@@ -160,7 +161,7 @@ PackageFacts probe_packages(const PackageOptions& o) {
   std::error_code archive_ec;
   f.runtime_coops_archive = fs::is_regular_file(o.app_dir + "/" + kCoopsArchive, archive_ec);
   f.runtime_nocoops_archive = fs::is_regular_file(o.app_dir + "/" + kNoCoopsArchive, archive_ec);
-  f.host_machine = host_machine();
+  if (const Result<std::uint16_t> host = vorlane::host_machine()) f.host_machine = *host;
   const char* path = std::getenv("PATH");
   PackageTools& t = f.tools;
   t.dpkg_deb = find_program("dpkg-deb", path);

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "pack/image/splash_image.h"
+
 namespace vorlane::packages {
 namespace {
 
@@ -41,10 +43,8 @@ std::span<const int> theme_icon_sizes() {
 }
 
 Result<IconInfo> identify_icon(std::span<const std::uint8_t> bytes) {
-  static constexpr std::array<std::uint8_t, 8> kPngSignature = {0x89, 'P',  'N',  'G',
-                                                                '\r', '\n', 0x1a, '\n'};
-  if (bytes.size() >= kPngSignature.size() &&
-      std::equal(kPngSignature.begin(), kPngSignature.end(), bytes.begin())) {
+  const std::string_view all(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  if (all.starts_with(kPngSignature)) {
     // The first chunk is the 13-byte image header: width, height, ...
     if (bytes.size() < 33 || big_endian32(bytes, 8) != 13 ||
         std::string_view(reinterpret_cast<const char*>(bytes.data()) + 12, 4) != "IHDR") {
@@ -65,8 +65,7 @@ Result<IconInfo> identify_icon(std::span<const std::uint8_t> bytes) {
     if (Status decoded = decode_png(bytes); !decoded) return decoded.error();
     return info;
   }
-  const std::string_view head(reinterpret_cast<const char*>(bytes.data()),
-                              std::min<std::size_t>(bytes.size(), 4096));
+  const std::string_view head = all.substr(0, 4096);
   const auto first = head.find_first_not_of(" \t\r\n\xEF\xBB\xBF");
   if (first != std::string_view::npos && head[first] == '<' &&
       head.find("<svg") != std::string_view::npos) {

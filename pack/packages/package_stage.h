@@ -10,12 +10,12 @@
 
 #include "pack/core/error.h"
 #include "pack/core/report.h"
+#include "pack/image/archive_policy.h"
 #include "pack/packages/package_plan.h"
 
 namespace vorlane::packages {
 
 /// The class list the install-time archive is made from, in lib/app.
-inline constexpr char kClassListName[] = "vorlane-app.classlist";
 
 struct StagedRoot {
   std::string root;        ///< the folder that stands for /

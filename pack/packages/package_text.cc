@@ -4,11 +4,11 @@
 #include <ctime>
 #include <sstream>
 
+#include "pack/core/elf_section.h"
+
 namespace vorlane::packages {
 namespace {
 
-constexpr std::uint16_t kMachineX86_64 = 62;
-constexpr std::uint16_t kMachineAArch64 = 183;
 
 bool is_alnum(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
@@ -600,6 +600,8 @@ std::string desktop_entry(const PackageInfo& info) {
   out += "Terminal=false\nCategories=";
   for (const std::string& c : info.categories) out += c + ";";
   out += "\nStartupWMClass=" + desktop_escape(info.wm_class) + "\n";
+  // A later launch opens its files in the running app's window.
+  if (info.single_instance) out += "SingleMainWindow=true\n";
   if (!info.file_associations.empty()) {
     out += "MimeType=";
     for (const FileAssociation& fa : info.file_associations) out += fa.mime_type + ";";

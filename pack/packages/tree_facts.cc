@@ -9,7 +9,8 @@
 
 #include "pack/core/elf_section.h"
 #include "pack/core/files.h"
-#include "pack/image/app_config.h"
+#include "pack/image/archive_policy.h"
+#include "pack/image/marker.h"
 #include "pack/image/app_tree.h"
 #include "pack/image/burn.h"
 
@@ -86,10 +87,6 @@ Status check_tree_contents(const std::string& app_dir) {
   return done();
 }
 
-std::uint16_t host_machine() {
-  std::string error;
-  return elf_machine_of_file("/proc/self/exe", error).value_or(0);
-}
 
 bool has_elf_section(const std::string& path, const std::string& name) {
   std::string error;

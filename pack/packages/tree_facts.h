@@ -33,9 +33,6 @@ Result<TreeFacts> read_tree(const std::string& app_dir);
 /// FIFO, socket or device; a file or folder that cannot be read.
 Status check_tree_contents(const std::string& app_dir);
 
-/// The ELF machine of this program.
-std::uint16_t host_machine();
-
 /// Whether the ELF file at `path` has a section called `name` (.debug_info, .symtab).
 bool has_elf_section(const std::string& path, const std::string& name);
 /// Whether `path` starts with the ELF signature.
