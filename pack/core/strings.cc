@@ -1,5 +1,7 @@
 #include "pack/core/strings.h"
 
+#include <charconv>
+
 namespace vorlane {
 
 std::vector<std::string> split(std::string_view text, char separator) {
@@ -47,6 +49,39 @@ std::string tail_lines(std::string_view output, std::size_t max_lines) {
   const std::size_t first = all.size() > max_lines ? all.size() - max_lines : 0;
   std::string out;
   for (std::size_t i = first; i < all.size(); ++i) out += "  " + all[i] + "\n";
+  return out;
+}
+
+int leading_number(std::string_view text) {
+  int value = -1;
+  std::from_chars(text.data(), text.data() + text.size(), value);
+  return value;
+}
+
+std::string markup_escape(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
+      default:
+        out += c;
+    }
+  }
   return out;
 }
 

@@ -21,6 +21,13 @@ std::vector<std::string> split_words(std::string_view text);
 
 std::string join(std::span<const std::string> items, std::string_view separator);
 
+/// The whole number `text` starts with ("3072" of "3072/rsa"), or -1.
+int leading_number(std::string_view text);
+
+/// `text` for XML or HTML, in content and in quoted attributes: &, <, >, " and '
+/// written as entities.
+std::string markup_escape(std::string_view text);
+
 /// The last `max_lines` lines of `output`, each indented by two blanks, for
 /// showing under an error message.
 std::string tail_lines(std::string_view output, std::size_t max_lines);

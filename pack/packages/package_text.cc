@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "pack/core/elf_section.h"
+#include "pack/core/strings.h"
 
 namespace vorlane::packages {
 namespace {
@@ -698,45 +699,22 @@ Status check_section(const std::string& section) {
   return done();
 }
 
-std::string xml_escape(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
-
 std::string metainfo(const PackageInfo& info) {
   std::string out =
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<component type=\"desktop-application\">\n"
       "  <id>" +
-      xml_escape(info.app_id) +
+      markup_escape(info.app_id) +
       "</id>\n"
       "  <metadata_license>FSFAP</metadata_license>\n";
   if (!info.license.empty())
-    out += "  <project_license>" + xml_escape(info.license) + "</project_license>\n";
-  out += "  <name>" + xml_escape(info.name) + "</name>\n  <summary>" + xml_escape(info.summary) +
+    out += "  <project_license>" + markup_escape(info.license) + "</project_license>\n";
+  out += "  <name>" + markup_escape(info.name) + "</name>\n  <summary>" + markup_escape(info.summary) +
          "</summary>\n  <description>\n";
   // Paragraphs: runs of non-empty lines.
   std::istringstream in(long_description_or_summary(info));
   std::string paragraph;
   auto flush = [&] {
-    if (!paragraph.empty()) out += "    <p>" + xml_escape(paragraph) + "</p>\n";
+    if (!paragraph.empty()) out += "    <p>" + markup_escape(paragraph) + "</p>\n";
     paragraph.clear();
   };
   for (std::string line; std::getline(in, line);) {
@@ -748,20 +726,20 @@ std::string metainfo(const PackageInfo& info) {
     }
   }
   flush();
-  out += "  </description>\n  <launchable type=\"desktop-id\">" + xml_escape(info.app_id) +
+  out += "  </description>\n  <launchable type=\"desktop-id\">" + markup_escape(info.app_id) +
          ".desktop</launchable>\n";
   if (!info.homepage.empty())
-    out += "  <url type=\"homepage\">" + xml_escape(info.homepage) + "</url>\n";
+    out += "  <url type=\"homepage\">" + markup_escape(info.homepage) + "</url>\n";
   if (!info.vendor.empty())
-    out += "  <developer_name>" + xml_escape(info.vendor) + "</developer_name>\n";
-  out += "  <provides>\n    <binary>" + xml_escape(info.name) + "</binary>\n";
+    out += "  <developer_name>" + markup_escape(info.vendor) + "</developer_name>\n";
+  out += "  <provides>\n    <binary>" + markup_escape(info.name) + "</binary>\n";
   for (const FileAssociation& fa : info.file_associations) {
-    out += "    <mediatype>" + xml_escape(fa.mime_type) + "</mediatype>\n";
+    out += "    <mediatype>" + markup_escape(fa.mime_type) + "</mediatype>\n";
   }
   out +=
       "  </provides>\n  <content_rating type=\"oars-1.1\"/>\n  <releases>\n    <release "
       "version=\"" +
-      xml_escape(info.version) + "\" date=\"" + iso_date(info.source_date_epoch) +
+      markup_escape(info.version) + "\" date=\"" + iso_date(info.source_date_epoch) +
       "\"/>\n  </releases>\n</component>\n";
   return out;
 }
@@ -782,10 +760,10 @@ std::string mime_xml(const PackageInfo& info) {
       "<mime-info xmlns=\"http://www.freedesktop.org/standards/shared-mime-info\">\n";
   for (const FileAssociation& fa : info.file_associations) {
     if (fa.system_type) continue;
-    out += "  <mime-type type=\"" + xml_escape(fa.mime_type) + "\">\n    <comment>" +
-           xml_escape(fa.description) + "</comment>\n";
+    out += "  <mime-type type=\"" + markup_escape(fa.mime_type) + "\">\n    <comment>" +
+           markup_escape(fa.description) + "</comment>\n";
     if (!fa.icon.empty()) out += "    <icon name=\"" + mime_icon_name(fa.mime_type) + "\"/>\n";
-    out += "    <glob pattern=\"*." + xml_escape(fa.extension) + "\"/>\n  </mime-type>\n";
+    out += "    <glob pattern=\"*." + markup_escape(fa.extension) + "\"/>\n  </mime-type>\n";
   }
   return out + "</mime-info>\n";
 }

@@ -185,7 +185,5 @@ Status check_rpm_description(const std::string& what, const std::string& text);
 /// '-', '.' and at most one '/' (contrib/utils).
 Status check_section(const std::string& section);
 
-/// `text` with &, <, >, " escaped for XML.
-std::string xml_escape(const std::string& text);
 
 }  // namespace vorlane::packages

@@ -6,33 +6,6 @@
 
 namespace vorlane::publish {
 
-std::string escape_html(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&#39;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
-
 std::string human_size(std::uint64_t bytes) {
   char buffer[32];
   if (bytes >= 999500) {  // what would print as "1000 kB"
@@ -53,27 +26,27 @@ std::string paragraphs(const std::string& text) {
   std::string current;
   for (const std::string& line : split_lines(text)) {
     if (line.find_first_not_of(" \t") == std::string::npos) {
-      if (!current.empty()) out += "<p>" + escape_html(current) + "</p>\n";
+      if (!current.empty()) out += "<p>" + markup_escape(current) + "</p>\n";
       current.clear();
     } else {
       current += (current.empty() ? "" : " ") + line.substr(line.find_first_not_of(" \t"));
     }
   }
-  if (!current.empty()) out += "<p>" + escape_html(current) + "</p>\n";
+  if (!current.empty()) out += "<p>" + markup_escape(current) + "</p>\n";
   return out;
 }
 
 }  // namespace
 
 std::string download_page(const PageFacts& f) {
-  const std::string name = escape_html(f.name);
-  const std::string url = escape_html(f.base_url);
-  const std::string channel = escape_html(f.channel);
+  const std::string name = markup_escape(f.name);
+  const std::string url = markup_escape(f.base_url);
+  const std::string channel = markup_escape(f.channel);
   std::string page =
       "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
       "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
       "<title>" +
-      name + " " + escape_html(f.version) +
+      name + " " + markup_escape(f.version) +
       "</title>\n"
       "<style>\n"
       "body{font-family:system-ui,sans-serif;max-width:50rem;margin:0 auto;padding:1rem;"
@@ -91,19 +64,19 @@ std::string download_page(const PageFacts& f) {
       "border-bottom:1px solid #ddd}td{display:block;border:0;padding:.1rem 0}}\n"
       "</style>\n</head>\n<body>\n<header>\n";
   if (!f.icon.empty()) {
-    page += "<img src=\"" + escape_html(f.icon) + "\" alt=\"\">\n";
+    page += "<img src=\"" + markup_escape(f.icon) + "\" alt=\"\">\n";
   }
-  page += "<div><h1>" + name + "</h1>\n<div class=\"version\">Version " + escape_html(f.version) +
+  page += "<div><h1>" + name + "</h1>\n<div class=\"version\">Version " + markup_escape(f.version) +
           " (" + channel + ")</div></div>\n</header>\n";
-  if (!f.summary.empty()) page += "<p><strong>" + escape_html(f.summary) + "</strong></p>\n";
+  if (!f.summary.empty()) page += "<p><strong>" + markup_escape(f.summary) + "</strong></p>\n";
   page += paragraphs(f.description);
   page +=
       "<h2>Downloads</h2>\n<table>\n<thead><tr><th>Package</th><th>Architecture</th>"
       "<th>Size</th><th>SHA-256</th></tr></thead>\n<tbody>\n";
   for (const Download& d : f.downloads) {
-    page += "<tr><td><a href=\"" + escape_html(d.path) + "\">" + escape_html(d.label) +
-            "</a></td><td>" + escape_html(d.arch) + "</td><td>" + human_size(d.size) +
-            "</td><td><code>" + escape_html(d.sha256) + "</code></td></tr>\n";
+    page += "<tr><td><a href=\"" + markup_escape(d.path) + "\">" + markup_escape(d.label) +
+            "</a></td><td>" + markup_escape(d.arch) + "</td><td>" + human_size(d.size) +
+            "</td><td><code>" + markup_escape(d.sha256) + "</code></td></tr>\n";
   }
   page += "</tbody>\n</table>\n";
   const std::string keyring = "/etc/apt/keyrings/" + name + "-archive-keyring.gpg";
@@ -128,7 +101,7 @@ std::string download_page(const PageFacts& f) {
             "printf '" + repo + "' | sudo tee /etc/yum.repos.d/" + name +
             ".repo\nsudo dnf install " + name + "</pre>\n";
   }
-  page += "<p>Signed with the key <code>" + escape_html(f.key_fingerprint) +
+  page += "<p>Signed with the key <code>" + markup_escape(f.key_fingerprint) +
           "</code>: <a href=\"KEY.asc\">KEY.asc</a>, <a href=\"KEY.gpg\">KEY.gpg</a>.</p>\n"
           "</body>\n</html>\n";
   return page;

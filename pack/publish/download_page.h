@@ -30,8 +30,6 @@ struct PageFacts {
   std::vector<Download> downloads;
 };
 
-/// Text with &, <, >, " and ' written as entities.
-std::string escape_html(const std::string& text);
 
 /// "1.4 MB", "812 kB", "96 bytes".
 std::string human_size(std::uint64_t bytes);

@@ -18,13 +18,6 @@ namespace vorlane::publish {
 
 namespace {
 
-/// The number `text` starts with, or -1.
-int to_int(std::string_view text) {
-  int value = -1;
-  std::from_chars(text.data(), text.data() + text.size(), value);
-  return value;
-}
-
 /// Seconds a gpg or rpmsign run may take; key generation on a busy machine
 /// is the slowest of them.
 constexpr int kGpgTimeout = 300;
@@ -86,7 +79,7 @@ Result<std::string> check_key(std::string_view colons, std::string_view packets)
       const std::string length = f.size() > 2 ? f[2] : "";
       const std::string algo = f.size() > 3 ? f[3] : "";
       const std::string curve = f.size() > 16 ? f[16] : "";
-      const bool rsa = algo == "1" && to_int(length) >= 3072;
+      const bool rsa = algo == "1" && leading_number(length) >= 3072;
       const bool ed25519 = algo == "22" && curve == "ed25519";
       if (!rsa && !ed25519) {
         return bad_input(
@@ -117,7 +110,7 @@ Result<std::string> check_key(std::string_view colons, std::string_view packets)
       self_signature = cls == "10" || cls == "11" || cls == "12" || cls == "13" || cls == "18" ||
                        cls == "19" || cls == "1f";
     } else if (self_signature && line.find("digest algo ") != std::string::npos) {
-      const int algo = to_int(std::string_view(line).substr(line.find("digest algo ") + 12));
+      const int algo = leading_number(std::string_view(line).substr(line.find("digest algo ") + 12));
       if (algo == 1 || algo == 2 || algo == 3) {
         return bad_input("the signing key " + fingerprint +
                          " has a self-signature made with SHA-1 or weaker, which apt refuses: "

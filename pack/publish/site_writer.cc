@@ -25,13 +25,6 @@ namespace vorlane::publish {
 
 namespace {
 
-/// The number `text` starts with, or -1.
-int to_int(std::string_view text) {
-  int value = -1;
-  std::from_chars(text.data(), text.data() + text.size(), value);
-  return value;
-}
-
 /// Seconds one index tool run may take on a busy machine.
 constexpr int kToolTimeout = 600;
 const char* const kArches[] = {"amd64", "arm64"};
@@ -461,7 +454,7 @@ class Publisher {
     if (fs::is_directory(icons, ec)) {
       for (const auto& size_dir : fs::directory_iterator(icons, ec)) {
         const std::string size_name = size_dir.path().filename().string();
-        const int size = size_name == "scalable" ? 100000 : to_int(size_name);
+        const int size = size_name == "scalable" ? 100000 : leading_number(size_name);
         for (const auto& icon : fs::directory_iterator(size_dir.path() / "apps", ec)) {
           if (size > best_size) {
             best = icon.path().string();
