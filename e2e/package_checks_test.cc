@@ -73,6 +73,7 @@ class PackageCheck : public testing::Test {
     for (const std::string& deb : files_ending(kPackages, ".deb")) {
       const std::string base = shared_->dir.path() + "/" + fs::path(deb).stem().string();
       Unpacked u{deb, base + "/root", base + "/control"};
+      fs::create_directories(u.root);
       if (run_process({"/usr/bin/dpkg-deb", "-x", deb, u.root}).ok() &&
           run_process({"/usr/bin/dpkg-deb", "-e", deb, u.control}).ok()) {
         shared_->debs.push_back(u);
