@@ -110,7 +110,8 @@ TEST_F(PackageCheck, LintersFindNoError) {
       argv.push_back(package);
       const RunResult r = run_process(argv);
       EXPECT_TRUE(r.started) << r.error << ": scripts/install-deps installs it";
-      EXPECT_THAT(tagged(r.out, c.error_tag), testing::IsEmpty()) << package << "\n" << r.out << r.err;
+      EXPECT_THAT(tagged(r.out, c.error_tag), testing::IsEmpty()) << package << "\n"
+                                                                  << r.out << r.err;
     }
   }
 }
@@ -125,7 +126,8 @@ std::vector<std::string> rpm_scriptlets(const std::string& rpm, const std::strin
     // "postinstall scriptlet (using /bin/sh):" heads each one.
     if (line.find(" scriptlet (using ") != std::string::npos && line.ends_with("):")) {
       EXPECT_THAT(line, HasSubstr("(using /bin/sh)")) << rpm;
-      files.push_back(dir + "/" + fs::path(rpm).stem().string() + "." + line.substr(0, line.find(' ')));
+      files.push_back(dir + "/" + fs::path(rpm).stem().string() + "." +
+                      line.substr(0, line.find(' ')));
       out = std::ofstream(files.back());
       out << "#!/bin/sh\n";
     } else if (out.is_open()) {
@@ -153,7 +155,8 @@ TEST_F(PackageCheck, DesktopEntryMetainfoAndInstallScriptsPassTheirValidators) {
     }
   }
   for (const std::string& rpm : shared().rpms) {
-    for (const std::string& file : rpm_scriptlets(rpm, shared().dir.path())) scripts.push_back(file);
+    for (const std::string& file : rpm_scriptlets(rpm, shared().dir.path()))
+      scripts.push_back(file);
   }
   if (scripts.size() == 1) return;
   const RunResult checked = run_process(scripts);

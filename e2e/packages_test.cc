@@ -61,11 +61,11 @@ std::string make_tiny_tree(const std::string& dir) {
   fs::create_directories(tree + "/bin");
   fs::create_directories(tree + "/lib/app");
   fs::create_directories(tree + "/lib/runtime/lib/server");
-  const RunResult burned =
-      run_pack({"burn", "--output", tree + "/bin/tiny", "--template", setup.template_path(),
-                "--main-class", "tiny.Main", "--java-option",
-                "-Djava.class.path=&&/tiny.jar:&&/vorlane-launcher.jar"});
-  if (burned.status != 0) throw std::runtime_error("vorlane-pack burn: " + burned.err + burned.error);
+  const RunResult burned = run_pack(
+      {"burn", "--output", tree + "/bin/tiny", "--template", setup.template_path(), "--main-class",
+       "tiny.Main", "--java-option", "-Djava.class.path=&&/tiny.jar:&&/vorlane-launcher.jar"});
+  if (burned.status != 0)
+    throw std::runtime_error("vorlane-pack burn: " + burned.err + burned.error);
   fs::copy_file(setup.launcher_jar(), tree + "/lib/app/tiny.jar");
   fs::copy_file(setup.launcher_jar(), tree + "/lib/app/vorlane-launcher.jar");
   fs::copy_file(stand_in_library(), tree + "/lib/runtime/lib/server/libjvm.so");
@@ -77,9 +77,21 @@ std::string make_tiny_tree(const std::string& dir) {
 std::vector<std::string> package_args(const std::string& tree, const std::string& dest,
                                       const std::string& types,
                                       const std::vector<std::string>& extra = {}) {
-  std::vector<std::string> args = {"package", "--quiet", "--type", types, tree, "--dest", dest,
-                                   "--app-version", "1.2", "--release", "3", "--maintainer",
-                                   "Ann Example <ann@example.org>", "--description", "A tiny app"};
+  std::vector<std::string> args = {"package",
+                                   "--quiet",
+                                   "--type",
+                                   types,
+                                   tree,
+                                   "--dest",
+                                   dest,
+                                   "--app-version",
+                                   "1.2",
+                                   "--release",
+                                   "3",
+                                   "--maintainer",
+                                   "Ann Example <ann@example.org>",
+                                   "--description",
+                                   "A tiny app"};
   args.insert(args.end(), extra.begin(), extra.end());
   return args;
 }
@@ -102,9 +114,12 @@ const std::string kDeb = "tiny_1.2-3_amd64.deb", kRpm = "tiny-1.2-3.x86_64.rpm",
 /// An icon, a file type with its own icon and a dependency of the packager's.
 std::vector<std::string> desktop_options() {
   const std::string demo = std::string(VORLANE_SOURCE_DIR) + "/demo/swing/";
-  return {"--icon", demo + "notes.svg", "--file-association",
+  return {"--icon",
+          demo + "notes.svg",
+          "--file-association",
           "extension=tiny,mime-type=application/x-tiny,icon=" + demo + "notes/icon.png",
-          "--package-deps", "default-jre-headless | java-runtime"};
+          "--package-deps",
+          "default-jre-headless | java-runtime"};
 }
 
 /// The field names of a .deb's control file, in order.
@@ -149,7 +164,8 @@ class Packages : public testing::Test {
     shared_->tree = make_tiny_tree(dir);
     shared_->out = shared_->root.path() + "/out1";
     // A relative tree path, from the tree's folder.
-    shared_->made = package(package_args("tiny", shared_->out, "deb,rpm,tar.gz", desktop_options()), dir);
+    shared_->made =
+        package(package_args("tiny", shared_->out, "deb,rpm,tar.gz", desktop_options()), dir);
   }
   static void TearDownTestSuite() { shared_.reset(); }
   void SetUp() override { ASSERT_EQ(shared_->made.status, 0) << shared_->made.err; }
@@ -164,7 +180,8 @@ TEST_F(Packages, TwoBuildsFromCopiesInOtherFoldersGiveTheSameBytes) {
   fs::create_directories(other);
   fs::copy(shared().tree, other + "/tiny", fs::copy_options::recursive);
   const std::string out2 = shared().root.path() + "/out2";
-  const RunResult made = package(package_args(other + "/tiny", out2, "deb,rpm,tar.gz", desktop_options()));
+  const RunResult made =
+      package(package_args(other + "/tiny", out2, "deb,rpm,tar.gz", desktop_options()));
   ASSERT_EQ(made.status, 0) << made.err;
   for (const std::string& name : {kDeb, kRpm, kTar}) {
     const std::string one = read_text(shared().out + "/" + name);
@@ -177,15 +194,14 @@ TEST_F(Packages, TwoBuildsFromCopiesInOtherFoldersGiveTheSameBytes) {
 TEST_F(Packages, HoldTheTreeTheDesktopFilesAndTheirDependencies) {
   const std::string deb = shared().out + "/" + kDeb;
   const std::string listing = tool({"/usr/bin/dpkg-deb", "-c", deb});
-  for (const char* entry : {"./opt/tiny/bin/tiny", "./usr/bin/tiny -> /opt/tiny/bin/tiny",
-                            "./usr/share/applications/app.tiny.desktop",
-                            "./usr/share/icons/hicolor/48x48/apps/app.tiny.png",
-                            "./usr/share/icons/hicolor/scalable/apps/app.tiny.svg",
-                            "./usr/share/icons/hicolor/64x64/mimetypes/application-x-tiny.png",
-                            "./usr/share/metainfo/app.tiny.metainfo.xml",
-                            "./usr/share/mime/packages/app.tiny.xml",
-                            "./usr/share/doc/tiny/copyright",
-                            "./usr/share/doc/tiny/changelog.Debian.gz"}) {
+  for (const char* entry :
+       {"./opt/tiny/bin/tiny", "./usr/bin/tiny -> /opt/tiny/bin/tiny",
+        "./usr/share/applications/app.tiny.desktop",
+        "./usr/share/icons/hicolor/48x48/apps/app.tiny.png",
+        "./usr/share/icons/hicolor/scalable/apps/app.tiny.svg",
+        "./usr/share/icons/hicolor/64x64/mimetypes/application-x-tiny.png",
+        "./usr/share/metainfo/app.tiny.metainfo.xml", "./usr/share/mime/packages/app.tiny.xml",
+        "./usr/share/doc/tiny/copyright", "./usr/share/doc/tiny/changelog.Debian.gz"}) {
     EXPECT_THAT(listing, HasSubstr(entry));
   }
   for (const std::string& line : lines(listing)) {
@@ -226,31 +242,46 @@ TEST_F(Packages, RefuseBadInputWithStatus2AndWriteNothing) {
        {"package", "--type", "deb", tree, "--dest", refused, "--maintainer", "A <a@b.c>"},
        {{"PATH", refused + "/empty"}},
        "dpkg-deb"},
-      {"text as an icon", package_args(tree, refused, "deb,rpm,tar.gz", {"--icon", text_icon}), {},
+      {"text as an icon",
+       package_args(tree, refused, "deb,rpm,tar.gz", {"--icon", text_icon}),
+       {},
        "neither a PNG nor an SVG"},
-      {"a version with a dash", package_args(tree, refused, "deb", {"--app-version", "1.0-2"}), {},
+      {"a version with a dash",
+       package_args(tree, refused, "deb", {"--app-version", "1.0-2"}),
+       {},
        "no valid Debian and RPM version"},
-      {"a relative install folder", package_args(tree, refused, "deb", {"--install-dir", "opt/tiny"}),
-       {}, "not an absolute path"},
+      {"a relative install folder",
+       package_args(tree, refused, "deb", {"--install-dir", "opt/tiny"}),
+       {},
+       "not an absolute path"},
       {"a folder that is no app tree",
-       {"package", "--type", "tar.gz", shared().root.path(), "--dest", refused}, {},
+       {"package", "--type", "tar.gz", shared().root.path(), "--dest", refused},
+       {},
        "not an app tree"},
       // Folders any local user could own first, or that spill the tree into
       // the system's own folders.
       {"a world-writable install folder",
-       package_args(tree, refused, "deb,rpm", {"--install-dir", "/var/tmp/tiny"}), {},
+       package_args(tree, refused, "deb,rpm", {"--install-dir", "/var/tmp/tiny"}),
+       {},
        "/var/tmp/tiny"},
-      {"a top-level system folder", package_args(tree, refused, "deb,rpm", {"--install-dir", "/opt"}),
-       {}, "/opt"},
-      {"a folder under /etc", package_args(tree, refused, "deb,rpm", {"--install-dir", "/etc/tiny"}),
-       {}, "/etc/tiny"},
+      {"a top-level system folder",
+       package_args(tree, refused, "deb,rpm", {"--install-dir", "/opt"}),
+       {},
+       "/opt"},
+      {"a folder under /etc",
+       package_args(tree, refused, "deb,rpm", {"--install-dir", "/etc/tiny"}),
+       {},
+       "/etc/tiny"},
       {"an empty --type", {"package", "--type", "", tree, "--dest", refused}, {}, "--type"},
       // A dependency that does not parse, or that adds a control field.
       {"a field after a newline in --package-deps",
-       package_args(tree, refused, "deb,rpm", {"--package-deps", "libfoo1\nPre-Depends: evil"}), {},
+       package_args(tree, refused, "deb,rpm", {"--package-deps", "libfoo1\nPre-Depends: evil"}),
+       {},
        "--package-deps"},
-      {"a dependency with a %", package_args(tree, refused, "rpm", {"--package-deps", "bash%touch"}),
-       {}, "bash%touch"},
+      {"a dependency with a %",
+       package_args(tree, refused, "rpm", {"--package-deps", "bash%touch"}),
+       {},
+       "bash%touch"},
   };
   for (const auto& c : cases) {
     fs::remove_all(refused);
@@ -325,7 +356,8 @@ TEST_F(Packages, HostileMetadataRunsNothingAddsNothingAndComesOutAsGiven) {
   const std::string scratch = shared().root.path() + "/control";
   const std::vector<std::string> fields_before = control_fields(baseline_out + "/" + kDeb);
   const std::set<std::string> members_before = control_members(baseline_out + "/" + kDeb, scratch);
-  const std::string scripts_before = tool({"/usr/bin/rpm", "-qp", "--scripts", baseline_out + "/" + kRpm});
+  const std::string scripts_before =
+      tool({"/usr/bin/rpm", "-qp", "--scripts", baseline_out + "/" + kRpm});
 
   const std::vector<std::string> values = {
       "%(" + touch + ")",
@@ -368,11 +400,13 @@ TEST_F(Packages, HostileMetadataRunsNothingAddsNothingAndComesOutAsGiven) {
       }
       const std::string deb = out + "/" + kDeb, rpm = out + "/" + kRpm;
       EXPECT_EQ(control_fields(deb), fields_before) << row << ": a control field came or went";
-      EXPECT_EQ(control_members(deb, scratch), members_before) << row << ": a maintainer script came";
+      EXPECT_EQ(control_members(deb, scratch), members_before)
+          << row << ": a maintainer script came";
       EXPECT_EQ(tool({"/usr/bin/rpm", "-qp", "--scripts", rpm}), scripts_before)
           << row << ": a scriptlet came";
       if (*field.rpm_tag != '\0') {
-        EXPECT_EQ(tool({"/usr/bin/rpm", "-qp", "--qf", field.rpm_tag, rpm}), value) << row << ": the .rpm says something else";
+        EXPECT_EQ(tool({"/usr/bin/rpm", "-qp", "--qf", field.rpm_tag, rpm}), value)
+            << row << ": the .rpm says something else";
       }
       if (std::string(field.option) == "--description") {
         EXPECT_EQ(lines(tool({"/usr/bin/dpkg-deb", "-f", deb, "Description"})).front(), value)
