@@ -351,13 +351,7 @@ TEST_F(Packages, HostileMetadataRunsNothingAddsNothingAndComesOutAsGiven) {
   const std::string& tree = shared().tree;
   const std::string marker = shared().root.path() + "/PWNED";
   const std::string touch = "touch " + marker;
-  const std::string baseline_out = shared().root.path() + "/baseline";
-  ASSERT_EQ(package(package_args(tree, baseline_out, "deb,rpm")).status, 0);
   const std::string scratch = shared().root.path() + "/control";
-  const std::vector<std::string> fields_before = control_fields(baseline_out + "/" + kDeb);
-  const std::set<std::string> members_before = control_members(baseline_out + "/" + kDeb, scratch);
-  const std::string scripts_before =
-      tool({"/usr/bin/rpm", "-qp", "--scripts", baseline_out + "/" + kRpm});
 
   const std::vector<std::string> values = {
       "%(" + touch + ")",
@@ -383,6 +377,16 @@ TEST_F(Packages, HostileMetadataRunsNothingAddsNothingAndComesOutAsGiven) {
   };
   const std::string out = shared().root.path() + "/hostile";
   for (const Field& field : fields) {
+    // What a plain value in this field gives.
+    const std::string plain = shared().root.path() + "/plain";
+    fs::remove_all(plain);
+    const std::string plain_value = std::string(field.prefix) + "plain" + field.suffix;
+    ASSERT_EQ(package(package_args(tree, plain, "deb,rpm", {field.option, plain_value})).status, 0)
+        << field.option;
+    const std::vector<std::string> fields_before = control_fields(plain + "/" + kDeb);
+    const std::set<std::string> members_before = control_members(plain + "/" + kDeb, scratch);
+    const std::string scripts_before =
+        tool({"/usr/bin/rpm", "-qp", "--scripts", plain + "/" + kRpm});
     for (const std::string& bare : values) {
       const std::string value = field.prefix + bare + field.suffix;
       const std::string row = std::string(field.option) + " '" + value + "'";
