@@ -420,5 +420,30 @@ TEST_F(Packages, HostileMetadataRunsNothingAddsNothingAndComesOutAsGiven) {
   }
 }
 
+TEST_F(Packages, AJarNamedLikeAMacroRunsNothingAndKeepsItsName) {
+  // A file name holds no '/', so the command finds its marker in the environment.
+  const std::string marker = shared().root.path() + "/PWNED-by-a-name";
+  for (const std::string jar :
+       {"a%(touch $PWNED_AT).jar", "b%{lua: os.execute('touch '..os.getenv('PWNED_AT'))}.jar"}) {
+    const std::string dir = shared().root.path() + "/named";
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    fs::copy(shared().tree, dir + "/tiny", fs::copy_options::recursive);
+    fs::copy_file(Setup::get().launcher_jar(), dir + "/tiny/lib/app/" + jar);
+    RunOptions options;
+    options.env = {{"SOURCE_DATE_EPOCH", kEpoch}, {"PWNED_AT", marker}};
+    const RunResult r = run_pack(package_args(dir + "/tiny", dir + "/out", "rpm"), options);
+    EXPECT_FALSE(fs::exists(marker)) << jar << ": ran when the .rpm was made";
+    fs::remove(marker);
+    if (r.status == 2) {  // refused, naming the jar
+      EXPECT_THAT(r.err, HasSubstr(jar));
+      continue;
+    }
+    ASSERT_EQ(r.status, 0) << jar << ": " << r.err;
+    EXPECT_THAT(lines(tool({"/usr/bin/rpm", "-qpl", dir + "/out/" + kRpm})),
+                testing::Contains("/opt/tiny/lib/app/" + jar));
+  }
+}
+
 }  // namespace
 }  // namespace vorlane::e2e
