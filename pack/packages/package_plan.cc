@@ -4,7 +4,6 @@
 #include <cctype>
 #include <tuple>
 
-#include "launcher/single_instance.h"
 #include "launcher/user_options.h"
 #include "pack/core/elf_section.h"
 #include "pack/core/strings.h"
@@ -259,9 +258,6 @@ Result<PackagePlan> plan_packages(const PackageOptions& o, const PackageFacts& f
   info.app_id = o.app_id.empty() ? default_app_id(plan.tree.main_class, info.name) : o.app_id;
   if (Status checked = check_app_id(info.app_id); !checked) return checked.error();
   info.wm_class = o.wm_class.empty() ? default_wm_class(plan.tree.main_class) : o.wm_class;
-  info.single_instance =
-      std::any_of(plan.tree.jvm_options.begin(), plan.tree.jvm_options.end(),
-                  [](const std::string& o) { return o.starts_with(kSingleInstanceOptionPrefix); });
   if (Status checked = check_values(o, plan); !checked) return checked.error();
   if (!o.icon.empty()) {
     Result<IconFile> icon = plan_icon(f, o.icon, "--icon");

@@ -601,8 +601,6 @@ std::string desktop_entry(const PackageInfo& info) {
   out += "Terminal=false\nCategories=";
   for (const std::string& c : info.categories) out += c + ";";
   out += "\nStartupWMClass=" + desktop_escape(info.wm_class) + "\n";
-  // A later launch opens its files in the running app's window.
-  if (info.single_instance) out += "SingleMainWindow=true\n";
   if (!info.file_associations.empty()) {
     out += "MimeType=";
     for (const FileAssociation& fa : info.file_associations) out += fa.mime_type + ";";

@@ -65,7 +65,6 @@ struct PackageInfo {
   std::vector<std::string> categories = {"Utility"};
   std::string app_id;    ///< reverse-DNS id: ID.desktop, ID.metainfo.xml, icon name
   std::string wm_class;  ///< StartupWMClass
-  bool single_instance = false;  ///< the app hands later launches to the running one
   bool has_icon = false;
   std::vector<FileAssociation> file_associations;
   std::vector<std::string> deb_depends;   ///< sorted, without duplicates
