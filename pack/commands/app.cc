@@ -52,12 +52,11 @@ std::vector<SplashFile> probe_splash(const std::string& image) {
       file.error = bad_input("--splash: " + file.path + " is not a regular file");
       continue;
     }
-    std::string error;
-    std::optional<std::vector<std::uint8_t>> head = read_file_head(file.path, 8, error);
+    Result<std::vector<std::uint8_t>> head = read_file_head(file.path, 8);
     if (head) {
       file.head.assign(head->begin(), head->end());
     } else {
-      file.error = bad_input("--splash: " + error);
+      file.error = bad_input("--splash: " + head.error().message);
     }
   }
   return files;

@@ -67,7 +67,7 @@ int remake_archive(const CdsOptions& o) {
   }
   if (!o.training_args.empty()) marker->training_args = o.training_args;
   // The kind the tree has; for a tree made without one, the runtime's.
-  std::optional<std::vector<std::uint8_t>> release = read_file_no_fifo(runtime + "/release", error);
+  Result<std::vector<std::uint8_t>> release = read_file_no_fifo(runtime + "/release");
   const std::string release_text = release ? std::string(release->begin(), release->end()) : "";
   std::optional<ArchiveKind> kind = marker->archive;
   if (!kind) kind = archive_kind_for(release_java_version(release_text));

@@ -128,8 +128,11 @@ Result<std::uint16_t> host_machine() {
 }
 
 std::optional<std::uint16_t> elf_machine_of_file(const std::string& path, std::string& error) {
-  std::optional<std::vector<std::uint8_t>> head = read_file_head(path, 20, error);
-  if (!head) return std::nullopt;
+  Result<std::vector<std::uint8_t>> head = read_file_head(path, 20);
+  if (!head) {
+    error = head.error().message;
+    return std::nullopt;
+  }
   std::string why;
   std::optional<std::uint16_t> machine = elf_machine(*head, why);
   if (!machine) error = path + " is " + why;

@@ -51,20 +51,25 @@ std::vector<std::string> burn(const std::string& template_path, const std::strin
   if (!errors.empty()) return errors;
 
   std::string error;
-  std::optional<std::vector<std::uint8_t>> image = read_file_no_fifo(template_path, error);
-  if (!image) return {error};
+  Result<std::vector<std::uint8_t>> image = read_file_no_fifo(template_path);
+  if (!image) return {image.error().message};
   std::optional<SectionLocation> area = find_launch_area(*image, template_path, error);
   if (!area) return {error};
 
   const std::vector<std::uint8_t> bytes = encode_area(block);
   std::copy(bytes.begin(), bytes.end(), image->begin() + static_cast<std::ptrdiff_t>(area->offset));
-  if (!write_file_atomically(output_path, *image, 0755, error)) return {error};
+  if (Status written = write_file_atomically(output_path, *image, 0755); !written) {
+    return {written.error().message};
+  }
   return {};
 }
 
 std::optional<BurnedInData> read_burned_block(const std::string& path, std::string& error) {
-  std::optional<std::vector<std::uint8_t>> image = read_file_no_fifo(path, error);
-  if (!image) return std::nullopt;
+  Result<std::vector<std::uint8_t>> image = read_file_no_fifo(path);
+  if (!image) {
+    error = image.error().message;
+    return std::nullopt;
+  }
   std::optional<SectionLocation> area = find_launch_area(*image, path, error);
   if (!area) return std::nullopt;
   const BurnedInData block{std::span<const std::uint8_t>(*image).subspan(area->offset, area->size)};

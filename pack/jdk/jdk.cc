@@ -90,8 +90,7 @@ Jdk describe_jdk(const std::string& home) {
   } else {
     jdk.machine_error = error;
   }
-  if (std::optional<std::vector<std::uint8_t>> release =
-          read_file_no_fifo(home + "/release", error)) {
+  if (Result<std::vector<std::uint8_t>> release = read_file_no_fifo(home + "/release")) {
     const std::string text(release->begin(), release->end());
     jdk.feature_version = java_feature_version(text).value_or(0);
     jdk.java_version = release_java_version(text);

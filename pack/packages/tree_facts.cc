@@ -90,13 +90,12 @@ Status check_tree_contents(const std::string& app_dir) {
 
 bool has_elf_section(const std::string& path, const std::string& name) {
   std::string error;
-  const auto image = read_file(path, error);
+  const auto image = read_file(path);
   return image && find_elf_section(*image, name, error).has_value();
 }
 
 bool is_elf_file(const std::string& path) {
-  std::string error;
-  const auto head = read_file_head(path, 4, error);
+  const auto head = read_file_head(path, 4);
   return head && head->size() == 4 && (*head)[0] == 0x7f && (*head)[1] == 'E' &&
          (*head)[2] == 'L' && (*head)[3] == 'F';
 }
