@@ -72,9 +72,8 @@ TEST(Pack, RefusesBadInputWithStatus2AndNoOutput) {
 void patch_area(const std::string& path, const std::vector<std::uint8_t>& area) {
   const auto image = read_file(path);
   ASSERT_TRUE(image) << image.error().message;
-  std::string error;
-  const auto location = find_elf_section(*image, kLaunchAreaSection, error);
-  ASSERT_TRUE(location) << error;
+  const auto location = find_elf_section(*image, kLaunchAreaSection);
+  ASSERT_TRUE(location) << location.error().message;
   std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
   file.seekp(static_cast<std::streamoff>(location->offset));
   file.write(reinterpret_cast<const char*>(area.data()), static_cast<std::streamsize>(area.size()));

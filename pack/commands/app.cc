@@ -193,7 +193,11 @@ AppFacts probe_app(const AppOptions& o) {
   f.template_path = o.template_path.empty() ? default_template_path() : o.template_path;
   std::optional<std::uint16_t> machine;
   if (read_burned_block(f.template_path, error)) {
-    machine = elf_machine_of_file(f.template_path, error);
+    if (Result<std::uint16_t> read = elf_machine_of_file(f.template_path)) {
+      machine = *read;
+    } else {
+      error = read.error().message;
+    }
   }
   if (machine) {
     f.target_machine = *machine;

@@ -32,8 +32,8 @@ int remake_archive(const CdsOptions& o) {
     }
   }
   const std::string launcher = o.app_dir + "/bin/" + marker->name;
-  std::optional<std::uint16_t> target = elf_machine_of_file(launcher, error);
-  if (!target) return report.fail(bad_input(error));
+  Result<std::uint16_t> target = elf_machine_of_file(launcher);
+  if (!target) return report.fail(bad_input(target.error().message));
   std::optional<BurnedInData> block = read_burned_block(launcher, error);
   if (!block) return report.fail(bad_input(error));
   // The launcher's own archive options aside: those are remade.

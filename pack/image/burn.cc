@@ -16,10 +16,9 @@ namespace {
 /// The reserved area's place in a launcher image, or nullopt with the reason.
 std::optional<SectionLocation> find_launch_area(std::span<const std::uint8_t> image,
                                                 const std::string& path, std::string& error) {
-  std::string why;
-  std::optional<SectionLocation> area = find_elf_section(image, kLaunchAreaSection, why);
+  Result<SectionLocation> area = find_elf_section(image, kLaunchAreaSection);
   if (!area) {
-    error = path + " is not a launcher template: " + why;
+    error = path + " is not a launcher template: " + area.error().message;
     return std::nullopt;
   }
   if (area->size != kLaunchAreaSize) {
@@ -27,7 +26,7 @@ std::optional<SectionLocation> find_launch_area(std::span<const std::uint8_t> im
             std::to_string(area->size) + " bytes, not " + std::to_string(kLaunchAreaSize);
     return std::nullopt;
   }
-  return area;
+  return *area;
 }
 
 void describe_list(std::string& out, const char* title, const std::vector<std::string>& list) {

@@ -37,9 +37,8 @@ Result<TreeFacts> read_tree(const std::string& app_dir) {
   const std::string named = archive_options({kind, 0}).front();
   facts.has_app_archive_option = std::find(facts.jvm_options.begin(), facts.jvm_options.end(),
                                            named) != facts.jvm_options.end();
-  std::string error;
-  const auto machine = elf_machine_of_file(launcher, error);
-  if (!machine) return bad_input(error);
+  const auto machine = elf_machine_of_file(launcher);
+  if (!machine) return bad_input(machine.error().message);
   facts.machine = *machine;
   return facts;
 }
@@ -89,9 +88,8 @@ Status check_tree_contents(const std::string& app_dir) {
 
 
 bool has_elf_section(const std::string& path, const std::string& name) {
-  std::string error;
   const auto image = read_file(path);
-  return image && find_elf_section(*image, name, error).has_value();
+  return image && find_elf_section(*image, name).ok();
 }
 
 bool is_elf_file(const std::string& path) {
