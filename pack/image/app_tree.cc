@@ -93,15 +93,14 @@ Result<Destination> check_destination(const std::string& path) {
   }
   if (fs::is_empty(path, ec) && !ec) return Destination::kEmpty;
   const std::string marker_path = path + "/lib/" + kMarkerName;
-  std::string error;
-  std::optional<std::vector<std::uint8_t>> bytes;
+  std::optional<AppMarker> marker;
   if (fs::is_regular_file(fs::symlink_status(marker_path, ec))) {
-    if (Result<std::vector<std::uint8_t>> read = read_file_no_fifo(marker_path)) {
-      bytes = std::move(*read);
+    if (Result<std::vector<std::uint8_t>> bytes = read_file_no_fifo(marker_path)) {
+      if (Result<AppMarker> parsed = parse_marker(std::string(bytes->begin(), bytes->end()))) {
+        marker = std::move(*parsed);
+      }
     }
   }
-  std::optional<AppMarker> marker;
-  if (bytes) marker = parse_marker(std::string(bytes->begin(), bytes->end()), error);
   if (!marker) {
     return bad_input(path + " exists and is not an app tree made by vorlane-pack (it has no lib/" +
                      kMarkerName + ")" + keep_out);
@@ -130,15 +129,14 @@ Status write_marker(const std::string& path, const AppMarker& marker) {
 
 Result<AppMarker> read_marker(const std::string& app_dir) {
   const std::string path = app_dir + "/lib/" + kMarkerName;
-  std::string error;
   const Result<std::vector<std::uint8_t>> bytes = read_file_no_fifo(path);
   if (!bytes) {
     return bad_input(app_dir + " is not an app tree made by vorlane-pack app (it has no lib/" +
                      kMarkerName + ")");
   }
-  std::optional<AppMarker> marker = parse_marker(std::string(bytes->begin(), bytes->end()), error);
-  if (!marker) return bad_input(path + ": " + error);
-  return std::move(*marker);
+  Result<AppMarker> marker = parse_marker(std::string(bytes->begin(), bytes->end()));
+  if (!marker) return bad_input(path + ": " + marker.error().message);
+  return marker;
 }
 
 std::vector<std::string> jars_among(const std::vector<TreeEntry>& entries) {
