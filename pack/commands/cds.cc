@@ -19,7 +19,6 @@ namespace vorlane {
 int remake_archive(const CdsOptions& o) {
   using Clock = Report::Clock;
   const Report report(o.quiet);
-  std::string error;
   const std::string marker_path = o.app_dir + "/lib/" + kMarkerName;
   Result<AppMarker> marker = read_marker(o.app_dir);
   if (!marker) return report.fail(marker.error());
@@ -34,8 +33,8 @@ int remake_archive(const CdsOptions& o) {
   const std::string launcher = o.app_dir + "/bin/" + marker->name;
   Result<std::uint16_t> target = elf_machine_of_file(launcher);
   if (!target) return report.fail(bad_input(target.error().message));
-  std::optional<BurnedInData> block = read_burned_block(launcher, error);
-  if (!block) return report.fail(bad_input(error));
+  Result<BurnedInData> block = read_burned_block(launcher);
+  if (!block) return report.fail(bad_input(block.error().message));
   // The launcher's own archive options aside: those are remade.
   if (const std::string bad =
           archive_breaking_option(set_archive_options(block->jvm_options, std::nullopt));

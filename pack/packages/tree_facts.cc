@@ -24,9 +24,8 @@ Result<TreeFacts> read_tree(const std::string& app_dir) {
   facts.launcher_name = marker->name;
   facts.training_args = marker->training_args;
   const std::string launcher = app_dir + "/bin/" + marker->name;
-  std::string why;
-  const auto block = read_burned_block(launcher, why);
-  if (!block) return bad_input(launcher + ": " + why);
+  const auto block = read_burned_block(launcher);
+  if (!block) return bad_input(launcher + ": " + block.error().message);
   facts.main_class = block->main_class;
   facts.jvm_options = block->jvm_options;
   facts.app_args = block->app_args;
