@@ -70,11 +70,10 @@ TEST(Pack, RefusesBadInputWithStatus2AndNoOutput) {
 
 /// Overwrites the reserved area of the launcher at `path` with `area`.
 void patch_area(const std::string& path, const std::vector<std::uint8_t>& area) {
-  std::string error;
-  const auto image = read_file(path, error);
-  ASSERT_TRUE(image) << error;
-  const auto location = find_elf_section(*image, kLaunchAreaSection, error);
-  ASSERT_TRUE(location) << error;
+  const auto image = read_file(path);
+  ASSERT_TRUE(image) << image.error().message;
+  const auto location = find_elf_section(*image, kLaunchAreaSection);
+  ASSERT_TRUE(location) << location.error().message;
   std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
   file.seekp(static_cast<std::streamoff>(location->offset));
   file.write(reinterpret_cast<const char*>(area.data()), static_cast<std::streamsize>(area.size()));

@@ -5,7 +5,6 @@
 // none it says why.
 #include <cstdint>
 #include <cstring>
-#include <optional>
 #include <span>
 #include <string>
 
@@ -15,11 +14,10 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
   using vorlane::fuzz::require;
-  std::string error;
-  const std::optional<vorlane::SectionLocation> section = vorlane::find_elf_section(
-      std::span<const std::uint8_t>(bytes, size), vorlane::kLaunchAreaSection, error);
+  const vorlane::Result<vorlane::SectionLocation> section = vorlane::find_elf_section(
+      std::span<const std::uint8_t>(bytes, size), vorlane::kLaunchAreaSection);
   if (!section) {
-    require(!error.empty(), "a failed lookup says why");
+    require(!section.error().message.empty(), "a failed lookup says why");
     return 0;
   }
   require(section->offset <= size && section->size <= size - section->offset,

@@ -52,12 +52,11 @@ std::vector<SplashFile> probe_splash(const std::string& image) {
       file.error = bad_input("--splash: " + file.path + " is not a regular file");
       continue;
     }
-    std::string error;
-    std::optional<std::vector<std::uint8_t>> head = read_file_head(file.path, 8, error);
+    Result<std::vector<std::uint8_t>> head = read_file_head(file.path, 8);
     if (head) {
       file.head.assign(head->begin(), head->end());
     } else {
-      file.error = bad_input("--splash: " + error);
+      file.error = bad_input("--splash: " + head.error().message);
     }
   }
   return files;
@@ -190,16 +189,13 @@ bool train(const std::string& home, const std::string& name, const TrainingRun& 
 
 AppFacts probe_app(const AppOptions& o) {
   AppFacts f;
-  std::string error;
   f.template_path = o.template_path.empty() ? default_template_path() : o.template_path;
-  std::optional<std::uint16_t> machine;
-  if (read_burned_block(f.template_path, error)) {
-    machine = elf_machine_of_file(f.template_path, error);
-  }
-  if (machine) {
-    f.target_machine = *machine;
+  if (Result<BurnedInData> block = read_burned_block(f.template_path); !block) {
+    f.template_error = bad_input(block.error().message);
+  } else if (Result<std::uint16_t> machine = elf_machine_of_file(f.template_path); !machine) {
+    f.template_error = bad_input(machine.error().message);
   } else {
-    f.template_error = bad_input(error);
+    f.target_machine = *machine;
   }
   if (const Result<std::uint16_t> host = host_machine()) {
     f.host_machine = *host;

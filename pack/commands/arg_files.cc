@@ -13,9 +13,8 @@ Status expand_arg_files(std::vector<std::string>& args) {
       continue;
     }
     const std::string path = arg.substr(1);
-    std::string error;
-    std::optional<std::vector<std::uint8_t>> bytes = read_file(path, error);
-    if (!bytes) return bad_input(error);
+    Result<std::vector<std::uint8_t>> bytes = read_file(path);
+    if (!bytes) return bad_input(bytes.error().message);
     std::string_view text(reinterpret_cast<const char*>(bytes->data()), bytes->size());
     if (text.find('\0') != std::string::npos) {
       return bad_input("argument file " + path + " holds a 0 byte");

@@ -19,7 +19,6 @@ namespace vorlane {
 int remake_archive(const CdsOptions& o) {
   using Clock = Report::Clock;
   const Report report(o.quiet);
-  std::string error;
   const std::string marker_path = o.app_dir + "/lib/" + kMarkerName;
   Result<AppMarker> marker = read_marker(o.app_dir);
   if (!marker) return report.fail(marker.error());
@@ -32,10 +31,10 @@ int remake_archive(const CdsOptions& o) {
     }
   }
   const std::string launcher = o.app_dir + "/bin/" + marker->name;
-  std::optional<std::uint16_t> target = elf_machine_of_file(launcher, error);
-  if (!target) return report.fail(bad_input(error));
-  std::optional<BurnedInData> block = read_burned_block(launcher, error);
-  if (!block) return report.fail(bad_input(error));
+  Result<std::uint16_t> target = elf_machine_of_file(launcher);
+  if (!target) return report.fail(bad_input(target.error().message));
+  Result<BurnedInData> block = read_burned_block(launcher);
+  if (!block) return report.fail(bad_input(block.error().message));
   // The launcher's own archive options aside: those are remade.
   if (const std::string bad =
           archive_breaking_option(set_archive_options(block->jvm_options, std::nullopt));
@@ -67,7 +66,7 @@ int remake_archive(const CdsOptions& o) {
   }
   if (!o.training_args.empty()) marker->training_args = o.training_args;
   // The kind the tree has; for a tree made without one, the runtime's.
-  std::optional<std::vector<std::uint8_t>> release = read_file_no_fifo(runtime + "/release", error);
+  Result<std::vector<std::uint8_t>> release = read_file_no_fifo(runtime + "/release");
   const std::string release_text = release ? std::string(release->begin(), release->end()) : "";
   std::optional<ArchiveKind> kind = marker->archive;
   if (!kind) kind = archive_kind_for(release_java_version(release_text));

@@ -114,9 +114,8 @@ class ShowCommand : public Command {
     return cmd;
   }
   int run(const CLI::App&, const TakenValues&) override {
-    std::string error;
-    std::optional<BurnedInData> block = read_burned_block(path_, error);
-    if (!block) return Report(false).fail(bad_input(error));
+    Result<BurnedInData> block = read_burned_block(path_);
+    if (!block) return Report(false).fail(bad_input(block.error().message));
     std::cout << describe_block(*block);
     return 0;
   }

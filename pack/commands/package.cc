@@ -30,9 +30,8 @@ constexpr char kEmulatorVariable[] = "VORLANE_EMULATOR";
 
 /// A text file the packager reads (a license, a description, an association).
 Result<std::string> read_text(const std::string& path) {
-  std::string error;
-  const auto bytes = read_file_no_fifo(path, error);
-  if (!bytes) return bad_input(error);
+  const auto bytes = read_file_no_fifo(path);
+  if (!bytes) return bad_input(bytes.error().message);
   if (bytes->size() > kMaxTextFile) return bad_input(path + " is larger than 16 MiB");
   return std::string(bytes->begin(), bytes->end());
 }
@@ -40,9 +39,8 @@ Result<std::string> read_text(const std::string& path) {
 Result<IconInfo> probe_icon(const std::string& path) {
   std::error_code ec;
   if (!fs::is_regular_file(path, ec)) return bad_input("is not a regular file");
-  std::string error;
-  const auto bytes = read_file_no_fifo(path, error);
-  if (!bytes) return bad_input("cannot be read: " + error);
+  const auto bytes = read_file_no_fifo(path);
+  if (!bytes) return bad_input("cannot be read: " + bytes.error().message);
   if (bytes->size() > kMaxTextFile) return bad_input("is larger than 16 MiB");
   return identify_icon(*bytes);
 }

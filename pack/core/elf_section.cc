@@ -42,15 +42,13 @@ bool within(std::uint64_t offset, std::uint64_t size, std::uint64_t limit) {
 
 }  // namespace
 
-std::optional<SectionLocation> find_elf_section(std::span<const std::uint8_t> image,
-                                                std::string_view name, std::string& error) {
+Result<SectionLocation> find_elf_section(std::span<const std::uint8_t> image,
+                                         std::string_view name) {
   if (image.size() < 64 || std::memcmp(image.data(), kElfMagic, 4) != 0) {
-    error = "not an ELF file";
-    return std::nullopt;
+    return bad_input("not an ELF file");
   }
   if (image[4] != kElfClass64 || image[5] != kElfDataLittleEndian) {
-    error = "not a 64-bit little-endian ELF file";
-    return std::nullopt;
+    return bad_input("not a 64-bit little-endian ELF file");
   }
   ByteReader reader(image);
   reader.seek(0x28);
@@ -61,13 +59,11 @@ std::optional<SectionLocation> find_elf_section(std::span<const std::uint8_t> im
   const std::uint64_t names_index = reader.uint_le(2);
   if (!reader.ok() || entry_size < kSectionHeaderSize || names_index >= count ||
       !within(table_offset, count * entry_size, image.size())) {
-    error = "its section header table is missing or damaged";
-    return std::nullopt;
+    return bad_input("its section header table is missing or damaged");
   }
   const SectionHeader names = read_section_header(reader, table_offset + names_index * entry_size);
   if (!reader.ok() || !within(names.offset, names.size, image.size())) {
-    error = "its section name table is damaged";
-    return std::nullopt;
+    return bad_input("its section name table is damaged");
   }
   const auto name_table = image.subspan(names.offset, names.size);
   for (std::uint64_t i = 0; i < count; ++i) {
@@ -76,26 +72,22 @@ std::optional<SectionLocation> find_elf_section(std::span<const std::uint8_t> im
     ByteReader name_reader(name_table.subspan(section.name));
     if (name_reader.c_string() != name || !name_reader.ok()) continue;
     if (section.type == kSectionTypeNoBits || !within(section.offset, section.size, image.size())) {
-      error = "its section " + std::string(name) + " has no contents in the file";
-      return std::nullopt;
+      return bad_input("its section " + std::string(name) + " has no contents in the file");
     }
     return SectionLocation{section.offset, section.size};
   }
-  error = "it has no section " + std::string(name);
-  return std::nullopt;
+  return bad_input("it has no section " + std::string(name));
 }
 
-std::optional<std::uint16_t> elf_machine(std::span<const std::uint8_t> image, std::string& error) {
+Result<std::uint16_t> elf_machine(std::span<const std::uint8_t> image) {
   if (image.size() < 20 || std::memcmp(image.data(), kElfMagic, 4) != 0) {
-    error = "not an ELF file";
-    return std::nullopt;
+    return bad_input("not an ELF file");
   }
   // e_machine sits at byte 18 in both classes, in the file's own byte order.
   if (image[5] == kElfDataLittleEndian)
     return static_cast<std::uint16_t>(image[18] | image[19] << 8);
   if (image[5] == kElfDataBigEndian) return static_cast<std::uint16_t>(image[18] << 8 | image[19]);
-  error = "an ELF file of unknown byte order";
-  return std::nullopt;
+  return bad_input("an ELF file of unknown byte order");
 }
 
 std::string machine_name(std::uint16_t machine) {
@@ -120,19 +112,16 @@ std::string machine_name(std::uint16_t machine) {
 }
 
 Result<std::uint16_t> host_machine() {
-  std::string error;
-  if (std::optional<std::uint16_t> machine = elf_machine_of_file("/proc/self/exe", error)) {
-    return *machine;
-  }
-  return step_failed("cannot tell this machine's kind: " + error);
+  Result<std::uint16_t> machine = elf_machine_of_file("/proc/self/exe");
+  if (!machine) return step_failed("cannot tell this machine's kind: " + machine.error().message);
+  return machine;
 }
 
-std::optional<std::uint16_t> elf_machine_of_file(const std::string& path, std::string& error) {
-  std::optional<std::vector<std::uint8_t>> head = read_file_head(path, 20, error);
-  if (!head) return std::nullopt;
-  std::string why;
-  std::optional<std::uint16_t> machine = elf_machine(*head, why);
-  if (!machine) error = path + " is " + why;
+Result<std::uint16_t> elf_machine_of_file(const std::string& path) {
+  Result<std::vector<std::uint8_t>> head = read_file_head(path, 20);
+  if (!head) return head.error();
+  Result<std::uint16_t> machine = elf_machine(*head);
+  if (!machine) return bad_input(path + " is " + machine.error().message);
   return machine;
 }
 

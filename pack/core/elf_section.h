@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -19,19 +18,18 @@ struct SectionLocation {
 
 /// Finds the section called `name` in a 64-bit little-endian ELF `image`
 /// (any machine). Every offset read from the file is checked against the
-/// image's size. Returns nullopt and a reason in `error` when the image is
-/// not such an ELF file or has no such section with contents in the file.
-std::optional<SectionLocation> find_elf_section(std::span<const std::uint8_t> image,
-                                                std::string_view name, std::string& error);
+/// image's size. Refuses, with the reason, an image that is not such an ELF
+/// file or has no such section with contents in the file.
+Result<SectionLocation> find_elf_section(std::span<const std::uint8_t> image,
+                                         std::string_view name);
 
 /// The machine (`e_machine`) an ELF `image` of either class and byte order
-/// is built for, or nullopt and a reason in `error` when it is no ELF file.
-/// Only the first 20 bytes are needed.
-std::optional<std::uint16_t> elf_machine(std::span<const std::uint8_t> image, std::string& error);
+/// is built for, or the reason it is no ELF file. Only the first 20 bytes
+/// are needed.
+Result<std::uint16_t> elf_machine(std::span<const std::uint8_t> image);
 
-/// The machine the ELF file at `path` is built for, or nullopt and a
-/// reason naming the file in `error`.
-std::optional<std::uint16_t> elf_machine_of_file(const std::string& path, std::string& error);
+/// The machine the ELF file at `path` is built for, or a reason naming the file.
+Result<std::uint16_t> elf_machine_of_file(const std::string& path);
 
 /// ELF machine numbers (`e_machine`) of the machines Vorlane builds for, and others it names.
 inline constexpr std::uint16_t kMachineX86 = 3;

@@ -50,9 +50,8 @@ struct ElfImage {
 
 TEST(FindElfSection, FindsTheSection) {
   const ElfImage image;
-  std::string error;
-  const auto found = find_elf_section(image.bytes, ".vorlane_launch", error);
-  ASSERT_TRUE(found) << error;
+  const auto found = find_elf_section(image.bytes, ".vorlane_launch");
+  ASSERT_TRUE(found) << found.error().message;
   EXPECT_EQ(found->offset, ElfImage::kDataOffset);
   EXPECT_EQ(found->size, 16u);
 }
@@ -93,9 +92,9 @@ TEST(FindElfSection, RefusesDamagedImages) {
   for (const auto& c : cases) {
     ElfImage image;
     c.damage(image);
-    std::string error;
-    EXPECT_FALSE(find_elf_section(image.bytes, ".vorlane_launch", error)) << c.what;
-    EXPECT_EQ(error, c.error) << c.what;
+    const auto found = find_elf_section(image.bytes, ".vorlane_launch");
+    ASSERT_FALSE(found) << c.what;
+    EXPECT_EQ(found.error().message, c.error) << c.what;
   }
 }
 
@@ -131,9 +130,9 @@ TEST(ElfMachine, ReadsEitherByteOrderAndRefusesWhatIsNoElf) {
        "not an ELF file"},
   };
   for (const auto& c : cases) {
-    std::string error;
-    EXPECT_EQ(elf_machine(c.bytes, error), c.machine) << c.what;
-    EXPECT_EQ(error, c.error) << c.what;
+    const Result<std::uint16_t> machine = elf_machine(c.bytes);
+    EXPECT_EQ(machine ? std::optional(*machine) : std::nullopt, c.machine) << c.what;
+    EXPECT_EQ(machine ? "" : machine.error().message, c.error) << c.what;
   }
   EXPECT_EQ(machine_name(183), "AArch64");
   EXPECT_EQ(machine_name(62), "x86-64");

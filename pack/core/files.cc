@@ -42,17 +42,13 @@ class FileFd {
 /// Up to `limit` bytes of the file at `path`, and in `more` whether it
 /// holds more than that. `no_fifo` opens without blocking on a FIFO and
 /// refuses it.
-std::optional<std::vector<std::uint8_t>> read_up_to(const std::string& path, std::size_t limit,
-                                                    bool no_fifo, bool& more, std::string& error) {
+Result<std::vector<std::uint8_t>> read_up_to(const std::string& path, std::size_t limit,
+                                             bool no_fifo, bool& more) {
   FileFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | (no_fifo ? O_NONBLOCK : 0)));
-  if (fd.get() < 0) {
-    error = system_error("open", path);
-    return std::nullopt;
-  }
+  if (fd.get() < 0) return step_failed(system_error("open", path));
   struct stat st {};
   if (no_fifo && fstat(fd.get(), &st) == 0 && S_ISFIFO(st.st_mode)) {
-    error = "cannot read " + path + ": it is a FIFO, not a file";
-    return std::nullopt;
+    return step_failed("cannot read " + path + ": it is a FIFO, not a file");
   }
   if (no_fifo) (void)fcntl(fd.get(), F_SETFL, 0);  // reads block as usual again
   std::vector<std::uint8_t> bytes;
@@ -64,11 +60,8 @@ std::optional<std::vector<std::uint8_t>> read_up_to(const std::string& path, std
     const std::size_t want = std::min(buffer.size(), limit + 1 - bytes.size());
     const ssize_t n = read(fd.get(), buffer.data(), want);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      // A directory opens, but reading it fails (EISDIR).
-      error = system_error("read", path);
-      return std::nullopt;
-    }
+    // A directory opens, but reading it fails (EISDIR).
+    if (n < 0) return step_failed(system_error("read", path));
     if (n == 0) break;
     bytes.insert(bytes.end(), buffer.begin(), buffer.begin() + n);
     if (bytes.size() > limit) {
@@ -80,15 +73,10 @@ std::optional<std::vector<std::uint8_t>> read_up_to(const std::string& path, std
   return bytes;
 }
 
-std::optional<std::vector<std::uint8_t>> read_whole(const std::string& path, bool no_fifo,
-                                                    std::string& error) {
+Result<std::vector<std::uint8_t>> read_whole(const std::string& path, bool no_fifo) {
   bool more = false;
-  std::optional<std::vector<std::uint8_t>> bytes =
-      read_up_to(path, kMaxFileSize, no_fifo, more, error);
-  if (bytes && more) {
-    error = "cannot read " + path + ": it holds more than 256 MiB";
-    return std::nullopt;
-  }
+  Result<std::vector<std::uint8_t>> bytes = read_up_to(path, kMaxFileSize, no_fifo, more);
+  if (bytes && more) return step_failed("cannot read " + path + ": it holds more than 256 MiB");
   return bytes;
 }
 
@@ -101,7 +89,6 @@ Status copy_file(const std::string& from, const std::string& to) {
   FileFd out(open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
   if (out.get() < 0) return step_failed(system_error("create", to));
   std::vector<std::uint8_t> buffer(std::size_t{1} << 17);
-  std::string error;
   off_t at = 0;
   while (at < st.st_size) {
     off_t data = lseek(in.get(), at, SEEK_DATA);
@@ -116,9 +103,11 @@ Status copy_file(const std::string& from, const std::string& to) {
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) return step_failed(system_error("read", from));
       if (n == 0) break;  // the file shrank meanwhile
-      if (lseek(out.get(), pos, SEEK_SET) < 0 ||
-          !write_all(out.get(), std::span(buffer.data(), static_cast<std::size_t>(n)), to, error)) {
-        return step_failed(error.empty() ? system_error("write", to) : error);
+      if (lseek(out.get(), pos, SEEK_SET) < 0) return step_failed(system_error("write", to));
+      if (Status written =
+              write_all(out.get(), std::span(buffer.data(), static_cast<std::size_t>(n)), to);
+          !written) {
+        return written.error();
       }
       pos += n;
     }
@@ -248,63 +237,46 @@ std::string system_error(const std::string& what, const std::string& path) {
   return text;
 }
 
-std::optional<std::vector<std::uint8_t>> read_file(const std::string& path, std::string& error) {
-  return read_whole(path, false, error);
+Result<std::vector<std::uint8_t>> read_file(const std::string& path) {
+  return read_whole(path, false);
 }
 
-std::optional<std::vector<std::uint8_t>> read_file_no_fifo(const std::string& path,
-                                                           std::string& error) {
-  return read_whole(path, true, error);
+Result<std::vector<std::uint8_t>> read_file_no_fifo(const std::string& path) {
+  return read_whole(path, true);
 }
 
-std::optional<std::vector<std::uint8_t>> read_file_head(const std::string& path,
-                                                        std::size_t max_bytes, std::string& error) {
+Result<std::vector<std::uint8_t>> read_file_head(const std::string& path, std::size_t max_bytes) {
   bool more = false;
-  return read_up_to(path, max_bytes, true, more, error);
+  return read_up_to(path, max_bytes, true, more);
 }
 
-bool write_all(int fd, std::span<const std::uint8_t> bytes, const std::string& path,
-               std::string& error) {
+Status write_all(int fd, std::span<const std::uint8_t> bytes, const std::string& path) {
   std::size_t written = 0;
   while (written < bytes.size()) {
     const ssize_t n = write(fd, bytes.data() + written, bytes.size() - written);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      error = system_error("write", path);
-      return false;
-    }
+    if (n <= 0) return step_failed(system_error("write", path));
     written += static_cast<std::size_t>(n);
   }
-  return true;
+  return done();
 }
 
-bool write_file_atomically(const std::string& path, std::span<const std::uint8_t> bytes,
-                           unsigned mode, std::string& error) {
+Status write_file_atomically(const std::string& path, std::span<const std::uint8_t> bytes,
+                             unsigned mode) {
   std::string temp = path + ".XXXXXX";
   const int fd = mkostemp(temp.data(), O_CLOEXEC);
-  if (fd < 0) {
-    error = system_error("create a file beside", path);
-    return false;
+  if (fd < 0) return step_failed(system_error("create a file beside", path));
+  Status status = write_all(fd, bytes, temp);
+  if (status && fchmod(fd, mode) != 0) {
+    status = step_failed(system_error("set the permissions of", temp));
   }
-  bool ok = write_all(fd, bytes, temp, error);
-  if (ok && fchmod(fd, mode) != 0) {
-    error = system_error("set the permissions of", temp);
-    ok = false;
+  if (status && fsync(fd) != 0) status = step_failed(system_error("write", temp));
+  if (close(fd) != 0 && status) status = step_failed(system_error("write", temp));
+  if (status && rename(temp.c_str(), path.c_str()) != 0) {
+    status = step_failed(system_error("replace", path));
   }
-  if (ok && fsync(fd) != 0) {
-    error = system_error("write", temp);
-    ok = false;
-  }
-  if (close(fd) != 0 && ok) {
-    error = system_error("write", temp);
-    ok = false;
-  }
-  if (ok && rename(temp.c_str(), path.c_str()) != 0) {
-    error = system_error("replace", path);
-    ok = false;
-  }
-  if (!ok) unlink(temp.c_str());
-  return ok;
+  if (!status) unlink(temp.c_str());
+  return status;
 }
 
 std::string own_directory() {

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -20,30 +19,27 @@ inline constexpr std::size_t kMaxFileSize = std::size_t{256} << 20;
 /// and what to do, rather than leaving the user with the bare reason.
 std::string system_error(const std::string& what, const std::string& path);
 
-/// The whole file, or nullopt with the reason in `error`: the system's (a
+/// The whole file, or the reason it cannot be read: the system's (a
 /// directory, for one, cannot be read), or that it holds more than
 /// kMaxFileSize bytes, as an endless device or pipe does.
-std::optional<std::vector<std::uint8_t>> read_file(const std::string& path, std::string& error);
+Result<std::vector<std::uint8_t>> read_file(const std::string& path);
 
 /// As `read_file`, for a file that must not be a FIFO (a launcher, a
 /// template, a marker): one is refused rather than waited on for ever.
-std::optional<std::vector<std::uint8_t>> read_file_no_fifo(const std::string& path,
-                                                           std::string& error);
+Result<std::vector<std::uint8_t>> read_file_no_fifo(const std::string& path);
 
-/// At most the first `max_bytes` bytes of the file, or nullopt with the reason.
-std::optional<std::vector<std::uint8_t>> read_file_head(const std::string& path,
-                                                        std::size_t max_bytes, std::string& error);
+/// At most the first `max_bytes` bytes of the file, or the reason it cannot be read.
+Result<std::vector<std::uint8_t>> read_file_head(const std::string& path, std::size_t max_bytes);
 
-/// Writes all of `bytes` to `fd`; false with the reason (naming `path`) in `error`.
-bool write_all(int fd, std::span<const std::uint8_t> bytes, const std::string& path,
-               std::string& error);
+/// Writes all of `bytes` to `fd`, or fails with the reason (naming `path`).
+Status write_all(int fd, std::span<const std::uint8_t> bytes, const std::string& path);
 
 /// Writes `bytes` to a new file beside `path` and renames it over `path`, so
 /// readers see the old file or the whole new one, never a part. `mode` is the
-/// new file's permission bits. Returns false with the reason in `error`; a
-/// failed write leaves nothing behind.
-bool write_file_atomically(const std::string& path, std::span<const std::uint8_t> bytes,
-                           unsigned mode, std::string& error);
+/// new file's permission bits. Fails with the reason; a failed write leaves
+/// nothing behind.
+Status write_file_atomically(const std::string& path, std::span<const std::uint8_t> bytes,
+                             unsigned mode);
 
 /// The directory that holds the running program.
 std::string own_directory();

@@ -40,29 +40,33 @@ TEST_F(FileUtilTest, ReadFileRefusesWhatIsNoFileOfBoundedSize) {
       {"/dev/zero", std::nullopt, "cannot read /dev/zero: it holds more than 256 MiB"},
   };
   for (const auto& c : cases) {
-    std::string error;
-    EXPECT_EQ(read_file(c.path, error), c.bytes) << c.path;
-    EXPECT_EQ(error, c.error) << c.path;
+    const Result<std::vector<std::uint8_t>> read = read_file(c.path);
+    EXPECT_EQ(read ? std::optional(*read) : std::nullopt, c.bytes) << c.path;
+    EXPECT_EQ(read ? "" : read.error().message, c.error) << c.path;
   }
   // Once a hang: opening a FIFO waited for a writer.
   ASSERT_EQ(mkfifo((dir_ + "/fifo").c_str(), 0600), 0);
-  std::string error;
-  EXPECT_FALSE(read_file_no_fifo(dir_ + "/fifo", error));
-  EXPECT_EQ(error, "cannot read " + dir_ + "/fifo: it is a FIFO, not a file");
+  const Result<std::vector<std::uint8_t>> fifo = read_file_no_fifo(dir_ + "/fifo");
+  ASSERT_FALSE(fifo);
+  EXPECT_EQ(fifo.error().message, "cannot read " + dir_ + "/fifo: it is a FIFO, not a file");
 }
 
 TEST_F(FileUtilTest, WriteFileAtomicallyLeavesNothingWhenItCannotWrite) {
-  std::string error;
   const std::vector<std::uint8_t> bytes = {1, 2, 3};
-  ASSERT_TRUE(write_file_atomically(dir_ + "/out", bytes, 0750, error)) << error;
-  EXPECT_EQ(read_file(dir_ + "/out", error), bytes);
+  const Status written = write_file_atomically(dir_ + "/out", bytes, 0750);
+  ASSERT_TRUE(written) << written.error().message;
+  const Result<std::vector<std::uint8_t>> back = read_file(dir_ + "/out");
+  ASSERT_TRUE(back);
+  EXPECT_EQ(*back, bytes);
   EXPECT_EQ(fs::status(dir_ + "/out").permissions(),
             fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
 
   // A directory in the way: the rename fails and the temporary file goes.
   fs::create_directory(dir_ + "/taken");
   fs::create_directory(dir_ + "/taken/x");
-  EXPECT_FALSE(write_file_atomically(dir_ + "/taken", bytes, 0755, error));
+  const Status taken = write_file_atomically(dir_ + "/taken", bytes, 0755);
+  ASSERT_FALSE(taken);
+  const std::string& error = taken.error().message;
   EXPECT_EQ(error.rfind("cannot replace " + dir_ + "/taken: ", 0), 0u) << error;
   std::size_t entries = 0;
   for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir_)) ++entries;
@@ -71,9 +75,10 @@ TEST_F(FileUtilTest, WriteFileAtomicallyLeavesNothingWhenItCannotWrite) {
   // A full disk says so, and what to do.
   const int full = open("/dev/full", O_WRONLY | O_CLOEXEC);
   ASSERT_GE(full, 0);
-  EXPECT_FALSE(write_all(full, bytes, "/dev/full", error));
+  const Status to_full = write_all(full, bytes, "/dev/full");
   close(full);
-  EXPECT_EQ(error,
+  ASSERT_FALSE(to_full);
+  EXPECT_EQ(to_full.error().message,
             "cannot write /dev/full: No space left on device (the disk is full, or the user's "
             "quota used up: free some space there)");
 }

@@ -13,6 +13,8 @@
 #include <csignal>
 #include <cstring>
 
+#include "pack/core/error.h"
+
 extern char** environ;
 
 namespace vorlane {
@@ -90,16 +92,13 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
 
 /// A pipe whose read end does not block, so what is left in it can be taken
 /// once the program has exited without waiting for its last writer.
-bool make_pipe(Fd& read_end, Fd& write_end, std::string& error) {
+Status make_pipe(Fd& read_end, Fd& write_end) {
   int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) {
-    error = std::string("pipe2: ") + std::strerror(errno);
-    return false;
-  }
+  if (pipe2(fds, O_CLOEXEC) != 0) return step_failed(std::string("pipe2: ") + std::strerror(errno));
   read_end.reset(fds[0]);
   write_end.reset(fds[1]);
   (void)fcntl(fds[0], F_SETFL, O_NONBLOCK);
-  return true;
+  return done();
 }
 
 /// Reads what `fd` holds now (up to 4 MiB, so a fast writer cannot keep
@@ -159,8 +158,12 @@ ProcessResult run_process(const std::vector<std::string>& argv_in, const Process
     return result;
   }
   Fd out_read, out_write, err_read, err_write;
-  if (!make_pipe(out_read, out_write, result.error)) return result;
-  if (!options.merge_output && !make_pipe(err_read, err_write, result.error)) return result;
+  Status piped = make_pipe(out_read, out_write);
+  if (piped && !options.merge_output) piped = make_pipe(err_read, err_write);
+  if (!piped) {
+    result.error = piped.error().message;
+    return result;
+  }
 
   // Everything the child needs is made before the fork: after it, the child
   // calls only what is safe there.
@@ -183,7 +186,10 @@ ProcessResult run_process(const std::vector<std::string>& argv_in, const Process
   if (options.argv0 && options.argv0->empty() && args.size() == 1) argv_ptrs.front() = nullptr;
   // The child writes why it could not start the program here; exec closes it.
   Fd report_read, report_write;
-  if (!make_pipe(report_read, report_write, result.error)) return result;
+  if (Status reported = make_pipe(report_read, report_write); !reported) {
+    result.error = reported.error().message;
+    return result;
+  }
   (void)fcntl(report_read.get(), F_SETFL, 0);  // the parent waits for exec or the reason
   const pid_t parent = getpid();
 

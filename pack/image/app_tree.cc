@@ -93,13 +93,14 @@ Result<Destination> check_destination(const std::string& path) {
   }
   if (fs::is_empty(path, ec) && !ec) return Destination::kEmpty;
   const std::string marker_path = path + "/lib/" + kMarkerName;
-  std::string error;
-  std::optional<std::vector<std::uint8_t>> bytes;
-  if (fs::is_regular_file(fs::symlink_status(marker_path, ec))) {
-    bytes = read_file_no_fifo(marker_path, error);
-  }
   std::optional<AppMarker> marker;
-  if (bytes) marker = parse_marker(std::string(bytes->begin(), bytes->end()), error);
+  if (fs::is_regular_file(fs::symlink_status(marker_path, ec))) {
+    if (Result<std::vector<std::uint8_t>> bytes = read_file_no_fifo(marker_path)) {
+      if (Result<AppMarker> parsed = parse_marker(std::string(bytes->begin(), bytes->end()))) {
+        marker = std::move(*parsed);
+      }
+    }
+  }
   if (!marker) {
     return bad_input(path + " exists and is not an app tree made by vorlane-pack (it has no lib/" +
                      kMarkerName + ")" + keep_out);
@@ -122,26 +123,20 @@ Result<Destination> check_destination(const std::string& path) {
 
 Status write_marker(const std::string& path, const AppMarker& marker) {
   const std::string text = format_marker(marker);
-  std::string error;
-  if (!write_file_atomically(
-          path, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()), 0644,
-          error)) {
-    return step_failed(error);
-  }
-  return done();
+  return write_file_atomically(
+      path, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()), 0644);
 }
 
 Result<AppMarker> read_marker(const std::string& app_dir) {
   const std::string path = app_dir + "/lib/" + kMarkerName;
-  std::string error;
-  const std::optional<std::vector<std::uint8_t>> bytes = read_file_no_fifo(path, error);
+  const Result<std::vector<std::uint8_t>> bytes = read_file_no_fifo(path);
   if (!bytes) {
     return bad_input(app_dir + " is not an app tree made by vorlane-pack app (it has no lib/" +
                      kMarkerName + ")");
   }
-  std::optional<AppMarker> marker = parse_marker(std::string(bytes->begin(), bytes->end()), error);
-  if (!marker) return bad_input(path + ": " + error);
-  return std::move(*marker);
+  Result<AppMarker> marker = parse_marker(std::string(bytes->begin(), bytes->end()));
+  if (!marker) return bad_input(path + ": " + marker.error().message);
+  return marker;
 }
 
 std::vector<std::string> jars_among(const std::vector<TreeEntry>& entries) {

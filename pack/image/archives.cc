@@ -60,9 +60,8 @@ ArchiveOutcome make_app_archive(const std::string& home, const std::string& name
                                 const TrainingRun& run, const ArchiveChoice& choice) {
   const std::string launcher = home + "/bin/" + name;
   const std::string app_dir = home + "/lib/app/";
-  std::string error;
-  std::optional<BurnedInData> block = read_burned_block(launcher, error);
-  if (!block) return failure(error);
+  Result<BurnedInData> block = read_burned_block(launcher);
+  if (!block) return failure(block.error().message);
 
   // The runs' launcher: the same block without the archive options, so
   // nothing older maps over the classes being recorded.

@@ -13,19 +13,16 @@ namespace vorlane {
 
 namespace {
 
-/// The reserved area's place in a launcher image, or nullopt with the reason.
-std::optional<SectionLocation> find_launch_area(std::span<const std::uint8_t> image,
-                                                const std::string& path, std::string& error) {
-  std::string why;
-  std::optional<SectionLocation> area = find_elf_section(image, kLaunchAreaSection, why);
+/// The reserved area's place in a launcher image, or the reason there is none.
+Result<SectionLocation> find_launch_area(std::span<const std::uint8_t> image,
+                                         const std::string& path) {
+  Result<SectionLocation> area = find_elf_section(image, kLaunchAreaSection);
   if (!area) {
-    error = path + " is not a launcher template: " + why;
-    return std::nullopt;
+    return bad_input(path + " is not a launcher template: " + area.error().message);
   }
   if (area->size != kLaunchAreaSize) {
-    error = path + " is not a launcher template: its launch data area holds " +
-            std::to_string(area->size) + " bytes, not " + std::to_string(kLaunchAreaSize);
-    return std::nullopt;
+    return bad_input(path + " is not a launcher template: its launch data area holds " +
+                     std::to_string(area->size) + " bytes, not " + std::to_string(kLaunchAreaSize));
   }
   return area;
 }
@@ -50,27 +47,28 @@ std::vector<std::string> burn(const std::string& template_path, const std::strin
   std::vector<std::string> errors = validate_block(block, stack_size);
   if (!errors.empty()) return errors;
 
-  std::string error;
-  std::optional<std::vector<std::uint8_t>> image = read_file_no_fifo(template_path, error);
-  if (!image) return {error};
-  std::optional<SectionLocation> area = find_launch_area(*image, template_path, error);
-  if (!area) return {error};
+  Result<std::vector<std::uint8_t>> image = read_file_no_fifo(template_path);
+  if (!image) return {image.error().message};
+  Result<SectionLocation> area = find_launch_area(*image, template_path);
+  if (!area) return {area.error().message};
 
   const std::vector<std::uint8_t> bytes = encode_area(block);
   std::copy(bytes.begin(), bytes.end(), image->begin() + static_cast<std::ptrdiff_t>(area->offset));
-  if (!write_file_atomically(output_path, *image, 0755, error)) return {error};
+  if (Status written = write_file_atomically(output_path, *image, 0755); !written) {
+    return {written.error().message};
+  }
   return {};
 }
 
-std::optional<BurnedInData> read_burned_block(const std::string& path, std::string& error) {
-  std::optional<std::vector<std::uint8_t>> image = read_file_no_fifo(path, error);
-  if (!image) return std::nullopt;
-  std::optional<SectionLocation> area = find_launch_area(*image, path, error);
-  if (!area) return std::nullopt;
+Result<BurnedInData> read_burned_block(const std::string& path) {
+  Result<std::vector<std::uint8_t>> image = read_file_no_fifo(path);
+  if (!image) return image.error();
+  Result<SectionLocation> area = find_launch_area(*image, path);
+  if (!area) return area.error();
   const BurnedInData block{std::span<const std::uint8_t>(*image).subspan(area->offset, area->size)};
   if (!block.intact) {
-    error = path + ": the launch data block is corrupt (it runs past the end of its area)";
-    return std::nullopt;
+    return bad_input(path +
+                     ": the launch data block is corrupt (it runs past the end of its area)");
   }
   return block;
 }

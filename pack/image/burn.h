@@ -2,11 +2,11 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "launcher/burned_in_data.h"
+#include "pack/core/error.h"
 
 namespace vorlane {
 
@@ -20,8 +20,8 @@ std::string default_template_path();
 std::vector<std::string> burn(const std::string& template_path, const std::string& output_path,
                               BurnedInData block, std::uint64_t stack_size);
 
-/// The block burned into the launcher at `path`, or nullopt with the reason.
-std::optional<BurnedInData> read_burned_block(const std::string& path, std::string& error);
+/// The block burned into the launcher at `path`, or the reason it cannot be read.
+Result<BurnedInData> read_burned_block(const std::string& path);
 
 /// The block as a person reads it: flags, stack size, main class, each list.
 std::string describe_block(const BurnedInData& block);

@@ -49,7 +49,7 @@ std::string format_marker(const AppMarker& marker) {
   return text;
 }
 
-std::optional<AppMarker> parse_marker(const std::string& text, std::string& error) {
+Result<AppMarker> parse_marker(const std::string& text) {
   AppMarker marker;
   for (const std::string& line : split_lines(text)) {
     const std::size_t eq = line.find('=');
@@ -63,8 +63,7 @@ std::optional<AppMarker> parse_marker(const std::string& text, std::string& erro
     if (key == "archive") marker.archive = parse_archive_kind(value);
   }
   if (const std::string why = check_app_name(marker.name); !why.empty()) {
-    error = "it names no launcher (" + why + ")";
-    return std::nullopt;
+    return bad_input("it names no launcher (" + why + ")");
   }
   return marker;
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "pack/core/error.h"
 #include "pack/image/archive_policy.h"
 
 namespace vorlane {
@@ -28,7 +29,7 @@ struct AppMarker {
 };
 
 std::string format_marker(const AppMarker& marker);
-/// Reads a marker; nullopt and the reason when it names no launcher.
-std::optional<AppMarker> parse_marker(const std::string& text, std::string& error);
+/// Reads a marker; refused, with the reason, when it names no launcher.
+Result<AppMarker> parse_marker(const std::string& text);
 
 }  // namespace vorlane

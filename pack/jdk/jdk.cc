@@ -56,11 +56,10 @@ std::optional<std::string> release_value(const std::string& release_text, const 
 }  // namespace
 
 Result<std::string> find_host_jdk(const JdkSearch& search) {
-  std::string ignored;
   // A --jdk for another machine only lends its jmods; its tools cannot run here.
-  if (!search.jdk_option.empty() && is_jdk(search.jdk_option) &&
-      elf_machine_of_file(search.jdk_option + "/bin/jlink", ignored) == search.host_machine) {
-    return search.jdk_option;
+  if (!search.jdk_option.empty() && is_jdk(search.jdk_option)) {
+    const Result<std::uint16_t> machine = elf_machine_of_file(search.jdk_option + "/bin/jlink");
+    if (machine && *machine == search.host_machine) return search.jdk_option;
   }
   if (search.java_home && !search.java_home->empty()) {
     if (is_jdk(*search.java_home)) return *search.java_home;
@@ -82,16 +81,14 @@ Jdk describe_jdk(const std::string& home) {
   Jdk jdk;
   jdk.home = home;
   jdk.has_jmods = fs::is_regular_file(jdk.jmods() + "/java.base.jmod");
-  std::string error;
   if (!fs::is_regular_file(jdk.libjvm())) {
     jdk.machine_error = home + " has no lib/server/libjvm.so";
-  } else if (std::optional<std::uint16_t> machine = elf_machine_of_file(jdk.libjvm(), error)) {
+  } else if (Result<std::uint16_t> machine = elf_machine_of_file(jdk.libjvm())) {
     jdk.machine = *machine;
   } else {
-    jdk.machine_error = error;
+    jdk.machine_error = machine.error().message;
   }
-  if (std::optional<std::vector<std::uint8_t>> release =
-          read_file_no_fifo(home + "/release", error)) {
+  if (Result<std::vector<std::uint8_t>> release = read_file_no_fifo(home + "/release")) {
     const std::string text(release->begin(), release->end());
     jdk.feature_version = java_feature_version(text).value_or(0);
     jdk.java_version = release_java_version(text);

@@ -30,13 +30,8 @@ std::string replace_all(std::string text, const std::string& from, const std::st
 }
 
 Status write_text(const std::string& path, const std::string& text, unsigned mode) {
-  std::string error;
-  if (!write_file_atomically(
-          path, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()), mode,
-          error)) {
-    return step_failed(error);
-  }
-  return done();
+  return write_file_atomically(
+      path, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()), mode);
 }
 
 Result<std::string> mkdirs(const std::string& dir) {
@@ -197,10 +192,9 @@ class Stager {
                    "\nThe packages make no class-data archive at install time.");
       return false;
     }
-    std::string error;
-    const auto list = read_file_no_fifo(out, error);
+    const auto list = read_file_no_fifo(out);
     if (!list) {
-      report_.note("the app's class list cannot be read back: " + error);
+      report_.note("the app's class list cannot be read back: " + list.error().message);
       return false;
     }
     if (Status written =

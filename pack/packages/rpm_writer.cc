@@ -39,11 +39,10 @@ Status write_rpm(const StagedRoot& staged, const PackageTools& tools, const std:
   if (ec) return step_failed("cannot make the folder " + top + "/tmp: " + ec.message());
   const std::string spec = top + "/" + info.name + ".spec";
   const std::string text = rpm_spec(info, staged.root, rpm_owned_paths(staged));
-  std::string error;
-  if (!write_file_atomically(
-          spec, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()), 0644,
-          error)) {
-    return step_failed(error);
+  if (Status written = write_file_atomically(
+          spec, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()), 0644);
+      !written) {
+    return written;
   }
   // rpmbuild clamps every time to SOURCE_DATE_EPOCH, the %ghost files' too
   // (which it would otherwise give the clock's): given the newest kept time,

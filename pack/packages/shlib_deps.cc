@@ -262,8 +262,7 @@ Result<ShlibsMap> read_shlibs_dir(const std::string& dir, const std::string& deb
         name.find(":" + deb_arch + ".") == std::string::npos) {
       continue;
     }
-    std::string error;
-    const auto bytes = read_file_no_fifo(path, error);
+    const auto bytes = read_file_no_fifo(path);
     if (!bytes) continue;
     const std::string text(bytes->begin(), bytes->end());
     is_shlibs ? shlibs.add_shlibs(text) : shlibs.add_symbols(text);

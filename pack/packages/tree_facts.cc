@@ -24,9 +24,8 @@ Result<TreeFacts> read_tree(const std::string& app_dir) {
   facts.launcher_name = marker->name;
   facts.training_args = marker->training_args;
   const std::string launcher = app_dir + "/bin/" + marker->name;
-  std::string why;
-  const auto block = read_burned_block(launcher, why);
-  if (!block) return bad_input(launcher + ": " + why);
+  const auto block = read_burned_block(launcher);
+  if (!block) return bad_input(launcher + ": " + block.error().message);
   facts.main_class = block->main_class;
   facts.jvm_options = block->jvm_options;
   facts.app_args = block->app_args;
@@ -37,9 +36,8 @@ Result<TreeFacts> read_tree(const std::string& app_dir) {
   const std::string named = archive_options({kind, 0}).front();
   facts.has_app_archive_option = std::find(facts.jvm_options.begin(), facts.jvm_options.end(),
                                            named) != facts.jvm_options.end();
-  std::string error;
-  const auto machine = elf_machine_of_file(launcher, error);
-  if (!machine) return bad_input(error);
+  const auto machine = elf_machine_of_file(launcher);
+  if (!machine) return bad_input(machine.error().message);
   facts.machine = *machine;
   return facts;
 }
@@ -89,14 +87,12 @@ Status check_tree_contents(const std::string& app_dir) {
 
 
 bool has_elf_section(const std::string& path, const std::string& name) {
-  std::string error;
-  const auto image = read_file(path, error);
-  return image && find_elf_section(*image, name, error).has_value();
+  const auto image = read_file(path);
+  return image && find_elf_section(*image, name).ok();
 }
 
 bool is_elf_file(const std::string& path) {
-  std::string error;
-  const auto head = read_file_head(path, 4, error);
+  const auto head = read_file_head(path, 4);
   return head && head->size() == 4 && (*head)[0] == 0x7f && (*head)[1] == 'E' &&
          (*head)[2] == 'L' && (*head)[3] == 'F';
 }

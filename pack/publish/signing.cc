@@ -123,8 +123,9 @@ Result<std::string> check_key(std::string_view colons, std::string_view packets)
 }
 
 Result<Signer> Signer::open(const std::string& key_file) {
-  std::string error;
-  if (!read_file_no_fifo(key_file, error)) return bad_input("the signing key: " + error);
+  if (Result<std::vector<std::uint8_t>> key = read_file_no_fifo(key_file); !key) {
+    return bad_input("the signing key: " + key.error().message);
+  }
   const std::string gpg = find_program("gpg");
   if (gpg.empty()) return bad_input("gpg is missing (Debian package gnupg): it signs the site");
   Result<std::string> home = make_home();
@@ -236,14 +237,12 @@ Result<std::string> make_new_key(const std::string& dir, const std::string& user
   if (!binary) return binary.error();
   fs::create_directories(dir, ec);
   if (ec) return step_failed("cannot make " + dir + ": " + ec.message());
-  std::string error;
   const std::string secret_path = dir + "/signing-key.asc";
   const std::vector<std::uint8_t> secret_bytes(secret.begin(), secret.end());
-  if (!write_file_atomically(secret_path, secret_bytes, 0600, error) ||
-      !write_file_atomically(dir + "/KEY.asc", *armored, 0644, error) ||
-      !write_file_atomically(dir + "/KEY.gpg", *binary, 0644, error)) {
-    return step_failed(error);
-  }
+  Status written = write_file_atomically(secret_path, secret_bytes, 0600);
+  if (written) written = write_file_atomically(dir + "/KEY.asc", *armored, 0644);
+  if (written) written = write_file_atomically(dir + "/KEY.gpg", *binary, 0644);
+  if (!written) return written.error();
   return secret_path;
 }
 

@@ -65,10 +65,8 @@ Result<std::string> run_tool(const std::vector<std::string>& argv, const std::st
 }
 
 Status write_text(const std::string& path, const std::string& text, unsigned mode = 0644) {
-  std::string error;
   const std::vector<std::uint8_t> bytes(text.begin(), text.end());
-  if (!write_file_atomically(path, bytes, mode, error)) return step_failed(error);
-  return done();
+  return write_file_atomically(path, bytes, mode);
 }
 
 Result<std::string> sha256_of(const Tools& tools, const std::string& path) {
@@ -93,9 +91,8 @@ Result<PackageFacts> probe_package(const Tools& tools, const std::string& path) 
   PackageFacts p;
   p.source = path;
   p.size = fs::file_size(path, ec);
-  std::string error;
-  std::optional<std::vector<std::uint8_t>> head = read_file_head(path, 8, error);
-  if (!head) return bad_input(error);
+  Result<std::vector<std::uint8_t>> head = read_file_head(path, 8);
+  if (!head) return bad_input(head.error().message);
   const std::string magic(head->begin(), head->end());
   const std::string file = fs::path(path).filename().string();
   std::vector<std::string> fields;
@@ -211,8 +208,7 @@ std::vector<std::string> repodata_files(const std::string& repomd) {
 }
 
 std::string read_text(const std::string& path) {
-  std::string error;
-  std::optional<std::vector<std::uint8_t>> bytes = read_file_no_fifo(path, error);
+  Result<std::vector<std::uint8_t>> bytes = read_file_no_fifo(path);
   return bytes ? std::string(bytes->begin(), bytes->end()) : std::string();
 }
 
@@ -550,9 +546,8 @@ int publish_site(const PublishOptions& o) {
     const std::string manifest_path = o.site + "/" + std::string(kManifestName);
     if (fs::exists(manifest_path, ec)) {
       if (Status s = lock.take(o.site); !s) return report.fail(s.error());
-      std::string error;
-      std::optional<std::vector<std::uint8_t>> text = read_file_no_fifo(manifest_path, error);
-      if (!text) return report.fail(step_failed(error));
+      Result<std::vector<std::uint8_t>> text = read_file_no_fifo(manifest_path);
+      if (!text) return report.fail(step_failed(text.error().message));
       Result<Manifest> m = parse_manifest(std::string(text->begin(), text->end()));
       if (!m) return report.fail(m.error());
       site.manifest = *m;
@@ -619,12 +614,10 @@ int publish_site(const PublishOptions& o) {
   if (!armored) return report.fail(armored.error());
   Result<std::vector<std::uint8_t>> binary = signer->public_key(false);
   if (!binary) return report.fail(binary.error());
-  std::string error;
   const std::string s = scratch->path();
-  if (!write_file_atomically(s + "/KEY.asc", *armored, 0644, error) ||
-      !write_file_atomically(s + "/KEY.gpg", *binary, 0644, error)) {
-    return report.fail(step_failed(error));
-  }
+  Status keys = write_file_atomically(s + "/KEY.asc", *armored, 0644);
+  if (keys) keys = write_file_atomically(s + "/KEY.gpg", *binary, 0644);
+  if (!keys) return report.fail(step_failed(keys.error().message));
   if (Status w = write_text(s + "/manifest", format_manifest(plan->manifest)); !w) {
     return report.fail(w.error());
   }
