@@ -52,6 +52,16 @@ public class Main {
   public static void main(String[] args) { System.out.println("tiny says hello"); }
 }
 EOF
+# The server and the site's key come first: the packages follow the site.
+site="$work/www/site"
+key="$work/key"
+mkdir -p "$work/www"
+port="$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
+python3 -m http.server --bind 127.0.0.1 "$port" --directory "$work/www" >"$work/http.log" 2>&1 &
+server=$!
+url="http://127.0.0.1:$port/site"
+"$pack" publish --new-key "$key" 2>"$work/new-key.txt"
+grep -q "back it up" "$work/new-key.txt" || fail "--new-key does not say to back up the key"
 javac -d "$work/classes" "$work/src/tiny/Main.java"
 (cd "$work/classes" && jar cf "$work/jars/tiny.jar" tiny)
 "$pack" app --quiet --name tinyapp --input "$work/jars" --main-class tiny.Main --dest "$work/app" \
@@ -61,7 +71,7 @@ for v in 1 2; do
   [ "$v" -eq 1 ] || types+=,tar.gz
   "$pack" package --quiet --type "$types" "$work/app/tinyapp" --dest "$work/v$v" --app-version "$v.0" \
     --maintainer 'Ann Example <ann@example.org>' --description 'A tiny app' \
-    --long-description 'Says hello, then ends.'
+    --long-description 'Says hello, then ends.' --update-site "$url" --update-key "$key/KEY.asc"
 done
 host_deb_arch="$(dpkg --print-architecture)"
 other_arch=arm64
@@ -72,8 +82,6 @@ printf 'Package: tinyapp\nVersion: 2.0-1\nArchitecture: %s\nMaintainer: Ann Exam
   "$other_arch" "$other_arch" >"$work/other/d/DEBIAN/control"
 dpkg-deb --root-owner-group -b "$work/other/d" "$work/other/tinyapp_2.0-1_$other_arch.deb" >/dev/null
 
-site="$work/www/site"
-key="$work/key"
 publish() { "$pack" publish --quiet "$@"; }
 
 # --- Refusals before anything exists: status 2, nothing written ------------
@@ -95,8 +103,7 @@ refuse "no base URL" "needs --base-url" "$site" "$deb1" --new-key "$work/unused-
 [ ! -e "$site" ] || fail "a refused publish made the site"
 
 # --- Version 1; the same again is a no-op; other bytes are refused ---------
-publish "$site" "$deb1" "$rpm1" --base-url "http://127.0.0.1:0/site" --new-key "$key" 2>"$work/new-key.txt"
-grep -q "back it up" "$work/new-key.txt" || fail "--new-key does not say to back up the key"
+publish "$site" "$deb1" "$rpm1" --base-url "http://127.0.0.1:0/site" --signing-key "$key/signing-key.asc"
 stamp() { find "$site" -type f -newer "$work/stamp" | grep -v '\.vorlane-site\.lock$' || true; }
 touch "$work/stamp"
 publish "$site" "$deb1" "$rpm1" --signing-key "$key/signing-key.asc"
@@ -127,10 +134,6 @@ PATH="$work/failing:$PATH" "$pack" publish --quiet "$site" "$deb2" "$rpm2" \
 ok "a publish that fails half way leaves the site as it was"
 
 # --- The server ----------------------------------------------------------------
-port="$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
-python3 -m http.server --bind 127.0.0.1 "$port" --directory "$work/www" >"$work/http.log" 2>&1 &
-server=$!
-url="http://127.0.0.1:$port/site"
 curl -fsS --retry-connrefused --retry 30 --retry-delay 1 --max-time 10 -o /dev/null "$url/KEY.asc" ||
   { fail "the server on port $port did not answer"; exit 1; }
 # The site's address as served, recorded for the page (the key stays the same).
@@ -172,7 +175,6 @@ else
     DEBIAN_FRONTEND=noninteractive "$@"; }
   # Only the site: the test needs no network.
   rm -f "$root/etc/apt/sources.list" "$root"/etc/apt/sources.list.d/*
-  install -m 0644 "$site/KEY.gpg" "$root/usr/share/keyrings/tinyapp-archive-keyring.gpg"
   sources() {  # PATH-ON-SERVER
     printf 'Types: deb\nURIs: http://127.0.0.1:%s/%s\nSuites: stable\nComponents: main\nSigned-By: /usr/share/keyrings/tinyapp-archive-keyring.gpg\n' \
       "$port" "$1" >"$root/etc/apt/sources.list.d/tinyapp.sources"
@@ -183,13 +185,21 @@ else
     log "$1" <"$work/out"
     return "$status"
   }
-  sources site
+  ours="$root/etc/apt/sources.list.d/tinyapp.sources"
+  keyring="$root/usr/share/keyrings/tinyapp-archive-keyring.gpg"
+  cp "$deb1" "$deb2" "$root/tmp/"
+  in_root dpkg -i "/tmp/$(basename "$deb1")" 2>&1 | log dpkg-install-v1 || fail "dpkg -i version 1"
+  if grep -qx "URIs: $url" "$ours" 2>/dev/null && grep -qx 'Signed-By: /usr/share/keyrings/tinyapp-archive-keyring.gpg' "$ours" &&
+     [ "$(stat -c %a "$keyring" 2>/dev/null)" = 644 ] && cmp -s "$keyring" "$key/KEY.gpg"; then
+    ok "the .deb's postinst adds the site's source and keyring"
+  else
+    fail "the .deb's postinst did not add the site's source and keyring"
+  fi
   if update apt-update-v1 && ! grep -qiE '^W:|^E:|GPG|signature|NO_PUBKEY' "$work/apt-update-v1.log"; then
     ok "apt-get update against the site: no warnings"
   else
     fail "apt-get update against the site"
   fi
-  in_root timeout 300 apt-get install -y tinyapp 2>&1 | log apt-install-v1 || fail "apt-get install tinyapp (version 1)"
   # shellcheck disable=SC2016 # dpkg-query's own ${Version}
   [ "$(in_root dpkg-query -W -f='${Version}' tinyapp)" = 1.0-1 ] || fail "version 1 is not installed"
 
@@ -215,6 +225,34 @@ else
     ok "apt refuses another key and a tampered Packages file"
   fi
   starts || fail "version 2 no longer starts after the refused updates"
+
+  # Remove keeps the source and keyring, purge takes them and all of the app.
+  in_root dpkg -r tinyapp >/dev/null 2>&1 || fail "dpkg -r tinyapp"
+  if [ ! -e "$ours" ] || [ ! -e "$keyring" ]; then fail "dpkg -r took the site's source or keyring"; fi
+  in_root dpkg --purge tinyapp >/dev/null 2>&1 || fail "dpkg --purge tinyapp"
+  if [ ! -e "$ours" ] && [ ! -e "$keyring" ] && [ ! -e "$root/opt/tinyapp" ] && [ ! -L "$root/usr/bin/tinyapp" ]; then
+    ok "purge leaves no source, no keyring and nothing of the app"
+  else
+    fail "purge left something behind"
+  fi
+  # The administrator's say: an opt-out before the install, one after it, a source of their own.
+  subscribed() {  # DEB
+    in_root dpkg -i "/tmp/$1" >/dev/null 2>&1 || fail "dpkg -i $1"
+    [ -e "$ours" ]
+  }
+  echo 'repo_add_once=false' >"$root/etc/default/tinyapp"
+  if subscribed "$(basename "$deb1")"; then fail "the opt-out before the install was not heeded"; fi
+  rm "$root/etc/default/tinyapp"
+  subscribed "$(basename "$deb1")" || fail "without the opt-out the source is not added"
+  echo 'repo_add_once="false"' >"$root/etc/default/tinyapp"
+  if subscribed "$(basename "$deb2")"; then fail "the opt-out after the install was not heeded on upgrade"; fi
+  in_root dpkg --purge tinyapp >/dev/null 2>&1
+  rm -f "$root/etc/default/tinyapp"
+  echo "deb [signed-by=/usr/share/keyrings/mine.gpg] $url stable main" >"$root/etc/apt/sources.list.d/mine.list"
+  if subscribed "$(basename "$deb1")"; then fail "a source of the administrator's for the site was doubled"; fi
+  grep -qF "$url" "$root/etc/apt/sources.list.d/mine.list" || fail "the administrator's source was changed"
+  in_root dpkg --purge tinyapp >/dev/null 2>&1
+  ok "the opt-out before and after the install, and the administrator's own source, are heeded"
 fi
 if [ ! -f "$site/pool/main/t/tinyapp/tinyapp_2.0-1_$host_deb_arch.deb" ]; then
   publish "$site" "$deb2" "$rpm2" "$tar2" "$work/other/tinyapp_2.0-1_$other_arch.deb" \
@@ -237,7 +275,18 @@ if command -v dnf >/dev/null; then
       --releasever=1 --repofrompath="tiny,$1" --setopt=tiny.gpgcheck=1 --setopt=tiny.repo_gpgcheck=1 \
       --setopt=tiny.gpgkey="$url/KEY.asc" --setopt=tiny.skip_if_unavailable=False repoquery --showduplicates tinyapp
   }
-  if dnf_query "$url/rpm/stable" good 2>&1 | log dnf-repoquery &&
+  # The repository file and key the .rpm ships, with the key's path moved to where they were unpacked.
+  own="$work/rpm-own"
+  mkdir -p "$own/repos"
+  (cd "$own" && rpm2cpio "$rpm1" | cpio -idm --quiet ./etc/yum.repos.d/tinyapp.repo ./etc/pki/rpm-gpg/RPM-GPG-KEY-tinyapp)
+  if ! grep -qx "baseurl=$url/rpm/stable" "$own/etc/yum.repos.d/tinyapp.repo" ||
+     ! grep -qx 'repo_gpgcheck=1' "$own/etc/yum.repos.d/tinyapp.repo"; then
+    fail "the .rpm's repository file"
+  fi
+  sed "s|file:///etc/pki|file://$own/etc/pki|" "$own/etc/yum.repos.d/tinyapp.repo" >"$own/repos/tinyapp.repo"
+  if timeout 300 dnf -y -q --installroot="$work/dnf-own/root" --setopt=cachedir="$work/dnf-own/cache" \
+       --setopt=reposdir="$own/repos" --releasever=1 --setopt=tinyapp.skip_if_unavailable=False \
+       repoquery --showduplicates tinyapp 2>&1 | log dnf-repoquery &&
      grep -q 'tinyapp-0:1.0-1' "$work/dnf-repoquery.log" && grep -q 'tinyapp-0:2.0-1' "$work/dnf-repoquery.log"; then
     ok "dnf sees versions 1 and 2 with gpgcheck and repo_gpgcheck"
   else

@@ -171,10 +171,12 @@ PackageFacts probe_packages(const PackageOptions& o) {
   t.objcopy = find_program("objcopy", path);
   t.cross_objcopy = find_program("aarch64-linux-gnu-objcopy", path);
   t.rsvg_convert = find_program("rsvg-convert", path);
+  t.gpg = find_program("gpg", path);
   if (!o.long_description_file.empty()) {
     f.long_description_file = read_text(o.long_description_file);
   }
   if (!o.license_file.empty()) f.license_file = read_text(o.license_file);
+  if (!o.update_key.empty()) f.update_key = read_text(o.update_key);
   if (!o.icon.empty()) f.icons.emplace(o.icon, probe_icon(o.icon));
   for (const std::string& value : o.file_associations) {
     // A value with no '=' that names a file is a file of KEY=VALUE lines.
@@ -270,6 +272,12 @@ CLI::App* add_package_command(CLI::App& app, PackageOptions& o) {
   cmd->add_option("--emulator", o.emulator,
                   "Command that runs programs of the launcher's machine, to list the app's "
                   "classes (default: $VORLANE_EMULATOR)");
+  cmd->add_option("--update-site", o.update_site,
+                  "The site vorlane-pack publish serves the app from: the installed package "
+                  "follows it (apt source, yum repository)");
+  cmd->add_option("--update-key", o.update_key, "The site's public key, its KEY.asc");
+  cmd->add_option("--update-channel", o.update_channel,
+                  "The site's channel the package follows (default stable)");
   cmd->add_flag("--quiet", o.quiet, "Print only notes and errors");
   return cmd;
 }

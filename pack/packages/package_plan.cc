@@ -122,6 +122,46 @@ Status plan_archive(const PackageFacts& f, PackagePlan& plan) {
   return done();
 }
 
+/// The update site the installed package follows: an http(s) address that
+/// goes as it is into an apt source and a yum repository file, its channel,
+/// and the site's armored public key.
+Status plan_update_site(const PackageOptions& o, const PackageFacts& f, PackageInfo& info) {
+  if (o.update_site.empty() && o.update_key.empty()) return done();
+  if (o.update_site.empty() || o.update_key.empty()) {
+    return bad_input("--update-site and --update-key go together: the site's address and its "
+                     "KEY.asc");
+  }
+  const std::string& url = o.update_site;
+  const bool scheme = url.starts_with("https://") || url.starts_with("http://");
+  const bool plain = std::none_of(url.begin(), url.end(), [](char c) {
+    return static_cast<unsigned char>(c) <= ' ' || c == 0x7f || c == '"' || c == '\'' ||
+           c == '\\' || c == '#' || c == '%' || c == '$' || c == '`';
+  });
+  if (!scheme || !plain || url.size() <= 8) {
+    return bad_input("--update-site '" + url +
+                     "' is no plain http:// or https:// address (no blanks, quotes, '#', '%', "
+                     "'$' or backquotes)");
+  }
+  const std::string& channel = o.update_channel;
+  if (channel.empty() || channel.find_first_not_of("abcdefghijklmnopqrstuvwxyz"
+                                                   "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._-") !=
+                             std::string::npos) {
+    return bad_input("--update-channel '" + channel +
+                     "' is no channel name (letters, digits, '.', '_', '-')");
+  }
+  if (!*f.update_key) return bad_input("--update-key: " + f.update_key->error().message);
+  const std::string& key = **f.update_key;
+  if (!key.starts_with("-----BEGIN PGP PUBLIC KEY BLOCK-----")) {
+    return bad_input("--update-key " + o.update_key +
+                     " is no armored public key (the site's KEY.asc, which vorlane-pack publish "
+                     "writes)");
+  }
+  info.update_site = url.ends_with('/') ? url.substr(0, url.size() - 1) : url;
+  info.update_channel = channel;
+  info.update_key = key;
+  return done();
+}
+
 /// The values that go into the package texts: what no format can escape is refused.
 Status check_values(const PackageOptions& o, const PackagePlan& plan) {
   const PackageInfo& info = plan.info;
@@ -327,6 +367,10 @@ Result<PackagePlan> plan_packages(const PackageOptions& o, const PackageFacts& f
   if (svg_icons) {
     need(f.tools.rsvg_convert, "rsvg-convert",
          "draws PNG icons from the SVG; Debian package librsvg2-bin");
+  }
+  if (Status planned = plan_update_site(o, f, info); !planned) return planned.error();
+  if (deb && !info.update_site.empty()) {
+    need(f.tools.gpg, "gpg", "makes the update site's keyring for apt; Debian package gnupg");
   }
   if (!missing.empty()) return bad_input("missing tools: " + join(missing, "; "));
   if (deb || rpm) {

@@ -47,6 +47,9 @@ struct PackageOptions {
   std::vector<std::string>
       shlibs_dirs;       ///< default: the host's dpkg database, for its architecture
   std::string emulator;  ///< default: $VORLANE_EMULATOR
+  std::string update_site;  ///< the site's address, as `publish --base-url` gave it
+  std::string update_key;   ///< the site's KEY.asc
+  std::string update_channel = "stable";
   bool quiet = false;
 };
 
@@ -59,7 +62,8 @@ inline constexpr char kNoCoopsArchive[] = "lib/runtime/lib/server/classes_nocoop
 
 /// The programs the packages may need, each its path or "" when not found.
 struct PackageTools {
-  std::string dpkg_deb, rpmbuild, tar, env, readelf, md5sum, objcopy, cross_objcopy, rsvg_convert;
+  std::string dpkg_deb, rpmbuild, tar, env, readelf, md5sum, objcopy, cross_objcopy, rsvg_convert,
+      gpg;
 };
 
 /// What the file system and the environment say about the inputs: each
@@ -78,6 +82,7 @@ struct PackageFacts {
   /// The texts of --long-description-file and --license-file, when given.
   std::optional<Result<std::string>> long_description_file;
   std::optional<Result<std::string>> license_file;
+  std::optional<Result<std::string>> update_key;  ///< the text of --update-key, when given
   /// Each --file-association value's text: the value, or the file it names.
   std::vector<Result<std::string>> file_associations;
   /// Every icon the options name (--icon, the associations'), by path.

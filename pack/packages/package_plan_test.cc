@@ -36,7 +36,7 @@ PackageFacts facts() {
   tree.archive_name = "vorlane-app.jsa";
   f.tree = tree;
   f.host_machine = kX86_64;
-  f.tools = {"/d", "/r", "/t", "/e", "/re", "/m", "/o", "", "/s"};
+  f.tools = {"/d", "/r", "/t", "/e", "/re", "/m", "/o", "", "/s", "/g"};
   f.elf = Result<ElfScan>(ElfScan{{"libc.so.6"}, {"libjvm.so"}});
   ShlibsMap shlibs;
   shlibs.add_shlibs("libc 6 libc6 (>= 2.36)\n");
@@ -95,6 +95,37 @@ TEST(PackagePlan, RefusesBadInput) {
        "mix the tree with the desktop files"},
       {"no maintainer", [](auto& o, auto&) { o.maintainer = ""; }, "name their maintainer"},
       {"two-line summary", [](auto& o, auto&) { o.description = "a\nb"; }, "one line"},
+      {"update site without its key", [](auto& o, auto&) { o.update_site = "https://e.org/a"; },
+       "go together"},
+      {"update site that is no address",
+       [](auto& o, auto& f) {
+         o.update_site = "ftp://e.org/a";
+         o.update_key = "KEY.asc";
+         f.update_key = Result<std::string>("-----BEGIN PGP PUBLIC KEY BLOCK-----\n");
+       },
+       "no plain http"},
+      {"update site with a quote",
+       [](auto& o, auto& f) {
+         o.update_site = "https://e.org/a'$(x)";
+         o.update_key = "KEY.asc";
+         f.update_key = Result<std::string>("-----BEGIN PGP PUBLIC KEY BLOCK-----\n");
+       },
+       "no plain http"},
+      {"update channel with a slash",
+       [](auto& o, auto& f) {
+         o.update_site = "https://e.org/a";
+         o.update_key = "KEY.asc";
+         o.update_channel = "a/b";
+         f.update_key = Result<std::string>("-----BEGIN PGP PUBLIC KEY BLOCK-----\n");
+       },
+       "no channel name"},
+      {"update key that is not armored",
+       [](auto& o, auto& f) {
+         o.update_site = "https://e.org/a";
+         o.update_key = "KEY.gpg";
+         f.update_key = Result<std::string>(std::string("\x99\x01", 2));
+       },
+       "no armored public key"},
       {"unreadable description file",
        [](auto& o, auto& f) {
          o.long_description_file = "/x";

@@ -84,6 +84,7 @@ class Stager {
     }
     if (Status stripped = strip_runtime(tree); !stripped) return stripped.error();
     if (Status added = add_desktop_files(); !added) return added.error();
+    if (Status added = add_update_keyring(); !added) return added.error();
     Result<std::string> doc = mkdirs(root_ + "/usr/share/doc/" + info_.name);
     if (!doc) return doc.error();
     if (Status written = write_text(*doc + "/copyright", deb_copyright(info_), 0644); !written) {
@@ -256,6 +257,24 @@ class Stager {
         return r.error();
       }
     }
+    return done();
+  }
+
+  /// The update site's keyring for apt, in the binary form Signed-By reads,
+  /// kept in the tree for the .deb's postinst to put in place (a file of
+  /// dpkg's own would go at removal, with the source still naming it).
+  Status add_update_keyring() {
+    if (info_.update_site.empty() || plan_.tools.gpg.empty()) return done();
+    const std::string armored = scratch_ + "/update-key.asc";
+    if (Status s = write_text(armored, info_.update_key, 0644); !s) return s;
+    Result<std::string> home = mkdirs(scratch_ + "/gnupg");
+    if (!home) return home.error();
+    std::error_code ec;
+    fs::permissions(*home, fs::perms::owner_all, ec);
+    Result<std::string> made = run_tool(
+        "gpg --dearmor", {plan_.tools.gpg, "--homedir", *home, "--batch", "--yes", "--output",
+                          root_ + tree_keyring_path(info_), "--dearmor", armored});
+    if (!made) return made.error();
     return done();
   }
 

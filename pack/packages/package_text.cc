@@ -531,20 +531,80 @@ std::string remove_made_archives(const PackageInfo& info) {
 
 }  // namespace
 
+std::string apt_keyring_path(const PackageInfo& info) {
+  return "/usr/share/keyrings/" + info.name + "-archive-keyring.gpg";
+}
+std::string tree_keyring_path(const PackageInfo& info) {
+  return info.install_dir + "/lib/" + info.name + "-archive-keyring.gpg";
+}
+std::string apt_sources_path(const PackageInfo& info) {
+  return "/etc/apt/sources.list.d/" + info.name + ".sources";
+}
+std::string yum_repo_path(const PackageInfo& info) {
+  return "/etc/yum.repos.d/" + info.name + ".repo";
+}
+std::string rpm_key_path(const PackageInfo& info) {
+  return "/etc/pki/rpm-gpg/RPM-GPG-KEY-" + info.name;
+}
+
+std::string apt_sources(const PackageInfo& info) {
+  return "Types: deb\nURIs: " + info.update_site + "\nSuites: " + info.update_channel +
+         "\nComponents: main\nArchitectures: " + info.arch.deb +
+         "\nSigned-By: " + apt_keyring_path(info) + "\n";
+}
+
+std::string yum_repo(const PackageInfo& info) {
+  return "[" + info.name + "]\nname=" + info.name + " (" + info.update_channel +
+         ")\nbaseurl=" + info.update_site + "/rpm/" + info.update_channel +
+         "\nenabled=1\ngpgcheck=1\nrepo_gpgcheck=1\ngpgkey=file://" + rpm_key_path(info) + "\n";
+}
+
+namespace {
+
+/// The .deb's part of following the update site: the keyring apt checks the
+/// site with, then the source, unless the administrator opted out in
+/// /etc/default/NAME (repo_add_once=false: our own source goes too) or
+/// lists the site's address already, under any name. Nothing here fails the
+/// install.
+std::string apt_subscription(const PackageInfo& info) {
+  const std::string sources = apt_sources_path(info);
+  std::string lines;
+  for (const std::string& line : split_lines(apt_sources(info))) lines += " " + shell_quote(line);
+  return "install -m 0644 " + shell_quote(tree_keyring_path(info)) + " " +
+         shell_quote(apt_keyring_path(info)) + " || true\n" +
+         "if grep -Eqs '^[[:space:]]*repo_add_once=[\"'\\'']?false' " +
+         shell_quote("/etc/default/" + info.name) + "; then\n  rm -f " + shell_quote(sources) +
+         "\nelif [ ! -e " + shell_quote(sources) + " ] &&\n  ! grep -rqsF --exclude=" +
+         shell_quote(info.name + ".sources") + " -e " + shell_quote(info.update_site) +
+         " /etc/apt/sources.list /etc/apt/sources.list.d; then\n  printf '%s\\n'" + lines +
+         " >" + shell_quote(sources) + " || true\nfi\n";
+}
+
+std::string indent(const std::string& text) {
+  std::string out;
+  for (const std::string& line : split_lines(text)) out += "  " + line + "\n";
+  return out;
+}
+
+}  // namespace
+
 std::string deb_postinst(const PackageInfo& info) {
   const std::string dumps = install_dump_commands(info);
-  if (dumps.empty()) return "";
-  std::string indented;
-  for (std::size_t at = 0; at < dumps.size();) {
-    const std::size_t end = dumps.find('\n', at);
-    indented += "  " + dumps.substr(at, end - at + 1);
-    at = end + 1;
+  if (dumps.empty() && info.update_site.empty()) return "";
+  std::string why, body;
+  if (!dumps.empty()) {
+    why = "Makes the class-data archives for the installed paths with the shipped runtime\n"
+          "# (the app's from the class list recorded when the package was made); without\n"
+          "# them the app only starts slower.";
+    body += dumps;
   }
-  return script_header(
-             "Makes the class-data archives for the installed paths with the shipped runtime\n"
-             "# (the app's from the class list recorded when the package was made); without\n"
-             "# them the app only starts slower.") +
-         "if [ \"$1\" = configure ]; then\n" + indented + "fi\nexit 0\n";
+  if (!info.update_site.empty()) {
+    why += std::string(why.empty() ? "" : "\n# ") +
+           "Follows the app's update site: its keyring, and its apt source unless the\n"
+           "# administrator opted out in /etc/default/" + info.name + " or lists it already.";
+    body += apt_subscription(info);
+  }
+  return script_header(why) + "if [ \"$1\" = configure ]; then\n" + indent(body) + "fi\nexit 0\n";
 }
 
 std::string deb_prerm(const PackageInfo& info) {
@@ -554,14 +614,26 @@ std::string deb_prerm(const PackageInfo& info) {
 }
 
 std::string deb_postrm(const PackageInfo& info) {
-  if (install_made_archives(info).empty()) return "";
-  return script_header("Removes the class-data archives, should a failed removal have left them.") +
-         "if [ \"$1\" = purge ] || [ \"$1\" = remove ]; then\n  " + remove_made_archives(info) +
-         "\nfi\nexit 0\n";
+  const bool archives = !install_made_archives(info).empty();
+  if (!archives && info.update_site.empty()) return "";
+  std::string out = script_header(
+      archives ? "Removes the class-data archives, should a failed removal have left them;\n"
+                 "# on purge, the update site's source and keyring."
+               : "On purge, removes the update site's source and keyring.");
+  if (archives) {
+    out += "if [ \"$1\" = purge ] || [ \"$1\" = remove ]; then\n  " + remove_made_archives(info) +
+           "\nfi\n";
+  }
+  if (!info.update_site.empty()) {
+    // Remove and upgrade keep them: the administrator's choice of source stays.
+    out += "if [ \"$1\" = purge ]; then\n  rm -f " + shell_quote(apt_sources_path(info)) + " " +
+           shell_quote(apt_keyring_path(info)) + "\nfi\n";
+  }
+  return out + "exit 0\n";
 }
 
 std::string rpm_spec(const PackageInfo& info, const std::string& staged_root,
-                     const std::vector<std::string>& files) {
+                     const std::vector<std::string>& files, const std::string& rpm_root) {
   // Every value is escaped: rpmbuild expands %(...) and %{...} wherever they are.
   const auto e = rpm_escape;
   std::string out =
@@ -579,8 +651,14 @@ std::string rpm_spec(const PackageInfo& info, const std::string& staged_root,
   out += "AutoReqProv: no\n";
   for (const std::string& r : info.rpm_requires) out += "Requires: " + e(r) + "\n";
   out += "\n%description\n" + e(long_description_or_summary(info)) + "\n\n%install\ncp -a " +
-         e(shell_quote(staged_root)) + "/. %{buildroot}/\n\n%files\n%defattr(-,root,root,-)\n";
+         e(shell_quote(staged_root)) + "/. %{buildroot}/\n";
+  if (!rpm_root.empty()) out += "cp -a " + e(shell_quote(rpm_root)) + "/. %{buildroot}/\n";
+  out += "\n%files\n%defattr(-,root,root,-)\n";
   for (const std::string& f : files) out += e(f) + "\n";
+  if (!info.update_site.empty()) {
+    // The administrator's changes to the repository file survive upgrades.
+    out += "%config(noreplace) " + e(yum_repo_path(info)) + "\n" + e(rpm_key_path(info)) + "\n";
+  }
   for (const std::string& made : install_made_archives(info)) {
     out += "%ghost %attr(0644,root,root) " + e(made) + "\n";
   }

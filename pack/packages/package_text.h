@@ -65,6 +65,11 @@ struct PackageInfo {
   std::vector<std::string> categories = {"Utility"};
   std::string app_id;    ///< reverse-DNS id: ID.desktop, ID.metainfo.xml, icon name
   std::string wm_class;  ///< StartupWMClass
+  /// The site `vorlane-pack publish` serves the app's releases from, which
+  /// the installed package follows; empty when it follows none.
+  std::string update_site;
+  std::string update_channel = "stable";
+  std::string update_key;  ///< the site's signing key, armored (KEY.asc)
   bool has_icon = false;
   std::vector<FileAssociation> file_associations;
   std::vector<std::string> deb_depends;   ///< sorted, without duplicates
@@ -134,10 +139,23 @@ std::string deb_postinst(const PackageInfo& info);
 std::string deb_prerm(const PackageInfo& info);
 std::string deb_postrm(const PackageInfo& info);
 
-/// The spec for rpmbuild, whose %install copies `staged_root` whole. `files`
+/// Where the .deb's postinst puts the update site's keyring, which its
+/// apt source names in Signed-By, and the copy in the tree it takes it from.
+std::string apt_keyring_path(const PackageInfo& info);
+std::string tree_keyring_path(const PackageInfo& info);
+/// The deb822 apt source of the update site that postinst writes.
+std::string apt_sources(const PackageInfo& info);
+std::string apt_sources_path(const PackageInfo& info);
+/// The .rpm's repository file for dnf and yum, and where it and the key go.
+std::string yum_repo(const PackageInfo& info);
+std::string yum_repo_path(const PackageInfo& info);
+std::string rpm_key_path(const PackageInfo& info);
+
+/// The spec for rpmbuild, whose %install copies `staged_root` whole, then
+/// `rpm_root` (the .rpm's own files: its repository file and key). `files`
 /// are the paths the package owns (files and the folders of its own).
 std::string rpm_spec(const PackageInfo& info, const std::string& staged_root,
-                     const std::vector<std::string>& files);
+                     const std::vector<std::string>& files, const std::string& rpm_root = "");
 
 std::string desktop_entry(const PackageInfo& info);
 std::string metainfo(const PackageInfo& info);

@@ -37,8 +37,24 @@ Status write_rpm(const StagedRoot& staged, const PackageTools& tools, const std:
   std::error_code ec;
   fs::create_directories(top + "/tmp", ec);
   if (ec) return step_failed("cannot make the folder " + top + "/tmp: " + ec.message());
+  // The .rpm's own files: the update site's repository file and key.
+  std::string rpm_root;
+  if (!info.update_site.empty()) {
+    rpm_root = top + "/own";
+    for (const auto& [path, text] : {std::pair{yum_repo_path(info), yum_repo(info)},
+                                     std::pair{rpm_key_path(info), info.update_key}}) {
+      fs::create_directories(fs::path(rpm_root + path).parent_path(), ec);
+      if (ec) return step_failed("cannot make a folder in " + rpm_root + ": " + ec.message());
+      if (Status written = write_file_atomically(
+              rpm_root + path,
+              std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()), 0644);
+          !written) {
+        return written;
+      }
+    }
+  }
   const std::string spec = top + "/" + info.name + ".spec";
-  const std::string text = rpm_spec(info, staged.root, rpm_owned_paths(staged));
+  const std::string text = rpm_spec(info, staged.root, rpm_owned_paths(staged), rpm_root);
   if (Status written = write_file_atomically(
           spec, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()), 0644);
       !written) {
