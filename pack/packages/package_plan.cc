@@ -11,7 +11,6 @@
 namespace vorlane::packages {
 namespace {
 
-
 std::string lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return text;
@@ -128,8 +127,9 @@ Status plan_archive(const PackageFacts& f, PackagePlan& plan) {
 Status plan_update_site(const PackageOptions& o, const PackageFacts& f, PackageInfo& info) {
   if (o.update_site.empty() && o.update_key.empty()) return done();
   if (o.update_site.empty() || o.update_key.empty()) {
-    return bad_input("--update-site and --update-key go together: the site's address and its "
-                     "KEY.asc");
+    return bad_input(
+        "--update-site and --update-key go together: the site's address and its "
+        "KEY.asc");
   }
   const std::string& url = o.update_site;
   const bool scheme = url.starts_with("https://") || url.starts_with("http://");
@@ -143,9 +143,9 @@ Status plan_update_site(const PackageOptions& o, const PackageFacts& f, PackageI
                      "'$' or backquotes)");
   }
   const std::string& channel = o.update_channel;
-  if (channel.empty() || channel.find_first_not_of("abcdefghijklmnopqrstuvwxyz"
-                                                   "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._-") !=
-                             std::string::npos) {
+  if (channel.empty() ||
+      channel.find_first_not_of("abcdefghijklmnopqrstuvwxyz"
+                                "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._-") != std::string::npos) {
     return bad_input("--update-channel '" + channel +
                      "' is no channel name (letters, digits, '.', '_', '-')");
   }

@@ -45,8 +45,8 @@ struct PackageOptions {
   std::vector<std::string> file_associations;  ///< KEY=VALUE lists or files of them
   std::vector<std::string> package_deps;
   std::vector<std::string>
-      shlibs_dirs;       ///< default: the host's dpkg database, for its architecture
-  std::string emulator;  ///< default: $VORLANE_EMULATOR
+      shlibs_dirs;          ///< default: the host's dpkg database, for its architecture
+  std::string emulator;     ///< default: $VORLANE_EMULATOR
   std::string update_site;  ///< the site's address, as `publish --base-url` gave it
   std::string update_key;   ///< the site's KEY.asc
   std::string update_channel = "stable";
@@ -72,10 +72,10 @@ struct PackageFacts {
   Result<TreeFacts> tree = Error{};
   Status tree_contents = done();  ///< check_tree_contents
   bool launcher_has_debug_info = false;
-  bool dest_inside_tree = false;    ///< --dest is the tree or a folder in it
-  bool dest_not_folder = false;     ///< --dest, or its nearest parent that exists, is no folder
-  int runtime_feature_version = 0;       ///< of lib/runtime; 0 when unknown
-  bool runtime_coops_archive = false;    ///< lib/runtime has kCoopsArchive
+  bool dest_inside_tree = false;       ///< --dest is the tree or a folder in it
+  bool dest_not_folder = false;        ///< --dest, or its nearest parent that exists, is no folder
+  int runtime_feature_version = 0;     ///< of lib/runtime; 0 when unknown
+  bool runtime_coops_archive = false;  ///< lib/runtime has kCoopsArchive
   bool runtime_nocoops_archive = false;  ///< lib/runtime has kNoCoopsArchive
   std::uint16_t host_machine = 0;
   PackageTools tools;

@@ -10,7 +10,6 @@
 namespace vorlane::packages {
 namespace {
 
-
 bool is_alnum(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
 }
@@ -574,10 +573,11 @@ std::string apt_subscription(const PackageInfo& info) {
          shell_quote(apt_keyring_path(info)) + " || true\n" +
          "if grep -Eqs '^[[:space:]]*repo_add_once=[\"'\\'']?false' " +
          shell_quote("/etc/default/" + info.name) + "; then\n  rm -f " + shell_quote(sources) +
-         "\nelif [ ! -e " + shell_quote(sources) + " ] &&\n  ! grep -rqsF --exclude=" +
-         shell_quote(info.name + ".sources") + " -e " + shell_quote(info.update_site) +
-         " /etc/apt/sources.list /etc/apt/sources.list.d; then\n  printf '%s\\n'" + lines +
-         " >" + shell_quote(sources) + " || true\nfi\n";
+         "\nelif [ ! -e " + shell_quote(sources) +
+         " ] &&\n  ! grep -rqsF --exclude=" + shell_quote(info.name + ".sources") + " -e " +
+         shell_quote(info.update_site) +
+         " /etc/apt/sources.list /etc/apt/sources.list.d; then\n  printf '%s\\n'" + lines + " >" +
+         shell_quote(sources) + " || true\nfi\n";
 }
 
 std::string indent(const std::string& text) {
@@ -593,15 +593,17 @@ std::string deb_postinst(const PackageInfo& info) {
   if (dumps.empty() && info.update_site.empty()) return "";
   std::string why, body;
   if (!dumps.empty()) {
-    why = "Makes the class-data archives for the installed paths with the shipped runtime\n"
-          "# (the app's from the class list recorded when the package was made); without\n"
-          "# them the app only starts slower.";
+    why =
+        "Makes the class-data archives for the installed paths with the shipped runtime\n"
+        "# (the app's from the class list recorded when the package was made); without\n"
+        "# them the app only starts slower.";
     body += dumps;
   }
   if (!info.update_site.empty()) {
     why += std::string(why.empty() ? "" : "\n# ") +
            "Follows the app's update site: its keyring, and its apt source unless the\n"
-           "# administrator opted out in /etc/default/" + info.name + " or lists it already.";
+           "# administrator opted out in /etc/default/" +
+           info.name + " or lists it already.";
     body += apt_subscription(info);
   }
   return script_header(why) + "if [ \"$1\" = configure ]; then\n" + indent(body) + "fi\nexit 0\n";
@@ -784,8 +786,8 @@ std::string metainfo(const PackageInfo& info) {
       "  <metadata_license>FSFAP</metadata_license>\n";
   if (!info.license.empty())
     out += "  <project_license>" + markup_escape(info.license) + "</project_license>\n";
-  out += "  <name>" + markup_escape(info.name) + "</name>\n  <summary>" + markup_escape(info.summary) +
-         "</summary>\n  <description>\n";
+  out += "  <name>" + markup_escape(info.name) + "</name>\n  <summary>" +
+         markup_escape(info.summary) + "</summary>\n  <description>\n";
   // Paragraphs: runs of non-empty lines.
   std::istringstream in(long_description_or_summary(info));
   std::string paragraph;

@@ -202,5 +202,4 @@ Status check_rpm_description(const std::string& what, const std::string& text);
 /// '-', '.' and at most one '/' (contrib/utils).
 Status check_section(const std::string& section);
 
-
 }  // namespace vorlane::packages

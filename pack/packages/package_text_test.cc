@@ -208,24 +208,29 @@ TEST(PackageText, FollowsTheUpdateSiteOnlyWhereTheAdministratorLetsIt) {
   info.update_site = "https://apps.example.org/notes";
   info.update_channel = "beta";
   info.update_key = "-----BEGIN PGP PUBLIC KEY BLOCK-----\n";
-  EXPECT_EQ(apt_sources(info),
-            "Types: deb\nURIs: https://apps.example.org/notes\nSuites: beta\nComponents: main\n"
-            "Architectures: arm64\nSigned-By: /usr/share/keyrings/vorlane-notes-archive-keyring.gpg\n");
+  EXPECT_EQ(
+      apt_sources(info),
+      "Types: deb\nURIs: https://apps.example.org/notes\nSuites: beta\nComponents: main\n"
+      "Architectures: arm64\nSigned-By: /usr/share/keyrings/vorlane-notes-archive-keyring.gpg\n");
   EXPECT_EQ(yum_repo(info),
-            "[vorlane-notes]\nname=vorlane-notes (beta)\nbaseurl=https://apps.example.org/notes/rpm/beta\n"
+            "[vorlane-notes]\nname=vorlane-notes "
+            "(beta)\nbaseurl=https://apps.example.org/notes/rpm/beta\n"
             "enabled=1\ngpgcheck=1\nrepo_gpgcheck=1\n"
             "gpgkey=file:///etc/pki/rpm-gpg/RPM-GPG-KEY-vorlane-notes\n");
   const std::string postinst = deb_postinst(info);
-  EXPECT_THAT(postinst, HasSubstr("install -m 0644 '/opt/vorlane-notes/lib/vorlane-notes-archive-"
-                                  "keyring.gpg' '/usr/share/keyrings/vorlane-notes-archive-keyring.gpg'"));
-  EXPECT_THAT(postinst, HasSubstr("repo_add_once=[\"'\\'']?false' '/etc/default/vorlane-notes'; "
-                                  "then\n    rm -f '/etc/apt/sources.list.d/vorlane-notes.sources'"));
+  EXPECT_THAT(postinst,
+              HasSubstr("install -m 0644 '/opt/vorlane-notes/lib/vorlane-notes-archive-"
+                        "keyring.gpg' '/usr/share/keyrings/vorlane-notes-archive-keyring.gpg'"));
+  EXPECT_THAT(postinst,
+              HasSubstr("repo_add_once=[\"'\\'']?false' '/etc/default/vorlane-notes'; "
+                        "then\n    rm -f '/etc/apt/sources.list.d/vorlane-notes.sources'"));
   EXPECT_THAT(postinst, HasSubstr("grep -rqsF --exclude='vorlane-notes.sources' -e "
                                   "'https://apps.example.org/notes' /etc/apt/sources.list"));
   // Purge, and only purge, takes the source and the keyring.
-  EXPECT_THAT(deb_postrm(info), HasSubstr("if [ \"$1\" = purge ]; then\n  rm -f "
-                                          "'/etc/apt/sources.list.d/vorlane-notes.sources' "
-                                          "'/usr/share/keyrings/vorlane-notes-archive-keyring.gpg'"));
+  EXPECT_THAT(deb_postrm(info),
+              HasSubstr("if [ \"$1\" = purge ]; then\n  rm -f "
+                        "'/etc/apt/sources.list.d/vorlane-notes.sources' "
+                        "'/usr/share/keyrings/vorlane-notes-archive-keyring.gpg'"));
   EXPECT_THAT(deb_postrm(info), Not(HasSubstr("= remove")));
   const std::string spec = rpm_spec(info, "/s", {"/opt/vorlane-notes"}, "/own");
   EXPECT_THAT(spec, HasSubstr("cp -a '/own'/. %{buildroot}/\n"));

@@ -9,10 +9,10 @@
 
 #include "pack/core/elf_section.h"
 #include "pack/core/files.h"
-#include "pack/image/archive_policy.h"
-#include "pack/image/marker.h"
 #include "pack/image/app_tree.h"
+#include "pack/image/archive_policy.h"
 #include "pack/image/burn.h"
+#include "pack/image/marker.h"
 
 namespace vorlane::packages {
 
@@ -84,7 +84,6 @@ Status check_tree_contents(const std::string& app_dir) {
   if (ec) return bad_input("cannot read the tree " + app_dir + ": " + ec.message());
   return done();
 }
-
 
 bool has_elf_section(const std::string& path, const std::string& name) {
   const auto image = read_file(path);

@@ -30,7 +30,6 @@ struct PageFacts {
   std::vector<Download> downloads;
 };
 
-
 /// "1.4 MB", "812 kB", "96 bytes".
 std::string human_size(std::uint64_t bytes);
 

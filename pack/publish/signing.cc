@@ -110,7 +110,8 @@ Result<std::string> check_key(std::string_view colons, std::string_view packets)
       self_signature = cls == "10" || cls == "11" || cls == "12" || cls == "13" || cls == "18" ||
                        cls == "19" || cls == "1f";
     } else if (self_signature && line.find("digest algo ") != std::string::npos) {
-      const int algo = leading_number(std::string_view(line).substr(line.find("digest algo ") + 12));
+      const int algo =
+          leading_number(std::string_view(line).substr(line.find("digest algo ") + 12));
       if (algo == 1 || algo == 2 || algo == 3) {
         return bad_input("the signing key " + fingerprint +
                          " has a self-signature made with SHA-1 or weaker, which apt refuses: "
