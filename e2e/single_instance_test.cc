@@ -296,14 +296,15 @@ TEST(SingleInstance, ArgumentsFolderAndTokensArriveWhole) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "");
     std::string raw;
-    for (const std::string& a : c.args) raw += "[" + hex(a) + "]";
+    for (const std::string& a : c.args) raw.append("[").append(hex(a)).append("]");
     ASSERT_TRUE(primary->wait_for("launch raw=" + raw + " chars=")) << primary->output();
     const std::vector<std::string> got = launches(primary->output());
     ASSERT_EQ(got.size(), before + 1);
     const RunResult own = plain.run(c.args);
     std::string chars;
     for (const std::string& line : lines(own.out)) {
-      if (line.starts_with("arg ")) chars += "[" + line.substr(line.find(": ") + 2) + "]";
+      if (line.starts_with("arg "))
+        chars.append("[").append(line.substr(line.find(": ") + 2)).append("]");
     }
     EXPECT_THAT(got.back(), HasSubstr(" chars=" + chars + " cwd="));
     EXPECT_THAT(got.back(), HasSubstr(" token=" + c.token + " startup=" + c.startup));

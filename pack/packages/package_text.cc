@@ -524,7 +524,8 @@ namespace {
 /// `rm -f` of every file the post-install step makes.
 std::string remove_made_archives(const PackageInfo& info) {
   std::string out = "rm -f";
-  for (const std::string& f : install_made_archives(info)) out += " " + shell_quote(f);
+  // Appended, not " " + quoted: GCC 12 at -O3 sees a false overlap in the latter.
+  for (const std::string& f : install_made_archives(info)) out.append(" ").append(shell_quote(f));
   return out;
 }
 
@@ -568,10 +569,12 @@ namespace {
 std::string apt_subscription(const PackageInfo& info) {
   const std::string sources = apt_sources_path(info);
   std::string lines;
-  for (const std::string& line : split_lines(apt_sources(info))) lines += " " + shell_quote(line);
-  return "install -m 0644 " + shell_quote(tree_keyring_path(info)) + " " +
-         shell_quote(apt_keyring_path(info)) + " || true\n" +
-         "if grep -Eqs '^[[:space:]]*repo_add_once=[\"'\\'']?false' " +
+  for (const std::string& line : split_lines(apt_sources(info))) {
+    lines.append(" ").append(shell_quote(line));
+  }
+  std::string out = "install -m 0644 ";
+  return out + shell_quote(tree_keyring_path(info)) + " " + shell_quote(apt_keyring_path(info)) +
+         " || true\n" + "if grep -Eqs '^[[:space:]]*repo_add_once=[\"'\\'']?false' " +
          shell_quote("/etc/default/" + info.name) + "; then\n  rm -f " + shell_quote(sources) +
          "\nelif [ ! -e " + shell_quote(sources) +
          " ] &&\n  ! grep -rqsF --exclude=" + shell_quote(info.name + ".sources") + " -e " +
