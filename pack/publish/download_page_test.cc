@@ -36,8 +36,8 @@ TEST(DownloadPage, Content) {
       "<p>Second &quot;one&quot;.</p>",
       "<a href=\"pool/main/t/tiny/tiny_2.0-1_arm64.deb\">Debian, Ubuntu (.deb)</a>",
       "<td>1.5 MB</td><td><code>ab12</code>",
-      "curl -fsSL https://example.org/tiny/KEY.gpg | sudo tee "
-      "/etc/apt/keyrings/tiny-archive-keyring.gpg",
+      ("curl -fsSL https://example.org/tiny/KEY.gpg | sudo tee "
+       "/etc/apt/keyrings/tiny-archive-keyring.gpg"),
       "Suites: stable\\nComponents: main\\nSigned-By: /etc/apt/keyrings/tiny-archive-keyring.gpg",
       "sudo apt update &amp;&amp; sudo apt install tiny",
   };
