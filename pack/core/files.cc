@@ -261,6 +261,11 @@ Status write_all(int fd, std::span<const std::uint8_t> bytes, const std::string&
   return done();
 }
 
+Status write_file_atomically(const std::string& path, std::string_view text, unsigned mode) {
+  return write_file_atomically(
+      path, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()), mode);
+}
+
 Status write_file_atomically(const std::string& path, std::span<const std::uint8_t> bytes,
                              unsigned mode) {
   std::string temp = path + ".XXXXXX";

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "pack/core/error.h"
@@ -40,6 +41,8 @@ Status write_all(int fd, std::span<const std::uint8_t> bytes, const std::string&
 /// nothing behind.
 Status write_file_atomically(const std::string& path, std::span<const std::uint8_t> bytes,
                              unsigned mode);
+/// The same for a text.
+Status write_file_atomically(const std::string& path, std::string_view text, unsigned mode);
 
 /// The directory that holds the running program.
 std::string own_directory();

@@ -122,9 +122,7 @@ Result<Destination> check_destination(const std::string& path) {
 }
 
 Status write_marker(const std::string& path, const AppMarker& marker) {
-  const std::string text = format_marker(marker);
-  return write_file_atomically(
-      path, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()), 0644);
+  return write_file_atomically(path, format_marker(marker), 0644);
 }
 
 Result<AppMarker> read_marker(const std::string& app_dir) {

@@ -18,8 +18,7 @@ Status write_text(const std::string& path, const std::string& text, unsigned mod
   std::error_code ec;
   fs::create_directories(fs::path(path).parent_path(), ec);
   if (ec) return step_failed("cannot make the folder of " + path + ": " + ec.message());
-  return write_file_atomically(
-      path, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()), mode);
+  return write_file_atomically(path, text, mode);
 }
 
 }  // namespace

@@ -29,11 +29,6 @@ std::string replace_all(std::string text, const std::string& from, const std::st
   return text;
 }
 
-Status write_text(const std::string& path, const std::string& text, unsigned mode) {
-  return write_file_atomically(
-      path, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()), mode);
-}
-
 Result<std::string> mkdirs(const std::string& dir) {
   std::error_code ec;
   fs::create_directories(dir, ec);
@@ -87,7 +82,8 @@ class Stager {
     if (Status added = add_update_keyring(); !added) return added.error();
     Result<std::string> doc = mkdirs(root_ + "/usr/share/doc/" + info_.name);
     if (!doc) return doc.error();
-    if (Status written = write_text(*doc + "/copyright", deb_copyright(info_), 0644); !written) {
+    if (Status written = write_file_atomically(*doc + "/copyright", deb_copyright(info_), 0644);
+        !written) {
       return written.error();
     }
     fs::create_directories(root_ + "/usr/bin", ec);
@@ -198,8 +194,8 @@ class Stager {
       report_.note("the app's class list cannot be read back: " + list.error().message);
       return false;
     }
-    if (Status written =
-            write_text(out, normalize_class_list(std::string(list->begin(), list->end())), 0644);
+    if (Status written = write_file_atomically(
+            out, normalize_class_list(std::string(list->begin(), list->end())), 0644);
         !written) {
       return written.error();
     }
@@ -266,7 +262,7 @@ class Stager {
   Status add_update_keyring() {
     if (info_.update_site.empty() || plan_.tools.gpg.empty()) return done();
     const std::string armored = scratch_ + "/update-key.asc";
-    if (Status s = write_text(armored, info_.update_key, 0644); !s) return s;
+    if (Status s = write_file_atomically(armored, info_.update_key, 0644); !s) return s;
     Result<std::string> home = mkdirs(scratch_ + "/gnupg");
     if (!home) return home.error();
     std::error_code ec;
@@ -302,7 +298,7 @@ class Stager {
     }
     for (const auto& [path, text] : files) {
       if (Result<std::string> dir = mkdirs(fs::path(path).parent_path()); !dir) return dir.error();
-      if (Status s = write_text(path, text, 0644); !s) return s;
+      if (Status s = write_file_atomically(path, text, 0644); !s) return s;
     }
     return done();
   }

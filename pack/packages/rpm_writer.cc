@@ -45,19 +45,14 @@ Status write_rpm(const StagedRoot& staged, const PackageTools& tools, const std:
                                      std::pair{rpm_key_path(info), info.update_key}}) {
       fs::create_directories(fs::path(rpm_root + path).parent_path(), ec);
       if (ec) return step_failed("cannot make a folder in " + rpm_root + ": " + ec.message());
-      if (Status written = write_file_atomically(
-              rpm_root + path,
-              std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()), 0644);
-          !written) {
+      if (Status written = write_file_atomically(rpm_root + path, text, 0644); !written) {
         return written;
       }
     }
   }
   const std::string spec = top + "/" + info.name + ".spec";
   const std::string text = rpm_spec(info, staged.root, rpm_owned_paths(staged), rpm_root);
-  if (Status written = write_file_atomically(
-          spec, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()), 0644);
-      !written) {
+  if (Status written = write_file_atomically(spec, text, 0644); !written) {
     return written;
   }
   // rpmbuild clamps every time to SOURCE_DATE_EPOCH, the %ghost files' too

@@ -65,8 +65,7 @@ Result<std::string> run_tool(const std::vector<std::string>& argv, const std::st
 }
 
 Status write_text(const std::string& path, const std::string& text, unsigned mode = 0644) {
-  const std::vector<std::uint8_t> bytes(text.begin(), text.end());
-  return write_file_atomically(path, bytes, mode);
+  return write_file_atomically(path, text, mode);
 }
 
 Result<std::string> sha256_of(const Tools& tools, const std::string& path) {
