@@ -3,13 +3,14 @@
 # self-updating tarball published as 1.0, then as 1.1 with one file
 # changed, adds one stored file; `latest` names 1.1 and keeps it when an
 # older version follows; openssl accepts each manifest's signature with
-# the site's feed-key.pub.pem; another feed key, and a tarball the feed
+# the site's feed-key.pub.pem; the notes come from --notes or the .deb's
+# changelog; another feed key, and a tarball the feed
 # cannot carry, are refused with status 2 and leave the site as it was.
 #
 #   feed_e2e.sh PACK   (PACK: the vorlane-pack to run)
 set -euo pipefail
 pack="$(realpath "$1")"
-for tool in apt-ftparchive gpg openssl tar; do
+for tool in apt-ftparchive dpkg-deb gpg openssl tar; do
   command -v "$tool" >/dev/null || { echo "skipped: $tool is missing (scripts/install-deps)"; exit 0; }
 done
 work="$(mktemp -d)"
@@ -68,10 +69,20 @@ grep -q "^feed-key $(openssl pkey -pubin -in "$site/feed-key.pub.pem" -outform D
   "$site/vorlane-site.txt" || fail "vorlane-site.txt does not record the feed key"
 
 tarball 1.1 1.1-1 'version two'
-publish tinyapp-1.1-linux-x86_64.tar.gz --feed-key "$work/key/feed-key.pem"
+# A .deb of 1.1-1 beside it gives the notes: its changelog's entry.
+deb="$work/deb"
+mkdir -p "$deb/DEBIAN" "$deb/usr/share/doc/tinyapp"
+printf 'Package: tinyapp\nVersion: 1.1-1\nArchitecture: amd64\nMaintainer: A <a@b.org>\nDescription: tiny\n' \
+  >"$deb/DEBIAN/control"
+printf 'tinyapp (1.1-1) unstable; urgency=medium\n\n  * New menu.\n\n -- A <a@b.org>  Tue, 08 Dec 2026 03:00:00 +0000\n' |
+  gzip -9n >"$deb/usr/share/doc/tinyapp/changelog.Debian.gz"
+dpkg-deb --root-owner-group --build "$deb" "$work/tinyapp_1.1-1_amd64.deb" >/dev/null
+publish tinyapp-1.1-linux-x86_64.tar.gz "$work/tinyapp_1.1-1_amd64.deb" --feed-key "$work/key/feed-key.pem"
 [ "$status" -eq 0 ] || fail "publish 1.1: status $status: $(cat "$work/err")"
 [ "$(objects)" -eq $((first + 1)) ] || fail "1.1 with one changed file stored $(($(objects) - first)) files"
 cmp -s "$updates/latest" "$updates/1.1-1" || fail "latest does not name 1.1-1"
+[ "$(grep '^notes ' "$updates/1.1-1" | cut -d' ' -f2 | base64 -d)" = '* New menu.' ] ||
+  fail "the notes of 1.1-1 are not its changelog entry"
 jar_hash="$(awk '$NF == "lib/app/app.jar" {print $4}' "$updates/1.1-1")"
 [ "$(gzip -dc "$site/files/sha256/${jar_hash:0:2}/${jar_hash:2}")" = 'version two' ] ||
   fail "the stored jar is not 1.1's"
