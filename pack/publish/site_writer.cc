@@ -476,9 +476,16 @@ class Publisher {
   Status feed_versions(FeedWriter& feed, const std::optional<std::string>& notes,
                        std::size_t old_entries) {
     const std::vector<SiteEntry>& entries = plan_.manifest.entries;
-    for (std::size_t i = old_entries; i < entries.size(); ++i) {
+    const std::vector<SiteEntry> indexed = indexed_entries(plan_.manifest, o_.channel);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
       const SiteEntry& e = entries[i];
-      if (e.format != Format::kTarGz) continue;
+      if (e.format != Format::kTarGz || e.channel != o_.channel) continue;
+      // New tarballs, and the listed ones published before the site had a feed.
+      if (i < old_entries &&
+          (has_feed(e) || std::none_of(indexed.begin(), indexed.end(),
+                                       [&](const SiteEntry& x) { return x.path == e.path; }))) {
+        continue;
+      }
       // A tarball's name holds no release: a NAME/ tree takes the full
       // version of the newest .deb or .rpm of its version.
       std::string version = e.version;
@@ -498,6 +505,18 @@ class Publisher {
       ++feed_versions_;
     }
     return done();
+  }
+
+  /// Whether the feed has a manifest of the tarball `e`'s version (its
+  /// name gives the version without the release).
+  bool has_feed(const SiteEntry& e) const {
+    std::error_code ec;
+    for (const auto& f :
+         fs::directory_iterator(o_.site + "/updates/" + e.channel + "/" + e.arch, ec)) {
+      const std::string v = f.path().filename().string();
+      if (v == e.version || v.starts_with(e.version + "-")) return true;
+    }
+    return false;
   }
 
   /// The changelog entry of `version` in a .deb of this publish, or "".
