@@ -154,7 +154,11 @@ Result<std::string> FeedWriter::add(const FeedTarball& t, const NotesFunction& n
     }
     root += "/versions/" + version;
   }
-  if (!fs::is_directory(root, ec) || fs::is_symlink(root, ec)) {
+  // Through links, the tree could be any folder of this machine's.
+  const std::string real = fs::weakly_canonical(root, ec).string();
+  const std::string real_dir = fs::weakly_canonical(dir, ec).string();
+  if (!fs::is_directory(root, ec) || !real.starts_with(real_dir + "/") ||
+      fs::is_symlink(root, ec)) {
     return bad_input(t.file + " holds no folder " + t.name +
                      "/: it is no tarball made by vorlane-pack package");
   }
