@@ -169,6 +169,7 @@ Result<std::string> FeedWriter::add(const FeedTarball& t, const NotesFunction& n
 
   for (FeedEntry& e : entries) {
     if (e.kind != FeedEntry::Kind::kFile || remade.contains(e.path)) continue;
+    if (interrupted()) return Error{ErrorKind::kInterrupted, "interrupted"};
     const std::string file = root + "/" + e.path;
     Result<std::string> hash = sha256_file(file);
     if (!hash) return hash.error();
