@@ -169,7 +169,7 @@ Status plan_update_site(const PackageOptions& o, const PackageFacts& f, PackageI
 Status plan_feed_key(const PackageOptions& o, const PackageFacts& f, PackagePlan& plan) {
   if (o.update_feed_key.empty()) {
     if (f.tree_has_updater && o.update_site.empty()) {
-      plan.notes.push_back(
+      plan.notes.emplace_back(
           "the tree holds the update library, but the package names no "
           "--update-site, so the app finds no updates");
     }
