@@ -72,4 +72,10 @@ RunResult run_pack(const std::vector<std::string>& args, const RunOptions& optio
 /// The lines of `text`.
 std::vector<std::string> lines(const std::string& text);
 
+/// The whole file at `path` ("" when it cannot be read).
+std::string read_text(const std::string& path);
+
+/// The names in a folder, sorted.
+std::vector<std::string> entries(const std::string& dir);
+
 }  // namespace vorlane::e2e

@@ -30,11 +30,6 @@ using testing::HasSubstr;
 using testing::Not;
 using testing::StartsWith;
 
-std::string read_text(const std::string& path) {
-  std::ifstream in(path);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 /// The stale app's jars, built beside the probe's.
 std::string stale_jar(const std::string& name) {
   return (fs::path(Setup::get().probe_jar).parent_path() / ("stale-" + name + ".jar")).string();
@@ -56,13 +51,6 @@ std::string util_source(const std::string& launcher) {
     if (at != std::string::npos) return line.substr(at + marker.size());
   }
   return "(not loaded: " + r.err + ")";
-}
-
-std::vector<std::string> entries(const std::string& dir) {
-  std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 TEST(Archive, ChangedRemovedOrAddedJarsNeverRunOldClassesAndTheOutputStaysClean) {

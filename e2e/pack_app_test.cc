@@ -65,19 +65,6 @@ RunOptions without_emulator_variable() {
   return options;
 }
 
-std::string read_text(const std::string& path) {
-  std::ifstream in(path);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-/// The names in a folder.
-std::vector<std::string> entries(const std::string& dir) {
-  std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 /// Where each class was loaded from, by `-Xlog:class+load`: "shared objects
 /// file", "shared objects file (top)" or the jar's URL.
 std::string class_source(const std::string& launcher, const std::string& class_name) {

@@ -41,11 +41,6 @@ std::vector<std::string> files_ending(const std::string& dir, const std::string&
   return found;
 }
 
-std::string read_text(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 /// Lines of a linter's report that hold `tag` (" E: ", " W: ", ...).
 std::vector<std::string> tagged(const std::string& report, const std::string& tag) {
   std::vector<std::string> found;

@@ -25,11 +25,6 @@ using testing::Not;
 
 constexpr const char* kEpoch = "1700000000";
 
-std::string read_text(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 void write_text(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
