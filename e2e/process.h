@@ -36,9 +36,9 @@ class Child {
  public:
   struct Options {
     std::map<std::string, std::string> env;  ///< over this environment; "" removes one
-    bool input = true;       ///< a pipe to its standard input, else /dev/null
-    bool merge_err = false;  ///< its standard error on the output pipe too
-    std::string err_file;    ///< else its standard error into this file, if named
+    bool input = true;                       ///< a pipe to its standard input, else /dev/null
+    bool merge_err = false;                  ///< its standard error on the output pipe too
+    std::string err_file;                    ///< else its standard error into this file, if named
   };
   /// Starts `argv` (argv[0] a path, or a name on PATH).
   Child(std::vector<std::string> argv, const Options& options);
