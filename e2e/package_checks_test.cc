@@ -1,9 +1,5 @@
-// The Swing demo's packages (target swing-demo-packages) checked as a
-// distribution would, with its own tools: lintian, rpmlint,
-// desktop-file-validate, appstreamcli, shellcheck on the install scripts,
-// and the window's class under a virtual X server against the desktop
-// entry's StartupWMClass. None of this needs root; installing does
-// (scripts/check-packages).
+// The Swing demo's packages (target swing-demo-packages) checked with a
+// distribution's own tools; installing them is scripts/check-packages.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
