@@ -20,12 +20,10 @@ using testing::HasSubstr;
 /// the class path as a wildcard of the application directory.
 void burn_relocatable(const AppTree& tree, const std::string& actions,
                       const std::vector<std::string>& extra = {}) {
-  std::vector<std::string> args = {
-      "--main-class",  "probe.Probe",  "--java-option", "-Djava.class.path=&&/*.jar",
-      "--java-option", "-Dapp.dir=&&", "--java-option", "-Dprobe.actions=" + actions,
-  };
-  args.insert(args.end(), extra.begin(), extra.end());
-  const RunResult r = tree.burn(args);
+  const RunResult r = tree.burn(
+      joined({"--main-class", "probe.Probe", "--java-option", "-Djava.class.path=&&/*.jar",
+              "--java-option", "-Dapp.dir=&&", "--java-option", "-Dprobe.actions=" + actions},
+             extra));
   ASSERT_EQ(r.status, 0) << r.err;
 }
 
