@@ -7,14 +7,12 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <functional>
 #include <map>
 #include <memory>
 #include <regex>
-#include <sstream>
 
 #include "e2e/app_tree.h"
 
@@ -80,18 +78,6 @@ std::map<std::string, long> screen_colours(const std::string& display, const std
   return counts;
 }
 
-/// Takes screenshots until `wanted` holds for one, at most for kCap; the last one.
-std::map<std::string, long> await_screen(
-    const std::string& display, const std::string& dir,
-    const std::function<bool(std::map<std::string, long>&)>& wanted) {
-  const auto deadline = std::chrono::steady_clock::now() + kCap;
-  std::map<std::string, long> colours;
-  do {
-    colours = screen_colours(display, dir);
-  } while (!wanted(colours) && std::chrono::steady_clock::now() < deadline);
-  return colours;
-}
-
 /// Whether the runtime can show windows and splash screens, else why not.
 std::string missing_desktop() {
   for (const char* tool : {"/usr/bin/Xvfb", "/usr/bin/xwd", "/usr/bin/convert", "/usr/bin/xdotool",
@@ -134,12 +120,22 @@ class DisplayTest : public ::testing::Test {
   std::unique_ptr<Child> start(std::map<std::string, std::string> env = {},
                                const std::string& err = "") {
     env.try_emplace("DISPLAY", display_.name());
-    std::vector<std::string> argv = Setup::get().emulator;
-    argv.push_back(tree_.launcher());
-    return std::make_unique<Child>(argv, Child::Options{env, true, false, err});
+    return std::make_unique<Child>(joined(Setup::get().emulator, {tree_.launcher()}),
+                                   Child::Options{env, true, false, err});
   }
-  std::map<std::string, long> await(const std::function<bool(std::map<std::string, long>&)>& f) {
-    return await_screen(display_.name(), tree_.temp_root(), f);
+  /// Takes screenshots until one has every pixel count of `wanted` (by
+  /// colour), at most for kCap, and expects them of the last one.
+  void expect_screen(const std::map<std::string, long>& wanted) {
+    const auto deadline = std::chrono::steady_clock::now() + kCap;
+    std::map<std::string, long> colours;
+    const auto all_there = [&] {
+      return std::all_of(wanted.begin(), wanted.end(),
+                         [&](const auto& w) { return colours[w.first] == w.second; });
+    };
+    do {
+      colours = screen_colours(display_.name(), tree_.temp_root());
+    } while (!all_there() && std::chrono::steady_clock::now() < deadline);
+    for (const auto& [colour, count] : wanted) EXPECT_EQ(colours[colour], count) << colour;
   }
 
   Xvfb display_;
@@ -154,9 +150,7 @@ TEST_F(DisplayTest, SplashBeforeJavaThenWindow) {
   // main runs and waits for its first command: no app code touched AWT, so
   // the splash on screen is the launcher's. Only the first -splash: counts.
   ASSERT_EQ(app->read_line(), "main");
-  auto colours = await([](auto& c) { return c[kSplashColour] == 160 * 120; });
-  EXPECT_EQ(colours[kSplashColour], 160 * 120);
-  EXPECT_EQ(colours[kOtherColour], 0);
+  expect_screen({{kSplashColour, 160 * 120}, {kOtherColour, 0}});
   EXPECT_EQ(app->ask("splash"),
             "splash 160x120 file:" + fs::canonical(tree_.app_dir()).string() + "/splash.png");
 
@@ -176,10 +170,7 @@ TEST_F(DisplayTest, SplashBeforeJavaThenWindow) {
   EXPECT_TRUE(std::regex_match(wm_class.out, expected_class)) << wm_class.out;
   // The splash closes by itself as the window appears; the window shows a
   // 100x50 box on its 300x200 background.
-  colours = await([](auto& c) { return c[kSplashColour] == 0 && c["#FFD000"] == 100 * 50; });
-  EXPECT_EQ(colours[kSplashColour], 0);
-  EXPECT_EQ(colours["#FFD000"], 100 * 50);
-  EXPECT_EQ(colours["#2080FF"], 300 * 200 - 100 * 50);
+  expect_screen({{kSplashColour, 0}, {"#FFD000", 100 * 50}, {"#2080FF", 300 * 200 - 100 * 50}});
   EXPECT_EQ(app->ask("splash"), "splash none");
   EXPECT_EQ(app->finish(), 0);
 }
@@ -189,12 +180,9 @@ TEST_F(DisplayTest, AppDrawsOnSplashAndClosesIt) {
   std::unique_ptr<Child> app = start();
   ASSERT_EQ(app->read_line(), "main");
   EXPECT_EQ(app->ask("draw"), "drawn");
-  auto colours = await([](auto& c) { return c["#00C040"] == 40 * 40; });
-  EXPECT_EQ(colours["#00C040"], 40 * 40);
-  EXPECT_EQ(colours[kSplashColour], 160 * 120 - 40 * 40);
+  expect_screen({{"#00C040", 40 * 40}, {kSplashColour, 160 * 120 - 40 * 40}});
   EXPECT_EQ(app->ask("close"), "closed");
-  colours = await([](auto& c) { return c[kSplashColour] + c["#00C040"] == 0; });
-  EXPECT_EQ(colours[kSplashColour] + colours["#00C040"], 0);
+  expect_screen({{kSplashColour, 0}, {"#00C040", 0}});
   EXPECT_EQ(app->ask("splash"), "splash none");
   EXPECT_EQ(app->finish(), 0);
 }
@@ -204,9 +192,7 @@ TEST_F(DisplayTest, ScaledScreenShowsImageForItsScale) {
   burn({"-splash:&&/splash.png"});
   std::unique_ptr<Child> app = start({{"GDK_SCALE", "2"}});
   ASSERT_EQ(app->read_line(), "main");
-  auto colours = await([](auto& c) { return c[kOtherColour] == 320 * 240; });
-  EXPECT_EQ(colours[kOtherColour], 320 * 240);
-  EXPECT_EQ(colours[kSplashColour], 0);
+  expect_screen({{kOtherColour, 320 * 240}, {kSplashColour, 0}});
   // The app sees the splash at its unscaled size, under the image's own name.
   EXPECT_EQ(app->ask("splash"),
             "splash 160x120 file:" + fs::canonical(tree_.app_dir()).string() + "/splash.png");
@@ -255,10 +241,9 @@ TEST_F(DisplayTest, LaunchGoesOnWithoutSplash) {
     ASSERT_EQ(app->read_line(), "main");
     EXPECT_EQ(app->ask("splash"), "splash none");
     EXPECT_EQ(app->finish(), 0);
-    std::stringstream dump;
-    dump << std::ifstream(err).rdbuf();
-    EXPECT_NE(dump.str().find(c.dump), std::string::npos) << dump.str();
-    EXPECT_EQ(dump.str().find("-splash:"), std::string::npos) << dump.str();
+    const std::string dump = read_text(err);
+    EXPECT_NE(dump.find(c.dump), std::string::npos) << dump;
+    EXPECT_EQ(dump.find("-splash:"), std::string::npos) << dump;
   }
 }
 
