@@ -123,8 +123,7 @@ TEST(OptionDump, PrintsTheFinalOptionsInOrderWhenSet) {
   const std::string app_dir = canonical(tree.app_dir());
   const std::string jars[] = {app_dir + "/probe.jar", app_dir + "/vorlane-launcher.jar"};
   for (const std::optional<std::string>& dump :
-       {std::optional<std::string>(""), std::optional<std::string>("1"),
-        std::optional<std::string>()}) {
+       std::vector<std::optional<std::string>>{"", "1", std::nullopt}) {
     RunOptions options;
     options.env["VORLANE_DUMP_JVM_ARGS"] = dump;
     options.env["HOME"] = "/home/u";

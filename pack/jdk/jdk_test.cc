@@ -153,12 +153,6 @@ TEST_F(FakeJdks, SearchOrder) {
   }
 }
 
-}  // namespace
-}  // namespace vorlane
-
-namespace vorlane {
-namespace {
-
 TEST(Jlink, FromJmodsOrItsOwnImage) {
   Jdk jdk17{"/j17", kMachineX86_64, "", 17, true, "17.0.15", false};
   Jdk jdk25{"/j25", kMachineX86_64, "", 25, false, "25.0.3", true};
