@@ -20,12 +20,10 @@ using testing::HasSubstr;
 /// the class path as a wildcard of the application directory.
 void burn_relocatable(const AppTree& tree, const std::string& actions,
                       const std::vector<std::string>& extra = {}) {
-  std::vector<std::string> args = {
-      "--main-class",  "probe.Probe",  "--java-option", "-Djava.class.path=&&/*.jar",
-      "--java-option", "-Dapp.dir=&&", "--java-option", "-Dprobe.actions=" + actions,
-  };
-  args.insert(args.end(), extra.begin(), extra.end());
-  const RunResult r = tree.burn(args);
+  const RunResult r = tree.burn(
+      joined({"--main-class", "probe.Probe", "--java-option", "-Djava.class.path=&&/*.jar",
+              "--java-option", "-Dapp.dir=&&", "--java-option", "-Dprobe.actions=" + actions},
+             extra));
   ASSERT_EQ(r.status, 0) << r.err;
 }
 
@@ -125,8 +123,7 @@ TEST(OptionDump, PrintsTheFinalOptionsInOrderWhenSet) {
   const std::string app_dir = canonical(tree.app_dir());
   const std::string jars[] = {app_dir + "/probe.jar", app_dir + "/vorlane-launcher.jar"};
   for (const std::optional<std::string>& dump :
-       {std::optional<std::string>(""), std::optional<std::string>("1"),
-        std::optional<std::string>()}) {
+       std::vector<std::optional<std::string>>{"", "1", std::nullopt}) {
     RunOptions options;
     options.env["VORLANE_DUMP_JVM_ARGS"] = dump;
     options.env["HOME"] = "/home/u";

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -75,35 +76,27 @@ std::string AppTree::probe_class_path() const {
 }
 
 RunResult AppTree::burn(const std::vector<std::string>& args) const {
-  std::vector<std::string> all = {"burn", "--template", Setup::get().template_path(), "--output",
-                                  launcher()};
-  all.insert(all.end(), args.begin(), args.end());
-  return run_pack(all);
+  return run_pack(
+      joined({"burn", "--template", Setup::get().template_path(), "--output", launcher()}, args));
 }
 
 void AppTree::burn_probe(const std::string& actions, const std::vector<std::string>& extra) const {
-  std::vector<std::string> args = {
-      "--main-class",  "probe.Probe",
-      "--java-option", "-Djava.class.path=" + probe_class_path(),
-      "--java-option", "-Dprobe.native=" + Setup::get().probe_native,
-      "--java-option", "-Dprobe.actions=" + actions,
-  };
-  args.insert(args.end(), extra.begin(), extra.end());
-  const RunResult result = burn(args);
+  const RunResult result = burn(joined(
+      {"--main-class", "probe.Probe", "--java-option", "-Djava.class.path=" + probe_class_path(),
+       "--java-option", "-Dprobe.native=" + Setup::get().probe_native, "--java-option",
+       "-Dprobe.actions=" + actions},
+      extra));
   ASSERT_EQ(result.status, 0) << result.err;
 }
 
 RunResult AppTree::run(const std::vector<std::string>& args, const RunOptions& options) const {
-  std::vector<std::string> argv = {launcher()};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return run_target(argv, options);
+  return run_target(joined({launcher()}, args), options);
 }
 
 RunResult run_target(const std::vector<std::string>& argv, const RunOptions& options) {
   const Setup& setup = Setup::get();
   if (setup.emulator.empty()) return run_process(argv, options);
-  std::vector<std::string> all = setup.emulator;
-  all.insert(all.end(), argv.begin(), argv.end());
+  std::vector<std::string> all = joined(setup.emulator, argv);
   RunOptions emulated = options;
   if (options.argv0) {
     // The emulator takes the program's argv[0] through its -0 option.
@@ -128,11 +121,40 @@ int runtime_feature() {
 }
 
 RunResult run_pack(const std::vector<std::string>& args, const RunOptions& options) {
-  std::vector<std::string> argv = {Setup::get().pack};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return run_process(argv, options);
+  return run_process(joined({Setup::get().pack}, args), options);
+}
+
+std::string class_source(const std::string& launcher, const std::string& class_name) {
+  RunOptions options;
+  options.env["VORLANE_JVM_OPTIONS"] = "-Xlog:class+load=info";
+  const RunResult r = run_target({launcher}, options);
+  const std::string marker = "] " + class_name + " source: ";
+  for (const std::string& line : lines(r.out)) {
+    const std::size_t at = line.find(marker);
+    if (at != std::string::npos) return line.substr(at + marker.size());
+  }
+  return "(not loaded; status " + std::to_string(r.status) + ": " + r.err + ")";
+}
+
+std::vector<std::string> joined(std::vector<std::string> a, const std::vector<std::string>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
 }
 
 std::vector<std::string> lines(const std::string& text) { return split_lines(text); }
+
+std::string read_text(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::string> entries(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) {
+    names.push_back(e.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
 
 }  // namespace vorlane::e2e

@@ -69,7 +69,21 @@ int runtime_feature();
 /// Runs the packer with `args`.
 RunResult run_pack(const std::vector<std::string>& args, const RunOptions& options = {});
 
+/// Where the JVM loads `class_name` from as `launcher` starts, by
+/// -Xlog:class+load: "shared objects file", "shared objects file (top)" or
+/// its jar's URL.
+std::string class_source(const std::string& launcher, const std::string& class_name);
+
+/// `a`, then `b`.
+std::vector<std::string> joined(std::vector<std::string> a, const std::vector<std::string>& b);
+
 /// The lines of `text`.
 std::vector<std::string> lines(const std::string& text);
+
+/// The whole file at `path` ("" when it cannot be read).
+std::string read_text(const std::string& path);
+
+/// The names in a folder, sorted.
+std::vector<std::string> entries(const std::string& dir);
 
 }  // namespace vorlane::e2e

@@ -1,10 +1,5 @@
 // The app class-data archive `vorlane-pack app --app-cds` makes for the
-// runtime under test (its kind picked by the runtime's version): a jar in
-// lib/app changed, removed or added afterwards runs the jar's classes or
-// fails as it would without an archive, never old classes, and the app's
-// output stays clean whenever the archive cannot be used; and a real app
-// that no one here wrote, which reads its own jars' resources at start, gets
-// its archive and maps it.
+// runtime under test, its kind picked by the runtime's version.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -30,11 +25,6 @@ using testing::HasSubstr;
 using testing::Not;
 using testing::StartsWith;
 
-std::string read_text(const std::string& path) {
-  std::ifstream in(path);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 /// The stale app's jars, built beside the probe's.
 std::string stale_jar(const std::string& name) {
   return (fs::path(Setup::get().probe_jar).parent_path() / ("stale-" + name + ".jar")).string();
@@ -47,30 +37,25 @@ RunResult start(const std::string& launcher, const std::string& user_options = "
   return run_target({launcher}, options);
 }
 
-/// Where stale.Util came from, by -Xlog:class+load: "shared objects file..." or its jar.
-std::string util_source(const std::string& launcher) {
-  const RunResult r = start(launcher, "-Xlog:class+load=info");
-  const std::string marker = "] stale.Util source: ";
-  for (const std::string& line : lines(r.out)) {
-    const std::size_t at = line.find(marker);
-    if (at != std::string::npos) return line.substr(at + marker.size());
-  }
-  return "(not loaded: " + r.err + ")";
+/// Runs `vorlane-pack app --quiet` with the runtime under test as the JDK.
+RunResult pack_quietly(const std::string& name, const std::string& in, const std::string& dest,
+                       std::vector<std::string> args, const RunOptions& options = {}) {
+  return run_pack(joined({"app", "--template", Setup::get().template_path(), "--name", name,
+                          "--input", in, "--dest", dest, "--jdk", Setup::get().runtime, "--quiet"},
+                         args),
+                  options);
 }
 
-std::vector<std::string> entries(const std::string& dir) {
-  std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
+/// The kind of archive made for the runtime under test.
+std::optional<ArchiveKind> runtime_archive_kind() {
+  return archive_kind_for(release_java_version(read_text(Setup::get().runtime + "/release")));
 }
 
 TEST(Archive, ChangedRemovedOrAddedJarsNeverRunOldClassesAndTheOutputStaysClean) {
   // jlink and the training runs under an emulator cost minutes.
   if (emulated()) GTEST_SKIP() << "packs with jlink; runs natively only";
   const std::string runtime = Setup::get().runtime;
-  const std::optional<ArchiveKind> kind =
-      archive_kind_for(release_java_version(read_text(runtime + "/release")));
+  const std::optional<ArchiveKind> kind = runtime_archive_kind();
   ASSERT_TRUE(kind) << runtime << " gives no JAVA_VERSION";
 
   const ScopedTempDir root;
@@ -80,27 +65,10 @@ TEST(Archive, ChangedRemovedOrAddedJarsNeverRunOldClassesAndTheOutputStaysClean)
   fs::copy_file(stale_jar("util-v1"), in + "/util.jar");
   const auto old_time = fs::last_write_time(in + "/util.jar") - std::chrono::hours(24 * 365);
   fs::last_write_time(in + "/util.jar", old_time);
-  const RunResult made = run_pack({"app",
-                                   "--template",
-                                   Setup::get().template_path(),
-                                   "--name",
-                                   "stale",
-                                   "--input",
-                                   in,
-                                   "--main-jar",
-                                   "main.jar",
-                                   "--main-class",
-                                   "stale.Main",
-                                   "--dest",
-                                   root.path() + "/dest",
-                                   "--jdk",
-                                   runtime,
-                                   "--allow-java-option",
-                                   "-Xlog",
-                                   "--allow-java-option",
-                                   "-XX:-UseCompressedOops",
-                                   "--app-cds",
-                                   "--quiet"});
+  const RunResult made =
+      pack_quietly("stale", in, root.path() + "/dest",
+                   {"--main-jar", "main.jar", "--main-class", "stale.Main", "--allow-java-option",
+                    "-Xlog", "--allow-java-option", "-XX:-UseCompressedOops", "--app-cds"});
   ASSERT_EQ(made.status, 0) << made.err;
   EXPECT_EQ(made.err, "");
   const std::string home = root.path() + "/dest/stale";
@@ -110,7 +78,7 @@ TEST(Archive, ChangedRemovedOrAddedJarsNeverRunOldClassesAndTheOutputStaysClean)
   EXPECT_THAT(read_text(home + "/lib/vorlane-app.conf"),
               HasSubstr("\narchive=" + archive_kind_name(*kind) + "\n"));
   EXPECT_EQ(fs::last_write_time(home + "/lib/app/util.jar"), old_time);  // jar times kept
-  EXPECT_THAT(util_source(home + "/bin/stale"), StartsWith("shared objects file"));
+  EXPECT_THAT(class_source(home + "/bin/stale", "stale.Util"), StartsWith("shared objects file"));
 
   // Each step changes the tree further; the app prints what the jars hold.
   const std::string moved = root.path() + "/moved";
@@ -151,7 +119,7 @@ TEST(Archive, ChangedRemovedOrAddedJarsNeverRunOldClassesAndTheOutputStaysClean)
   ASSERT_EQ(remade.status, 0) << remade.err;
   EXPECT_THAT(entries(moved + "/lib/app"),
               ElementsAre("main.jar", "util.jar", file, "vorlane-launcher.jar"));
-  EXPECT_THAT(util_source(moved + "/bin/stale"), StartsWith("shared objects file"));
+  EXPECT_THAT(class_source(moved + "/bin/stale", "stale.Util"), StartsWith("shared objects file"));
   const RunResult r = start(moved + "/bin/stale");
   EXPECT_EQ(r.out, "v2\n");
   EXPECT_EQ(r.err, "");
@@ -168,8 +136,7 @@ TEST(Archive, ARealAppThatReadsItsOwnResourcesGetsItsArchiveAndMapsItAtFixedTime
   if (emulated()) GTEST_SKIP() << "packs with jlink; runs natively only";
   if (!fs::is_directory(kMavenLib)) GTEST_SKIP() << "no Maven at " << kMavenLib;
   const std::string runtime = Setup::get().runtime;
-  const std::optional<ArchiveKind> kind =
-      archive_kind_for(release_java_version(read_text(runtime + "/release")));
+  const std::optional<ArchiveKind> kind = runtime_archive_kind();
   ASSERT_TRUE(kind) << runtime << " gives no JAVA_VERSION";
 
   // MavenCli straight from the class path: `mvn` itself starts it in a class
@@ -187,12 +154,11 @@ TEST(Archive, ARealAppThatReadsItsOwnResourcesGetsItsArchiveAndMapsItAtFixedTime
   constexpr time_t kEpoch = 1700000000;
   RunOptions epoch_options;
   epoch_options.env["SOURCE_DATE_EPOCH"] = std::to_string(kEpoch);
-  const RunResult made =
-      run_pack({"app", "--template", Setup::get().template_path(), "--name", "mvn", "--input", in,
-                "--main-class", "org.apache.maven.cli.MavenCli", "--dest", root.path() + "/dest",
-                "--jdk", runtime, "--java-option", "-Dmaven.multiModuleProjectDirectory=&&",
-                "--allow-java-option", "-Xlog", "--app-cds=-v", "--quiet"},
-               epoch_options);
+  const RunResult made = pack_quietly(
+      "mvn", in, root.path() + "/dest",
+      {"--main-class", "org.apache.maven.cli.MavenCli", "--java-option",
+       "-Dmaven.multiModuleProjectDirectory=&&", "--allow-java-option", "-Xlog", "--app-cds=-v"},
+      epoch_options);
   ASSERT_EQ(made.status, 0) << made.err;
   EXPECT_EQ(made.err, "");  // no note that the archive is missing
   const std::string home = root.path() + "/dest/mvn";

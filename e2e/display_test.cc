@@ -5,22 +5,16 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
-#include <csignal>
 #include <filesystem>
-#include <fstream>
-#include <functional>
 #include <map>
+#include <memory>
 #include <regex>
-#include <sstream>
 
 #include "e2e/app_tree.h"
-
-extern char** environ;
 
 namespace fs = std::filesystem;
 
@@ -34,106 +28,6 @@ constexpr const char kWindowTitle[] = "Display probe";
 constexpr const char kSplashColour[] = "#FF00FF";
 constexpr const char kOtherColour[] = "#00FFFF";
 
-/// A program started in the background: `send` writes a line to its input,
-/// `read_line` reads one of its output, waiting at most kCap. Its error
-/// stream goes to the file `err`, if one is named. Killed unless `finish` saw
-/// it end.
-class Child {
- public:
-  Child(std::vector<std::string> argv, const std::map<std::string, std::string>& env,
-        const std::string& err = "") {
-    int in[2], out[2];
-    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    if (!err.empty()) {
-      posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                       0644);
-    }
-    std::vector<std::string> vars;
-    for (char** e = environ; *e != nullptr; ++e) {
-      const std::string var = *e;
-      if (!env.contains(var.substr(0, var.find('=')))) vars.push_back(var);
-    }
-    for (const auto& [name, value] : env) {
-      if (!value.empty()) vars.push_back(name + "=" + value);  // an empty value removes it
-    }
-    std::vector<char*> args, envp;
-    for (std::string& a : argv) args.push_back(a.data());
-    for (std::string& v : vars) envp.push_back(v.data());
-    args.push_back(nullptr);
-    envp.push_back(nullptr);
-    const int error = posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    close(in[0]);
-    close(out[1]);
-    in_ = in[1];
-    out_ = out[0];
-    if (error != 0) pid_ = -1;
-  }
-  ~Child() {
-    if (in_ >= 0) close(in_);
-    close(out_);
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  bool started() const { return pid_ > 0; }
-  void send(const std::string& line) {
-    const std::string text = line + "\n";
-    ASSERT_EQ(write(in_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-  }
-  /// The next line of output, or "(ended)" / "(no answer)".
-  std::string read_line() {
-    const auto deadline = std::chrono::steady_clock::now() + kCap;
-    for (;;) {
-      if (const std::size_t nl = buffer_.find('\n'); nl != std::string::npos) {
-        std::string line = buffer_.substr(0, nl);
-        buffer_.erase(0, nl + 1);
-        return line;
-      }
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      pollfd p = {out_, POLLIN, 0};
-      if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) == 0) {
-        return "(no answer)";
-      }
-      char chunk[4096];
-      const ssize_t n = read(out_, chunk, sizeof chunk);
-      if (n <= 0) return "(ended)";
-      buffer_.append(chunk, static_cast<std::size_t>(n));
-    }
-  }
-  std::string ask(const std::string& command) {
-    send(command);
-    return read_line();
-  }
-  /// Closes the input (the probe then ends) and waits: the exit status, or
-  /// -1 when it had to be killed.
-  int finish() {
-    close(in_);
-    in_ = -1;
-    std::string line;
-    do {
-      line = read_line();
-    } while (line != "(ended)" && line != "(no answer)");
-    if (line == "(no answer)") kill(pid_, SIGKILL);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    pid_ = -1;
-    return WIFEXITED(status) && line == "(ended)" ? WEXITSTATUS(status) : -1;
-  }
-
- private:
-  pid_t pid_ = -1;
-  int in_ = -1;
-  int out_ = -1;
-  std::string buffer_;
-};
-
 /// An Xvfb of its own on a free display number, ended with the test.
 class Xvfb {
  public:
@@ -143,7 +37,7 @@ class Xvfb {
     fcntl(fds[0], F_SETFD, FD_CLOEXEC);  // only the write end goes to Xvfb
     server_.emplace(std::vector<std::string>{"Xvfb", "-displayfd", std::to_string(fds[1]),
                                              "-screen", "0", "640x480x24", "-nolisten", "tcp"},
-                    std::map<std::string, std::string>{});
+                    Child::Options{});
     close(fds[1]);
     // Xvfb writes the number once it accepts clients, then closes nothing:
     // read up to the newline.
@@ -182,18 +76,6 @@ std::map<std::string, long> screen_colours(const std::string& display, const std
     if (std::regex_search(l, m, line)) counts[m[2]] += std::stol(m[1]);
   }
   return counts;
-}
-
-/// Takes screenshots until `wanted` holds for one, at most for kCap; the last one.
-std::map<std::string, long> await_screen(
-    const std::string& display, const std::string& dir,
-    const std::function<bool(std::map<std::string, long>&)>& wanted) {
-  const auto deadline = std::chrono::steady_clock::now() + kCap;
-  std::map<std::string, long> colours;
-  do {
-    colours = screen_colours(display, dir);
-  } while (!wanted(colours) && std::chrono::steady_clock::now() < deadline);
-  return colours;
 }
 
 /// Whether the runtime can show windows and splash screens, else why not.
@@ -235,14 +117,25 @@ class DisplayTest : public ::testing::Test {
     ASSERT_EQ(burned.status, 0) << burned.err;
   }
   /// Starts the launcher on this test's display (DISPLAY "" for none).
-  Child start(std::map<std::string, std::string> env = {}, const std::string& err = "") {
+  std::unique_ptr<Child> start(std::map<std::string, std::string> env = {},
+                               const std::string& err = "") {
     env.try_emplace("DISPLAY", display_.name());
-    std::vector<std::string> argv = Setup::get().emulator;
-    argv.push_back(tree_.launcher());
-    return Child(argv, env, err);
+    return std::make_unique<Child>(joined(Setup::get().emulator, {tree_.launcher()}),
+                                   Child::Options{env, true, false, err});
   }
-  std::map<std::string, long> await(const std::function<bool(std::map<std::string, long>&)>& f) {
-    return await_screen(display_.name(), tree_.temp_root(), f);
+  /// Takes screenshots until one has every pixel count of `wanted` (by
+  /// colour), at most for kCap, and expects them of the last one.
+  void expect_screen(const std::map<std::string, long>& wanted) {
+    const auto deadline = std::chrono::steady_clock::now() + kCap;
+    std::map<std::string, long> colours;
+    const auto all_there = [&] {
+      return std::all_of(wanted.begin(), wanted.end(),
+                         [&](const auto& w) { return colours[w.first] == w.second; });
+    };
+    do {
+      colours = screen_colours(display_.name(), tree_.temp_root());
+    } while (!all_there() && std::chrono::steady_clock::now() < deadline);
+    for (const auto& [colour, count] : wanted) EXPECT_EQ(colours[colour], count) << colour;
   }
 
   Xvfb display_;
@@ -252,18 +145,16 @@ class DisplayTest : public ::testing::Test {
 TEST_F(DisplayTest, SplashBeforeJavaThenWindow) {
   image("other.png", kOtherColour);
   burn({"-splash:&&/splash.png", "-Dx=1", "-splash:&&/other.png"});
-  Child app = start();
-  ASSERT_TRUE(app.started());
+  std::unique_ptr<Child> app = start();
+  ASSERT_TRUE(app->started());
   // main runs and waits for its first command: no app code touched AWT, so
   // the splash on screen is the launcher's. Only the first -splash: counts.
-  ASSERT_EQ(app.read_line(), "main");
-  auto colours = await([](auto& c) { return c[kSplashColour] == 160 * 120; });
-  EXPECT_EQ(colours[kSplashColour], 160 * 120);
-  EXPECT_EQ(colours[kOtherColour], 0);
-  EXPECT_EQ(app.ask("splash"),
+  ASSERT_EQ(app->read_line(), "main");
+  expect_screen({{kSplashColour, 160 * 120}, {kOtherColour, 0}});
+  EXPECT_EQ(app->ask("splash"),
             "splash 160x120 file:" + fs::canonical(tree_.app_dir()).string() + "/splash.png");
 
-  EXPECT_EQ(app.ask("window"), "window");
+  EXPECT_EQ(app->ask("window"), "window");
   RunOptions xdotool;
   xdotool.env["DISPLAY"] = display_.name();
   const RunResult found = run_process(
@@ -279,41 +170,33 @@ TEST_F(DisplayTest, SplashBeforeJavaThenWindow) {
   EXPECT_TRUE(std::regex_match(wm_class.out, expected_class)) << wm_class.out;
   // The splash closes by itself as the window appears; the window shows a
   // 100x50 box on its 300x200 background.
-  colours = await([](auto& c) { return c[kSplashColour] == 0 && c["#FFD000"] == 100 * 50; });
-  EXPECT_EQ(colours[kSplashColour], 0);
-  EXPECT_EQ(colours["#FFD000"], 100 * 50);
-  EXPECT_EQ(colours["#2080FF"], 300 * 200 - 100 * 50);
-  EXPECT_EQ(app.ask("splash"), "splash none");
-  EXPECT_EQ(app.finish(), 0);
+  expect_screen({{kSplashColour, 0}, {"#FFD000", 100 * 50}, {"#2080FF", 300 * 200 - 100 * 50}});
+  EXPECT_EQ(app->ask("splash"), "splash none");
+  EXPECT_EQ(app->finish(), 0);
 }
 
 TEST_F(DisplayTest, AppDrawsOnSplashAndClosesIt) {
   burn({"-splash:&&/splash.png"});
-  Child app = start();
-  ASSERT_EQ(app.read_line(), "main");
-  EXPECT_EQ(app.ask("draw"), "drawn");
-  auto colours = await([](auto& c) { return c["#00C040"] == 40 * 40; });
-  EXPECT_EQ(colours["#00C040"], 40 * 40);
-  EXPECT_EQ(colours[kSplashColour], 160 * 120 - 40 * 40);
-  EXPECT_EQ(app.ask("close"), "closed");
-  colours = await([](auto& c) { return c[kSplashColour] + c["#00C040"] == 0; });
-  EXPECT_EQ(colours[kSplashColour] + colours["#00C040"], 0);
-  EXPECT_EQ(app.ask("splash"), "splash none");
-  EXPECT_EQ(app.finish(), 0);
+  std::unique_ptr<Child> app = start();
+  ASSERT_EQ(app->read_line(), "main");
+  EXPECT_EQ(app->ask("draw"), "drawn");
+  expect_screen({{"#00C040", 40 * 40}, {kSplashColour, 160 * 120 - 40 * 40}});
+  EXPECT_EQ(app->ask("close"), "closed");
+  expect_screen({{kSplashColour, 0}, {"#00C040", 0}});
+  EXPECT_EQ(app->ask("splash"), "splash none");
+  EXPECT_EQ(app->finish(), 0);
 }
 
 TEST_F(DisplayTest, ScaledScreenShowsImageForItsScale) {
   image("splash@2x.png", kOtherColour, "320x240");
   burn({"-splash:&&/splash.png"});
-  Child app = start({{"GDK_SCALE", "2"}});
-  ASSERT_EQ(app.read_line(), "main");
-  auto colours = await([](auto& c) { return c[kOtherColour] == 320 * 240; });
-  EXPECT_EQ(colours[kOtherColour], 320 * 240);
-  EXPECT_EQ(colours[kSplashColour], 0);
+  std::unique_ptr<Child> app = start({{"GDK_SCALE", "2"}});
+  ASSERT_EQ(app->read_line(), "main");
+  expect_screen({{kOtherColour, 320 * 240}, {kSplashColour, 0}});
   // The app sees the splash at its unscaled size, under the image's own name.
-  EXPECT_EQ(app.ask("splash"),
+  EXPECT_EQ(app->ask("splash"),
             "splash 160x120 file:" + fs::canonical(tree_.app_dir()).string() + "/splash.png");
-  EXPECT_EQ(app.finish(), 0);
+  EXPECT_EQ(app->finish(), 0);
 }
 
 /// A runtime that is the real one but for its splash library, as a runtime
@@ -353,15 +236,14 @@ TEST_F(DisplayTest, LaunchGoesOnWithoutSplash) {
     SCOPED_TRACE(c.name);
     if (!c.with_library) runtime_without_splash_library(tree_);
     burn({c.option});
-    Child app = start(
+    std::unique_ptr<Child> app = start(
         {{"DISPLAY", c.with_display ? display_.name() : ""}, {"VORLANE_DUMP_JVM_ARGS", "1"}}, err);
-    ASSERT_EQ(app.read_line(), "main");
-    EXPECT_EQ(app.ask("splash"), "splash none");
-    EXPECT_EQ(app.finish(), 0);
-    std::stringstream dump;
-    dump << std::ifstream(err).rdbuf();
-    EXPECT_NE(dump.str().find(c.dump), std::string::npos) << dump.str();
-    EXPECT_EQ(dump.str().find("-splash:"), std::string::npos) << dump.str();
+    ASSERT_EQ(app->read_line(), "main");
+    EXPECT_EQ(app->ask("splash"), "splash none");
+    EXPECT_EQ(app->finish(), 0);
+    const std::string dump = read_text(err);
+    EXPECT_NE(dump.find(c.dump), std::string::npos) << dump;
+    EXPECT_EQ(dump.find("-splash:"), std::string::npos) << dump;
   }
 }
 

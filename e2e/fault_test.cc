@@ -79,9 +79,6 @@ std::string arg_summary(const std::vector<std::string>& args) {
          std::to_string(static_cast<std::int32_t>(list_hash)) + "\n";
 }
 
-// ---------------------------------------------------------------------------
-// The command line.
-
 TEST(Fault, CommandLineNearTheSystemsArgumentLimit) {
   AppTree tree;
   tree.burn_probe("arg-summary,prop-length:sun.java.command", {"--console"});
@@ -129,20 +126,15 @@ TEST(Fault, ArgumentsArriveWholeWhateverTheirBytes) {
   const std::string all_ff(kMaxArgStrlen - 1, '\xFF');
   std::string all_ff_escaped;
   for (std::size_t i = 0; i < all_ff.size(); ++i) all_ff_escaped += fffd;
-  // Adjacent literals end a hex escape ("A\x80" "B"), not a missing comma.
-  // NOLINTBEGIN(bugprone-suspicious-missing-comma)
   const struct {
     std::string arg, seen;
   } cases[] = {
       // 4-byte UTF-8 becomes a surrogate pair, with nothing after it lost.
       {"ok\xC3\xA9\xF0\x9F\x98\x80.txt", R"(ok\u00e9\ud83d\ude00.txt)"},
       // Bad bytes become U+FFFD, each form of them in the unit table.
-      {"A\x80"
-       "B\xF0\x9F\x98x",
-       "A" + fffd + "B" + fffd + fffd + fffd + "x"},
+      {"A\200B\360\237\230x", "A" + fffd + "B" + fffd + fffd + fffd + "x"},
       {all_ff, all_ff_escaped},  // as long as one argument may be
   };
-  // NOLINTEND(bugprone-suspicious-missing-comma)
   AppTree tree;
   // Default arguments take the same way, as many as the block can count.
   std::vector<std::string> burn = {"--console"};
@@ -163,22 +155,17 @@ TEST(Fault, ArgumentsArriveWholeWhateverTheirBytes) {
   EXPECT_EQ(r.err, "");
 }
 
-// ---------------------------------------------------------------------------
-// The launch data block.
-
 TEST(Fault, BlockRightUpToTheAreasLastByte) {
   AppTree tree;
-  const std::vector<std::string> options = {"-Djava.class.path=" + tree.probe_class_path(),
-                                            "-Dprobe.actions=prop-length:fill"};
   BurnedInData block;
   block.main_class = "probe.Probe";
-  block.jvm_options = options;
-  block.jvm_options.emplace_back("-Dfill=");
+  block.jvm_options = {"-Djava.class.path=" + tree.probe_class_path(),
+                       "-Dprobe.actions=prop-length:fill", "-Dfill="};
   const std::size_t fill = kLaunchAreaSize - 1 - encode_block(block).size();
-  std::vector<std::string> burn_args = {"--main-class", "probe.Probe"};
-  for (const std::string& option : options)
+  block.jvm_options.back() += std::string(fill, 'f');
+  std::vector<std::string> burn_args = {"--main-class", block.main_class};
+  for (const std::string& option : block.jvm_options)
     burn_args.insert(burn_args.end(), {"--java-option", option});
-  burn_args.insert(burn_args.end(), {"--java-option", "-Dfill=" + std::string(fill, 'f')});
 
   // One byte more is refused: ValidateBlock's unit test.
   const RunResult burned = tree.burn(burn_args);
@@ -192,13 +179,8 @@ TEST(Fault, BlockRightUpToTheAreasLastByte) {
 TEST(Fault, PackerRefusesFilesItCannotRead) {
   AppTree tree;
   const std::string& dir = tree.temp_root();
-  const std::string output = tree.launcher();
-  const std::vector<std::string> burn = {"burn", "--output", output, "--main-class", "demo.Main"};
-  const auto with = [&](std::vector<std::string> extra) {
-    std::vector<std::string> args = burn;
-    args.insert(args.end(), extra.begin(), extra.end());
-    return args;
-  };
+  const std::vector<std::string> burn = {"burn",         "--output",  tree.launcher(),
+                                         "--main-class", "demo.Main", "--template"};
   const struct {
     std::vector<std::string> args;
     std::string err;
@@ -207,8 +189,8 @@ TEST(Fault, PackerRefusesFilesItCannotRead) {
       // every reader now shares one bounded read (the file unit's table).
       {{"show", dir}, "vorlane-pack: cannot read " + dir + ": Is a directory\n"},
       {{"@/dev/zero"}, "vorlane-pack: cannot read /dev/zero: it holds more than 256 MiB\n"},
-      {with({"--template", dir}), "vorlane-pack: cannot read " + dir + ": Is a directory\n"},
-      {with({"--template", "/dev/zero"}),
+      {joined(burn, {dir}), "vorlane-pack: cannot read " + dir + ": Is a directory\n"},
+      {joined(burn, {"/dev/zero"}),
        "vorlane-pack: cannot read /dev/zero: it holds more than 256 MiB\n"},
   };
   for (const auto& c : cases) {
@@ -221,9 +203,6 @@ TEST(Fault, PackerRefusesFilesItCannotRead) {
     EXPECT_EQ(snapshot(tree.temp_root()), before);
   }
 }
-
-// ---------------------------------------------------------------------------
-// The process.
 
 TEST(Fault, ClosedStandardStreamsReadAndWriteNothing) {
   const std::string report = "stdin 0 bytes, stdout ok, stderr ok\n";
@@ -296,9 +275,9 @@ TEST(Fault, OptionsThatOutgrowMemoryEndTheLaunchWithAMessage) {
   ASSERT_EQ(burned.status, 0) << burned.err;
   // 1.9 MB of tokens, some 1.7 GB once expanded, in an address space of
   // 512 MB (the launcher's, or the emulator's with the launcher in it).
-  std::vector<std::string> argv = {"/bin/sh", "-c", R"(ulimit -v 524288 && exec "$@")", "sh"};
-  argv.insert(argv.end(), Setup::get().emulator.begin(), Setup::get().emulator.end());
-  argv.push_back(launcher);
+  std::vector<std::string> argv = joined(
+      joined({"/bin/sh", "-c", R"(ulimit -v 524288 && exec "$@")", "sh"}, Setup::get().emulator),
+      {launcher});
   for (int i = 0; i < 15; ++i) argv.emplace_back(kMaxArgStrlen - 2, '&');
   const RunResult r = run_process(argv);
   fs::rename(deep + "/app", tree.home());

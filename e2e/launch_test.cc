@@ -14,7 +14,7 @@ using testing::HasSubstr;
 using testing::Not;
 using testing::StartsWith;
 
-TEST(Launch, ArgumentsReachMainAfterTheDefaultOnesInOrder) {
+TEST(Launch, MainGetsItsClassAndArgumentsAfterTheDefaultOnesInOrder) {
   const struct {
     std::vector<std::string> burn;
     std::optional<std::string> argv0;
@@ -27,6 +27,11 @@ TEST(Launch, ArgumentsReachMainAfterTheDefaultOnesInOrder) {
        "argc 6\narg 0: a\narg 1: b\narg 2: x\narg 3: y z\narg 4: \narg 5: -Dnot.an.option=1\n"},
       {{}, {}, {}, "argc 0\n"},
       {{"--argument", "a"}, "", {}, "argc 1\narg 0: a\n"},  // an empty argv[0]
+      // The class name reaches Java through the same conversion as arguments.
+      {{"--main-class", "probe.Probe$Gr\xC3\xBC\xC3\x9F\x65"},
+       {},
+       {},
+       "main of Gr\\u00fc\\u00dfe\n"},
   };
   for (const auto& c : cases) {
     AppTree tree;
@@ -38,15 +43,6 @@ TEST(Launch, ArgumentsReachMainAfterTheDefaultOnesInOrder) {
     EXPECT_EQ(r.out, c.out);
     EXPECT_EQ(r.err, "");
   }
-}
-
-TEST(Launch, MainClassWithANonAsciiNameIsFound) {
-  // The class name reaches Java through the same conversion as arguments.
-  AppTree tree;
-  tree.burn_probe("args", {"--main-class", "probe.Probe$Gr\xC3\xBC\xC3\x9F\x65"});
-  const RunResult r = tree.run();
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "main of Gr\\u00fc\\u00dfe\n");
 }
 
 TEST(Launch, MainRunsOnAThreadWithTheBlocksStackAndNoGuard) {
@@ -65,12 +61,6 @@ TEST(Launch, MainRunsOnAThreadWithTheBlocksStackAndNoGuard) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_THAT(r.out, HasSubstr(c.expected + "\n"));
   }
-}
-
-TEST(Launch, ExitStatusOfSystemExitPassesThrough) {
-  AppTree tree;
-  tree.burn_probe("exit:7");
-  EXPECT_EQ(tree.run().status, 7);
 }
 
 TEST(Launch, NonDaemonThreadsAreAwaitedAndHooksRun) {
@@ -138,11 +128,9 @@ TEST(Launch, UpdaterNativeIsBoundWhereTheAppShipsTheUpdater) {
 
   AppTree without;
   const std::string class_path = without.app_dir() + "/probe.jar:" + Setup::get().launcher_only_jar;
-  ASSERT_EQ(
-      without
-          .burn({"--main-class", "probe.Probe", "--java-option", "-Djava.class.path=" + class_path})
-          .status,
-      0);
+  const RunResult burned = without.burn(
+      {"--main-class", "probe.Probe", "--java-option", "-Djava.class.path=" + class_path});
+  ASSERT_EQ(burned.status, 0) << burned.err;
   const RunResult started = without.run({"x"});
   EXPECT_EQ(started.status, 0) << started.err;
   EXPECT_EQ(started.out, "argc 1\narg 0: x\n");

@@ -36,18 +36,15 @@ std::vector<std::string> emulator_option() {
 
 /// Runs `vorlane-pack app` with `args`, the template under test and, for a
 /// launcher of another machine, its emulator.
-RunResult pack_app(std::vector<std::string> args, const RunOptions& options = {}) {
-  args.insert(args.begin(), {"app", "--template", Setup::get().template_path()});
-  for (const std::string& option : emulator_option()) args.push_back(option);
-  return run_pack(args, options);
+RunResult pack_app(const std::vector<std::string>& args, const RunOptions& options = {}) {
+  return run_pack(
+      joined(joined({"app", "--template", Setup::get().template_path()}, args), emulator_option()),
+      options);
 }
 
 /// Runs `vorlane-pack cds` with `args` (and the emulator, as above).
-RunResult pack_cds(std::vector<std::string> args) {
-  const std::vector<std::string> emulator = emulator_option();
-  args.insert(args.begin(), emulator.begin(), emulator.end());
-  args.insert(args.begin(), "cds");
-  return run_pack(args);
+RunResult pack_cds(const std::vector<std::string>& args) {
+  return run_pack(joined(joined({"cds"}, emulator_option()), args));
 }
 
 /// The progress line of the runtime's class-data archive: jlink writes it
@@ -63,33 +60,6 @@ RunOptions without_emulator_variable() {
   RunOptions options;
   options.env["VORLANE_EMULATOR"] = std::nullopt;
   return options;
-}
-
-std::string read_text(const std::string& path) {
-  std::ifstream in(path);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-/// The names in a folder.
-std::vector<std::string> entries(const std::string& dir) {
-  std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-/// Where each class was loaded from, by `-Xlog:class+load`: "shared objects
-/// file", "shared objects file (top)" or the jar's URL.
-std::string class_source(const std::string& launcher, const std::string& class_name) {
-  RunOptions options;
-  options.env["VORLANE_JVM_OPTIONS"] = "-Xlog:class+load=info";
-  const RunResult r = run_target({launcher}, options);
-  const std::string marker = "] " + class_name + " source: ";
-  for (const std::string& line : lines(r.out)) {
-    const std::size_t at = line.find(marker);
-    if (at != std::string::npos) return line.substr(at + marker.size());
-  }
-  return "(not loaded; status " + std::to_string(r.status) + ": " + r.err + ")";
 }
 
 /// Copies the template under test and its jar into `dir` as `dir`/launcher,
@@ -213,9 +183,7 @@ TEST_F(PackApp, MakingItAgainReplacesTheEarlierTreeWhole) {
   for (const std::string& file : {image, root() + "/logo@2x.png"}) {
     std::ofstream(file) << "\x89PNG\r\n\x1a\n";
   }
-  std::vector<std::string> with_archive = common;
-  with_archive.insert(with_archive.end(), {"--app-cds", "--splash", image});
-  const RunResult first = pack_app(with_archive);
+  const RunResult first = pack_app(joined(common, {"--app-cds", "--splash", image}));
   ASSERT_EQ(first.status, 0) << first.err;
   EXPECT_EQ(first.err, "");
   EXPECT_TRUE(fs::exists(dest + "/probe/lib/app/vorlane-app.jsa"));
@@ -282,9 +250,7 @@ TEST_F(PackApp, LauncherForAnotherMachineSkipsTheArchivesWithANote) {
   const std::string launcher = foreign_template(other);
   fs::create_directories(other + "/runtime/lib/server");
   std::string header(64, '\0');
-  header.replace(0, 6,
-                 "\x7F"
-                 "ELF\x02\x01");
+  header.replace(0, 6, "\177ELF\2\1");
   header[18] = static_cast<char>(243);
   std::ofstream(other + "/runtime/lib/server/libjvm.so", std::ios::binary) << header;
   const RunResult made =
@@ -319,11 +285,6 @@ TEST_F(PackApp, RefusesBadInputWithStatus2AndTouchesNothing) {
   const std::vector<std::string> base = {"--name",          "probe",       "--input", input(),
                                          "--main-class",    "probe.Probe", "--dest",  dest,
                                          "--runtime-image", runtime()};
-  const auto with = [&base](std::vector<std::string> extra) {
-    std::vector<std::string> args = base;
-    args.insert(args.end(), extra.begin(), extra.end());  // a later value wins
-    return args;
-  };
   const std::map<std::string, std::optional<std::string>> no_jdk = {{"JAVA_HOME", std::nullopt},
                                                                     {"PATH", "/nonexistent"}};
   const struct {
@@ -335,16 +296,17 @@ TEST_F(PackApp, RefusesBadInputWithStatus2AndTouchesNothing) {
        no_jdk,
        "vorlane-pack: no JDK found: set JAVA_HOME to a JDK (17 or later), or put a JDK's javac on "
        "PATH"},
-      {with({"--dest", users}),
+      // A later value wins.
+      {joined(base, {"--dest", users}),
        {},
        "vorlane-pack: " + users +
            "/probe exists and is not an app tree made by vorlane-pack (it has no "
            "lib/vorlane-app.conf); the packer will not replace it"},
-      {with({"--template", other}),
+      {joined(base, {"--template", other}),
        {},
        "the launcher template is built for RISC-V, but --runtime-image " + runtime() + " is for "},
       {{"--name", "probe"}, {}, "--input is required"},
-      {with({"--splash", input() + "/probe.jar"}), {}, "is not a PNG, GIF or JPEG image"},
+      {joined(base, {"--splash", input() + "/probe.jar"}), {}, "is not a PNG, GIF or JPEG image"},
   };
   for (const auto& c : cases) {
     RunOptions options;

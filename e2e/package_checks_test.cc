@@ -1,9 +1,5 @@
-// The Swing demo's packages (target swing-demo-packages) checked as a
-// distribution would, with its own tools: lintian, rpmlint,
-// desktop-file-validate, appstreamcli, shellcheck on the install scripts,
-// and the window's class under a virtual X server against the desktop
-// entry's StartupWMClass. None of this needs root; installing does
-// (scripts/check-packages).
+// The Swing demo's packages (target swing-demo-packages) checked with a
+// distribution's own tools; installing them is scripts/check-packages.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -39,11 +35,6 @@ std::vector<std::string> files_ending(const std::string& dir, const std::string&
   }
   std::sort(found.begin(), found.end());
   return found;
-}
-
-std::string read_text(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 /// Lines of a linter's report that hold `tag` (" E: ", " W: ", ...).

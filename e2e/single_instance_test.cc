@@ -7,18 +7,14 @@
 #include <gmock/gmock.h>
 #include <grp.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -26,147 +22,11 @@
 
 #include "e2e/app_tree.h"
 
-extern char** environ;
-
 namespace vorlane::e2e {
 namespace {
 
-using namespace std::string_literals;
 using testing::HasSubstr;
 using testing::Not;
-
-/// How long anything here may take: a JVM start on a busy machine or under
-/// emulation; only a hang reaches it.
-constexpr int kBoundSeconds = 240;
-
-/// A launch running in the background, its standard output and error on one
-/// pipe that is read on demand. Killed and reaped when it goes.
-class Spawned {
- public:
-  Spawned(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
-          bool stdin_pipe = false) {
-    std::vector<std::string> argv = Setup::get().emulator;
-    argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<std::string> env_strings;
-    for (char** e = environ; *e != nullptr; ++e) {
-      const std::string entry = *e;
-      if (!env.contains(entry.substr(0, entry.find('=')))) env_strings.push_back(entry);
-    }
-    for (const auto& [key, value] : env) env_strings.push_back(key + "=" + value);
-    std::vector<char*> c_argv;
-    for (std::string& a : argv) c_argv.push_back(a.data());
-    c_argv.push_back(nullptr);
-    std::vector<char*> c_env;
-    for (std::string& e : env_strings) c_env.push_back(e.data());
-    c_env.push_back(nullptr);
-
-    int out[2];
-    int in[2] = {-1, -1};
-    EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
-    if (stdin_pipe) {
-      EXPECT_EQ(pipe2(in, O_CLOEXEC), 0);
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (stdin_pipe) {
-      posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    } else {
-      posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    }
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 2);
-    const int error = posix_spawn(&pid_, c_argv[0], &actions, nullptr, c_argv.data(), c_env.data());
-    posix_spawn_file_actions_destroy(&actions);
-    EXPECT_EQ(error, 0) << argv[0] << ": " << std::strerror(error);
-    close(out[1]);
-    out_ = out[0];
-    if (stdin_pipe) {
-      close(in[0]);
-      in_ = in[1];
-    }
-    if (error != 0) pid_ = -1;
-  }
-  ~Spawned() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      kill(pid_, SIGCONT);
-      waitpid(pid_, nullptr, 0);
-    }
-    if (out_ >= 0) close(out_);
-    if (in_ >= 0) close(in_);
-  }
-  Spawned(const Spawned&) = delete;
-  Spawned& operator=(const Spawned&) = delete;
-
-  pid_t pid() const { return pid_; }
-  const std::string& output() const { return output_; }
-
-  /// Reads until the output holds a whole line with `text`: true; false at
-  /// the output's end or after the bound.
-  bool wait_for(const std::string& text) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kBoundSeconds);
-    for (;;) {
-      const std::size_t at = output_.find(text);
-      if (at != std::string::npos && output_.find('\n', at) != std::string::npos) return true;
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      pollfd p{out_, POLLIN, 0};
-      if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
-      if (!read_some()) return false;
-    }
-  }
-
-  void write_line(const std::string& line) {
-    const std::string text = line + "\n";
-    EXPECT_EQ(write(in_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-  }
-
-  /// Its exit status (128 + signal when a signal ended it), reading what is
-  /// left of its output; -1 when it did not end within the bound.
-  int wait_exit() {
-    const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid_, 0));
-    if (pidfd < 0) return -1;
-    // Reading meanwhile, so that it never blocks on a full pipe.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kBoundSeconds);
-    bool open = true;
-    for (;;) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      pollfd p[2] = {{pidfd, POLLIN, 0}, {open ? out_ : -1, POLLIN, 0}};
-      if (left.count() <= 0 || poll(p, 2, static_cast<int>(left.count())) <= 0) {
-        close(pidfd);
-        return -1;
-      }
-      if (p[0].revents != 0) break;
-      if (p[1].revents != 0) open = read_some();
-    }
-    close(pidfd);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    pid_ = -1;
-    // Whatever it wrote before it ended; a child holding the pipe keeps no one waiting.
-    for (;;) {
-      pollfd q{out_, POLLIN, 0};
-      if (poll(&q, 1, 0) <= 0 || !read_some()) break;
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-
- private:
-  /// One read of its output; false at the end.
-  bool read_some() {
-    char buffer[65536];
-    const ssize_t n = read(out_, buffer, sizeof buffer);
-    if (n <= 0) return false;
-    output_.append(buffer, static_cast<std::size_t>(n));
-    return true;
-  }
-
-  pid_t pid_ = -1;
-  int out_ = -1;
-  int in_ = -1;
-  std::string output_;
-};
 
 constexpr char kPrimary[] = "primary, listening on ";
 
@@ -185,11 +45,10 @@ struct SingleApp {
   std::map<std::string, std::string> env() const {
     return {{"XDG_RUNTIME_DIR", runtime_dir.path()}, {"VORLANE_DUMP_JVM_ARGS", "1"}};
   }
-  std::unique_ptr<Spawned> start(const std::vector<std::string>& args = {},
-                                 bool stdin_pipe = false) const {
-    std::vector<std::string> argv = {tree.launcher()};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return std::make_unique<Spawned>(argv, env(), stdin_pipe);
+  std::unique_ptr<Child> start(const std::vector<std::string>& args = {},
+                               bool stdin_pipe = false) const {
+    return std::make_unique<Child>(joined(joined(Setup::get().emulator, {tree.launcher()}), args),
+                                   Child::Options{env(), stdin_pipe, true, ""});
   }
   /// A launch that runs to its end: a second one, or an app of its own.
   RunResult launch(const std::vector<std::string>& args,
@@ -199,12 +58,12 @@ struct SingleApp {
     options.env["XDG_ACTIVATION_TOKEN"] = std::nullopt;
     options.env["DESKTOP_STARTUP_ID"] = std::nullopt;
     for (auto& [k, v] : extra) options.env[k] = v;
-    options.timeout_seconds = kBoundSeconds;
+    options.timeout_seconds = kChildBoundSeconds;
     return tree.run(args, options);
   }
   /// Starts the primary and waits until it listens.
-  std::unique_ptr<Spawned> start_primary(bool stdin_pipe = false) const {
-    std::unique_ptr<Spawned> primary = start({}, stdin_pipe);
+  std::unique_ptr<Child> start_primary(bool stdin_pipe = false) const {
+    std::unique_ptr<Child> primary = start({}, stdin_pipe);
     EXPECT_TRUE(primary->wait_for(kPrimary)) << primary->output();
     return primary;
   }
@@ -230,7 +89,7 @@ std::string hex(const std::string& bytes) {
 }
 
 /// Ends a primary with a "quit" launch and returns its exit status.
-int quit(const SingleApp& app, Spawned& primary) {
+int quit(const SingleApp& app, Child& primary) {
   const RunResult r = app.launch({"quit"});
   EXPECT_EQ(r.status, 0) << r.err;
   return primary.wait_exit();
@@ -238,9 +97,9 @@ int quit(const SingleApp& app, Spawned& primary) {
 
 TEST(SingleInstance, TwentyAtOnceMakeOnePrimaryAndEachListArrivesOnce) {
   SingleApp app;
-  std::vector<std::unique_ptr<Spawned>> all;
+  std::vector<std::unique_ptr<Child>> all;
   for (int i = 0; i < 20; ++i) all.push_back(app.start({"id-" + std::to_string(i)}));
-  Spawned* primary = nullptr;
+  Child* primary = nullptr;
   int primaries = 0;
   for (auto& s : all) {
     if (s->wait_for(kPrimary)) {
@@ -269,7 +128,7 @@ TEST(SingleInstance, TwentyAtOnceMakeOnePrimaryAndEachListArrivesOnce) {
 
 TEST(SingleInstance, ArgumentsFolderAndTokensArriveWhole) {
   SingleApp app;
-  std::unique_ptr<Spawned> primary = app.start_primary();
+  std::unique_ptr<Child> primary = app.start_primary();
   const struct {
     std::vector<std::string> args;
     std::map<std::string, std::optional<std::string>> env;
@@ -330,13 +189,13 @@ TEST(SingleInstance, LaunchesBeforeTheHandlerAreQueuedInOrder) {
   // The primary registers its handler only after a line on its input; the
   // second launches end before that, taken by the launcher's own queue.
   SingleApp app("wait-line,single,block");
-  std::unique_ptr<Spawned> primary = app.start_primary(true);
+  std::unique_ptr<Child> primary = app.start_primary(true);
   for (const char* arg : {"first", "second"}) {
     const RunResult r = app.launch({arg});
     EXPECT_EQ(r.status, 0) << r.err;
   }
   EXPECT_THAT(launches(primary->output()), testing::IsEmpty());
-  primary->write_line("go");
+  primary->send("go");
   ASSERT_TRUE(primary->wait_for("chars=[second]")) << primary->output();
   const std::vector<std::string> got = launches(primary->output());
   ASSERT_EQ(got.size(), 2u);
@@ -348,25 +207,24 @@ TEST(SingleInstance, NextLaunchBecomesPrimaryWhenThePrimaryIsGone) {
   const struct {
     std::string what;
     std::string actions;
-    int signal;
   } cases[] = {
-      {"killed", "single,block", SIGKILL},
+      {"killed", "single,block"},
       // A child it started with fork and exec outlives it, and holds neither lock nor socket.
-      {"with a child left", "sleeper,single,block", SIGKILL},
+      {"with a child left", "sleeper,single,block"},
   };
   for (const auto& c : cases) {
     SingleApp app(c.actions);
-    std::unique_ptr<Spawned> first = app.start_primary();
+    std::unique_ptr<Child> first = app.start_primary();
     const bool sleeper = c.actions.starts_with("sleeper");
     // The child names itself: its pid is the one that runs sleep.
     if (sleeper) {
       ASSERT_TRUE(first->wait_for("sleeper ")) << first->output();
     }
-    kill(first->pid(), c.signal);
-    EXPECT_EQ(first->wait_exit(), 128 + c.signal) << c.what;
+    kill(first->pid(), SIGKILL);
+    EXPECT_EQ(first->wait_exit(), 128 + SIGKILL) << c.what;
     // The socket file is left behind; the next primary replaces it.
     EXPECT_TRUE(std::filesystem::exists(app.folder() + "/" + app.id + ".sock")) << c.what;
-    std::unique_ptr<Spawned> next = app.start({"again"});
+    std::unique_ptr<Child> next = app.start({"again"});
     EXPECT_TRUE(next->wait_for(kPrimary)) << c.what << "\n" << next->output();
     EXPECT_EQ(quit(app, *next), 0) << c.what << "\n" << next->output();
     if (sleeper) {
@@ -382,7 +240,7 @@ TEST(SingleInstance, NextLaunchBecomesPrimaryWhenThePrimaryIsGone) {
 
 TEST(SingleInstance, StoppedPrimaryMakesTheSecondLaunchFailWithinItsBound) {
   SingleApp app;
-  std::unique_ptr<Spawned> primary = app.start_primary();
+  std::unique_ptr<Child> primary = app.start_primary();
   ASSERT_EQ(kill(primary->pid(), SIGSTOP), 0);
   const RunResult second = app.launch({"second"});
   EXPECT_EQ(second.status, 1);
@@ -441,10 +299,8 @@ std::string send_as(const std::string& path, const std::string& message, int uid
 
 TEST(SingleInstance, BadMessagesAndOtherUsersAreRefusedAndThePrimaryStaysUp) {
   SingleApp app;
-  std::unique_ptr<Spawned> primary = app.start_primary();
+  std::unique_ptr<Child> primary = app.start_primary();
   const std::string socket = app.folder() + "/" + app.id + ".sock";
-  std::string oversized = "VLS1";
-  oversized += "\x01\x00\x40\x00"s;
   const std::string good = encode_launch({{"injected"}, "/", {}, {}});
   const struct {
     std::string what;
@@ -453,7 +309,6 @@ TEST(SingleInstance, BadMessagesAndOtherUsersAreRefusedAndThePrimaryStaysUp) {
     std::string verdict;
   } cases[] = {
       {"not a launch", "GET / HTTP/1.0\r\n\r\n", -1, "answer: R"},
-      {"over the size bound", oversized + std::string(1000, 'x'), -1, "answer: R"},
       {"a malformed body", good.substr(0, 8) + std::string(good.size() - 8, '\x7F'), -1,
        "answer: R"},
       // Another user cannot get through the private folder.

@@ -37,10 +37,10 @@ std::vector<std::string> jvm_args_after_probe_options(const std::string& out) {
 
 TEST(UserOptions, JvmSeesBlockOptionsThenCommandRecordThenUserOptions) {
   AppTree tree;
-  std::vector<std::string> burn = {"--java-option", "-Dfrom.block=1", "--argument", "--mode"};
-  burn.insert(burn.end(), kShippedAllowList.begin(), kShippedAllowList.end());
-  burn.insert(burn.end(), {"--allow-java-option", "-Dx="});
-  tree.burn_probe("input-args,prop:sun.java.command", burn);
+  tree.burn_probe("input-args,prop:sun.java.command",
+                  joined({"--java-option", "-Dfrom.block=1", "--argument", "--mode",
+                          "--allow-java-option", "-Dx="},
+                         kShippedAllowList));
   const RunResult r =
       tree.run({"x y", ""}, with_user_options(" -Xmx2g\t'-Dx=a b'  -Xlog:disable "));
   EXPECT_EQ(r.status, 0) << r.err;

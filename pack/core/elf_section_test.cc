@@ -34,10 +34,7 @@ struct ElfImage {
   }
 
   ElfImage() {
-    std::memcpy(bytes.data(),
-                "\x7F"
-                "ELF\x02\x01\x01",
-                7);
+    std::memcpy(bytes.data(), "\177ELF\2\1\1", 7);
     put(0x28, kTableOffset, 8);  // section header table
     put(0x3A, 64, 2);            // entry size
     put(0x3C, 3, 2);             // count
@@ -101,10 +98,7 @@ TEST(FindElfSection, RefusesDamagedImages) {
 TEST(ElfMachine, ReadsEitherByteOrderAndRefusesWhatIsNoElf) {
   const auto header = [](std::uint8_t data, std::uint8_t b18, std::uint8_t b19) {
     std::vector<std::uint8_t> bytes(20, 0);
-    std::memcpy(bytes.data(),
-                "\x7F"
-                "ELF",
-                4);
+    std::memcpy(bytes.data(), "\177ELF", 4);
     bytes[4] = 1;  // a 32-bit file: the machine is at the same place
     bytes[5] = data;
     bytes[18] = b18;

@@ -90,9 +90,7 @@ class FakeJdks : public testing::Test {
     const fs::path home = root_ / name;
     fs::create_directories(home / "bin");
     std::string header(64, '\0');
-    header.replace(0, 6,
-                   "\x7F"
-                   "ELF\x02\x01");
+    header.replace(0, 6, "\177ELF\2\1");
     header[18] = static_cast<char>(machine & 0xFF);
     header[19] = static_cast<char>(machine >> 8);
     for (const char* tool : {"jlink", "jdeps", "javac"}) {
@@ -154,12 +152,6 @@ TEST_F(FakeJdks, SearchOrder) {
     }
   }
 }
-
-}  // namespace
-}  // namespace vorlane
-
-namespace vorlane {
-namespace {
 
 TEST(Jlink, FromJmodsOrItsOwnImage) {
   Jdk jdk17{"/j17", kMachineX86_64, "", 17, true, "17.0.15", false};
