@@ -178,11 +178,18 @@ TEST_F(PackageCheck, TheWindowsClassIsTheDesktopEntrysStartupWMClass) {
   ASSERT_FALSE(want.empty()) << desktop[0] << " has no StartupWMClass";
   RunOptions options;
   options.timeout_seconds = 600;  // only ends a window that never comes
-  const RunResult r = run_process(
-      {"/usr/bin/xvfb-run", "-a", "-s", "-screen 0 1024x768x24", kSource + "/scripts/window-class",
-       host->root + "/opt/" + kName + "/bin/" + kName, "Vorlane Notes",
-       kSource + "/demo/swing/welcome.vnote"},
-      options);
+  // The demo is single instance: its own runtime folder keeps any other
+  // vorlane-notes of this user (another test, another display) from taking
+  // this launch and opening the file in its window instead.
+  const std::string runtime_dir = host->root + "/run-user";
+  fs::create_directories(runtime_dir);
+  fs::permissions(runtime_dir, fs::perms::owner_all);
+  const RunResult r =
+      run_process({"/usr/bin/env", "XDG_RUNTIME_DIR=" + runtime_dir, "/usr/bin/xvfb-run", "-a",
+                   "-s", "-screen 0 1024x768x24", kSource + "/scripts/window-class",
+                   host->root + "/opt/" + kName + "/bin/" + kName, "Vorlane Notes",
+                   kSource + "/demo/swing/welcome.vnote"},
+                  options);
   ASSERT_EQ(r.status, 0) << r.err;
   // WM_CLASS = "sun-awt-X11-XFramePeer", "notes-Main"
   EXPECT_THAT(r.out, HasSubstr("\"" + want + "\"\n")) << r.err;
