@@ -68,6 +68,7 @@ Result<std::vector<std::string>> find_modules(const AppOptions& o, const AppPlan
   std::vector<std::string> jars;
   for (const std::string& jar : plan.jars) jars.push_back(app_dir + "/" + jar);
   jars.push_back(app_dir + "/" + kLauncherJarName);
+  if (!plan.updater_jar.empty()) jars.push_back(app_dir + "/" + kUpdaterJarName);
   const Clock::time_point started = Clock::now();
   const ProcessResult result =
       run_process(jdeps_command(*plan.host_jdk, jars, plan.feature_version), tool_options(0));
@@ -79,7 +80,9 @@ Result<std::vector<std::string>> find_modules(const AppOptions& o, const AppPlan
                        tail_lines(result.out, kShownLines));
   }
   std::string bad;
-  std::optional<std::vector<std::string>> modules = merge_modules(*found, o.add_modules, bad);
+  std::vector<std::string> added = o.add_modules;
+  added.insert(added.end(), plan.extra_modules.begin(), plan.extra_modules.end());
+  std::optional<std::vector<std::string>> modules = merge_modules(*found, added, bad);
   if (!modules) {
     return bad_input("--add-modules '" + bad + "' is not a comma-separated list of module names");
   }
@@ -150,6 +153,10 @@ Status fill_tree(const AppOptions& o, const AppPlan& plan, const std::string& st
   if (Status copied = copy_tree(o.input, app_dir, Links::kFollow); !copied) return copied;
   fs::copy_file(plan.launcher_jar, app_dir + "/" + kLauncherJarName, ec);
   if (ec) return step_failed("cannot copy " + plan.launcher_jar + ": " + ec.message());
+  if (!plan.updater_jar.empty()) {
+    fs::copy_file(plan.updater_jar, app_dir + "/" + kUpdaterJarName, ec);
+    if (ec) return step_failed("cannot copy " + plan.updater_jar + ": " + ec.message());
+  }
   for (const auto& [from, name] : plan.splash_files) {
     fs::copy_file(from, app_dir + "/" + name, ec);
     if (ec) return step_failed("cannot copy " + from + ": " + ec.message());
@@ -205,6 +212,8 @@ AppFacts probe_app(const AppOptions& o) {
   // The Java side of the launcher is built with it and lies beside it.
   f.launcher_jar = (fs::path(f.template_path).parent_path() / kLauncherJarName).string();
   f.launcher_jar_present = fs::is_regular_file(f.launcher_jar);
+  f.updater_jar = (fs::path(f.template_path).parent_path() / kUpdaterJarName).string();
+  f.updater_jar_present = fs::is_regular_file(f.updater_jar);
 
   f.input_is_folder = fs::is_directory(o.input);
   if (f.input_is_folder) {
@@ -237,11 +246,19 @@ AppFacts probe_app(const AppOptions& o) {
   if (!o.runtime_image.empty()) {
     f.runtime_image = describe_jdk(o.runtime_image);
     f.base_archive_present = has_base_archive(o.runtime_image);
+    if (const Result<std::vector<std::uint8_t>> release =
+            read_file_head(o.runtime_image + "/release", 1u << 20)) {
+      const std::vector<std::string> modules =
+          release_modules(std::string(release->begin(), release->end()));
+      f.runtime_image_has_crypto_ec =
+          std::find(modules.begin(), modules.end(), "jdk.crypto.ec") != modules.end();
+    }
   } else {
     f.host_jdk_home = find_host_jdk({o.jdk, env("JAVA_HOME"), env("PATH"), f.host_machine});
     if (*f.host_jdk_home) {
       f.host_jdk = describe_jdk(**f.host_jdk_home);
       f.module_jdk = o.jdk.empty() ? f.host_jdk : describe_jdk(o.jdk);
+      f.jdk_has_crypto_ec = fs::is_regular_file(f.module_jdk->jmods() + "/jdk.crypto.ec.jmod", ec);
       // A JDK without jmods/ (24 and later) may link from its own image.
       if (!f.module_jdk->has_jmods && f.module_jdk->home == f.host_jdk->home) {
         const ProcessResult help = run_process(jlink_help_command(*f.host_jdk), tool_options(30));

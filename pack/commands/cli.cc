@@ -156,6 +156,9 @@ class AppCommand : public Command {
                     "=ID names the instance (default: the app's name)")
         ->expected(0, 1)
         ->type_name("[=ID]");
+    cmd->add_flag("--updates", o_.updates,
+                  "Add the update library (vorlane-updater.jar) to the tree and its class path, "
+                  "for in-app updates from the site `vorlane-pack package --update-site` names");
     cmd->add_option("--app-cds", o_.training_args,
                     "Make an app class-data archive by a training run; =ARGS are its arguments")
         ->expected(0, 1)

@@ -33,7 +33,8 @@ std::string check_class_path_element(const std::string& relative) {
   return "";
 }
 
-std::string class_path_option(std::vector<std::string> jars, const std::string& main_jar) {
+std::string class_path_option(std::vector<std::string> jars, const std::string& main_jar,
+                              bool updater) {
   std::sort(jars.begin(), jars.end());
   std::string value;
   const auto add = [&value](const std::string& jar) {
@@ -44,6 +45,7 @@ std::string class_path_option(std::vector<std::string> jars, const std::string& 
     if (jar != main_jar) add(jar);
   }
   add(kLauncherJarName);
+  if (updater) add(kUpdaterJarName);
   return "-Djava.class.path=" + value;
 }
 

@@ -9,6 +9,8 @@ namespace vorlane {
 
 /// The Java side of the launcher, which the packer puts in every lib/app/.
 inline constexpr char kLauncherJarName[] = "vorlane-launcher.jar";
+/// The update library `vorlane-pack app --updates` adds to lib/app/, built beside the launcher's.
+inline constexpr char kUpdaterJarName[] = "vorlane-updater.jar";
 /// The option that gives the app its folder; the launcher's options start
 /// with the class path, then this one.
 inline constexpr char kAppDirOption[] = "-Dapp.dir=&&";
@@ -22,9 +24,11 @@ std::string check_app_name(const std::string& name);
 std::string check_class_path_element(const std::string& relative);
 
 /// `-Djava.class.path=` with each jar as `&&/jar`: `main_jar` first (when
-/// not empty), then the others in byte order, then the launcher's jar. The
-/// order never depends on the order of `jars`, so archives made from it
-/// stay valid for a tree made again from the same jars.
-std::string class_path_option(std::vector<std::string> jars, const std::string& main_jar);
+/// not empty), then the others in byte order, then the launcher's jar, then
+/// the updater's when `updater`. The order never depends on the order of
+/// `jars`, so archives made from it stay valid for a tree made again from
+/// the same jars.
+std::string class_path_option(std::vector<std::string> jars, const std::string& main_jar,
+                              bool updater = false);
 
 }  // namespace vorlane

@@ -135,8 +135,8 @@ Check check_input(const AppOptions& o, const AppFacts& f, AppPlan& plan) {
                      " holds no .jar files: give the folder that holds the app's jars");
   }
   for (const std::string& jar : jars) {
-    if (jar == kLauncherJarName) {
-      return bad_input("--input " + o.input + " holds " + kLauncherJarName +
+    if (jar == kLauncherJarName || (o.updates && jar == kUpdaterJarName)) {
+      return bad_input("--input " + o.input + " holds " + jar +
                        ", which the packer adds itself; leave it out of the input");
     }
     if (std::string why = check_class_path_element(jar); !why.empty()) {
@@ -239,7 +239,8 @@ Result<std::optional<std::string>> single_instance_option(const AppOptions& o) {
 
 /// The class path by folder wildcards, for a tree whose jars do not fit one
 /// by one: the main jar first, then each folder's jars.
-std::string wildcard_class_path(const std::vector<std::string>& jars, const std::string& main_jar) {
+std::string wildcard_class_path(const std::vector<std::string>& jars, const std::string& main_jar,
+                                bool updater) {
   std::set<std::string> folders;
   for (const std::string& jar : jars) folders.insert(fs::path(jar).parent_path().string());
   std::vector<std::string> elements;
@@ -247,7 +248,10 @@ std::string wildcard_class_path(const std::vector<std::string>& jars, const std:
   for (const std::string& folder : folders) {
     elements.push_back(folder.empty() ? "&&/*.jar" : "&&/" + folder + "/*.jar");
   }
-  if (!folders.contains("")) elements.push_back(std::string("&&/") + kLauncherJarName);
+  if (!folders.contains("")) {
+    elements.push_back(std::string("&&/") + kLauncherJarName);
+    if (updater) elements.push_back(std::string("&&/") + kUpdaterJarName);
+  }
   return "-Djava.class.path=" + join(elements, ":");
 }
 
@@ -278,6 +282,14 @@ Check check_launcher(const AppOptions& o, const AppFacts& f, AppPlan& plan) {
                      " beside the launcher template " + f.template_path);
   }
 
+  if (o.updates) {
+    if (!f.updater_jar_present) {
+      return bad_input("--updates: there is no " + f.updater_jar +
+                       " beside the launcher template (it is built and installed with it)");
+    }
+    plan.updater_jar = f.updater_jar;
+  }
+
   // The block, checked now so that a block too large fails before jlink.
   plan.block.main_class = o.main_class;
   plan.block.app_args = o.arguments;
@@ -291,7 +303,7 @@ Check check_launcher(const AppOptions& o, const AppFacts& f, AppPlan& plan) {
   if (!plan.splash_files.empty()) {
     own.insert(own.begin(), std::string(kSplashOptionPrefix) + "&&/" + plan.splash_files[0].second);
   }
-  const std::string explicit_path = class_path_option(plan.jars, plan.main_jar);
+  const std::string explicit_path = class_path_option(plan.jars, plan.main_jar, o.updates);
   plan.block.jvm_options = app_jvm_options(explicit_path, plan.archive, own);
   std::vector<std::string> errors = validate_block(plan.block, kAppStackSize);
   if (!errors.empty() && errors.front().starts_with("the launch data takes")) {
@@ -303,8 +315,8 @@ Check check_launcher(const AppOptions& o, const AppFacts& f, AppPlan& plan) {
                        ". An app archive needs each jar named: leave out --app-cds to name each "
                        "folder's jars by a wildcard (&&/*.jar), or merge the jars into fewer");
     }
-    plan.block.jvm_options =
-        app_jvm_options(wildcard_class_path(plan.jars, plan.main_jar), std::nullopt, own);
+    plan.block.jvm_options = app_jvm_options(
+        wildcard_class_path(plan.jars, plan.main_jar, o.updates), std::nullopt, own);
     errors = validate_block(plan.block, kAppStackSize);
     if (errors.empty()) {
       plan.notes.push_back(why +
@@ -360,6 +372,31 @@ Check check_place(const AppOptions& o, const AppFacts& f, AppPlan& plan) {
   return std::nullopt;
 }
 
+/// The module the update library checks a feed's Ed25519 signature with:
+/// jdk.crypto.ec before Java 22 (from 22 on java.base has it, and JDK 25's
+/// jdk.crypto.ec is an empty module kept for compatibility).
+Check check_update_modules(const AppOptions& o, const AppFacts& f, AppPlan& plan) {
+  constexpr int kEd25519InJavaBase = 22;
+  if (!o.updates || plan.feature_version >= kEd25519InJavaBase) return std::nullopt;
+  const std::string version =
+      plan.feature_version > 0 ? "Java " + std::to_string(plan.feature_version) : "its version";
+  if (f.runtime_image) {
+    if (f.runtime_image_has_crypto_ec || plan.feature_version == 0) return std::nullopt;
+    return bad_input("--updates: --runtime-image " + o.runtime_image + " (" + version +
+                     ") lacks the module jdk.crypto.ec, which checks the update feed's "
+                     "signatures before Java 22: make the image with it (jlink --add-modules "
+                     "jdk.crypto.ec)");
+  }
+  if (f.jdk_has_crypto_ec) {
+    plan.extra_modules.push_back("jdk.crypto.ec");
+  } else if (plan.feature_version > 0) {
+    return bad_input("--updates: the JDK " + f.module_jdk->home + " (" + version +
+                     ") has no jmods/jdk.crypto.ec.jmod, which checks the update feed's "
+                     "signatures before Java 22");
+  }
+  return std::nullopt;
+}
+
 /// Where the runtime comes from, and which class-data archives can be made.
 Check check_runtime(const AppOptions& o, const AppFacts& f, AppPlan& plan) {
   const auto wrong_machine = [&plan](const Jdk& jdk, const std::string& what) -> Check {
@@ -399,6 +436,7 @@ Check check_runtime(const AppOptions& o, const AppFacts& f, AppPlan& plan) {
     }
   }
   plan.feature_version = runtime_feature_version(f);
+  if (Check bad = check_update_modules(o, f, plan)) return bad;
   plan.cds = plan_cds(plan.host_machine, plan.target_machine, !plan.emulator.empty(),
                       base_archive_needed, o.app_cds);
   if (!plan.cds.emulated) plan.emulator.clear();

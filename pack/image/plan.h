@@ -46,6 +46,7 @@ struct AppOptions {
   std::string splash;  ///< --splash IMAGE; empty: none
   bool single_instance = false;
   std::string single_instance_id;  ///< --single-instance=ID; empty: the app's name
+  bool updates = false;            ///< --updates: the update library joins the tree
 };
 
 /// The --splash image or a scaled variant found beside it, as probed.
@@ -66,6 +67,12 @@ struct AppFacts {
   std::optional<Error> host_error;
   bool launcher_jar_present = false;  ///< beside the template
   std::string launcher_jar;
+  bool updater_jar_present = false;  ///< beside the template
+  std::string updater_jar;
+  /// The module JDK has jmods/jdk.crypto.ec.jmod.
+  bool jdk_has_crypto_ec = false;
+  /// --runtime-image's release file names jdk.crypto.ec among its MODULES.
+  bool runtime_image_has_crypto_ec = false;
 
   bool input_is_folder = false;
   std::optional<Error> input_error;  ///< an entry that cannot be copied, or a link loop
@@ -97,6 +104,9 @@ struct AppPlan {
   std::string main_jar;           ///< relative to the input; may be empty
   std::string template_path;
   std::string launcher_jar;
+  std::string updater_jar;  ///< empty without --updates
+  /// Modules jlink adds to those jdeps finds and --add-modules names.
+  std::vector<std::string> extra_modules;
   std::uint16_t host_machine = 0;
   std::uint16_t target_machine = 0;
   std::vector<std::string> emulator;  ///< empty unless the archives run emulated

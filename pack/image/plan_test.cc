@@ -33,6 +33,8 @@ struct Case {
     f.target_machine = f.host_machine = kX86;
     f.launcher_jar = "/t/vorlane-launcher.jar";
     f.launcher_jar_present = true;
+    f.updater_jar = "/t/vorlane-updater.jar";
+    f.updater_jar_present = f.jdk_has_crypto_ec = true;
     f.input_is_folder = true;
     f.input = {{"demo.jar", TreeEntry::Type::kFile, ""}};
     f.main_class_in.emplace("demo.jar", ClassEntries{{0, both(MainMethod::kDeclared)}});
@@ -118,6 +120,19 @@ TEST(PlanApp, EachRefusal) {
       {[](Case& c) { c.f.template_error = bad_input("/t/x: not a launcher"); }, "not a launcher"},
       {[](Case& c) { c.f.launcher_jar_present = false; },
        "there is no vorlane-launcher.jar beside the launcher template /t/launcher"},
+      {[](Case& c) { c.o.updates = true, c.f.updater_jar_present = false; },
+       "--updates: there is no /t/vorlane-updater.jar beside the launcher template"},
+      {[](Case& c) {
+         c.o.updates = true, c.f.input.push_back({"vorlane-updater.jar", Type::kFile, ""});
+       },
+       "holds vorlane-updater.jar, which the packer adds itself"},
+      {[](Case& c) { c.o.updates = true, c.f.jdk_has_crypto_ec = false; },
+       "the JDK /jdk (Java 17) has no jmods/jdk.crypto.ec.jmod"},
+      {[](Case& c) {
+         c.o.updates = true, c.o.runtime_image = "/rt",
+         c.f.runtime_image = Jdk{"/rt", kX86, "", 21, false, "21.0.9", false};
+       },
+       "--runtime-image /rt (Java 21) lacks the module jdk.crypto.ec"},
       {[](Case& c) {
          c.o.java_options = {"-Xmx64m", "stray"};
        },
@@ -241,6 +256,38 @@ TEST(PlanApp, WhatItDecides) {
   ASSERT_TRUE(plan) << plan.error().message;
   EXPECT_EQ(plan->block.jvm_options.front(), "-Djava.class.path=&&/demo.jar:&&/*.jar:&&/lib/*.jar");
   EXPECT_THAT(plan->notes, ElementsAre(HasSubstr("so the class path names each folder's jars")));
+
+  // --updates: the update library last on the class path, jdk.crypto.ec
+  // for a runtime before 22 (a finished image that has it needs nothing).
+  const struct {
+    int release;
+    bool runtime_image;
+    std::vector<std::string> modules;
+  } updates[] = {{17, false, {"jdk.crypto.ec"}}, {25, false, {}}, {21, true, {}}};
+  for (const auto& u : updates) {
+    Case updating;
+    updating.o.updates = true;
+    const Jdk jdk{"/jdk", kX86, "", u.release, true, std::to_string(u.release), false};
+    if (u.runtime_image) {
+      updating.o.runtime_image = "/rt";
+      updating.f.runtime_image = jdk;
+      updating.f.runtime_image_has_crypto_ec = true;
+    } else {
+      updating.f.host_jdk = updating.f.module_jdk = jdk;
+    }
+    plan = plan_app(updating.o, updating.f);
+    ASSERT_TRUE(plan) << plan.error().message;
+    EXPECT_EQ(plan->block.jvm_options.front(),
+              "-Djava.class.path=&&/demo.jar:&&/vorlane-launcher.jar:&&/vorlane-updater.jar");
+    EXPECT_EQ(plan->updater_jar, "/t/vorlane-updater.jar");
+    EXPECT_EQ(plan->extra_modules, u.modules) << u.release;
+  }
+  Case many;
+  many.o.updates = true;
+  many.jars(600);
+  plan = plan_app(many.o, many.f);
+  ASSERT_TRUE(plan) << plan.error().message;
+  EXPECT_EQ(plan->block.jvm_options.front(), "-Djava.class.path=&&/*.jar:&&/lib/*.jar");
 
   // A JDK 25 without jmods/ whose own jlink links from its image.
   Case linkable;

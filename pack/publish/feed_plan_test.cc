@@ -1,0 +1,155 @@
+#include "pack/publish/feed_plan.h"
+
+#include <gtest/gtest.h>
+
+namespace vorlane::publish {
+namespace {
+
+using Kind = FeedEntry::Kind;
+const std::string kHash(64, 'a');
+
+FeedEntry file(std::string path, std::uint64_t size = 3) {
+  return {std::move(path), Kind::kFile, 0644, size, kHash, 1700000000, 20, ""};
+}
+FeedEntry dir(std::string path) { return {std::move(path), Kind::kDir, 0755, 0, "", 0, 0, ""}; }
+FeedEntry link(std::string path, std::string target) {
+  return {std::move(path), Kind::kLink, 0777, 0, "", 0, 0, std::move(target)};
+}
+
+const FeedFacts kFacts{"notes", "1.1-1", "stable", "amd64", "2026-12-08T03:00:00Z", "Fixed\n"};
+
+TEST(FeedPlanTest, PercentEncodesEveryByteOutsideThePlainSet) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"lib/app/a-1.2_b~c+d@e,f=g.jar", "lib/app/a-1.2_b~c+d@e,f=g.jar"},
+      {"my file", "my%20file"},
+      {"100%", "100%25"},
+      {"\xc3\xa9t\xc3\xa9", "%C3%A9t%C3%A9"},
+      {"a\nb\tc", "a%0Ab%09c"},
+      {"x:y#z?", "x%3Ay%23z%3F"},
+  };
+  for (const auto& [in, out] : cases) EXPECT_EQ(percent_encode(in), out) << in;
+}
+
+TEST(FeedPlanTest, BodyIsTheHeaderThenEntriesSortedByEncodedPath) {
+  Result<std::string> body = manifest_body(
+      kFacts, {file("lib/b b"), dir("lib"), link("bin/notes", "../lib/launcher"), file("lib/a")},
+      "");
+  ASSERT_TRUE(body) << body.error().message;
+  EXPECT_EQ(*body,
+            "vorlane-update 1\nname notes\nversion 1.1-1\nchannel stable\narch amd64\n"
+            "date 2026-12-08T03:00:00Z\nnotes Rml4ZWQK\n"
+            "link ../lib/launcher bin/notes\n"
+            "dir 0755 lib\n"
+            "file 0644 3 " +
+                kHash +
+                " 1700000000 20 lib/a\n"
+                "file 0644 3 " +
+                kHash + " 1700000000 20 lib/b%20b\n");
+  Result<std::string> empty = manifest_body({"n", "1-1", "s", "arm64", "d", ""}, {}, "");
+  ASSERT_TRUE(empty);
+  EXPECT_NE(empty->find("\nnotes \n"), std::string::npos);
+}
+
+TEST(FeedPlanTest, RefusesEntriesThatLeaveTheTreeOrRepeat) {
+  const std::vector<std::vector<FeedEntry>> cases = {
+      {file("")},
+      {file("/etc/passwd")},
+      {file("lib/../x")},
+      {file("lib/./x")},
+      {file("lib//x")},
+      {file("lib/")},
+      {file("a"), file("a")},
+      {link("bin/x", "/usr/bin/java")},
+      {link("bin/x", "../../outside")},
+      {link("bin/x", "")},
+      {FeedEntry{"a", Kind::kFile, 0644, 1, "ABC", 0, 0, ""}},
+  };
+  for (const std::vector<FeedEntry>& entries : cases) {
+    Result<std::string> body = manifest_body(kFacts, entries, "");
+    ASSERT_FALSE(body) << entries[0].path;
+    EXPECT_EQ(body.error().kind, ErrorKind::kBadInput);
+  }
+  EXPECT_TRUE(manifest_body(kFacts, {link("lib/a/b", "../../bin/x")}, ""));
+}
+
+TEST(FeedPlanTest, RuntimeArchivesAreRemadeUnlessAnAppArchiveIsLayeredOnThem) {
+  const std::string base = "lib/runtime/lib/server/classes.jsa";
+  const std::string nocoops = "lib/runtime/lib/server/classes_nocoops.jsa";
+  const std::string app = "lib/app/vorlane-app.jsa";
+  struct Case {
+    std::vector<std::string> files;
+    std::string release;
+    std::set<std::string> remade;
+  };
+  const Case cases[] = {
+      {{base, nocoops}, "JAVA_VERSION=\"17.0.9\"\n", {base, nocoops}},
+      {{base, app}, "JAVA_VERSION=\"17.0.9\"\n", {base}},
+      {{base, nocoops, app}, "IMPLEMENTOR=x\nJAVA_VERSION=\"21.0.2\"\n", {}},
+      {{base, app}, "JAVA_VERSION=\"24\"\n", {}},
+      {{base, app}, "JAVA_VERSION=\"25.0.1\"\n", {base}},
+      {{base, app}, "JAVA_VERSION=\"200.1\"\n", {base}},
+      {{nocoops}, "", {nocoops}},
+      {{"lib/app/x.jar"}, "JAVA_VERSION=\"21\"\n", {}},
+  };
+  for (const Case& c : cases) {
+    std::vector<FeedEntry> entries;
+    for (const std::string& f : c.files) entries.push_back(file(f));
+    EXPECT_EQ(remade_archives(entries, c.release), c.remade) << c.release;
+  }
+  Result<std::string> body = manifest_body(kFacts, {file(base), file("lib/x")}, "");
+  ASSERT_TRUE(body);
+  EXPECT_NE(body->find("\nremake " + base + "\nfile "), std::string::npos) << *body;
+}
+
+TEST(FeedPlanTest, SignsTheBodyAndPlacesObjectsByHash) {
+  std::string signed_text;
+  Result<std::string> text = signed_manifest("vorlane-update 1\n", [&](std::string_view b) {
+    signed_text = b;
+    return Result<std::string>(std::string("sig"));
+  });
+  ASSERT_TRUE(text);
+  EXPECT_EQ(*text, "vorlane-update-signature ed25519 c2ln\nvorlane-update 1\n");
+  EXPECT_EQ(signed_text, "vorlane-update 1\n");
+  EXPECT_FALSE(signed_manifest(
+      "x", [](std::string_view) { return Result<std::string>(step_failed("no")); }));
+  EXPECT_EQ(object_path("ab" + std::string(62, 'c')), "files/sha256/ab/" + std::string(62, 'c'));
+}
+
+TEST(FeedPlanTest, LatestIsTheNewestInDebianOrder) {
+  const std::tuple<std::string, std::vector<std::string>, bool> cases[] = {
+      {"1.0-1", {}, true},
+      {"1.10-1", {"1.9-1"}, true},
+      {"1.9-1", {"1.10-1"}, false},
+      {"1.1~rc1-1", {"1.1-1"}, false},
+      {"1.1-2", {"1.1-1", "1.0-1"}, true},
+      {"1.1-1", {"1.1-1"}, true},
+      {"2.0-1", {"1:1.0-1"}, false},
+  };
+  for (const auto& [version, published, latest] : cases) {
+    EXPECT_EQ(becomes_latest(version, published), latest) << version;
+  }
+}
+
+TEST(FeedPlanTest, NotesAreTheVersionsChangelogEntry) {
+  const std::string changelog =
+      "notes (1.1-1) unstable; urgency=medium\n\n  * New menu.\n  * Faster start.\n\n"
+      " -- A <a@b>  Tue, 08 Dec 2026 03:00:00 +0000\n\n"
+      "notes (1.0-1) unstable; urgency=medium\n\n  * First.\n\n -- A <a@b>  Mon, 07 Dec 2026\n";
+  EXPECT_EQ(changelog_notes(changelog, "1.1-1"), "* New menu.\n* Faster start.");
+  EXPECT_EQ(changelog_notes(changelog, "1.0-1"), "* First.");
+  EXPECT_EQ(changelog_notes(changelog, "1.0"), "");
+  EXPECT_EQ(changelog_notes("", "1.0-1"), "");
+}
+
+TEST(FeedPlanTest, Utf8AndDates) {
+  const std::pair<std::string, bool> cases[] = {
+      {"plain", true},     {"\xc3\xa9", true},      {"\xf0\x9f\x98\x80", true},  {"\xc3", false},
+      {"\xc0\xaf", false}, {"\xed\xa0\x80", false}, {"\xf4\x90\x80\x80", false}, {"\xff", false},
+  };
+  for (const auto& [text, ok] : cases) EXPECT_EQ(valid_utf8(text), ok) << text.size();
+  EXPECT_EQ(feed_date(0), "1970-01-01T00:00:00Z");
+  EXPECT_EQ(feed_date(1796698800), "2026-12-08T03:00:00Z");
+}
+
+}  // namespace
+}  // namespace vorlane::publish
