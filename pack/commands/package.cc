@@ -5,6 +5,7 @@
 #include <ctime>
 #include <filesystem>
 
+#include "pack/core/ed25519.h"
 #include "pack/core/elf_section.h"
 #include "pack/core/files.h"
 #include "pack/core/process.h"
@@ -12,6 +13,7 @@
 #include "pack/core/staging.h"
 #include "pack/core/strings.h"
 #include "pack/core/tools.h"
+#include "pack/image/app_config.h"
 #include "pack/jdk/jdk.h"
 #include "pack/packages/deb_writer.h"
 #include "pack/packages/package_stage.h"
@@ -120,6 +122,7 @@ Status write_packages(const PackageOptions& o, const PackagePlan& plan, const Re
     const auto started = Clock::now();
     const std::string name = package_file_name(info, type);
     const std::string out = dir + "/" + name;
+    if (Status recorded = write_install_record(*staged, type); !recorded) return recorded;
     Status written = type == PackageType::kTarGz ? write_tar(*staged, plan.tools, dir, out)
                      : type == PackageType::kRpm ? write_rpm(*staged, plan.tools, dir, out)
                                                  : write_deb(*staged, plan.tools, dir, out);
@@ -177,6 +180,8 @@ PackageFacts probe_packages(const PackageOptions& o) {
   }
   if (!o.license_file.empty()) f.license_file = read_text(o.license_file);
   if (!o.update_key.empty()) f.update_key = read_text(o.update_key);
+  if (!o.update_feed_key.empty()) f.update_feed_key = ed25519_public_key_base64(o.update_feed_key);
+  f.tree_has_updater = fs::is_regular_file(o.app_dir + "/lib/app/" + kUpdaterJarName, ec) && !ec;
   if (!o.icon.empty()) f.icons.emplace(o.icon, probe_icon(o.icon));
   for (const std::string& value : o.file_associations) {
     // A value with no '=' that names a file is a file of KEY=VALUE lines.
@@ -278,6 +283,9 @@ CLI::App* add_package_command(CLI::App& app, PackageOptions& o) {
   cmd->add_option("--update-key", o.update_key, "The site's public key, its KEY.asc");
   cmd->add_option("--update-channel", o.update_channel,
                   "The site's channel the package follows (default stable)");
+  cmd->add_option("--update-feed-key", o.update_feed_key,
+                  "The site's feed-key.pub.pem, which the app's update library checks the feed "
+                  "with (a tree made by `app --updates`); the .tar.gz then updates itself");
   cmd->add_flag("--quiet", o.quiet, "Print only notes and errors");
   return cmd;
 }

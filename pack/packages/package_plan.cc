@@ -7,6 +7,7 @@
 #include "launcher/user_options.h"
 #include "pack/core/elf_section.h"
 #include "pack/core/strings.h"
+#include "pack/image/app_config.h"
 
 namespace vorlane::packages {
 namespace {
@@ -159,6 +160,37 @@ Status plan_update_site(const PackageOptions& o, const PackageFacts& f, PackageI
   info.update_site = url.ends_with('/') ? url.substr(0, url.size() - 1) : url;
   info.update_channel = channel;
   info.update_key = key;
+  info.install_record = f.tree_has_updater;
+  return done();
+}
+
+/// The site's feed key, which the app's update library checks the feed
+/// with, and for which the tar.gz gets its self-updating layout.
+Status plan_feed_key(const PackageOptions& o, const PackageFacts& f, PackagePlan& plan) {
+  if (o.update_feed_key.empty()) {
+    if (f.tree_has_updater && o.update_site.empty()) {
+      plan.notes.push_back(
+          "the tree holds the update library, but the package names no "
+          "--update-site, so the app finds no updates");
+    }
+    return done();
+  }
+  if (o.update_site.empty()) {
+    return bad_input(
+        "--update-feed-key needs --update-site (and --update-key): the site whose "
+        "feed the key signs");
+  }
+  if (!f.tree_has_updater) {
+    return bad_input("--update-feed-key: the tree " + o.app_dir + " has no lib/app/" +
+                     kUpdaterJarName +
+                     " to check the feed with: make the tree with "
+                     "`vorlane-pack app --updates`");
+  }
+  if (!f.update_feed_key) return step_failed("--update-feed-key was not read");
+  if (!*f.update_feed_key) {
+    return bad_input("--update-feed-key: " + f.update_feed_key->error().message);
+  }
+  plan.info.update_feed_key = **f.update_feed_key;
   return done();
 }
 
@@ -369,6 +401,7 @@ Result<PackagePlan> plan_packages(const PackageOptions& o, const PackageFacts& f
          "draws PNG icons from the SVG; Debian package librsvg2-bin");
   }
   if (Status planned = plan_update_site(o, f, info); !planned) return planned.error();
+  if (Status planned = plan_feed_key(o, f, plan); !planned) return planned.error();
   if (deb && !info.update_site.empty()) {
     need(f.tools.gpg, "gpg", "makes the update site's keyring for apt; Debian package gnupg");
   }

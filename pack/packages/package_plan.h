@@ -50,6 +50,7 @@ struct PackageOptions {
   std::string update_site;  ///< the site's address, as `publish --base-url` gave it
   std::string update_key;   ///< the site's KEY.asc
   std::string update_channel = "stable";
+  std::string update_feed_key;  ///< the site's feed-key.pub.pem
   bool quiet = false;
 };
 
@@ -83,6 +84,9 @@ struct PackageFacts {
   std::optional<Result<std::string>> long_description_file;
   std::optional<Result<std::string>> license_file;
   std::optional<Result<std::string>> update_key;  ///< the text of --update-key, when given
+  /// The base64 of --update-feed-key's DER public key, when given.
+  std::optional<Result<std::string>> update_feed_key;
+  bool tree_has_updater = false;  ///< lib/app/vorlane-updater.jar is in the tree
   /// Each --file-association value's text: the value, or the file it names.
   std::vector<Result<std::string>> file_associations;
   /// Every icon the options name (--icon, the associations'), by path.

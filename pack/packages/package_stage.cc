@@ -80,6 +80,14 @@ class Stager {
     if (Status stripped = strip_runtime(tree); !stripped) return stripped.error();
     if (Status added = add_desktop_files(); !added) return added.error();
     if (Status added = add_update_keyring(); !added) return added.error();
+    // Here for the installed size; each writer gives it its own kind.
+    if (info_.install_record) {
+      if (Status s = write_file_atomically(tree + "/" + kInstallRecordPath,
+                                           install_record(info_, *plan_.types.begin()), 0644);
+          !s) {
+        return s.error();
+      }
+    }
     Result<std::string> doc = mkdirs(root_ + "/usr/share/doc/" + info_.name);
     if (!doc) return doc.error();
     if (Status written = write_file_atomically(*doc + "/copyright", deb_copyright(info_), 0644);
@@ -357,6 +365,22 @@ class Stager {
 Result<StagedRoot> stage_root(const PackagePlan& plan, const std::string& app_dir,
                               const std::string& scratch, const Report& report) {
   return Stager(plan, app_dir, scratch, report).run();
+}
+
+Status write_install_record(const StagedRoot& staged, PackageType type) {
+  if (!staged.info.install_record) return done();
+  const std::string path = staged.tree + "/" + kInstallRecordPath;
+  if (Status s = write_file_atomically(path, install_record(staged.info, type), 0644); !s) {
+    return s;
+  }
+  const time_t epoch = static_cast<time_t>(staged.info.source_date_epoch);
+  const struct timespec times[2] = {{epoch, 0}, {epoch, 0}};
+  for (const std::string& at : {path, fs::path(path).parent_path().string()}) {
+    if (utimensat(AT_FDCWD, at.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
+      return step_failed(system_error("set the time of", at));
+    }
+  }
+  return done();
 }
 
 Status restore_kept_times(const StagedRoot& staged) {

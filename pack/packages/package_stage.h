@@ -34,6 +34,10 @@ struct StagedRoot {
 Result<StagedRoot> stage_root(const PackagePlan& plan, const std::string& app_dir,
                               const std::string& scratch, const Report& report);
 
+/// Writes the tree's install record for a package of `type`, when the plan
+/// gives it one; the file and its folder get the package's epoch.
+Status write_install_record(const StagedRoot& staged, PackageType type);
+
 /// Gives the kept files their times back, after a writer normalised the root.
 Status restore_kept_times(const StagedRoot& staged);
 

@@ -676,6 +676,17 @@ std::string rpm_spec(const PackageInfo& info, const std::string& staged_root,
   return out;
 }
 
+std::string install_record(const PackageInfo& info, PackageType type) {
+  const char* kind = type == PackageType::kDeb   ? "deb"
+                     : type == PackageType::kRpm ? "rpm"
+                                                 : "tarball";
+  std::string text = std::string("kind=") + kind + "\nname=" + info.name +
+                     "\nversion=" + info.version + "-" + info.release + "\narch=" + info.arch.deb +
+                     "\nsite=" + info.update_site + "\nchannel=" + info.update_channel + "\n";
+  if (!info.update_feed_key.empty()) text += "feed-key=" + info.update_feed_key + "\n";
+  return text;
+}
+
 std::string desktop_entry(const PackageInfo& info) {
   std::string out = "[Desktop Entry]\nType=Application\nName=" + desktop_escape(info.name) +
                     "\nComment=" + desktop_escape(info.summary) + "\nExec=/usr/bin/" + info.name +

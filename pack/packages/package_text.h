@@ -70,6 +70,12 @@ struct PackageInfo {
   std::string update_site;
   std::string update_channel = "stable";
   std::string update_key;  ///< the site's signing key, armored (KEY.asc)
+  /// Whether the tree gets lib/vorlane-update.properties: it names an update
+  /// site and holds the update library.
+  bool install_record = false;
+  /// The base64 of the site's Ed25519 feed key (DER SubjectPublicKeyInfo);
+  /// when set, the tar.gz is laid out to update itself.
+  std::string update_feed_key;
   bool has_icon = false;
   std::vector<FileAssociation> file_associations;
   std::vector<std::string> deb_depends;   ///< sorted, without duplicates
@@ -156,6 +162,13 @@ std::string rpm_key_path(const PackageInfo& info);
 /// are the paths the package owns (files and the folders of its own).
 std::string rpm_spec(const PackageInfo& info, const std::string& staged_root,
                      const std::vector<std::string>& files, const std::string& rpm_root = "");
+
+/// The install record's place in the tree.
+inline constexpr char kInstallRecordPath[] = "lib/vorlane-update.properties";
+/// The install record: how the tree is installed (`type`), the package,
+/// the update site and channel it follows, and the feed key when there is
+/// one, as java.util.Properties lines.
+std::string install_record(const PackageInfo& info, PackageType type);
 
 std::string desktop_entry(const PackageInfo& info);
 std::string metainfo(const PackageInfo& info);
