@@ -25,8 +25,14 @@ CLI::App* add_publish_command(CLI::App& app, publish::PublishOptions& o) {
                   "An exported secret key file (gpg --export-secret-keys --armor), without "
                   "passphrase, that signs the site");
   cmd->add_option("--new-key", o.new_key,
-                  "Make a new signing key in this new folder (and sign with it); alone, only "
-                  "makes the key");
+                  "Make a new signing key and update feed key (feed-key.pem) in this new folder "
+                  "(and sign with them); alone, only makes the keys");
+  cmd->add_option("--feed-key", o.feed_key,
+                  "An Ed25519 private key (PEM, e.g. from `openssl genpkey -algorithm ed25519`) "
+                  "that signs the update feed of the .tar.gz packages");
+  cmd->add_option("--notes", o.notes,
+                  "A UTF-8 file of release notes for the update feed (default: the .deb's "
+                  "changelog entry for the version)");
   cmd->add_flag("--quiet", o.quiet, "Print only notes and errors");
   return cmd;
 }

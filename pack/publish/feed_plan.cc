@@ -169,7 +169,7 @@ Result<std::string> manifest_body(const FeedFacts& f, std::vector<FeedEntry> ent
       return bad_input(what + " is a link to '" + e.link_target +
                        "', out of the tree: the update would not stand on its own");
     }
-    if (e.kind == FeedEntry::Kind::kFile && !valid_sha256(e.sha256)) {
+    if (e.kind == FeedEntry::Kind::kFile && !remade.contains(e.path) && !valid_sha256(e.sha256)) {
       return bad_input(what + " has no SHA-256");
     }
     lines.emplace_back(percent_encode(e.path), &e);

@@ -134,6 +134,7 @@ int compare_versions(std::string_view a, std::string_view b) {
 std::string format_manifest(const Manifest& m) {
   std::string out = "vorlane-site 1\nname " + m.name + "\nbase-url " + m.base_url + "\nkey " +
                     m.key_fingerprint + "\n";
+  if (!m.feed_key.empty()) out += "feed-key " + m.feed_key + "\n";
   for (const auto& [channel, keep] : m.keep) {
     out += "keep " + channel + " " + std::to_string(keep) + "\n";
   }
@@ -172,6 +173,11 @@ Result<Manifest> parse_manifest(std::string_view text) {
       m.base_url = rest;
     } else if (word == "key") {
       m.key_fingerprint = rest;
+    } else if (word == "feed-key") {
+      if (rest.empty() || rest.find_first_of(" \t") != std::string::npos) {
+        return refused(where + ": 'feed-key' needs one base64 key");
+      }
+      m.feed_key = rest;
     } else if (word == "keep") {
       const std::vector<std::string> parts = split_words(rest);
       int keep = 0;
@@ -278,6 +284,11 @@ Result<PublishPlan> plan_publish(const PublishOptions& o, const SiteFacts& site,
                    ", not with the given key " + site.key_fingerprint +
                    ": its users trust only that key");
   }
+  if (!m.feed_key.empty() && !site.feed_key.empty() && m.feed_key != site.feed_key) {
+    return refused(o.site + "'s update feed is signed with the feed key " + m.feed_key +
+                   " (feed-key.pub.pem), not with the given --feed-key: the apps it updates "
+                   "trust only that key");
+  }
   const int old_keep = m.keep.contains(o.channel) ? m.keep.at(o.channel) : -1;
   const int keep = o.keep > 0 ? o.keep : (old_keep > 0 ? old_keep : kDefaultKeep);
 
@@ -341,6 +352,7 @@ Result<PublishPlan> plan_publish(const PublishOptions& o, const SiteFacts& site,
   m.name = m.name.empty() ? packages[0].name : m.name;
   m.base_url = base_url;
   m.key_fingerprint = site.key_fingerprint;
+  if (m.feed_key.empty()) m.feed_key = site.feed_key;
   m.keep[o.channel] = keep;
   plan.channels = {o.channel};
   return plan;

@@ -52,6 +52,8 @@ struct Manifest {
   std::string name;  ///< the app the site publishes
   std::string base_url;
   std::string key_fingerprint;
+  /// The update feed's Ed25519 public key (base64 of its DER), once a feed is signed.
+  std::string feed_key;
   std::map<std::string, int> keep;  ///< per channel
   std::vector<SiteEntry> entries;   ///< in the order published
 };
@@ -76,7 +78,9 @@ struct PublishOptions {
   std::string channel = "stable";
   int keep = -1;  ///< unset: the channel's earlier value, or kDefaultKeep on a first publish
   std::string signing_key;  ///< an exported secret-key file
-  std::string new_key;      ///< a folder to make a new key in
+  std::string new_key;      ///< a folder to make a new key in (and the feed's)
+  std::string feed_key;     ///< the update feed's Ed25519 private key (PEM)
+  std::string notes;        ///< a UTF-8 file of release notes for the feed
   bool quiet = false;
 };
 
@@ -88,6 +92,7 @@ struct SiteFacts {
   bool has_other = false;  ///< it holds files but no manifest: not a site of ours
   std::optional<Manifest> manifest;
   std::string key_fingerprint;  ///< of the key this run signs with
+  std::string feed_key;         ///< base64 of the feed key this run signs with, or ""
 };
 
 /// A package file to put on the site.

@@ -109,6 +109,13 @@ TEST(SitePlan, Refusals) {
          s.key_fingerprint = "FPR2";
        },
        "is signed with the key FPR1"},
+      {"another feed key",
+       [&](auto&, auto& s, auto&) {
+         s = published;
+         s.manifest->feed_key = "KEY1";
+         s.feed_key = "KEY2";
+       },
+       "signed with the feed key KEY1"},
       {"an unsafe name", [](auto&, auto&, auto& p) { p[0].name = "../x"; }, "no package name"},
       {"a version with a slash", [](auto&, auto&, auto& p) { p[0].version = "1/2"; },
        "no package version"},
@@ -234,11 +241,13 @@ TEST(SitePlan, ManifestRoundTripAndRefusals) {
   const SiteFacts site = site_with({deb("1.0-1"), rpm("2.0-1")});
   Manifest m = *site.manifest;
   m.entries[0].summary = "tabs\tand\nbreaks";
+  m.feed_key = "MCowBQYDK2VwAyEA";
   Result<Manifest> back = parse_manifest(format_manifest(m));
   ASSERT_TRUE(back) << back.error().message;
   EXPECT_EQ(format_manifest(*back), format_manifest(m));
   EXPECT_EQ(back->entries[0].summary, "tabs and breaks");
   EXPECT_EQ(back->entries[1].format, Format::kRpm);
+  EXPECT_EQ(back->feed_key, m.feed_key);
 
   const struct {
     const char* text;
@@ -250,6 +259,7 @@ TEST(SitePlan, ManifestRoundTripAndRefusals) {
       {"vorlane-site 1\nname t\nkey K\nentry\tstable\tdeb\n", "line 4: an entry needs 11"},
       {"vorlane-site 1\nname t\nkey K\nentry\ts\tzip\tt\t1\tamd64\tp\ta\tb\t1\t\n", "an entry"},
       {"vorlane-site 1\nname t\nkey K\nwhat is this\n", "unknown line"},
+      {"vorlane-site 1\nname t\nkey K\nfeed-key \n", "line 4: 'feed-key' needs"},
       {"vorlane-site 1\nname t\n", "names no app or no key"},
   };
   for (const auto& row : rows) {

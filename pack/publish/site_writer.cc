@@ -3,20 +3,25 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <set>
 
+#include "pack/core/ed25519.h"
 #include "pack/core/files.h"
 #include "pack/core/process.h"
 #include "pack/core/report.h"
 #include "pack/core/staging.h"
 #include "pack/core/strings.h"
 #include "pack/publish/download_page.h"
+#include "pack/publish/feed_plan.h"
+#include "pack/publish/feed_writer.h"
 #include "pack/publish/signing.h"
 
 namespace fs = std::filesystem;
@@ -166,14 +171,14 @@ class SiteLock {
   int fd_ = -1;
 };
 
-/// Package files put on the site by this run, removed again unless the
-/// publish ends well.
+/// Package files (and the feed's files and folders) put on the site by
+/// this run, removed again, last first, unless the publish ends well.
 class AddedFiles {
  public:
   ~AddedFiles() {
     if (kept_) return;
     std::error_code ec;
-    for (const std::string& f : files_) fs::remove(f, ec);
+    for (auto it = files_.rbegin(); it != files_.rend(); ++it) fs::remove(*it, ec);
   }
   void add(const std::string& path) { files_.push_back(path); }
   void keep() { kept_ = true; }
@@ -209,6 +214,35 @@ std::vector<std::string> repodata_files(const std::string& repomd) {
 std::string read_text(const std::string& path) {
   Result<std::vector<std::uint8_t>> bytes = read_file_no_fifo(path);
   return bytes ? std::string(bytes->begin(), bytes->end()) : std::string();
+}
+
+/// DIR/feed-key.pem, a new Ed25519 key for the update feed (mode 0600).
+Result<std::string> make_feed_key(const std::string& dir) {
+  Result<Ed25519Key> key = Ed25519Key::generate();
+  if (!key) return key.error();
+  const std::string path = dir + "/feed-key.pem";
+  if (Status s = write_private_key(*key, path); !s) return s.error();
+  return path;
+}
+
+/// `text`, gzip-compressed, unpacked; at most kMaxFileSize bytes.
+Result<std::string> gunzip_text(const std::string& gz) {
+  z_stream z{};
+  if (inflateInit2(&z, 15 + 32) != Z_OK) return step_failed("cannot start unpacking");
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(gz.data()));
+  z.avail_in = static_cast<uInt>(gz.size());
+  std::string out;
+  char buffer[1 << 14];
+  int rc = Z_OK;
+  while (rc == Z_OK && out.size() < kMaxFileSize) {
+    z.next_out = reinterpret_cast<Bytef*>(buffer);
+    z.avail_out = sizeof buffer;
+    rc = inflate(&z, Z_NO_FLUSH);
+    out.append(buffer, sizeof buffer - z.avail_out);
+  }
+  inflateEnd(&z);
+  if (rc != Z_STREAM_END) return step_failed("no whole gzip data");
+  return out;
 }
 
 class Publisher {
@@ -378,6 +412,25 @@ class Publisher {
     return done();
   }
 
+  /// The update feed of the .tar.gz packages new in this channel: their
+  /// stored files and manifests, and the `latest` files for the switch.
+  Status make_feed(const Ed25519Key& key, const std::optional<std::string>& notes,
+                   std::size_t old_entries, AddedFiles& added,
+                   std::vector<std::pair<std::string, std::string>>& moves) {
+    FeedWriter feed(o_.site, scratch_, tools_["tar"], key, std::time(nullptr));
+    Status status = feed_versions(feed, notes, old_entries);
+    Result<std::vector<std::pair<std::string, std::string>>> latest =
+        status ? feed.latest_files() : status.error();
+    for (const std::string& f : feed.created()) added.add(f);
+    if (!latest) return latest.error();
+    moves.insert(moves.end(), latest->begin(), latest->end());
+    feed_objects_ = feed.new_objects();
+    return done();
+  }
+
+  std::size_t feed_versions_made() const { return feed_versions_; }
+  std::size_t feed_objects() const { return feed_objects_; }
+
   /// The page of the `stable` channel, or of this one when stable has none.
   Status make_page() {
     std::string channel = "stable";
@@ -420,6 +473,72 @@ class Publisher {
   }
 
  private:
+  Status feed_versions(FeedWriter& feed, const std::optional<std::string>& notes,
+                       std::size_t old_entries) {
+    const std::vector<SiteEntry>& entries = plan_.manifest.entries;
+    const std::vector<SiteEntry> indexed = indexed_entries(plan_.manifest, o_.channel);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      const SiteEntry& e = entries[i];
+      if (e.format != Format::kTarGz || e.channel != o_.channel) continue;
+      // New tarballs, and the listed ones published before the site had a feed.
+      if (i < old_entries &&
+          (has_feed(e) || std::none_of(indexed.begin(), indexed.end(),
+                                       [&](const SiteEntry& x) { return x.path == e.path; }))) {
+        continue;
+      }
+      // A tarball's name holds no release: a NAME/ tree takes the full
+      // version of the newest .deb or .rpm of its version.
+      std::string version = e.version;
+      for (const SiteEntry& p : entries) {
+        if (p.format != Format::kTarGz && p.name == e.name &&
+            p.version.starts_with(e.version + "-") &&
+            (version == e.version || compare_versions(p.version, version) > 0)) {
+          version = p.version;
+        }
+      }
+      const FeedTarball t{o_.site + "/" + e.path, e.name, version, e.channel, e.arch};
+      Result<std::string> made = feed.add(t, [&](const std::string& v) -> Result<std::string> {
+        if (notes) return *notes;
+        return changelog_entry(v);
+      });
+      if (!made) return made.error();
+      ++feed_versions_;
+    }
+    return done();
+  }
+
+  /// Whether the feed has a manifest of the tarball `e`'s version (its
+  /// name gives the version without the release).
+  bool has_feed(const SiteEntry& e) const {
+    std::error_code ec;
+    for (const auto& f :
+         fs::directory_iterator(o_.site + "/updates/" + e.channel + "/" + e.arch, ec)) {
+      const std::string v = f.path().filename().string();
+      if (v == e.version || v.starts_with(e.version + "-")) return true;
+    }
+    return false;
+  }
+
+  /// The changelog entry of `version` in a .deb of this publish, or "".
+  Result<std::string> changelog_entry(const std::string& version) {
+    for (const Copy& c : plan_.copies) {
+      const auto entry = std::find_if(plan_.manifest.entries.begin(), plan_.manifest.entries.end(),
+                                      [&](const SiteEntry& e) { return e.path == c.path; });
+      if (entry == plan_.manifest.entries.end() || entry->format != Format::kDeb ||
+          entry->version != version) {
+        continue;
+      }
+      const std::string member = "./usr/share/doc/" + entry->name + "/changelog.Debian.gz";
+      Result<std::string> gz =
+          run_tool({find_program("sh"), "-c", "\"$1\" --fsys-tarfile \"$2\" | \"$3\" -xOf - \"$4\"",
+                    "sh", tools_["dpkg-deb"], o_.site + "/" + c.path, tools_["tar"], member});
+      if (!gz) return std::string();  // no changelog: no notes
+      Result<std::string> text = gunzip_text(*gz);
+      return text ? changelog_notes(*text, version) : std::string();
+    }
+    return std::string();
+  }
+
   /// The long description and the icon, from the .deb's control file and tree.
   /// The icon is unpacked from a .deb new in this run; otherwise the
   /// site's icon, unpacked from it before, serves.
@@ -471,6 +590,8 @@ class Publisher {
   const Signer& signer_;
   PublishPlan& plan_;
   std::string scratch_;
+  std::size_t feed_versions_ = 0;
+  std::size_t feed_objects_ = 0;
 };
 
 /// Puts `from` at `to` in one rename; a folder at `to` is swapped out and
@@ -493,8 +614,10 @@ Status switch_in(const std::string& from, const std::string& to) {
 int make_key_only(const PublishOptions& o, const Report& report) {
   Result<std::string> made = make_new_key(o.new_key, "Vorlane site signing key");
   if (!made) return report.fail(made.error());
-  report.note("made a signing key in " + *made +
-              ": back it up and keep it secret; every later publish must be signed with it, "
+  Result<std::string> feed_key = make_feed_key(o.new_key);
+  if (!feed_key) return report.fail(feed_key.error());
+  report.note("made a signing key in " + *made + " (and the update feed's key in " + *feed_key +
+              "): back it up and keep it secret; every later publish must be signed with it, "
               "or the site's users get no more updates");
   return 0;
 }
@@ -505,6 +628,12 @@ int publish_site(const PublishOptions& o) {
   const Report report(o.quiet);
   if (!o.signing_key.empty() && !o.new_key.empty()) {
     return report.fail(bad_input("give --signing-key or --new-key, not both"));
+  }
+  if (!o.feed_key.empty() && !o.new_key.empty()) {
+    return report.fail(bad_input("give --feed-key or --new-key (which makes one), not both"));
+  }
+  if (!o.notes.empty() && o.feed_key.empty() && o.new_key.empty()) {
+    return report.fail(bad_input("--notes are the update feed's: give --feed-key FILE too"));
   }
   if (o.site.empty() && o.packages.empty() && !o.new_key.empty()) return make_key_only(o, report);
   if (o.signing_key.empty() && o.new_key.empty()) {
@@ -523,6 +652,12 @@ int publish_site(const PublishOptions& o) {
     tools.need("rpm", "reads the .rpm packages; Debian package rpm");
     tools.need("createrepo_c", "makes the dnf indexes; Debian package createrepo-c");
   }
+  const bool given_tarballs =
+      std::any_of(o.packages.begin(), o.packages.end(),
+                  [](const std::string& p) { return p.ends_with(".tar.gz"); });
+  if (given_tarballs && (!o.feed_key.empty() || !o.new_key.empty())) {
+    tools.need("tar", "unpacks the .tar.gz packages for the update feed");
+  }
   tools.need("gzip", "compresses the indexes");
   tools.need("xz", "compresses the indexes; Debian package xz-utils");
   if (!tools.missing().empty()) return report.fail(bad_input("missing tools: " + tools.missing()));
@@ -535,6 +670,21 @@ int publish_site(const PublishOptions& o) {
     Result<PackageFacts> p = probe_package(tools, path);
     if (!p) return report.fail(p.error());
     packages.push_back(*p);
+  }
+  // The feed's key and notes, read before anything is written.
+  std::optional<Ed25519Key> feed_key;
+  if (!o.feed_key.empty()) {
+    Result<Ed25519Key> key = Ed25519Key::load(o.feed_key);
+    if (!key) return report.fail(key.error());
+    feed_key = std::move(*key);
+  }
+  std::optional<std::string> notes;
+  if (!o.notes.empty()) {
+    Result<std::vector<std::uint8_t>> text = read_file_no_fifo(o.notes);
+    if (!text) return report.fail(bad_input(text.error().message));
+    notes = std::string(text->begin(), text->end());
+    if (!valid_utf8(*notes))
+      return report.fail(bad_input("--notes " + o.notes + " is no UTF-8 text"));
   }
   SiteFacts site;
   std::error_code ec;
@@ -564,17 +714,32 @@ int publish_site(const PublishOptions& o) {
     }
     // Refusals that need no key come first, so no key is made for nothing.
     if (Result<PublishPlan> trial =
-            plan_publish(o, SiteFacts{site.exists, site.has_other, {}, ""}, packages);
+            plan_publish(o, SiteFacts{site.exists, site.has_other, {}, "", ""}, packages);
         !trial) {
       return report.fail(trial.error());
     }
     const std::string name = packages.empty() ? "app" : packages[0].name;
     Result<std::string> made = make_new_key(o.new_key, name + " archive signing key");
     if (!made) return report.fail(made.error());
+    Result<std::string> made_feed_key = make_feed_key(o.new_key);
+    if (!made_feed_key) return report.fail(made_feed_key.error());
+    Result<Ed25519Key> key = Ed25519Key::load(*made_feed_key);
+    if (!key) return report.fail(key.error());
+    feed_key = std::move(*key);
     key_file = *made;
-    new_key_note = "made a signing key in " + *made +
-                   ": back it up and keep it secret; every later publish to " + o.site +
-                   " needs it (--signing-key " + *made + "), or the site's users get no updates";
+    new_key_note = "made a signing key in " + *made + " (and the update feed's key in " +
+                   *made_feed_key + "): back it up and keep it secret; every later publish to " +
+                   o.site + " needs it (--signing-key " + *made + " --feed-key " + *made_feed_key +
+                   "), or the site's users get no updates";
+  }
+  std::string feed_public_pem;
+  if (feed_key) {
+    Result<std::string> b64 = feed_key->public_base64();
+    if (!b64) return report.fail(b64.error());
+    site.feed_key = *b64;
+    Result<std::string> pem = feed_key->public_pem();
+    if (!pem) return report.fail(pem.error());
+    feed_public_pem = *pem;
   }
   Result<Signer> signer = Signer::open(key_file);
   if (!signer) return report.fail(signer.error());
@@ -600,6 +765,22 @@ int publish_site(const PublishOptions& o) {
   Publisher publisher(o, tools, *signer, *plan, scratch->path());
   const std::string channel = o.channel;
   if (Status s = publisher.copy_packages(added); !s) return report.fail(s.error());
+  // The feed's stored files and version manifests have new names; `latest`
+  // is switched in with the indexes.
+  std::vector<std::pair<std::string, std::string>> feed_moves;
+  const std::size_t old_entries = site.manifest ? site.manifest->entries.size() : 0;
+  const bool new_tarballs = std::any_of(
+      plan->manifest.entries.begin() + static_cast<std::ptrdiff_t>(old_entries),
+      plan->manifest.entries.end(), [](const SiteEntry& e) { return e.format == Format::kTarGz; });
+  if (feed_key) {
+    if (Status f = publisher.make_feed(*feed_key, notes, old_entries, added, feed_moves); !f) {
+      return report.fail(f.error());
+    }
+  } else if (new_tarballs) {
+    report.note(
+        "no --feed-key: the .tar.gz packages get no update feed (make a key with "
+        "`publish --new-key DIR` on a new site, or `openssl genpkey -algorithm ed25519`)");
+  }
   const std::vector<SiteEntry> indexed = indexed_entries(plan->manifest, channel);
   const bool rpms = std::any_of(
       plan->manifest.entries.begin(), plan->manifest.entries.end(),
@@ -616,6 +797,8 @@ int publish_site(const PublishOptions& o) {
   const std::string s = scratch->path();
   Status keys = write_file_atomically(s + "/KEY.asc", *armored, 0644);
   if (keys) keys = write_file_atomically(s + "/KEY.gpg", *binary, 0644);
+  if (keys && feed_key)
+    keys = write_file_atomically(s + "/feed-key.pub.pem", feed_public_pem, 0644);
   if (!keys) return report.fail(step_failed(keys.error().message));
   if (Status w = write_text(s + "/manifest", format_manifest(plan->manifest)); !w) {
     return report.fail(w.error());
@@ -624,7 +807,7 @@ int publish_site(const PublishOptions& o) {
 
   // The switch: each repository's indexes in one rename.
   added.keep();
-  const std::vector<std::pair<std::string, std::string>> moves = {
+  std::vector<std::pair<std::string, std::string>> moves = {
       {s + "/dists", o.site + "/dists/" + channel},
       {s + "/rpm-out/repodata", o.site + "/rpm/" + channel + "/repodata"},
       {s + "/KEY.asc", o.site + "/KEY.asc"},
@@ -632,8 +815,10 @@ int publish_site(const PublishOptions& o) {
       {s + "/index.html", o.site + "/index.html"},
       {s + "/icon.svg", o.site + "/icon.svg"},
       {s + "/icon.png", o.site + "/icon.png"},
-      {s + "/manifest", o.site + "/" + std::string(kManifestName)},
+      {s + "/feed-key.pub.pem", o.site + "/feed-key.pub.pem"},
   };
+  moves.insert(moves.end(), feed_moves.begin(), feed_moves.end());
+  moves.emplace_back(s + "/manifest", o.site + "/" + std::string(kManifestName));
   for (const auto& [from, to] : moves) {
     if (!fs::exists(from, ec)) continue;
     if (Status m = switch_in(from, to); !m) return report.fail(m.error());
@@ -643,6 +828,11 @@ int publish_site(const PublishOptions& o) {
   report.step("published " + std::to_string(plan->copies.size()) + " new file(s) to " + o.site +
                   " (" + channel + ": " + std::to_string(listed) + " package(s) in the indexes)",
               started);
+  if (publisher.feed_versions_made() > 0) {
+    report.note("update feed: " + std::to_string(publisher.feed_versions_made()) +
+                " version(s) in " + o.site + "/updates/" + channel + ", " +
+                std::to_string(publisher.feed_objects()) + " new file(s) stored");
+  }
   return 0;
 }
 

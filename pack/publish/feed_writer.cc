@@ -1,0 +1,234 @@
+#include "pack/publish/feed_writer.h"
+
+#include <openssl/evp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+
+#include "pack/core/compress.h"
+#include "pack/core/files.h"
+#include "pack/core/process.h"
+#include "pack/core/strings.h"
+#include "pack/publish/feed_plan.h"
+#include "pack/publish/site_plan.h"
+
+namespace fs = std::filesystem;
+
+namespace vorlane::publish {
+
+namespace {
+
+/// Seconds unpacking one tarball may take on a busy machine.
+constexpr int kTarTimeout = 600;
+
+Result<std::string> sha256_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return step_failed(system_error("read", path));
+  std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+  if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) != 1) {
+    return step_failed("cannot start hashing " + path);
+  }
+  std::vector<char> buffer(1 << 16);
+  while (in) {
+    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    if (in.gcount() > 0) {
+      EVP_DigestUpdate(ctx.get(), buffer.data(), static_cast<std::size_t>(in.gcount()));
+    }
+  }
+  if (in.bad()) return step_failed(system_error("read", path));
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  EVP_DigestFinal_ex(ctx.get(), digest, &size);
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned int i = 0; i < size; ++i) {
+    hex += kHex[digest[i] >> 4];
+    hex += kHex[digest[i] & 15];
+  }
+  return hex;
+}
+
+/// The entries under `root` (paths relative to it), with their lstat facts.
+/// Folders are made writable for their owner, so the scratch folder can go.
+Status walk(const std::string& root, const std::string& rel, const std::string& tarball,
+            std::vector<FeedEntry>& out) {
+  std::error_code ec;
+  for (const auto& child : fs::directory_iterator(root + (rel.empty() ? "" : "/" + rel), ec)) {
+    const std::string path = (rel.empty() ? "" : rel + "/") + child.path().filename().string();
+    const std::string full = root + "/" + path;
+    struct stat st {};
+    if (lstat(full.c_str(), &st) != 0) return step_failed(system_error("read", full));
+    FeedEntry e;
+    e.path = path;
+    e.mode = st.st_mode & 07777;
+    if (S_ISDIR(st.st_mode)) {
+      e.kind = FeedEntry::Kind::kDir;
+      chmod(full.c_str(), (st.st_mode & 07777) | 0700);
+      out.push_back(e);
+      if (Status s = walk(root, path, tarball, out); !s) return s;
+    } else if (S_ISREG(st.st_mode)) {
+      e.kind = FeedEntry::Kind::kFile;
+      e.size = static_cast<std::uint64_t>(st.st_size);
+      e.mtime = st.st_mtime;
+      out.push_back(e);
+    } else if (S_ISLNK(st.st_mode)) {
+      e.kind = FeedEntry::Kind::kLink;
+      e.link_target = fs::read_symlink(full, ec).string();
+      if (ec) return step_failed("cannot read the link " + full + ": " + ec.message());
+      out.push_back(e);
+    } else {
+      return bad_input(tarball + " holds " + path +
+                       ", neither a file, a folder nor a link: the update feed cannot carry it");
+    }
+  }
+  if (ec) return step_failed("cannot list " + root + "/" + rel + ": " + ec.message());
+  return done();
+}
+
+}  // namespace
+
+Status FeedWriter::make_dirs(const std::string& dir) {
+  std::vector<std::string> missing;
+  std::error_code ec;
+  for (fs::path p = dir; !p.empty() && p != site_ && !fs::exists(p, ec); p = p.parent_path()) {
+    missing.push_back(p.string());
+  }
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+    fs::create_directory(*it, ec);
+    if (ec) return step_failed("cannot make " + *it + ": " + ec.message());
+    created_.push_back(*it);
+  }
+  return done();
+}
+
+namespace {
+
+std::string read_text(const std::string& path) {
+  Result<std::vector<std::uint8_t>> bytes = read_file_no_fifo(path);
+  return bytes ? std::string(bytes->begin(), bytes->end()) : std::string();
+}
+
+}  // namespace
+
+Result<std::string> FeedWriter::add(const FeedTarball& t, const NotesFunction& notes) {
+  const std::string dir = scratch_ + "/feed-" + std::to_string(unpacked_++);
+  std::error_code ec;
+  fs::create_directories(dir, ec);
+  if (ec) return step_failed("cannot make " + dir + ": " + ec.message());
+  ProcessOptions options;
+  options.env = {{"LC_ALL", "C"}};
+  options.timeout_seconds = kTarTimeout;
+  const ProcessResult r = run_process(
+      {tar_, "-xzf", t.file, "-C", dir, "--no-same-owner", "--preserve-permissions"}, options);
+  if (interrupted()) return Error{ErrorKind::kInterrupted, "interrupted"};
+  if (!r.ok()) {
+    return bad_input(t.file + " cannot be unpacked: tar " + r.describe_end(kTarTimeout) +
+                     tail_lines(r.err, 8));
+  }
+  // NAME/versions/VERSION/ is the tree of a self-updating tarball; NAME/ of another.
+  std::string root = dir + "/" + t.name;
+  std::string version = t.version;
+  std::vector<std::string> versions;
+  for (const auto& v : fs::directory_iterator(root + "/versions", ec)) {
+    if (v.is_directory() && !v.is_symlink()) versions.push_back(v.path().filename().string());
+  }
+  ec.clear();
+  if (versions.size() > 1) {
+    return bad_input(t.file + " holds " + std::to_string(versions.size()) + " versions under " +
+                     t.name + "/versions/: the feed takes a tarball of one");
+  }
+  if (versions.size() == 1) {
+    version = versions[0];
+    const bool plain = std::all_of(version.begin(), version.end(), [](char c) {
+      return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '.' || c == '+' || c == '~' ||
+             c == '-' || c == ':';
+    });
+    if (!plain) return bad_input(t.file + " holds the version folder '" + version + "'");
+    if (version != t.version && !version.starts_with(t.version + "-")) {
+      return bad_input(t.file + " holds version " + version + ", which its name (" + t.version +
+                       ") does not say");
+    }
+    root += "/versions/" + version;
+  }
+  if (!fs::is_directory(root, ec) || fs::is_symlink(root, ec)) {
+    return bad_input(t.file + " holds no folder " + t.name +
+                     "/: it is no tarball made by vorlane-pack package");
+  }
+  std::vector<FeedEntry> entries;
+  if (Status s = walk(root, "", t.file, entries); !s) return s.error();
+  const std::string release = read_text(root + "/lib/runtime/release");
+  const std::set<std::string> remade = remade_archives(entries, release);
+
+  for (FeedEntry& e : entries) {
+    if (e.kind != FeedEntry::Kind::kFile || remade.contains(e.path)) continue;
+    const std::string file = root + "/" + e.path;
+    Result<std::string> hash = sha256_file(file);
+    if (!hash) return hash.error();
+    e.sha256 = *hash;
+    const std::string object = site_ + "/" + object_path(e.sha256);
+    if (!fs::exists(object, ec)) {
+      // Compressed in the scratch folder, then put in place in one rename:
+      // an object on the site is always whole.
+      const std::string staged = dir + ".object";
+      if (Status s = gzip_file(file, staged); !s) return s.error();
+      if (Status s = make_dirs(fs::path(object).parent_path().string()); !s) return s.error();
+      chmod(staged.c_str(), 0644);
+      fs::rename(staged, object, ec);
+      if (ec) return step_failed("cannot put " + object + " in place: " + ec.message());
+      created_.push_back(object);
+      ++new_objects_;
+    }
+    e.stored = fs::file_size(object, ec);
+    if (ec) return step_failed("cannot read the size of " + object + ": " + ec.message());
+  }
+
+  Result<std::string> text = notes(version);
+  if (!text) return text.error();
+  const FeedFacts facts{t.name, version, t.channel, t.arch, feed_date(date_), *text};
+  Result<std::string> body = manifest_body(facts, std::move(entries), release);
+  if (!body) return Error{body.error().kind, t.file + ": " + body.error().message};
+  Result<std::string> manifest =
+      signed_manifest(*body, [&](std::string_view b) { return key_.sign(b); });
+  if (!manifest) return manifest.error();
+  const std::string path = site_ + "/updates/" + t.channel + "/" + t.arch + "/" + version;
+  if (Status s = make_dirs(fs::path(path).parent_path().string()); !s) return s.error();
+  // A manifest of this version with no package listed beside it is a killed
+  // run's: replaced. Otherwise the name is new.
+  const bool existed = fs::exists(path, ec);
+  if (Status s = write_file_atomically(path, *manifest, 0644); !s) return s.error();
+  if (!existed) created_.push_back(path);
+  added_[{t.channel, t.arch}].push_back(version);
+  // The unpacked tree is not needed again: its space goes back at once.
+  fs::remove_all(dir, ec);
+  return version;
+}
+
+Result<std::vector<std::pair<std::string, std::string>>> FeedWriter::latest_files() {
+  std::vector<std::pair<std::string, std::string>> out;
+  for (const auto& [where, versions] : added_) {
+    const std::string folder = site_ + "/updates/" + where.first + "/" + where.second;
+    std::vector<std::string> published;
+    std::error_code ec;
+    for (const auto& f : fs::directory_iterator(folder, ec)) {
+      const std::string name = f.path().filename().string();
+      if (name != "latest" && !name.starts_with(".")) published.push_back(name);
+    }
+    if (ec) return step_failed("cannot list " + folder + ": " + ec.message());
+    std::string newest = versions[0];
+    for (const std::string& v : versions) {
+      if (compare_versions(v, newest) > 0) newest = v;
+    }
+    if (!becomes_latest(newest, published)) continue;
+    const std::string staged = scratch_ + "/latest-" + where.first + "-" + where.second;
+    fs::copy_file(folder + "/" + newest, staged, fs::copy_options::overwrite_existing, ec);
+    if (ec) return step_failed("cannot copy " + folder + "/" + newest + ": " + ec.message());
+    out.emplace_back(staged, folder + "/latest");
+  }
+  return out;
+}
+
+}  // namespace vorlane::publish

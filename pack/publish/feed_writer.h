@@ -1,0 +1,74 @@
+// The update feed on the site: each published .tar.gz unpacked into the
+// run's scratch folder, its files stored once by content (gzip), its
+// signed manifest at updates/CHANNEL/ARCH/VERSION, and `latest` made for
+// the switch at the end of the publish.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "pack/core/ed25519.h"
+#include "pack/core/error.h"
+
+namespace vorlane::publish {
+
+/// One .tar.gz to add to the feed.
+struct FeedTarball {
+  std::string file;     ///< the tarball's path
+  std::string name;     ///< the app: the tree is NAME/versions/VERSION/ or NAME/
+  std::string version;  ///< the version for a NAME/ tree, which names none itself
+  std::string channel;
+  std::string arch;
+};
+
+/// The notes of a version, once its full version is known.
+using NotesFunction = std::function<Result<std::string>(const std::string& version)>;
+
+class FeedWriter {
+ public:
+  /// Writes into `site`, unpacks into `scratch` (inside the site, so a
+  /// stored file moves in with one rename), runs `tar` from `tar_path`.
+  FeedWriter(std::string site, std::string scratch, std::string tar_path, const Ed25519Key& key,
+             std::int64_t date)
+      : site_(std::move(site)),
+        scratch_(std::move(scratch)),
+        tar_(std::move(tar_path)),
+        key_(key),
+        date_(date) {}
+
+  /// Unpacks `t`, stores the files the site lacks, writes its signed
+  /// manifest. Returns the version it names. A tarball without the NAME/
+  /// tree, or whose tree holds what a manifest cannot, is refused (bad input).
+  Result<std::string> add(const FeedTarball& t, const NotesFunction& notes);
+
+  /// Each channel and architecture's `latest`, written in the scratch
+  /// folder where a version added is the newest: (scratch file, site path)
+  /// for the switch.
+  Result<std::vector<std::pair<std::string, std::string>>> latest_files();
+
+  /// The site files and folders this writer made, parents first, to remove
+  /// (last first) if the publish fails.
+  const std::vector<std::string>& created() const { return created_; }
+  /// Objects stored by this run, and bytes stored.
+  std::size_t new_objects() const { return new_objects_; }
+
+ private:
+  /// Makes `dir` and its missing parents, recording each.
+  Status make_dirs(const std::string& dir);
+  std::string site_;
+  std::string scratch_;
+  std::string tar_;
+  const Ed25519Key& key_;
+  std::int64_t date_;
+  int unpacked_ = 0;
+  std::size_t new_objects_ = 0;
+  std::vector<std::string> created_;
+  /// (channel, arch) -> versions added
+  std::map<std::pair<std::string, std::string>, std::vector<std::string>> added_;
+};
+
+}  // namespace vorlane::publish
