@@ -47,6 +47,11 @@ cleanup() {
 trap cleanup EXIT
 site=$work/site
 mkdir -p "$site"
+# The demo is single instance: its lock and socket go to a folder of the
+# bench's own, so that no running instance of the demo is handed the bench's
+# starts (nor the bench another's).
+export XDG_RUNTIME_DIR=$work/run
+mkdir -m 0700 "$XDG_RUNTIME_DIR"
 
 # The site is served from the start, on a port the system picks: the
 # packages must name its address.

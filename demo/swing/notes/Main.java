@@ -48,8 +48,12 @@ public final class Main {
     private Main() {}
 
     public static void main(String[] args) throws Exception {
-        if (args.length == 1 && Updates.isCommand(args[0])) {
+        if (args.length > 0 && Updates.isCommand(args[0])) {
             System.setProperty("java.awt.headless", "true");
+            if (args.length > 1) {
+                System.err.println("vorlane-notes: " + args[0] + " takes no arguments");
+                System.exit(2);
+            }
             System.exit(Updates.command(args[0], System.out, System.err));
         }
         boolean selfTest = args.length > 0 && args[0].equals("--self-test");

@@ -72,7 +72,8 @@ final class Updates {
 
     /**
      * Runs one of the update commands and returns the exit status: 0 done
-     * (or nothing to do), 1 failed (the reason on standard error).
+     * (or nothing to do; for a deb or rpm install, the command that installs
+     * the update printed), 1 failed (the reason on standard error).
      * {@code --apply-update} prints a line per step and per percent of the
      * download ({@code step NAME}, {@code progress DONE TOTAL}).
      */
@@ -144,8 +145,9 @@ final class Updates {
      */
     static JMenu menu(Frame owner, Supplier<Path> shown) {
         JMenu help = new JMenu("Help");
-        JMenuItem check = new JMenuItem("Check for updates\u2026");
-        JMenuItem back = new JMenuItem("Go back to the previous version");
+        help.setMnemonic(java.awt.event.KeyEvent.VK_H);
+        JMenuItem check = new JMenuItem("Check for updates\u2026", java.awt.event.KeyEvent.VK_U);
+        JMenuItem back = new JMenuItem("Go back to the previous version", java.awt.event.KeyEvent.VK_B);
         help.add(check);
         help.add(back);
         check.addActionListener(e -> {
