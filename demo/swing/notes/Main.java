@@ -88,12 +88,16 @@ public final class Main {
         SingleInstance.onLaunch(launch -> SwingUtilities.invokeLater(() -> open(launch)));
     }
 
-    /** A launch handed over by a second start: its file in the window, which comes to the front. */
+    /**
+     * A launch handed over by a second start: its file in the window, which
+     * comes to the front. An update command run while the window is open
+     * lands here too: it is no file, and the window only comes to the front.
+     */
     private static void open(SingleInstance.Launch launch) {
         if (frame == null) {
             return;
         }
-        if (!launch.arguments().isEmpty()) {
+        if (!launch.arguments().isEmpty() && !Updates.isCommand(launch.arguments().get(0))) {
             Path file = Path.of(launch.workingDirectory()).resolve(launch.arguments().get(0));
             String text;
             try {
