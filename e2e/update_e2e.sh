@@ -41,7 +41,11 @@ cleanup() {
 trap cleanup EXIT
 failures=0
 fail() { echo "FAILED: $*" >&2; failures=$((failures + 1)); }
-ok() { echo "ok: $*" >&2; }
+reported=0
+ok() {  # WHAT: says ok when nothing failed since the last report
+  [ "$failures" -ne "$reported" ] || echo "ok: $*" >&2
+  reported=$failures
+}
 name=updapp
 arch="$(dpkg --print-architecture 2>/dev/null || echo amd64)"
 
@@ -64,7 +68,7 @@ record() {  # TREE VERSION KIND: the install record, as a new file (trees share 
   printf 'kind=%s\nname=%s\nversion=%s\narch=%s\nsite=%s\nchannel=stable\nfeed-key=%s\n' \
     "$3" "$name" "$2" "$arch" "$url" "$feed_key" >"$1/lib/vorlane-update.properties"
 }
-runtime=()
+runtime=(--add-modules jdk.crypto.ec)
 for v in 1.0-1 1.2-1 1.1-1; do
   mkdir -p "$work/in/$v"
   cp "$probe_jar" "$prefix/lib/vorlane/vorlane-updater.jar" "$work/in/$v/"
