@@ -142,6 +142,7 @@ end_app() {  # SIGNAL: ends the background app
 # --- An update, then back
 install
 app check
+echo "  check: $out (the install is $(du -sk "$R" | cut -f1) kB)" >&2
 if [[ "$out" =~ ^update\ 1\.1-1\ ([0-9]+)$ ]]; then
   # Two small files changed (data.txt and the record); the tree is tens of MB.
   [ "${BASH_REMATCH[1]}" -gt 0 ] && [ "${BASH_REMATCH[1]}" -lt 4096 ] ||
@@ -158,6 +159,10 @@ expect_version 1.1-1 "after apply"
 [ "$(stat -c %Y "$R/versions/1.1-1/lib/app/data.txt")" = "$(stat -c %Y "$work/trees/1.1-1/$name/lib/app/data.txt")" ] ||
   fail "apply did not set the file's time"
 [ ! -e "$R/versions/.downloads" ] || fail "apply left its downloads"
+jsa=lib/runtime/lib/server/classes.jsa
+[ ! -e "$work/trees/1.0-1/$name/$jsa" ] || [ -s "$R/versions/1.1-1/$jsa" ] || fail "apply did not remake $jsa"
+app restart
+[ "$out" = "version 1.1-1 TARBALL" ] || fail "restart: the app started again as '$out'"
 no_leftovers apply
 app check
 [ "$out" = "no update" ] || fail "check after the update: $out"

@@ -26,6 +26,7 @@ import kelderan.vorlane.updater.Updater;
  *                                  "paused at STEP", writes MARKER and waits for the end
  *                                  of its input before it goes on
  *   rollback                       rolled back to V
+ *   restart                        ends, and the install starts again without arguments
  *   wait                           running V, then at the end of its input: still running V DATA
  * </pre>
  * A refusal prints "error: MESSAGE" and ends with status 3.
@@ -74,6 +75,9 @@ public final class Main {
                     say("applied " + up.get().version());
                     break;
                 }
+                case "restart":
+                    u.restart(List.of());
+                    break;
                 case "rollback":
                     say("rolled back to " + u.rollback());
                     break;
