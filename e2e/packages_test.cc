@@ -287,6 +287,12 @@ TEST_F(Packages, RefuseBadInputWithStatus2AndWriteNothing) {
        package_args(tree, refused, "rpm", {"--package-deps", "bash%touch"}),
        {},
        "bash%touch"},
+      {"a feed key for a tree without the update library",
+       package_args(tree, refused, "tar.gz",
+                    {"--update-site", "http://127.0.0.1:8000", "--update-key", text_icon,
+                     "--update-feed-key", text_icon}),
+       {},
+       "make the tree with `vorlane-pack app --updates`"},
   };
   for (const auto& c : cases) {
     fs::remove_all(refused);
@@ -448,6 +454,66 @@ TEST_F(Packages, AJarNamedLikeAMacroRunsNothingAndKeepsItsName) {
     EXPECT_THAT(lines(tool({"/usr/bin/rpm", "-qpl", dir + "/out/" + kRpm})),
                 testing::Contains("/opt/tiny/lib/app/" + jar));
   }
+}
+
+// A real tree (jlink, the demo app) made with the update library, and its
+// tar.gz with a feed key: unpacked, its bin/NAME link starts the version it
+// holds, with the library on the class path and the install record beside.
+TEST_F(Packages, ATreeWithUpdatesStartsAndItsTarballStartsThroughItsLink) {
+  const vorlane::e2e::Setup& setup = vorlane::e2e::Setup::get();
+  const std::string dir = shared().root.path() + "/updates";
+  fs::create_directories(dir + "/in");
+  fs::copy_file(setup.demo_jar, dir + "/in/demo.jar");
+  RunOptions epoch;
+  epoch.env["SOURCE_DATE_EPOCH"] = kEpoch;
+  const RunResult made =
+      run_pack({"app", "--quiet", "--updates", "--template", setup.template_path(), "--name", "upd",
+                "--input", dir + "/in", "--main-class", "demo.Main", "--dest", dir},
+               epoch);
+  ASSERT_EQ(made.status, 0) << made.err;
+  const std::string class_path = "&&/vorlane-launcher.jar:&&/vorlane-updater.jar";
+  EXPECT_THAT(run_pack({"show", dir + "/upd/bin/upd"}).out, HasSubstr(class_path));
+  const RunResult started = run_process({dir + "/upd/bin/upd"});
+  ASSERT_EQ(started.status, 0) << started.err;
+  EXPECT_THAT(started.out, HasSubstr("/upd/lib/app/vorlane-updater.jar"));
+
+  tool({"/usr/bin/openssl", "genpkey", "-algorithm", "ed25519", "-out", dir + "/feed-key.pem"});
+  tool({"/usr/bin/openssl", "pkey", "-in", dir + "/feed-key.pem", "-pubout", "-out",
+        dir + "/feed-key.pub.pem"});
+  // The site's apt and dnf key, which an update site needs; its agent is stopped after.
+  const std::string gnupg = dir + "/gnupg";
+  fs::create_directories(gnupg);
+  fs::permissions(gnupg, fs::perms::owner_all);
+  tool({"/usr/bin/gpg", "--homedir", gnupg, "--batch", "--passphrase", "", "--quick-generate-key",
+        "Site <site@example.org>", "ed25519", "sign", "never"});
+  write_text(dir + "/KEY.asc", tool({"/usr/bin/gpg", "--homedir", gnupg, "--armor", "--export"}));
+  tool({"/usr/bin/gpgconf", "--homedir", gnupg, "--kill", "all"});
+  const RunResult packaged =
+      package(package_args(dir + "/upd", dir + "/out", "tar.gz",
+                           {"--update-site", "http://127.0.0.1:8000", "--update-key",
+                            dir + "/KEY.asc", "--update-feed-key", dir + "/feed-key.pub.pem"}));
+  ASSERT_EQ(packaged.status, 0) << packaged.err;
+  const std::string tar =
+      dir + "/out/upd-1.2-linux-" + std::string(kTar.substr(kTar.rfind('-') + 1));
+  // Sorted, root's, at the epoch: the layout's folders and link, then the tree.
+  const std::vector<std::string> listed = lines(tool({"/usr/bin/tar", "-tvzf", tar}));
+  const std::string names[] = {"upd/", "upd/bin/", "upd/bin/upd -> ../versions/1.2-3/bin/upd",
+                               "upd/versions/", "upd/versions/1.2-3/"};
+  for (std::size_t i = 0; i < std::size(names); ++i) {
+    EXPECT_THAT(listed.at(i), testing::AllOf(HasSubstr(" 0/0 "),
+                                             testing::EndsWith(" 2023-11-14 22:13 " + names[i])));
+  }
+
+  const std::string unpacked = dir + "/home";
+  fs::create_directories(unpacked);
+  tool({"/usr/bin/tar", "-xzf", tar, "-C", unpacked});
+  const std::string version = unpacked + "/upd/versions/1.2-3";
+  const std::string record = read_text(version + "/lib/vorlane-update.properties");
+  EXPECT_THAT(record, HasSubstr("kind=tarball\nname=upd\nversion=1.2-3\n"));
+  EXPECT_THAT(record, HasSubstr("\nsite=http://127.0.0.1:8000\nchannel=stable\nfeed-key=MCow"));
+  const RunResult linked = run_process({unpacked + "/upd/bin/upd"});
+  ASSERT_EQ(linked.status, 0) << linked.err;
+  EXPECT_THAT(linked.out, HasSubstr("app.dir = " + fs::canonical(version).string() + "/lib/app"));
 }
 
 }  // namespace

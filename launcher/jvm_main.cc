@@ -136,7 +136,8 @@ void show_splash_screen(const std::string& splash_option, const std::string& app
 /// (VORLANE_LAUNCH_CHECK=1, which the updater sets to try a new version)
 /// ends in the Java launcher class before `main` and hands nothing over.
 void claim_single_instance() {
-  if (const char* check = std::getenv("VORLANE_LAUNCH_CHECK"); check && std::strcmp(check, "1") == 0) {
+  if (const char* check = std::getenv("VORLANE_LAUNCH_CHECK");
+      check && std::strcmp(check, "1") == 0) {
     return;
   }
   const std::optional<std::string> id = single_instance_id(data.jvm_options);

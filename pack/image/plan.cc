@@ -388,7 +388,7 @@ Check check_update_modules(const AppOptions& o, const AppFacts& f, AppPlan& plan
                      "jdk.crypto.ec)");
   }
   if (f.jdk_has_crypto_ec) {
-    plan.extra_modules.push_back("jdk.crypto.ec");
+    plan.extra_modules.emplace_back("jdk.crypto.ec");
   } else if (plan.feature_version > 0) {
     return bad_input("--updates: the JDK " + f.module_jdk->home + " (" + version +
                      ") has no jmods/jdk.crypto.ec.jmod, which checks the update feed's "

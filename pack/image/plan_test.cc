@@ -279,15 +279,8 @@ TEST(PlanApp, WhatItDecides) {
     ASSERT_TRUE(plan) << plan.error().message;
     EXPECT_EQ(plan->block.jvm_options.front(),
               "-Djava.class.path=&&/demo.jar:&&/vorlane-launcher.jar:&&/vorlane-updater.jar");
-    EXPECT_EQ(plan->updater_jar, "/t/vorlane-updater.jar");
     EXPECT_EQ(plan->extra_modules, u.modules) << u.release;
   }
-  Case many;
-  many.o.updates = true;
-  many.jars(600);
-  plan = plan_app(many.o, many.f);
-  ASSERT_TRUE(plan) << plan.error().message;
-  EXPECT_EQ(plan->block.jvm_options.front(), "-Djava.class.path=&&/*.jar:&&/lib/*.jar");
 
   // A JDK 25 without jmods/ whose own jlink links from its image.
   Case linkable;

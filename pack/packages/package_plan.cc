@@ -169,7 +169,7 @@ Status plan_update_site(const PackageOptions& o, const PackageFacts& f, PackageI
 Status plan_feed_key(const PackageOptions& o, const PackageFacts& f, PackagePlan& plan) {
   if (o.update_feed_key.empty()) {
     if (f.tree_has_updater && o.update_site.empty()) {
-      plan.notes.push_back(
+      plan.notes.emplace_back(
           "the tree holds the update library, but the package names no "
           "--update-site, so the app finds no updates");
     }
@@ -400,8 +400,8 @@ Result<PackagePlan> plan_packages(const PackageOptions& o, const PackageFacts& f
     need(f.tools.rsvg_convert, "rsvg-convert",
          "draws PNG icons from the SVG; Debian package librsvg2-bin");
   }
-  if (Status planned = plan_update_site(o, f, info); !planned) return planned.error();
   if (Status planned = plan_feed_key(o, f, plan); !planned) return planned.error();
+  if (Status planned = plan_update_site(o, f, info); !planned) return planned.error();
   if (deb && !info.update_site.empty()) {
     need(f.tools.gpg, "gpg", "makes the update site's keyring for apt; Debian package gnupg");
   }

@@ -373,7 +373,7 @@ Status write_install_record(const StagedRoot& staged, PackageType type) {
   if (Status s = write_file_atomically(path, install_record(staged.info, type), 0644); !s) {
     return s;
   }
-  const time_t epoch = static_cast<time_t>(staged.info.source_date_epoch);
+  const auto epoch = static_cast<time_t>(staged.info.source_date_epoch);
   const struct timespec times[2] = {{epoch, 0}, {epoch, 0}};
   for (const std::string& at : {path, fs::path(path).parent_path().string()}) {
     if (utimensat(AT_FDCWD, at.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {

@@ -30,7 +30,7 @@ Result<std::string> make_layout(const PackageInfo& info, const std::string& layo
                        top + "/bin/" + info.name, ec);
   }
   if (ec) return step_failed("cannot lay out " + top + ": " + ec.message());
-  const time_t epoch = static_cast<time_t>(info.source_date_epoch);
+  const auto epoch = static_cast<time_t>(info.source_date_epoch);
   const struct timespec times[2] = {{epoch, 0}, {epoch, 0}};
   for (const std::string& path :
        {top + "/bin/" + info.name, top + "/bin", top + "/versions", top}) {

@@ -154,7 +154,11 @@ Result<std::string> FeedWriter::add(const FeedTarball& t, const NotesFunction& n
     }
     root += "/versions/" + version;
   }
-  if (!fs::is_directory(root, ec) || fs::is_symlink(root, ec)) {
+  // Through links, the tree could be any folder of this machine's.
+  const std::string real = fs::weakly_canonical(root, ec).string();
+  const std::string real_dir = fs::weakly_canonical(dir, ec).string();
+  if (!fs::is_directory(root, ec) || !real.starts_with(real_dir + "/") ||
+      fs::is_symlink(root, ec)) {
     return bad_input(t.file + " holds no folder " + t.name +
                      "/: it is no tarball made by vorlane-pack package");
   }
@@ -165,6 +169,7 @@ Result<std::string> FeedWriter::add(const FeedTarball& t, const NotesFunction& n
 
   for (FeedEntry& e : entries) {
     if (e.kind != FeedEntry::Kind::kFile || remade.contains(e.path)) continue;
+    if (interrupted()) return Error{ErrorKind::kInterrupted, "interrupted"};
     const std::string file = root + "/" + e.path;
     Result<std::string> hash = sha256_file(file);
     if (!hash) return hash.error();

@@ -138,6 +138,10 @@ final class Fetcher {
     }
 
     private static UpdateException failed(String url, IOException e) {
+        if (String.valueOf(e.getMessage()).contains("No space left")) {
+            return new UpdateException("There is not enough disk space for the update; nothing was changed"
+                    + " (free some space and try again).", e);
+        }
         String why = e instanceof java.net.SocketTimeoutException ? "it did not answer in time"
                 : e instanceof java.net.ConnectException ? "it cannot be reached (" + e.getMessage() + ")"
                 : e.toString();

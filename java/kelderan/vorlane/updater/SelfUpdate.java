@@ -65,26 +65,31 @@ final class SelfUpdate {
     private final Path link;
     private final Map<String, String> localHashes = new HashMap<>();
 
-    private SelfUpdate(Updater updater, Path root, String exe) {
+    private SelfUpdate(Updater updater, Path root, Path link, String exe) {
         this.updater = updater;
         this.root = root;
         this.versions = root.resolve("versions");
         this.downloads = versions.resolve(".downloads");
         this.exe = exe;
-        this.link = root.resolve("bin").resolve(exe);
+        this.link = link;
     }
 
     static SelfUpdate of(Updater u) throws UpdateException {
         Path tree = u.tree();
         Path versions = tree.getParent();
         String exe = u.launcherName();
-        if (versions == null || !versions.getFileName().toString().equals("versions")
-                || !Files.isSymbolicLink(versions.getParent().resolve("bin").resolve(exe))) {
-            throw new UpdateException("This install cannot update itself: it is not laid out as"
-                    + " NAME/bin/" + exe + " -> ../versions/VERSION/bin/" + exe + " (a tarball made with"
-                    + " vorlane-pack package --update-feed-key)");
+        if (versions != null && versions.getFileName().toString().equals("versions")) {
+            // R/bin/NAME is named after the package; it links to the launcher, which may be named otherwise.
+            Path bin = versions.getParent().resolve("bin");
+            for (String name : List.of(u.name(), exe)) {
+                if (Files.isSymbolicLink(bin.resolve(name))) {
+                    return new SelfUpdate(u, versions.getParent(), bin.resolve(name), exe);
+                }
+            }
         }
-        return new SelfUpdate(u, versions.getParent(), exe);
+        throw new UpdateException("This install cannot update itself: it is not laid out as"
+                + " NAME/bin/" + u.name() + " -> ../versions/VERSION/bin/" + exe + " (a tarball made with"
+                + " vorlane-pack package --update-feed-key)");
     }
 
     Path installLink() {
@@ -422,7 +427,7 @@ final class SelfUpdate {
 
     /** Renames a new link to {@code version}'s launcher over {@code R/bin/NAME}: one atomic step. */
     private void switchTo(String version) throws IOException {
-        Path fresh = link.resolveSibling("." + exe + ".new");
+        Path fresh = link.resolveSibling("." + link.getFileName() + ".new");
         Files.deleteIfExists(fresh);
         Files.createSymbolicLink(fresh, Paths.get("..", "versions", version, "bin", exe));
         Files.move(fresh, link, StandardCopyOption.ATOMIC_MOVE);
@@ -432,7 +437,7 @@ final class SelfUpdate {
     /** What a killed apply left: staging trees and a new link that was not renamed yet. */
     private void removeLeftovers() throws UpdateException {
         try {
-            Files.deleteIfExists(link.resolveSibling("." + exe + ".new"));
+            Files.deleteIfExists(link.resolveSibling("." + link.getFileName() + ".new"));
             try (DirectoryStream<Path> list = Files.newDirectoryStream(versions, STAGING + "*")) {
                 for (Path p : list) {
                     deleteTree(p);
