@@ -14,8 +14,9 @@
 #   - the bytes when the runtime changed too (1.2 made with Temurin 25 at
 #     /usr/lib/jvm/temurin-25-jdk-amd64, when present);
 #   - the new version's start with the runtime's class-data archive the
-#     updater remade and without it (hyperfine), and what shipping it would
-#     cost in bytes.
+#     updater remade and without it (hyperfine), through its launcher and
+#     through the runtime's own java, each with whether it maps that archive
+#     (-Xlog:cds), and what shipping the archive would cost in bytes.
 #
 #   bench/self_update.sh     (RUNS=3 STARTS=10 RESULTS=bench/results JDK25=...)
 set -euo pipefail
@@ -165,18 +166,27 @@ remade="no classes.jsa after the update"
 remake_rows=""
 if [ -f "$jsa" ]; then
   shipped=$(gzip -9 -c "$jsa" | wc -c)
+  launcher="$work/install/$name/bin/$name --self-test"
+  # The runtime's own java on the tree's class path: a start that maps the
+  # runtime's archive whatever archive the launcher's options name.
+  cp=$new/lib/app/$name.jar:$new/lib/app/vorlane-launcher.jar:$new/lib/app/vorlane-updater.jar
+  java_cp="$new/lib/runtime/bin/java -cp $cp notes.Main --self-test"
+  opens_it() { if grep -q 'Opened archive .*/classes\.jsa'; then echo yes; else echo no; fi; }
+  launcher_maps=$(VORLANE_JVM_OPTIONS=-Xlog:cds=info "$work/install/$name/bin/$name" --self-test 2>&1 | opens_it)
+  java_maps=$("$new/lib/runtime/bin/java" -Xlog:cds=info -cp "$cp" notes.Main --self-test 2>&1 | opens_it)
   "$work/install/$name/bin/$name" --self-test >/dev/null
-  hyperfine --style none --warmup 1 --runs "$starts" --export-json "$work/with.json" \
-    "$work/install/$name/bin/$name --self-test" >/dev/null
+  hyperfine --style none --warmup 1 --runs "$starts" --export-json "$work/with.json" "$launcher" "$java_cp" >/dev/null
   mv "$jsa" "$work/classes.jsa.aside"
-  hyperfine --style none --warmup 1 --runs "$starts" --export-json "$work/without.json" \
-    "$work/install/$name/bin/$name --self-test" >/dev/null
+  hyperfine --style none --warmup 1 --runs "$starts" --export-json "$work/without.json" "$launcher" "$java_cp" >/dev/null
   mv "$work/classes.jsa.aside" "$jsa"
-  stats() { python3 -c 'import json,sys; r=json.load(open(sys.argv[1]))["results"][0]; print("%.3f %.3f" % (r["median"], r["user"] + r["system"]))' "$1"; }
-  read -r with_wall with_cpu < <(stats "$work/with.json")
-  read -r without_wall without_cpu < <(stats "$work/without.json")
+  stats() { python3 -c 'import json,sys; r=json.load(open(sys.argv[1]))["results"][int(sys.argv[2])]; print("%.3f %.3f" % (r["median"], r["user"] + r["system"]))' "$1" "$2"; }
+  for i in 0 1; do
+    read -r with_wall with_cpu < <(stats "$work/with.json" "$i")
+    read -r without_wall without_cpu < <(stats "$work/without.json" "$i")
+    if [ "$i" -eq 0 ]; then what="bin/$name (maps it: $launcher_maps)"; else what="the runtime's java -cp (maps it: $java_maps)"; fi
+    remake_rows+="| $what | $with_wall | $with_cpu | $without_wall | $without_cpu | $(ratio "$without_wall" "$with_wall") (CPU $(ratio "$without_cpu" "$with_cpu")) |\n"
+  done
   remade="remade by the updater ($(stat -c %s "$jsa") bytes). Shipped in the feed instead, each version's own (the JVM does not dump it reproducibly, so every build has another) would add $shipped bytes (gzip -9) to every update, $(ratio "$((shipped * 100))" "$size11")% of the 1.1 tar.gz"
-  remake_rows="| remade classes.jsa | $with_wall | $with_cpu | 1 |\n| no classes.jsa | $without_wall | $without_cpu | $(ratio "$without_wall" "$with_wall") (CPU $(ratio "$without_cpu" "$with_cpu")) |\n"
 fi
 
 # The runtime changed too: 1.2 on Temurin 25.
@@ -213,11 +223,19 @@ mkdir -p "$results"
   echo
   echo "The runtime's class-data archive of the new version: $remade."
   if [ -n "$remake_rows" ]; then
-    echo "The new version's \`--self-test\`, $starts runs each (hyperfine):"
+    echo "The new version's \`--self-test\`, $starts runs each (hyperfine), with the remade"
+    echo "classes.jsa and with it moved aside; \"maps it\": \`-Xlog:cds\` says the start opened it."
     echo
-    echo "| runtime archive | median wall (s) | mean CPU (s) | ratio |"
-    echo "|---|---|---|---|"
+    echo "| start | with: median wall (s) | mean CPU (s) | without: median wall (s) | mean CPU (s) | without / with |"
+    echo "|---|---|---|---|---|---|"
     printf '%b' "$remake_rows"
+    if [ "$launcher_maps" = no ]; then
+      echo
+      echo "Through its launcher the new version maps no archive at all: the launcher names the"
+      echo "app's archive (\`-XX:SharedArchiveFile=&&/vorlane-app.jsa\`), which this tar.gz does"
+      echo "not carry (on $(sed -n 's/^JAVA_VERSION="\([0-9]*\).*/\1/p' "$system_jdk/release") it serves only the path it was made at), and the JVM then maps"
+      echo "neither; the remade classes.jsa serves starts that name no archive (the runtime's java)."
+    fi
   fi
 } >"$results/self-update.md"
 cat "$results/self-update.md"

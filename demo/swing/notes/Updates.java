@@ -72,8 +72,9 @@ final class Updates {
 
     /**
      * Runs one of the update commands and returns the exit status: 0 done
-     * (or nothing to do; for a deb or rpm install, the command that installs
-     * the update printed), 1 failed (the reason on standard error).
+     * (or nothing to do), 1 failed (the reason on standard error) or, for
+     * {@code --apply-update} on a deb or rpm install, not applied: it prints
+     * the command that installs the update.
      * {@code --apply-update} prints a line per step and per percent of the
      * download ({@code step NAME}, {@code progress DONE TOTAL}).
      */
@@ -103,7 +104,8 @@ final class Updates {
             }
             if (u.kind() != InstallKind.TARBALL) {
                 out.println("install it with: " + update.installCommand().orElse(""));
-                return 0;
+                // The package manager owns the tree: an apply here changes nothing.
+                return arg.equals("--check-updates") ? 0 : 1;
             }
             if (arg.equals("--check-updates")) {
                 return 0;
