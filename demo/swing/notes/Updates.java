@@ -97,12 +97,14 @@ final class Updates {
                 return 0;
             }
             Update update = offered.get();
-            out.println("available " + update.version() + " of " + update.date() + ", "
-                    + update.downloadBytes() + " bytes to download");
+            // The package manager knows what a deb or rpm update downloads; the feed does not.
+            boolean tarball = u.kind() == InstallKind.TARBALL;
+            out.println("available " + update.version() + " of " + update.date()
+                    + (tarball ? ", " + update.downloadBytes() + " bytes to download" : ""));
             if (update.notes() != null && !update.notes().isEmpty()) {
                 out.println("notes: " + update.notes().strip().replace("\n", "\n  "));
             }
-            if (u.kind() != InstallKind.TARBALL) {
+            if (!tarball) {
                 out.println("install it with: " + update.installCommand().orElse(""));
                 // The package manager owns the tree: an apply here changes nothing.
                 return arg.equals("--check-updates") ? 0 : 1;
@@ -215,16 +217,18 @@ final class Updates {
     private static void offer(Frame owner, Updater u, Update update, Supplier<Path> shown,
             Runnable done) {
         JPanel panel = new JPanel(new BorderLayout(0, 8));
+        boolean tarball = u.kind() == InstallKind.TARBALL;
         panel.add(new JLabel("<html>Vorlane Notes " + update.version() + " is available (you have "
-                + u.version() + ").<br>Published " + update.date() + "; "
-                + size(update.downloadBytes()) + " to download.</html>"), BorderLayout.NORTH);
+                + u.version() + ").<br>Published " + update.date()
+                + (tarball ? "; " + size(update.downloadBytes()) + " to download." : ".")
+                + "</html>"), BorderLayout.NORTH);
         JTextArea notes = new JTextArea(update.notes() == null || update.notes().isEmpty()
                 ? "(no release notes)" : update.notes(), 8, 50);
         notes.setEditable(false);
         notes.setLineWrap(true);
         notes.setWrapStyleWord(true);
         panel.add(new JScrollPane(notes), BorderLayout.CENTER);
-        if (u.kind() != InstallKind.TARBALL) {
+        if (!tarball) {
             // The package manager owns this install: the app never writes into it.
             JTextField command = new JTextField(update.installCommand().orElse(""));
             command.setEditable(false);
