@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The self-update of a tarball install, end to end: an app on the update
 # library (e2e/update_probe) in versions 1.0-1, 1.1-1 (one file changed) and
-# 1.2-1 (a large new file), published to a signed feed served on loopback by
-# e2e/update_server.py, installed as NAME/bin/NAME -> ../versions/V/bin/NAME.
+# 1.2-1 (a large new file), made by vorlane-pack app --updates and package
+# --update-feed-key, published with publish --feed-key to a site served on
+# loopback by e2e/update_server.py, installed by unpacking the tar.gz.
 #   - check counts only the missing bytes; apply switches, with the unchanged
 #     files hard-linked; rollback and the documented command go back;
 #   - faults (a table): tampered or other-key manifests, bad paths, lines,
@@ -58,28 +59,36 @@ read -r -t 60 -u 3 port || { echo "FAILED: the test server did not start" >&2; e
 mkdir -p "$work/www/site"
 url="http://127.0.0.1:$port/site"
 cue() { curl -sf --noproxy '*' --max-time 30 "http://127.0.0.1:$port/_cue/$1" >/dev/null; }
-openssl genpkey -algorithm ed25519 -out "$work/feed-key.pem" 2>/dev/null
+key="$work/key"
+mkdir -p "$key"
+openssl genpkey -algorithm ed25519 -out "$key/feed-key.pem" 2>/dev/null
+openssl pkey -in "$key/feed-key.pem" -pubout -out "$work/feed-key.pub.pem"
 openssl genpkey -algorithm ed25519 -out "$work/other-key.pem" 2>/dev/null
-openssl pkey -in "$work/feed-key.pem" -pubout -out "$work/feed-key.pub.pem"
 feed_key="$(grep -v '^-----' "$work/feed-key.pub.pem" | tr -d '\n')"
 
-record() {  # TREE VERSION KIND: the install record, as a new file (trees share inodes)
+record() {  # TREE VERSION KIND: an install record by hand, as a new file (trees share inodes)
   rm -f "$1/lib/vorlane-update.properties"
   printf 'kind=%s\nname=%s\nversion=%s\narch=%s\nsite=%s\nchannel=stable\nfeed-key=%s\n' \
     "$3" "$name" "$2" "$arch" "$url" "$feed_key" >"$1/lib/vorlane-update.properties"
 }
+tree_of() { echo "$work/unpacked/$1/$name/versions/$1"; }  # VERSION: its tree as the tar.gz holds it
+# Until the packer writes the feed and the self-updating tar.gz, update_site.py
+# stands in for both.
 runtime=(--add-modules jdk.crypto.ec)
-for v in 1.0-1 1.2-1 1.1-1; do
+for v in 1.0 1.2 1.1; do
   mkdir -p "$work/in/$v"
   cp "$probe_jar" "$prefix/lib/vorlane/vorlane-updater.jar" "$work/in/$v/"
-  echo "data $v" >"$work/in/$v/data.txt"
-  [ "$v" != 1.2-1 ] || head -c 6000000 /dev/urandom >"$work/in/$v/blob.bin"
-  SOURCE_DATE_EPOCH=1765000000 "$pack" app --quiet --name "$name" --input "$work/in/$v" --main-class updprobe.Main \
-    --dest "$work/trees/$v" "${runtime[@]}"
-  runtime=(--runtime-image "$work/trees/1.0-1/$name/lib/runtime")
-  record "$work/trees/$v/$name" "$v" tarball
-  python3 "$here/update_site.py" publish "$work/www/site" "$work/feed-key.pem" "$work/trees/$v/$name" \
-    "$name" "$v" "$arch" stable
+  echo "data $v-1" >"$work/in/$v/data.txt"
+  [ "$v" != 1.2 ] || head -c 6000000 /dev/urandom >"$work/in/$v/blob.bin"
+  SOURCE_DATE_EPOCH=1765000000 "$pack" app --quiet --name "$name" --input "$work/in/$v" \
+    --main-class updprobe.Main --dest "$work/trees/$v" "${runtime[@]}"
+  runtime=(--runtime-image "$(tree_of 1.0-1)/lib/runtime")
+  mkdir -p "$work/unpacked/$v-1/$name/bin" "$work/unpacked/$v-1/$name/versions"
+  mv "$work/trees/$v/$name" "$(tree_of "$v-1")"
+  ln -s "../versions/$v-1/bin/$name" "$work/unpacked/$v-1/$name/bin/$name"
+  record "$(tree_of "$v-1")" "$v-1" tarball
+  python3 "$here/update_site.py" "$work/www/site" "$key/feed-key.pem" "$(tree_of "$v-1")" \
+    "$name" "$v-1" "$arch" stable
 done
 feed="$work/www/site/updates/stable/$arch"
 cp "$feed/1.1-1" "$feed/latest"
@@ -91,9 +100,8 @@ install() {  # [VERSION]: a fresh install of VERSION (default 1.0-1), its root i
   local v="${1:-1.0-1}"
   n=$((n + 1))
   R="$work/inst/$n/$name"
-  mkdir -p "$R/versions" "$R/bin"
-  cp -al "$work/trees/$v/$name" "$R/versions/$v"
-  ln -s "../versions/$v/bin/$name" "$R/bin/$name"
+  mkdir -p "$work/inst/$n"
+  cp -al "$work/unpacked/$v/$name" "$work/inst/$n/"
 }
 app() {  # ARGS...: runs the installed app, bounded; its output in $out, its status in $status
   status=0
@@ -142,7 +150,7 @@ end_app() {  # SIGNAL: ends the background app
 # --- An update, then back
 install
 app check
-echo "  check: $out (the install is $(du -sk "$R" | cut -f1) kB)" >&2
+echo "  check: $out (the tree is $(du -sk "$(tree_of 1.1-1)" | cut -f1) kB)" >&2
 if [[ "$out" =~ ^update\ 1\.1-1\ ([0-9]+)$ ]]; then
   # Two small files changed (data.txt and the record); the tree is tens of MB.
   [ "${BASH_REMATCH[1]}" -gt 0 ] && [ "${BASH_REMATCH[1]}" -lt 4096 ] ||
@@ -156,11 +164,11 @@ expect_version 1.1-1 "after apply"
 [ "$(stat -c %i "$R/versions/1.0-1/lib/runtime/lib/modules")" = \
   "$(stat -c %i "$R/versions/1.1-1/lib/runtime/lib/modules")" ] || fail "apply copied the unchanged runtime"
 [ "$(cat "$R/versions/1.1-1/lib/app/data.txt")" = "data 1.1-1" ] || fail "apply: data.txt is not 1.1-1's"
-[ "$(stat -c %Y "$R/versions/1.1-1/lib/app/data.txt")" = "$(stat -c %Y "$work/trees/1.1-1/$name/lib/app/data.txt")" ] ||
+[ "$(stat -c %Y "$R/versions/1.1-1/lib/app/data.txt")" = "$(stat -c %Y "$(tree_of 1.1-1)/lib/app/data.txt")" ] ||
   fail "apply did not set the file's time"
 [ ! -e "$R/versions/.downloads" ] || fail "apply left its downloads"
 jsa=lib/runtime/lib/server/classes.jsa
-[ ! -e "$work/trees/1.0-1/$name/$jsa" ] || [ -s "$R/versions/1.1-1/$jsa" ] || fail "apply did not remake $jsa"
+[ ! -e "$(tree_of 1.0-1)/$jsa" ] || [ -s "$R/versions/1.1-1/$jsa" ] || fail "apply did not remake $jsa"
 app restart
 [ "$out" = "version 1.1-1 TARBALL" ] || fail "restart: the app started again as '$out'"
 no_leftovers apply
@@ -177,7 +185,8 @@ ok "check, apply, rollback"
 body_of() { tail -n +2 "$work/latest.good"; }
 resign() {  # KEY SED-SCRIPT: latest = the good body changed by SED-SCRIPT, signed with KEY
   body_of | sed -e "$2" >"$work/body"
-  python3 "$here/update_site.py" sign "$1" "$work/body" "$feed/latest"
+  openssl pkeyutl -sign -rawin -inkey "$1" -in "$work/body" -out "$work/sig"
+  { echo "vorlane-update-signature ed25519 $(base64 -w0 "$work/sig")"; cat "$work/body"; } >"$feed/latest"
 }
 data_hash() { sed -n 's/^file [0-9]* [0-9]* \([0-9a-f]*\) .* lib\/app\/data.txt$/\1/p' "$work/latest.good"; }
 swap_object() {  # other bytes at data.txt's object
@@ -192,16 +201,23 @@ site_down() {
   closed="$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
   url="http://127.0.0.1:$closed/site" record "$R/versions/1.0-1" 1.0-1 tarball
 }
-as_deb() { R="$work/inst/deb/$name"; mkdir -p "$R"; cp -al "$work/trees/1.0-1/$name/." "$R"; record "$R" 1.0-1 deb; }
+unstartable() {  # the probe's jar swapped for data.txt's bytes, signed: a version that cannot start
+  set -- $(grep ' lib/app/data.txt$' "$work/latest.good" | cut -d' ' -f3,4,6)
+  resign "$key/feed-key.pem" \
+    "s|^file \\([0-9]*\\) [0-9]* [0-9a-f]* \\([0-9]*\\) [0-9]* lib/app/update-probe.jar\$|file \\1 $1 $2 \\2 $3 lib/app/update-probe.jar|"
+  grep -q " $2 .* lib/app/update-probe.jar\$" "$feed/latest" || fail "unstartable: the jar's line was not swapped"
+}
+as_deb() { R="$work/inst/deb/$name"; mkdir -p "$R"; cp -al "$(tree_of 1.0-1)/." "$R"; record "$R" 1.0-1 deb; }
 tamper() { { head -1 "$work/latest.good"; body_of | sed 's/^version 1.1-1/version 1.1-2/'; } >"$feed/latest"; }
 faults=(
   "tampered manifest#tamper#signature does not match"
   "signed with another key#resign \"\$work/other-key.pem\" ''#signature does not match"
-  "a path with ..#resign \"\$work/feed-key.pem\" 's|lib/app/data.txt\$|lib/../../data.txt|'#bad path"
-  "an unknown line#resign \"\$work/feed-key.pem\" '\$a frob x'#does not know"
-  "another architecture#resign \"\$work/feed-key.pem\" 's/^arch .*/arch s390x/'#is for updapp stable s390x"
-  "a version that does not parse#resign \"\$work/feed-key.pem\" 's/^version .*/version x1.1/'#does not parse"
+  "a path with ..#resign \"\$key/feed-key.pem\" 's|lib/app/data.txt\$|lib/../../data.txt|'#bad path"
+  "an unknown line#resign \"\$key/feed-key.pem\" '\$a frob x'#does not know"
+  "another architecture#resign \"\$key/feed-key.pem\" 's/^arch .*/arch s390x/'#is for updapp stable s390x"
+  "a version that does not parse#resign \"\$key/feed-key.pem\" 's/^version .*/version x1.1/'#does not parse"
   "a file whose hash differs#swap_object#does not match its hash"
+  "a version that does not start#unstartable#does not start"
   "server error#cue error#HTTP 500"
   "server stalls#cue stall#did not answer in time"
   "server down#site_down#cannot be reached"
@@ -226,6 +242,16 @@ for row in "${faults[@]}"; do
   ok "refused: $what"
 done
 url="http://127.0.0.1:$port/site"
+
+# --- A cancel at a step changes nothing
+for step in download build check; do
+  install
+  before="$(listing)"
+  app apply --cancel-at "$step"
+  [[ "$out" =~ cancelled ]] || fail "cancel at $step: the app says '$out'"
+  [ "$(listing)" = "$before" ] || fail "cancel at $step: the install changed"
+  ok "cancel at $step"
+done
 
 # --- A downgrade when asked for
 install 1.1-1

@@ -1,9 +1,7 @@
 #!/usr/bin/env python3
-"""Signed update manifests for the update tests.
+"""A stand-in for the packer's update feed, for the update tests.
 
-    update_site.py sign KEY.pem MANIFEST-BODY OUT
-        OUT = the signature line (Ed25519 over the body, by openssl) + the body.
-    update_site.py publish SITE KEY.pem TREE NAME VERSION ARCH CHANNEL
+    update_site.py SITE KEY.pem TREE NAME VERSION ARCH CHANNEL
         Stores TREE's files under SITE/files/sha256/ and writes its manifest
         as SITE/updates/CHANNEL/ARCH/VERSION and .../latest."""
 import base64
@@ -68,10 +66,4 @@ def publish(site, key, tree, name, version, arch, channel):
             f.write(signed)
 
 
-if sys.argv[1] == "sign":
-    with open(sys.argv[3], "rb") as f:
-        signed = sign(sys.argv[2], f.read())
-    with open(sys.argv[4], "wb") as f:
-        f.write(signed)
-else:
-    publish(*sys.argv[2:9])
+publish(*sys.argv[1:8])

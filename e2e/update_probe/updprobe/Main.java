@@ -21,10 +21,10 @@ import kelderan.vorlane.updater.Updater;
  * <pre>
  *   (no arguments)                 version V
  *   check [--downgrade]            update V BYTES | no update
- *   apply [--downgrade] [--pause-at STEP [MARKER]]
+ *   apply [--downgrade] [--pause-at STEP [MARKER]] [--cancel-at STEP]
  *                                  applied V; with --pause-at, at that step it prints
  *                                  "paused at STEP", writes MARKER and waits for the end
- *                                  of its input before it goes on
+ *                                  of its input before it goes on; --cancel-at cancels there
  *   rollback                       rolled back to V
  *   restart                        ends, and the install starts again without arguments
  *   wait                           running V, then at the end of its input: still running V DATA
@@ -59,19 +59,25 @@ public final class Main {
                     int at = a.indexOf("--pause-at");
                     String pauseAt = at >= 0 ? a.get(at + 1) : null;
                     String marker = at >= 0 && at + 2 < a.size() ? a.get(at + 2) : null;
+                    int c = a.indexOf("--cancel-at");
+                    String cancelAt = c >= 0 ? a.get(c + 1) : null;
                     Optional<Update> up = u.check(downgrade);
                     if (up.isEmpty()) {
                         say("no update");
                         break;
                     }
+                    Cancellation cancellation = new Cancellation();
                     u.apply(up.get(), new ProgressListener() {
                         @Override
                         public void step(String step) {
                             if (step.equals(pauseAt)) {
                                 pause(step, marker);
                             }
+                            if (step.equals(cancelAt)) {
+                                cancellation.cancel();
+                            }
                         }
-                    }, new Cancellation());
+                    }, cancellation);
                     say("applied " + up.get().version());
                     break;
                 }

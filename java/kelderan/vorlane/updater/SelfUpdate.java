@@ -143,6 +143,10 @@ final class SelfUpdate {
             Path currentTree = versions.resolve(current);
             Path target = versions.resolve(m.version);
             Path staging = versions.resolve(STAGING + m.version);
+            // A version folder of the same name (built by an apply that did not switch, or one
+            // rolled back from) waits here until the switch, and goes back on a failure.
+            Path aside = versions.resolve(STAGING + m.version + ".old");
+            boolean placed = false;
             try {
                 listener.step("download");
                 fetch(m, currentTree, listener, cancel);
@@ -151,28 +155,33 @@ final class SelfUpdate {
                 build(m, staging, List.of(currentTree, target), cancel);
                 listener.step("built");
                 if (Files.exists(target, LinkOption.NOFOLLOW_LINKS)) {
-                    // An unswitched version of an earlier apply, or one rolled back from.
-                    Path old = versions.resolve(STAGING + m.version + ".old");
-                    Files.move(target, old, StandardCopyOption.ATOMIC_MOVE);
-                    Files.move(staging, target, StandardCopyOption.ATOMIC_MOVE);
-                    deleteTree(old);
-                } else {
-                    Files.move(staging, target, StandardCopyOption.ATOMIC_MOVE);
+                    Files.move(target, aside, StandardCopyOption.ATOMIC_MOVE);
                 }
+                Files.move(staging, target, StandardCopyOption.ATOMIC_MOVE);
+                placed = true;
                 sync(versions);
                 listener.step("check");
                 startCheck(target);
                 stopIfCancelled(cancel);
                 listener.step("switch");
                 switchTo(m.version);
+                placed = false;
                 listener.step("switched");
-            } catch (IOException e) {
+            } catch (IOException | UpdateException e) {
+                if (placed) {
+                    deleteTree(target);
+                }
+                if (Files.exists(aside, LinkOption.NOFOLLOW_LINKS) && !Files.exists(target, LinkOption.NOFOLLOW_LINKS)) {
+                    try {
+                        Files.move(aside, target, StandardCopyOption.ATOMIC_MOVE);
+                    } catch (IOException ignored) {
+                        // The next apply removes it.
+                    }
+                }
                 deleteTree(staging);
-                throw ioFailure(e);
-            } catch (UpdateException e) {
-                deleteTree(staging);
-                throw e;
+                throw e instanceof IOException ? ioFailure((IOException) e) : (UpdateException) e;
             }
+            deleteTree(aside);
             // The new version and the one before it stay; older ones and the objects go.
             removeVersionsBut(Set.of(m.version, current));
             deleteTree(downloads);
@@ -378,7 +387,6 @@ final class SelfUpdate {
         String failure = run(List.of(target.resolve("bin").resolve(exe).toString()), CHECK_SECONDS,
                 Map.of("VORLANE_LAUNCH_CHECK", "1"));
         if (failure != null) {
-            deleteTree(target);
             throw new UpdateException("The new version " + target.getFileName() + " does not start (" + failure
                     + "); it was removed and the app stays on this version.");
         }
