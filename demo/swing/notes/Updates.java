@@ -3,11 +3,14 @@ package notes;
 import java.awt.BorderLayout;
 import java.awt.Dimension;
 import java.awt.Frame;
+import java.awt.event.KeyEvent;
 import java.io.PrintStream;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.List;
+import java.util.Locale;
 import java.util.Optional;
+import java.util.concurrent.ExecutionException;
 import java.util.function.Supplier;
 import javax.swing.BorderFactory;
 import javax.swing.JButton;
@@ -139,7 +142,7 @@ final class Updates {
     }
 
     private static String kindWord(InstallKind kind) {
-        return kind.name().toLowerCase(java.util.Locale.ROOT);
+        return kind.name().toLowerCase(Locale.ROOT);
     }
 
     /**
@@ -149,9 +152,9 @@ final class Updates {
      */
     static JMenu menu(Frame owner, Supplier<Path> shown) {
         JMenu help = new JMenu("Help");
-        help.setMnemonic(java.awt.event.KeyEvent.VK_H);
-        JMenuItem check = new JMenuItem("Check for updates\u2026", java.awt.event.KeyEvent.VK_U);
-        JMenuItem back = new JMenuItem("Go back to the previous version", java.awt.event.KeyEvent.VK_B);
+        help.setMnemonic(KeyEvent.VK_H);
+        JMenuItem check = new JMenuItem("Check for updates\u2026", KeyEvent.VK_U);
+        JMenuItem back = new JMenuItem("Go back to the previous version", KeyEvent.VK_B);
         help.add(check);
         help.add(back);
         check.addActionListener(e -> {
@@ -184,7 +187,10 @@ final class Updates {
         @Override
         protected Optional<Found> doInBackground() throws UpdateException {
             Optional<Updater> u = updater();
-            return u.isEmpty() ? Optional.empty() : Optional.of(new Found(u.get(), u.get().check()));
+            if (u.isEmpty()) {
+                return Optional.empty();
+            }
+            return Optional.of(new Found(u.get(), u.get().check()));
         }
 
         @Override
@@ -194,7 +200,8 @@ final class Updates {
                 found = get();
             } catch (Exception e) {
                 done.run();
-                message(owner, "Cannot check for updates:\n" + reason(e), JOptionPane.ERROR_MESSAGE);
+                message(owner, "Cannot check for updates:\n" + reason(e),
+                        JOptionPane.ERROR_MESSAGE);
                 return;
             }
             if (found.isEmpty()) {
@@ -213,7 +220,7 @@ final class Updates {
         }
     }
 
-    /** Shows the version, its notes and what it costs; for a tarball install, offers to apply it. */
+    /** Shows the version, its notes and its size; for a tarball install, offers to apply it. */
     private static void offer(Frame owner, Updater u, Update update, Supplier<Path> shown,
             Runnable done) {
         JPanel panel = new JPanel(new BorderLayout(0, 8));
@@ -380,7 +387,7 @@ final class Updates {
 
     /** The message of what failed: an UpdateException's is fit to show. */
     private static String reason(Exception e) {
-        Throwable cause = e instanceof java.util.concurrent.ExecutionException && e.getCause() != null
+        Throwable cause = e instanceof ExecutionException && e.getCause() != null
                 ? e.getCause() : e;
         return cause instanceof UpdateException ? cause.getMessage() : cause.toString();
     }
@@ -390,9 +397,9 @@ final class Updates {
             return bytes + " bytes";
         }
         if (bytes < 1024 * 1024) {
-            return String.format(java.util.Locale.ROOT, "%.1f kB", bytes / 1024.0);
+            return String.format(Locale.ROOT, "%.1f kB", bytes / 1024.0);
         }
-        return String.format(java.util.Locale.ROOT, "%.1f MB", bytes / (1024.0 * 1024.0));
+        return String.format(Locale.ROOT, "%.1f MB", bytes / (1024.0 * 1024.0));
     }
 
     private static void message(Frame owner, String text, int type) {
