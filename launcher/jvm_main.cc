@@ -132,8 +132,14 @@ void show_splash_screen(const std::string& splash_option, const std::string& app
 /// For a single-instance app: goes on as the primary, or hands this launch
 /// over to the running one and ends (status 0, or 1 with a message naming
 /// the app when it does not take it). Without a usable folder the launch
-/// goes on without single instance; the dump says why.
+/// goes on without single instance; the dump says why. A start check
+/// (VORLANE_LAUNCH_CHECK=1, which the updater sets to try a new version)
+/// ends in the Java launcher class before `main` and hands nothing over.
 void claim_single_instance() {
+  if (const char* check = std::getenv("VORLANE_LAUNCH_CHECK");
+      check && std::strcmp(check, "1") == 0) {
+    return;
+  }
   const std::optional<std::string> id = single_instance_id(data.jvm_options);
   if (!id) return;
   const InstanceClaim claim =

@@ -12,6 +12,7 @@ import java.nio.file.Path;
 import javax.imageio.ImageIO;
 import javax.swing.JFrame;
 import javax.swing.JLabel;
+import javax.swing.JMenuBar;
 import javax.swing.JScrollPane;
 import javax.swing.JTextArea;
 import javax.swing.SwingUtilities;
@@ -26,6 +27,11 @@ import kelderan.vorlane.launcher.SingleInstance;
  *
  * <p>The app is single instance: opening another file while it runs hands
  * the file over to the running app, which shows it in its window.
+ *
+ * <p>Help, "Check for updates" asks the app's update site for a newer
+ * version (see {@link Updates}); {@code --check-updates},
+ * {@code --apply-update} and {@code --rollback} do the same without a
+ * display and end.
  */
 public final class Main {
     private static final String WELCOME = "Welcome to Vorlane Notes.\n\n"
@@ -36,10 +42,20 @@ public final class Main {
     private static JFrame frame;
     private static JTextArea shown;
     private static JLabel status;
+    /** The file shown, which a restart into a new version opens again. */
+    private static volatile Path shownFile;
 
     private Main() {}
 
     public static void main(String[] args) throws Exception {
+        if (args.length > 0 && Updates.isCommand(args[0])) {
+            System.setProperty("java.awt.headless", "true");
+            if (args.length > 1) {
+                System.err.println("vorlane-notes: " + args[0] + " takes no arguments");
+                System.exit(2);
+            }
+            System.exit(Updates.command(args[0], System.out, System.err));
+        }
         boolean selfTest = args.length > 0 && args[0].equals("--self-test");
         int first = selfTest ? 1 : 0;
         Path file = args.length > first ? Path.of(args[first]) : null;
@@ -67,16 +83,21 @@ public final class Main {
         // The toolkit starts on the main thread, whose name gives the window class.
         Toolkit.getDefaultToolkit();
         String title = "Vorlane Notes" + (file == null ? "" : " - " + file.getFileName());
+        shownFile = file == null ? null : file.toAbsolutePath();
         SwingUtilities.invokeLater(() -> show(title, area, icon));
         SingleInstance.onLaunch(launch -> SwingUtilities.invokeLater(() -> open(launch)));
     }
 
-    /** A launch handed over by a second start: its file in the window, which comes to the front. */
+    /**
+     * A launch handed over by a second start: its file in the window, which
+     * comes to the front. An update command run while the window is open
+     * lands here too: it is no file, and the window only comes to the front.
+     */
     private static void open(SingleInstance.Launch launch) {
         if (frame == null) {
             return;
         }
-        if (!launch.arguments().isEmpty()) {
+        if (!launch.arguments().isEmpty() && !Updates.isCommand(launch.arguments().get(0))) {
             Path file = Path.of(launch.workingDirectory()).resolve(launch.arguments().get(0));
             String text;
             try {
@@ -87,6 +108,7 @@ public final class Main {
             shown.setText(text);
             shown.setCaretPosition(0);
             status.setText(" " + shown.getLineCount() + " lines");
+            shownFile = file.toAbsolutePath();
             frame.setTitle("Vorlane Notes - " + file.getFileName());
         }
         frame.setState(java.awt.Frame.NORMAL);
@@ -114,6 +136,9 @@ public final class Main {
         shown = area;
         status = new JLabel(" " + area.getLineCount() + " lines");
         frame.setDefaultCloseOperation(WindowConstants.EXIT_ON_CLOSE);
+        JMenuBar bar = new JMenuBar();
+        bar.add(Updates.menu(frame, () -> shownFile));
+        frame.setJMenuBar(bar);
         if (icon != null) {
             frame.setIconImage(icon);
         }

@@ -27,6 +27,13 @@ public final class Launcher {
     /** The class that declares {@link #mainMethod}, set by {@link #prepare}. */
     public static Class<?> clazz;
 
+    /**
+     * With this variable set to 1, {@link #prepare} ends the process with
+     * status 0 once it has found the entry method, without running it: the
+     * updater starts a new version so before it switches to it.
+     */
+    private static final String LAUNCH_CHECK = "VORLANE_LAUNCH_CHECK";
+
     /** The first runtime feature release with instance and no-argument main methods. */
     private static final int FLEXIBLE_MAIN_RELEASE = 25;
 
@@ -70,14 +77,16 @@ public final class Launcher {
         if (main != null) {
             mainMethod = main;
             clazz = mainClass;
-            return;
-        }
-        if (Runtime.version().feature() < FLEXIBLE_MAIN_RELEASE) {
+        } else if (Runtime.version().feature() < FLEXIBLE_MAIN_RELEASE) {
             throw missingMain(mainClassName);
+        } else {
+            appMain = flexibleMain(mainClass);
+            mainMethod = runMainMethod();
+            clazz = Launcher.class;
         }
-        appMain = flexibleMain(mainClass);
-        mainMethod = runMainMethod();
-        clazz = Launcher.class;
+        if ("1".equals(System.getenv(LAUNCH_CHECK))) {
+            System.exit(0);
+        }
     }
 
     /**

@@ -1,0 +1,50 @@
+package kelderan.vorlane.updater;
+
+import java.util.Optional;
+
+/** A version the site offers, as {@link Updater#check} found it. */
+public final class Update {
+    private final Manifest manifest;
+    private final long downloadBytes;
+    private final String installCommand;
+
+    Update(Manifest manifest, long downloadBytes, String installCommand) {
+        this.manifest = manifest;
+        this.downloadBytes = downloadBytes;
+        this.installCommand = installCommand;
+    }
+
+    /** The full version, {@code APPVERSION-RELEASE}. */
+    public String version() {
+        return manifest.version;
+    }
+
+    /** The release notes, possibly empty. */
+    public String notes() {
+        return manifest.notes;
+    }
+
+    /** When it was published, as the feed says it (ISO 8601, UTC). */
+    public String date() {
+        return manifest.date;
+    }
+
+    /** The bytes an apply fetches: only the files this install lacks, as stored on the site. */
+    public long downloadBytes() {
+        return downloadBytes;
+    }
+
+    /** For a deb or rpm install, the command that installs this version; else empty. */
+    public Optional<String> installCommand() {
+        return Optional.ofNullable(installCommand);
+    }
+
+    Manifest manifest() {
+        return manifest;
+    }
+
+    @Override
+    public String toString() {
+        return manifest.name + " " + manifest.version;
+    }
+}
