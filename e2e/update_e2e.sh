@@ -60,8 +60,7 @@ mkdir -p "$work/www/site"
 url="http://127.0.0.1:$port/site"
 cue() { curl -sf --noproxy '*' --max-time 30 "http://127.0.0.1:$port/_cue/$1" >/dev/null; }
 key="$work/key"
-mkdir -p "$key"
-openssl genpkey -algorithm ed25519 -out "$key/feed-key.pem" 2>/dev/null
+"$pack" publish --new-key "$key" 2>"$work/new-key.txt"
 openssl pkey -in "$key/feed-key.pem" -pubout -out "$work/feed-key.pub.pem"
 openssl genpkey -algorithm ed25519 -out "$work/other-key.pem" 2>/dev/null
 feed_key="$(grep -v '^-----' "$work/feed-key.pub.pem" | tr -d '\n')"
@@ -72,23 +71,23 @@ record() {  # TREE VERSION KIND: an install record by hand, as a new file (trees
     "$3" "$name" "$2" "$arch" "$url" "$feed_key" >"$1/lib/vorlane-update.properties"
 }
 tree_of() { echo "$work/unpacked/$1/$name/versions/$1"; }  # VERSION: its tree as the tar.gz holds it
-# Until the packer writes the feed and the self-updating tar.gz, update_site.py
-# stands in for both.
-runtime=(--add-modules jdk.crypto.ec)
+runtime=()
 for v in 1.0 1.2 1.1; do
   mkdir -p "$work/in/$v"
-  cp "$probe_jar" "$prefix/lib/vorlane/vorlane-updater.jar" "$work/in/$v/"
+  cp "$probe_jar" "$work/in/$v/"
   echo "data $v-1" >"$work/in/$v/data.txt"
   [ "$v" != 1.2 ] || head -c 6000000 /dev/urandom >"$work/in/$v/blob.bin"
-  SOURCE_DATE_EPOCH=1765000000 "$pack" app --quiet --name "$name" --input "$work/in/$v" \
+  SOURCE_DATE_EPOCH=1765000000 "$pack" app --quiet --updates --name "$name" --input "$work/in/$v" \
     --main-class updprobe.Main --dest "$work/trees/$v" "${runtime[@]}"
-  runtime=(--runtime-image "$(tree_of 1.0-1)/lib/runtime")
-  mkdir -p "$work/unpacked/$v-1/$name/bin" "$work/unpacked/$v-1/$name/versions"
-  mv "$work/trees/$v/$name" "$(tree_of "$v-1")"
-  ln -s "../versions/$v-1/bin/$name" "$work/unpacked/$v-1/$name/bin/$name"
-  record "$(tree_of "$v-1")" "$v-1" tarball
-  python3 "$here/update_site.py" "$work/www/site" "$key/feed-key.pem" "$(tree_of "$v-1")" \
-    "$name" "$v-1" "$arch" stable
+  runtime=(--runtime-image "$work/trees/1.0/$name/lib/runtime")
+  SOURCE_DATE_EPOCH=1765000000 "$pack" package --quiet --type tar.gz "$work/trees/$v/$name" \
+    --dest "$work/packages/$v" --app-version "$v" --maintainer 'Ann Example <ann@example.org>' \
+    --description 'An app that updates itself' --long-description 'Runs the update library.' \
+    --update-site "$url" --update-key "$key/KEY.asc" --update-feed-key "$work/feed-key.pub.pem"
+  "$pack" publish --quiet "$work/www/site" "$work/packages/$v/"*.tar.gz --base-url "$url" \
+    --signing-key "$key/signing-key.asc" --feed-key "$key/feed-key.pem"
+  mkdir -p "$work/unpacked/$v-1"
+  tar -xzf "$work/packages/$v/"*.tar.gz -C "$work/unpacked/$v-1"
 done
 feed="$work/www/site/updates/stable/$arch"
 cp "$feed/1.1-1" "$feed/latest"
@@ -150,7 +149,7 @@ end_app() {  # SIGNAL: ends the background app
 # --- An update, then back
 install
 app check
-echo "  check: $out (the tree is $(du -sk "$(tree_of 1.1-1)" | cut -f1) kB)" >&2
+echo "  check: $out (the tar.gz is $(stat -c %s "$work/packages/1.1/"*.tar.gz) bytes)" >&2
 if [[ "$out" =~ ^update\ 1\.1-1\ ([0-9]+)$ ]]; then
   # Two small files changed (data.txt and the record); the tree is tens of MB.
   [ "${BASH_REMATCH[1]}" -gt 0 ] && [ "${BASH_REMATCH[1]}" -lt 4096 ] ||
