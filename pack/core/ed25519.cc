@@ -64,6 +64,12 @@ std::string bio_text(BIO* bio) {
   return size > 0 ? std::string(data, static_cast<std::size_t>(size)) : std::string();
 }
 
+/// The key's algorithm, as libcrypto names it (it has no name for some legacy keys).
+std::string type_name(const EVP_PKEY* key) {
+  const char* name = EVP_PKEY_get0_type_name(key);
+  return name != nullptr ? name : "non-Ed25519";
+}
+
 Result<std::string> public_der(EVP_PKEY* key) {
   const int size = i2d_PUBKEY(key, nullptr);
   if (size <= 0) return step_failed("cannot encode the public key: " + crypto_reason());
@@ -102,8 +108,8 @@ Result<Ed25519Key> Ed25519Key::load(const std::string& path) {
                      reason + "); make one with `publish --new-key DIR`");
   }
   if (EVP_PKEY_get_id(key.get()) != EVP_PKEY_ED25519) {
-    return bad_input(path + " is not an Ed25519 private key: it is a " +
-                     EVP_PKEY_get0_type_name(key.get()) + " key");
+    return bad_input(path + " is not an Ed25519 private key: it is a " + type_name(key.get()) +
+                     " key");
   }
   return Ed25519Key(std::make_unique<Impl>(Impl{std::move(key)}));
 }
@@ -167,8 +173,8 @@ Result<std::string> ed25519_public_key_base64(const std::string& pem_path) {
                      "); use the site's feed-key.pub.pem");
   }
   if (EVP_PKEY_get_id(key.get()) != EVP_PKEY_ED25519) {
-    return bad_input(pem_path + " is not an Ed25519 public key: it is a " +
-                     EVP_PKEY_get0_type_name(key.get()) + " key");
+    return bad_input(pem_path + " is not an Ed25519 public key: it is a " + type_name(key.get()) +
+                     " key");
   }
   Result<std::string> der = public_der(key.get());
   if (!der) return der.error();

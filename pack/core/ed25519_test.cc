@@ -77,7 +77,9 @@ TEST_F(Ed25519Test, RefusesWhatIsNotAnEd25519KeyNamingTheFile) {
   PEM_write_bio_PrivateKey(bio, ec, nullptr, nullptr, 0, nullptr, nullptr);
   PEM_write_bio_PUBKEY(bio, ec);
   char* data = nullptr;
-  const std::string ec_pems(data, static_cast<std::size_t>(BIO_get_mem_data(bio, &data)));
+  // The size first: it is the call that sets `data`.
+  const long size = BIO_get_mem_data(bio, &data);
+  const std::string ec_pems(data, static_cast<std::size_t>(size));
   BIO_free(bio);
   EVP_PKEY_free(ec);
   const std::string ec_pub = ec_pems.substr(ec_pems.find("-----BEGIN PUBLIC KEY"));
