@@ -145,7 +145,7 @@ std::vector<std::string> lines(const std::string& text) { return split_lines(tex
 
 std::string read_text(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 std::vector<std::string> entries(const std::string& dir) {

@@ -18,7 +18,7 @@ namespace vorlane {
 namespace {
 
 /// Key files are a few hundred bytes; anything far larger is not one.
-constexpr std::size_t kMaxKeyFile = 64 * 1024;
+constexpr std::size_t kMaxKeyFile = std::size_t{64} * 1024;
 
 /// libcrypto's reason for the last failure, and an empty error queue after it.
 std::string crypto_reason() {

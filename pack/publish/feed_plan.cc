@@ -96,7 +96,7 @@ std::string feed_date(std::int64_t seconds) {
   std::tm tm{};
   gmtime_r(&t, &tm);
   char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
+  if (std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm) == 0) return "";
   return text;
 }
 
@@ -154,7 +154,7 @@ std::set<std::string> remade_archives(const std::vector<FeedEntry>& entries,
   return out;
 }
 
-Result<std::string> manifest_body(const FeedFacts& f, std::vector<FeedEntry> entries,
+Result<std::string> manifest_body(const FeedFacts& f, const std::vector<FeedEntry>& entries,
                                   std::string_view release) {
   const std::set<std::string> remade = remade_archives(entries, release);
   std::vector<std::pair<std::string, const FeedEntry*>> lines;

@@ -60,7 +60,7 @@ std::set<std::string> remade_archives(const std::vector<FeedEntry>& entries,
 /// `remade_archives`). Refuses, naming it, an entry whose path is empty,
 /// absolute, holds an empty, `.` or `..` component, or comes twice, a link
 /// that points out of the tree or nowhere, and a file without a SHA-256.
-Result<std::string> manifest_body(const FeedFacts& facts, std::vector<FeedEntry> entries,
+Result<std::string> manifest_body(const FeedFacts& facts, const std::vector<FeedEntry>& entries,
                                   std::string_view release);
 
 /// The whole manifest: the signature line over every byte of `body`, then `body`.

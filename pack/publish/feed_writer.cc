@@ -8,6 +8,7 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <ranges>
 
 #include "pack/core/compress.h"
 #include "pack/core/files.h"
@@ -97,10 +98,10 @@ Status FeedWriter::make_dirs(const std::string& dir) {
   for (fs::path p = dir; !p.empty() && p != site_ && !fs::exists(p, ec); p = p.parent_path()) {
     missing.push_back(p.string());
   }
-  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-    fs::create_directory(*it, ec);
-    if (ec) return step_failed("cannot make " + *it + ": " + ec.message());
-    created_.push_back(*it);
+  for (const std::string& folder : std::views::reverse(missing)) {
+    fs::create_directory(folder, ec);
+    if (ec) return step_failed("cannot make " + folder + ": " + ec.message());
+    created_.push_back(folder);
   }
   return done();
 }

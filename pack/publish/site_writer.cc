@@ -11,6 +11,7 @@
 #include <ctime>
 #include <filesystem>
 #include <map>
+#include <ranges>
 #include <set>
 
 #include "pack/core/ed25519.h"
@@ -178,7 +179,7 @@ class AddedFiles {
   ~AddedFiles() {
     if (kept_) return;
     std::error_code ec;
-    for (auto it = files_.rbegin(); it != files_.rend(); ++it) fs::remove(*it, ec);
+    for (const std::string& file : std::views::reverse(files_)) fs::remove(file, ec);
   }
   void add(const std::string& path) { files_.push_back(path); }
   void keep() { kept_ = true; }
@@ -530,7 +531,7 @@ class Publisher {
       }
       const std::string member = "./usr/share/doc/" + entry->name + "/changelog.Debian.gz";
       Result<std::string> gz =
-          run_tool({find_program("sh"), "-c", "\"$1\" --fsys-tarfile \"$2\" | \"$3\" -xOf - \"$4\"",
+          run_tool({find_program("sh"), "-c", R"("$1" --fsys-tarfile "$2" | "$3" -xOf - "$4")",
                     "sh", tools_["dpkg-deb"], o_.site + "/" + c.path, tools_["tar"], member});
       if (!gz) return std::string();  // no changelog: no notes
       Result<std::string> text = gunzip_text(*gz);
