@@ -8,7 +8,6 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
-#include <ranges>
 
 #include "pack/core/compress.h"
 #include "pack/core/files.h"
@@ -98,7 +97,9 @@ Status FeedWriter::make_dirs(const std::string& dir) {
   for (fs::path p = dir; !p.empty() && p != site_ && !fs::exists(p, ec); p = p.parent_path()) {
     missing.push_back(p.string());
   }
-  for (const std::string& folder : std::views::reverse(missing)) {
+  // Outermost first.
+  std::reverse(missing.begin(), missing.end());
+  for (const std::string& folder : missing) {
     fs::create_directory(folder, ec);
     if (ec) return step_failed("cannot make " + folder + ": " + ec.message());
     created_.push_back(folder);

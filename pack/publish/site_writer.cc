@@ -11,7 +11,6 @@
 #include <ctime>
 #include <filesystem>
 #include <map>
-#include <ranges>
 #include <set>
 
 #include "pack/core/ed25519.h"
@@ -179,7 +178,8 @@ class AddedFiles {
   ~AddedFiles() {
     if (kept_) return;
     std::error_code ec;
-    for (const std::string& file : std::views::reverse(files_)) fs::remove(file, ec);
+    std::for_each(files_.rbegin(), files_.rend(),
+                  [&](const std::string& file) { fs::remove(file, ec); });
   }
   void add(const std::string& path) { files_.push_back(path); }
   void keep() { kept_ = true; }
