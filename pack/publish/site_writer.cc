@@ -17,6 +17,7 @@
 #include "pack/core/files.h"
 #include "pack/core/process.h"
 #include "pack/core/report.h"
+#include "pack/core/sha256.h"
 #include "pack/core/staging.h"
 #include "pack/core/strings.h"
 #include "pack/publish/download_page.h"
@@ -71,13 +72,6 @@ Result<std::string> run_tool(const std::vector<std::string>& argv, const std::st
 
 Status write_text(const std::string& path, const std::string& text, unsigned mode = 0644) {
   return write_file_atomically(path, text, mode);
-}
-
-Result<std::string> sha256_of(const Tools& tools, const std::string& path) {
-  Result<std::string> out = run_tool({tools["sha256sum"], "--", path});
-  if (!out) return out.error();
-  if (out->size() < 64) return step_failed("sha256sum printed no hash for " + path);
-  return out->substr(0, 64);
 }
 
 std::string arch_from_rpm(const std::string& arch) {
@@ -144,7 +138,7 @@ Result<PackageFacts> probe_package(const Tools& tools, const std::string& path) 
   p.version = fields[1];
   p.arch = fields[2];
   p.summary = fields.size() > 3 ? fields[3] : "";
-  Result<std::string> hash = sha256_of(tools, path);
+  Result<std::string> hash = sha256_file(path);
   if (!hash) return hash.error();
   p.sha256 = *hash;
   return p;
@@ -263,7 +257,7 @@ class Publisher {
       if (c.sign) {
         if (Status s = signer_.sign_rpm(staged); !s) return s;
       }
-      Result<std::string> hash = sha256_of(tools_, staged);
+      Result<std::string> hash = sha256_file(staged);
       if (!hash) return hash.error();
       const std::string final_path = o_.site + "/" + c.path;
       fs::create_directories(fs::path(final_path).parent_path(), ec);
@@ -280,7 +274,7 @@ class Publisher {
                            " is there, unlisted, with another package's bytes (left "
                            "by an interrupted publish?): remove it, or publish another version");
         }
-        hash = sha256_of(tools_, final_path);
+        hash = sha256_file(final_path);
         if (!hash) return hash.error();
       } else {
         fs::rename(staged, final_path, ec);
@@ -305,9 +299,9 @@ class Publisher {
       if (!b) return b.error();
       return *a == *b;
     }
-    Result<std::string> a = sha256_of(tools_, staged);
+    Result<std::string> a = sha256_file(staged);
     if (!a) return a.error();
-    Result<std::string> b = sha256_of(tools_, there);
+    Result<std::string> b = sha256_file(there);
     if (!b) return b.error();
     return *a == *b;
   }
@@ -643,7 +637,6 @@ int publish_site(const PublishOptions& o) {
                   "with --new-key DIR"));
   }
   Tools tools;
-  tools.need("sha256sum", "hashes the packages; Debian package coreutils");
   tools.need("dpkg-deb", "reads the .deb packages; Debian package dpkg");
   tools.need("apt-ftparchive", "makes the apt indexes; Debian package apt-utils");
   // The .rpm tools only where a channel has .rpm packages.
