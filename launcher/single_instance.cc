@@ -286,13 +286,14 @@ void serve_readable(Connection& c, LaunchQueue& launches) {
 
 /// Takes the waiting connections: another user's and any over the bound are
 /// closed at once. Takes a bounded number per round, so a flood of
-/// connections cannot starve those being served. Returns false when out of
-/// descriptors.
+/// connections cannot starve those being served. Returns false when the
+/// listener fails (out of descriptors, most likely).
 bool accept_waiting(int listener, std::vector<Connection>& connections, uid_t uid) {
   for (std::size_t round = 0; round < 4 * kMaxServedConnections; ++round) {
     Fd fd(accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
     if (fd.fd < 0) {
-      return !(errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM);
+      if (errno == EINTR || errno == ECONNABORTED) continue;
+      return errno == EAGAIN;
     }
     if (peer_uid(fd.fd) != uid || connections.size() >= kMaxServedConnections) continue;
     connections.emplace_back(std::move(fd), now_ms() + kServeTimeoutMs);
@@ -308,8 +309,8 @@ void* serve_launches(void* arg) {
   LaunchQueue& launches = queue();
   std::vector<Connection> connections;
   std::vector<pollfd> polled;
-  // Out of descriptors: the listener rests a moment, so the loop does not
-  // spin on it while the app closes some.
+  // When accepting fails (out of descriptors), the listener rests a moment,
+  // so the loop does not spin on it while the app closes some.
   std::int64_t listener_rests_until = 0;
   for (;;) {
     std::int64_t now = now_ms();
