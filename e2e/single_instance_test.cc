@@ -8,6 +8,7 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -297,6 +298,133 @@ std::string send_as(const std::string& path, const std::string& message, int uid
   return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? verdict : "child failed";
 }
 
+/// A connection to the primary's socket, closed when it goes.
+struct Connection {
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  explicit Connection(const std::string& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    (void)std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0) << path;
+  }
+  ~Connection() { close(fd); }
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  /// Hands `launch` over as a second launch does; the primary's answer.
+  char hand_over(const ForwardedLaunch& launch) const {
+    const std::string message = encode_launch(launch);
+    char answer = 0;
+    if (send(fd, message.data(), message.size(), MSG_NOSIGNAL) != ssize_t(message.size()) ||
+        read(fd, &answer, 1) != 1) {
+      return 0;
+    }
+    if (answer == kLaunchAck) {
+      EXPECT_EQ(send(fd, &kLaunchConfirm, 1, MSG_NOSIGNAL), 1);
+    }
+    return answer;
+  }
+};
+
+TEST(SingleInstance, IdleAndSlowPeersDoNotHoldUpALaunch) {
+  SingleApp app;
+  std::unique_ptr<Child> primary = app.start_primary();
+  const std::string socket = app.folder() + "/" + app.id + ".sock";
+  // Each would hold a primary that serves one at a time for its full 2 s.
+  std::vector<std::unique_ptr<Connection>> idle;
+  for (int i = 0; i < 8; ++i) {
+    idle.push_back(std::make_unique<Connection>(socket));
+    if (i % 2 == 1) {  // slow: half a header
+      EXPECT_EQ(send(idle.back()->fd, "VLS1", 4, MSG_NOSIGNAL), 4);
+    }
+  }
+  const RunResult r = app.launch({"real"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(primary->wait_for("chars=[real]")) << primary->output();
+  idle.clear();
+  EXPECT_EQ(quit(app, *primary), 0);
+}
+
+TEST(SingleInstance, FullQueueRefusesTheLaunchAndKeepsTheQueued) {
+  SingleApp app("wait-line,single,block");
+  std::unique_ptr<Child> primary = app.start_primary(true);
+  const std::string socket = app.folder() + "/" + app.id + ".sock";
+  for (std::size_t i = 0; i < kMaxQueuedLaunches; ++i) {
+    ASSERT_EQ(Connection(socket).hand_over({{std::to_string(i)}, "/", {}, {}}), kLaunchAck) << i;
+  }
+  const RunResult r = app.launch({"one too many"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "probe-app is already running, but its queue of launches the app has not taken yet is "
+            "full (at most 64 launches or 16 MiB), so this launch was not handed over.\n");
+  primary->send("go");
+  ASSERT_TRUE(primary->wait_for("chars=[63]")) << primary->output();
+  EXPECT_EQ(launches(primary->output()).size(), kMaxQueuedLaunches);
+  // Taken launches make room again.
+  EXPECT_EQ(quit(app, *primary), 0);
+  EXPECT_THAT(primary->output(), Not(HasSubstr("one too many")));
+}
+
+TEST(SingleInstance, SocketOfAnotherUserGetsNothing) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to serve a socket as another user";
+  // The lock is held, and the socket is served by user 65534: as if it had
+  // swapped the folder for one of its own.
+  SingleApp app;
+  std::filesystem::create_directory(app.folder());
+  chmod(app.folder().c_str(), 0700);
+  const int lock =
+      open((app.folder() + "/" + app.id + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_EQ(flock(lock, LOCK_EX), 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  (void)std::snprintf(address.sun_path, sizeof address.sun_path, "%s/%s.sock", app.folder().c_str(),
+                      app.id.c_str());
+  int go[2];
+  int report[2];
+  ASSERT_EQ(pipe2(go, O_CLOEXEC), 0);
+  ASSERT_EQ(pipe2(report, O_CLOEXEC), 0);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    // Only async-signal-safe calls from here on. Reports the bytes the
+    // connection it took got, or -1 for none.
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0 ||
+        listen(fd, 4) != 0 || write(report[1], "r", 1) != 1) {
+      _exit(2);
+    }
+    char byte = 0;
+    (void)!read(go[0], &byte, 1);
+    long got = -1;
+    const int peer = accept4(fd, nullptr, nullptr, SOCK_NONBLOCK);
+    char buffer[4096];
+    for (ssize_t n = 0; peer >= 0 && (n = read(peer, buffer, sizeof buffer)) >= 0;) {
+      got = (got < 0 ? 0 : got) + n;
+      if (n == 0) break;
+    }
+    (void)!write(report[1], &got, sizeof got);
+    _exit(0);
+  }
+  close(go[0]);
+  close(report[1]);
+  char ready = 0;
+  EXPECT_EQ(read(report[0], &ready, 1), 1) << "the other user's socket is not served";
+  const RunResult r = app.launch({"secret"}, {{"XDG_ACTIVATION_TOKEN", "tok"}});
+  EXPECT_EQ(write(go[1], "g", 1), 1);
+  long got = -2;
+  EXPECT_EQ(read(report[0], &got, sizeof got), ssize_t(sizeof got));
+  EXPECT_EQ(got, 0) << "the bytes sent to the other user's socket";
+  EXPECT_EQ(r.status, 1);
+  EXPECT_THAT(r.err, HasSubstr("probe-app is already running, but the socket " + app.folder() +
+                               "/probe-app.sock is served by user 65534, not by user 0, so "
+                               "nothing was sent to it.\n"));
+  close(go[1]);
+  close(report[0]);
+  close(lock);
+  int status = 0;
+  waitpid(pid, &status, 0);
+}
+
 TEST(SingleInstance, BadMessagesAndOtherUsersAreRefusedAndThePrimaryStaysUp) {
   SingleApp app;
   std::unique_ptr<Child> primary = app.start_primary();
@@ -353,6 +481,15 @@ TEST(SingleInstance, UnusableFolderStartsTheAppWithoutIt) {
          EXPECT_EQ(chown(f.c_str(), 65534, 65534), 0);
        },
        "belongs to user 65534", true},
+      // Others could swap it for a folder of their own.
+      {"in a folder open to others",
+       [](const std::string& f) { chmod(fs::path(f).parent_path().c_str(), 0777); },
+       "may be renamed by others: its parent has mode 0777", false},
+      {"in another user's folder",
+       [](const std::string& f) {
+         EXPECT_EQ(chown(fs::path(f).parent_path().c_str(), 65534, 0), 0);
+       },
+       "may be renamed by others: its parent belongs to user 65534", true},
   };
   for (const auto& c : cases) {
     if (c.needs_root && geteuid() != 0) continue;

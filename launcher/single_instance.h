@@ -10,12 +10,16 @@
 
 #include <sys/types.h>
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace vorlane {
@@ -29,6 +33,19 @@ inline constexpr std::uint32_t kMaxLaunchMessage = 4u * 1024 * 1024;
 
 /// How long a second launch waits for the primary to take its launch.
 inline constexpr int kHandOverTimeoutMs = 5000;
+
+/// How many connections the primary serves at once, each within its own
+/// 2 s: idle or slow peers cannot hold up a real launch, and one over the
+/// bound is closed at once (the second launch tries again) rather than
+/// queued behind them. Bounds the messages being read to 16 x 4 MiB.
+inline constexpr std::size_t kMaxServedConnections = 16;
+
+/// The most launches, and bytes of their messages, the primary holds for an
+/// app that has not taken them yet; a launch beyond either is refused, and
+/// the second launch says so and exits 1. One launch of kMaxLaunchMessage
+/// always fits into an empty queue.
+inline constexpr std::size_t kMaxQueuedLaunches = 64;
+inline constexpr std::size_t kMaxQueuedBytes = std::size_t{16} * 1024 * 1024;
 
 /// The first option's ID, when one of `options` starts with the prefix.
 std::optional<std::string> single_instance_id(const std::vector<std::string>& options);
@@ -57,6 +74,11 @@ inline constexpr char kLaunchAck = 'A';
 /// The second launch's reply to it: only then does the primary queue the
 /// launch, so one that gave up waiting is never delivered.
 inline constexpr char kLaunchConfirm = 'C';
+/// The primary's answer to a message it cannot read as a launch.
+inline constexpr char kLaunchRefused = 'R';
+/// The primary's answer to a well-formed launch its full queue has no room
+/// for. A sender that knows only 'A' takes any other answer as a refusal.
+inline constexpr char kLaunchQueueFull = 'F';
 
 /// The whole message: header, then the body. The body holds, each string as
 /// its 4-byte little-endian length and its bytes: the working directory; a
@@ -88,11 +110,43 @@ struct FolderFacts {
 /// be a directory, no link, owned by `uid`, with no access for group or others.
 std::string folder_problem(const FolderFacts& facts, uid_t uid);
 
+/// Why the folder is unusable for what its parent (`parent`) allows ("" when
+/// it is usable): nobody but `uid` and root may rename it, so the parent
+/// belongs to one of them and is writable by no one else, or is sticky.
+std::string parent_problem(const FolderFacts& parent, uid_t uid);
+
+/// The primary's launches taken and not yet handed to the app, bounded in
+/// count and bytes. Room is reserved before the primary acknowledges a
+/// launch, so an acknowledged one is never dropped for want of room.
+class LaunchQueue {
+ public:
+  LaunchQueue(std::size_t max_launches, std::size_t max_bytes)
+      : max_launches_(max_launches), max_bytes_(max_bytes) {}
+
+  /// Reserves room for one launch of `bytes`; false when it does not fit.
+  bool reserve(std::size_t bytes);
+  /// Gives back room reserved for a launch that did not come.
+  void release(std::size_t bytes);
+  /// Queues a launch into the room reserved for it with `bytes`.
+  void push(ForwardedLaunch launch, std::size_t bytes);
+  /// The oldest launch, waiting for one; frees its room.
+  ForwardedLaunch pop();
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable ready_;
+  std::deque<std::pair<ForwardedLaunch, std::size_t>> launches_;
+  const std::size_t max_launches_;
+  const std::size_t max_bytes_;
+  std::size_t count_ = 0;  ///< reserved or queued launches
+  std::size_t bytes_ = 0;  ///< and their bytes
+};
+
 enum class InstanceRole {
   kPrimary,     ///< holds the lock and listens; the launch goes on
   kHandedOver,  ///< the primary took this launch; the process should exit 0
   kFailed,      ///< the lock is held, but the launch could not be handed over (no answer in time,
-                ///< refused)
+                ///< refused, queue full, a socket of another user)
   kOff,         ///< single instance cannot be used here; the launch goes on without it
 };
 
@@ -113,10 +167,5 @@ bool is_instance_primary();
 
 /// The next queued launch, waiting for one. Only for the primary.
 ForwardedLaunch next_forwarded_launch();
-
-/// The primary's handling of one connection: reads the message within
-/// `timeout_ms`, answers it, and queues it once the sender confirms. Returns
-/// why it did not queue it, or "" after queueing it.
-std::string serve_connection(int fd, int timeout_ms);
 
 }  // namespace vorlane

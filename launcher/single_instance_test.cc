@@ -125,5 +125,82 @@ TEST(InstanceFolder, OnlyAPrivateFolderOfTheUser) {
   for (const auto& c : cases) EXPECT_EQ(folder_problem(c.facts, 1000), c.problem);
 }
 
+TEST(InstanceFolder, OnlyUnderAParentNobodyElseMayRenameIn) {
+  const struct {
+    uid_t owner;
+    mode_t mode;
+    std::string problem;
+  } cases[] = {
+      {1000, S_IFDIR | 0700, ""},
+      {1000, S_IFDIR | 0755, ""},
+      {0, S_IFDIR | 0755, ""},   // /run/user
+      {0, S_IFDIR | 01777, ""},  // /tmp: others may not rename what is the user's
+      {1000, S_IFDIR | 01770, ""},
+      {1000, S_IFDIR | 0777, "may be renamed by others: its parent has mode 0777"},
+      {1000, S_IFDIR | 0720, "may be renamed by others: its parent has mode 0720"},
+      {0, S_IFDIR | 0757, "may be renamed by others: its parent has mode 0757"},
+      // Its owner may rename anything in it, sticky or not.
+      {65534, S_IFDIR | 0755, "may be renamed by others: its parent belongs to user 65534"},
+      {65534, S_IFDIR | 01777, "may be renamed by others: its parent belongs to user 65534"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(parent_problem({true, false, c.owner, c.mode}, 1000), c.problem)
+        << c.owner << " " << std::oct << c.mode;
+  }
+}
+
+TEST(LaunchQueue, BoundsCountAndBytesOfReservedAndQueuedLaunches) {
+  // Each step reserves (+N), gives back (-N), queues (qN) or takes the
+  // oldest (p), on a queue of at most 3 launches and 100 bytes.
+  const struct {
+    char op;
+    std::size_t bytes;
+    bool fits;
+  } steps[] = {
+      {'+', 40, true}, {'+', 40, true}, {'+', 21, false},  // 101 bytes
+      {'+', 20, true}, {'+', 0, false},                    // a 4th launch
+      {'-', 20, true}, {'+', 20, true},                    // room given back is room again
+      {'q', 40, true}, {'q', 40, true}, {'q', 20, true},   // queued launches still count
+      {'+', 0, false}, {'p', 40, true}, {'+', 41, false},  // taking one frees its room only
+      {'+', 40, true},
+  };
+  LaunchQueue queue(3, 100);
+  int queued = 0;
+  int taken = 0;
+  for (const auto& s : steps) {
+    switch (s.op) {
+      case '+':
+        EXPECT_EQ(queue.reserve(s.bytes), s.fits) << "+" << s.bytes;
+        break;
+      case '-':
+        queue.release(s.bytes);
+        break;
+      case 'q':
+        queue.push({{std::to_string(queued++)}, "", {}, {}}, s.bytes);
+        break;
+      case 'p':
+        EXPECT_EQ(queue.pop().args, std::vector<std::string>{std::to_string(taken++)});
+        break;
+    }
+  }
+}
+
+TEST(LaunchQueue, DefaultBoundsTakeSixtyFourLaunchesOrSixteenMiB) {
+  const struct {
+    std::size_t bytes;
+    std::size_t fit;
+  } cases[] = {
+      {1, kMaxQueuedLaunches},
+      {kMaxLaunchMessage, kMaxQueuedBytes / kMaxLaunchMessage},
+      {kMaxLaunchMessage - 1, kMaxQueuedBytes / kMaxLaunchMessage},
+  };
+  for (const auto& c : cases) {
+    LaunchQueue queue(kMaxQueuedLaunches, kMaxQueuedBytes);
+    std::size_t fit = 0;
+    while (fit <= kMaxQueuedLaunches && queue.reserve(c.bytes)) ++fit;
+    EXPECT_EQ(fit, c.fit) << c.bytes;
+  }
+}
+
 }  // namespace
 }  // namespace vorlane

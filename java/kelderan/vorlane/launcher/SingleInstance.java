@@ -19,7 +19,9 @@ import java.util.Optional;
  *
  * <p>The handler runs on a daemon thread of this class, one launch at a time,
  * in the order the primary took them. Launches taken before the first
- * {@link #onLaunch} wait for it. Without single instance (another launcher,
+ * {@link #onLaunch} wait for it; at most 64 launches (and 16 MiB of them)
+ * wait, and a launch beyond that is refused: its process says so and exits
+ * with status 1. Without single instance (another launcher,
  * or the launcher could not use it) nothing is ever delivered.
  */
 public final class SingleInstance {
