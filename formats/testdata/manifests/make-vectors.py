@@ -71,6 +71,12 @@ vector("bad-cr-inside", "refused a carriage return in line 3", header(name="no\r
 vector("bad-date-form", "refused line 7 has a date not of the form",
        header(date="2026-12-08 03:00:00Z"))
 vector("bad-date-day", "refused line 7 has a date not of the form", header(date="2026-02-29T03:00:00Z"))
+vector("ok-date-leap-day", "ok", header(fmt=2, date="2024-02-29T23:59:59Z", expires="2100-02-28T00:00:00Z"))
+vector("bad-date-leap-century", "refused line 7 has a date not of the form",
+       header(date="1900-02-29T00:00:00Z"))
+vector("bad-date-month", "refused line 7 has a date not of the form", header(date="2026-13-01T00:00:00Z"))
+vector("bad-date-second", "refused line 7 has a date not of the form", header(date="2026-01-01T00:00:60Z"))
+vector("bad-date-sign", "refused line 7 has a date not of the form", header(date="+026-01-01T00:00:00Z"))
 vector("bad-date-hour", "refused line 7 has a date not of the form", header(date="2026-12-08T24:00:00Z"))
 vector("bad-expires-form", "refused line 8 has a date not of the form",
        header(fmt=2, expires="2027-01-08"))

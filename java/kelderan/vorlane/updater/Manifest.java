@@ -254,7 +254,7 @@ final class Manifest {
         return s;
     }
 
-    static boolean validDate(String s) {
+    private static boolean validDate(String s) {
         String form = "dddd-dd-ddTdd:dd:ddZ";
         if (s.length() != form.length()) {
             return false;

@@ -1,7 +1,6 @@
 package kelderan.vorlane.updater;
 
 import static org.junit.jupiter.api.Assertions.assertEquals;
-import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertNull;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
@@ -91,9 +90,8 @@ class ManifestTest {
         Path folder = VersionsTest.testdata("manifests");
         Manifest two = Manifest.parse(signed(Files.readAllBytes(folder.resolve("ok-format2-expires.body")), KEYS),
                 KEYS.getPublic());
-        assertEquals("2026-12-08T03:00:00Z", two.date);
-        assertEquals("2027-01-08T03:00:00Z", two.expires);
-        assertEquals("Fixed\n", two.notes);
+        assertEquals(List.of("2026-12-08T03:00:00Z", "2027-01-08T03:00:00Z", "Fixed\n"),
+                List.of(two.date, two.expires, two.notes));
         Manifest one = Manifest.parse(signed(Files.readAllBytes(folder.resolve("ok-format1.body")), KEYS),
                 KEYS.getPublic());
         assertNull(one.expires);
@@ -102,9 +100,6 @@ class ManifestTest {
                         .collect(Collectors.joining(" ")));
         Manifest.Entry b = one.entries.get(3);
         assertEquals(List.of('f', 0755, 3L, 1700000000L, 20L), List.of(b.kind, b.mode, b.size, b.mtime, b.stored));
-        Manifest order = Manifest.parse(signed(Files.readAllBytes(folder.resolve("ok-order-raw-bytes.body")), KEYS),
-                KEYS.getPublic());
-        assertEquals("é.txt", order.entries.get(order.entries.size() - 2).path);
     }
 
     @Test
@@ -152,17 +147,5 @@ class ManifestTest {
                 String.valueOf(largest.length));
         Manifest m = Manifest.parse(largest, KEYS.getPublic());
         assertEquals(Manifest.MAX_ENTRIES * (1L << 40), m.entries.stream().mapToLong(e -> e.size).sum());
-    }
-
-    @Test
-    void checksDates() {
-        for (String d : List.of("2026-12-08T03:00:00Z", "2024-02-29T23:59:59Z", "2000-02-29T00:00:00Z")) {
-            assertTrue(Manifest.validDate(d), d);
-        }
-        for (String d : List.of("1900-02-29T00:00:00Z", "2026-04-31T00:00:00Z", "2026-13-01T00:00:00Z",
-                "2026-01-01T24:00:00Z", "2026-01-01T00:00:60Z", "2026-01-01T00:00:00", "2026-01-01 00:00:00Z",
-                "+026-01-01T00:00:00Z", "")) {
-            assertFalse(Manifest.validDate(d), d);
-        }
     }
 }
