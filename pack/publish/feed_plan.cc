@@ -73,6 +73,114 @@ bool runtime_20_to_24(std::string_view release) {
   return false;
 }
 
+/// The signature line of an Ed25519 signature: its prefix, 88 base64 characters, '\n'.
+constexpr std::size_t kSignatureLineBytes = 33 + 88 + 1;
+
+Error too_big(std::size_t bytes) {
+  return bad_input("the update manifest would be over " + std::to_string(bytes) +
+                   " bytes; clients read at most " + std::to_string(kManifestMaxBytes));
+}
+
+/// The header's values as the updater reads them: UTF-8, no line break, dates of one form.
+Status check_facts(const FeedFacts& f) {
+  const std::pair<const char*, const std::string*> values[] = {
+      {"name", &f.name},         {"version", &f.version}, {"channel", &f.channel},
+      {"architecture", &f.arch}, {"date", &f.date},       {"expiry", &f.expires},
+      {"notes", &f.notes}};
+  for (const auto& [what, value] : values) {
+    if (!valid_utf8(*value)) return bad_input(std::string("the feed's ") + what + " is not UTF-8");
+    if (value != &f.notes && value->find_first_of("\r\n") != std::string::npos) {
+      return bad_input(std::string("the feed's ") + what + " holds a line break");
+    }
+  }
+  if (!valid_feed_date(f.date)) {
+    return bad_input("the feed's date '" + f.date + "' is not of the form YYYY-MM-DDTHH:MM:SSZ");
+  }
+  if (!f.expires.empty() && !valid_feed_date(f.expires)) {
+    return bad_input("the feed's expiry '" + f.expires +
+                     "' is not of the form YYYY-MM-DDTHH:MM:SSZ");
+  }
+  // One form, so the text order is the time order.
+  if (!f.expires.empty() && f.expires <= f.date) {
+    return bad_input("the feed's expiry " + f.expires + " is not after its date " + f.date +
+                     ": every client would refuse it");
+  }
+  if (f.notes.size() > kManifestMaxNotes) {
+    return bad_input("the release notes are " + std::to_string(f.notes.size()) +
+                     " bytes; an update manifest holds at most " +
+                     std::to_string(kManifestMaxNotes));
+  }
+  return done();
+}
+
+/// Whether `text` (a path or a link's text, not encoded) is one the updater decodes.
+bool readable_text(std::string_view text) {
+  return text.size() <= kManifestMaxPath && text.find('\0') == std::string_view::npos &&
+         valid_utf8(text);
+}
+
+Status check_entry(const FeedEntry& e, bool remade) {
+  const std::string what = "the tarball's entry '" + e.path + "'";
+  if (!clean_path(e.path)) {
+    return bad_input(what + " is no path inside the tree (empty, absolute, or with '.' or '..')");
+  }
+  if (!readable_text(e.path)) {
+    return bad_input(what + " is longer than " + std::to_string(kManifestMaxPath) +
+                     " bytes, holds a NUL or is not UTF-8");
+  }
+  if (e.kind == FeedEntry::Kind::kLink) {
+    if (!stays_inside(e.path, e.link_target)) {
+      return bad_input(what + " is a link to '" + e.link_target +
+                       "', out of the tree: the update would not stand on its own");
+    }
+    if (!readable_text(e.link_target)) {
+      return bad_input(what + " is a link whose text is longer than " +
+                       std::to_string(kManifestMaxPath) + " bytes, holds a NUL or is not UTF-8");
+    }
+  }
+  if (e.kind != FeedEntry::Kind::kFile || remade) return done();
+  if (!valid_sha256(e.sha256)) return bad_input(what + " has no SHA-256");
+  if (e.size > kManifestMaxSize || e.stored > kManifestMaxSize) {
+    return bad_input(what + " is over " + std::to_string(kManifestMaxSize) +
+                     " bytes, more than an update manifest lists");
+  }
+  if (e.mtime < 0 || e.mtime > kManifestMaxTime) {
+    return bad_input(what + " has a time before 1970 or too far ahead (" + std::to_string(e.mtime) +
+                     ")");
+  }
+  return done();
+}
+
+/// Refuses a path twice and a path under a file or a link, which the update
+/// would reach through. `sorted` is in the manifest's order.
+Status check_tree(const std::vector<const FeedEntry*>& sorted) {
+  std::set<std::string_view> not_dirs;
+  for (std::size_t i = 0; i < sorted.size(); ++i) {
+    const std::string& path = sorted[i]->path;
+    const std::string what = "the tarball's entry '" + path + "'";
+    if (i > 0 && sorted[i - 1]->path == path) return bad_input(what + " comes twice");
+    for (std::size_t slash = path.find('/'); slash != std::string::npos;
+         slash = path.find('/', slash + 1)) {
+      if (not_dirs.contains(std::string_view(path).substr(0, slash))) {
+        return bad_input(what + " lies under a file or a link");
+      }
+    }
+    if (sorted[i]->kind != FeedEntry::Kind::kDir) not_dirs.insert(path);
+  }
+  return done();
+}
+
+/// Refuses a line of `text` longer than a reader takes.
+Status check_lines(std::string_view text, const std::string& what) {
+  for (const std::string& line : split(text, '\n')) {
+    if (line.size() > kManifestMaxLine) {
+      return bad_input(what + " has a line of " + std::to_string(line.size()) +
+                       " bytes; clients read lines of at most " + std::to_string(kManifestMaxLine));
+    }
+  }
+  return done();
+}
+
 }  // namespace
 
 std::string percent_encode(std::string_view text) {
@@ -98,6 +206,28 @@ std::string feed_date(std::int64_t seconds) {
   char text[32];
   if (std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm) == 0) return "";
   return text;
+}
+
+bool valid_feed_date(std::string_view text) {
+  constexpr std::string_view form = "dddd-dd-ddTdd:dd:ddZ";
+  if (text.size() != form.size()) return false;
+  for (std::size_t i = 0; i < form.size(); ++i) {
+    const bool digit = text[i] >= '0' && text[i] <= '9';
+    if (form[i] == 'd' ? !digit : text[i] != form[i]) return false;
+  }
+  const auto number = [&](std::size_t at, std::size_t n) {
+    int v = 0;
+    for (std::size_t i = at; i < at + n; ++i) v = v * 10 + (text[i] - '0');
+    return v;
+  };
+  const int year = number(0, 4);
+  const int month = number(5, 2);
+  const int day = number(8, 2);
+  if (month < 1 || month > 12 || day < 1) return false;
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const int days = kDays[month - 1] + (month == 2 && leap ? 1 : 0);
+  return day <= days && number(11, 2) <= 23 && number(14, 2) <= 59 && number(17, 2) <= 59;
 }
 
 bool valid_utf8(std::string_view text) {
@@ -156,30 +286,35 @@ std::set<std::string> remade_archives(const std::vector<FeedEntry>& entries,
 
 Result<std::string> manifest_body(const FeedFacts& f, const std::vector<FeedEntry>& entries,
                                   std::string_view release) {
-  const std::set<std::string> remade = remade_archives(entries, release);
-  std::vector<std::pair<std::string, const FeedEntry*>> lines;
-  std::set<std::string> seen;
-  for (const FeedEntry& e : entries) {
-    const std::string what = "the tarball's entry '" + e.path + "'";
-    if (!clean_path(e.path)) {
-      return bad_input(what + " is no path inside the tree (empty, absolute, or with '.' or '..')");
-    }
-    if (!seen.insert(e.path).second) return bad_input(what + " comes twice");
-    if (e.kind == FeedEntry::Kind::kLink && !stays_inside(e.path, e.link_target)) {
-      return bad_input(what + " is a link to '" + e.link_target +
-                       "', out of the tree: the update would not stand on its own");
-    }
-    if (e.kind == FeedEntry::Kind::kFile && !remade.contains(e.path) && !valid_sha256(e.sha256)) {
-      return bad_input(what + " has no SHA-256");
-    }
-    lines.emplace_back(percent_encode(e.path), &e);
+  if (Status s = check_facts(f); !s) return s.error();
+  if (entries.size() > kManifestMaxEntries) {
+    return bad_input("the tarball has " + std::to_string(entries.size()) +
+                     " entries; an update manifest lists at most " +
+                     std::to_string(kManifestMaxEntries));
   }
-  std::sort(lines.begin(), lines.end(),
-            [](const auto& a, const auto& b) { return a.first < b.first; });
-  std::string out = "vorlane-update 1\nname " + f.name + "\nversion " + f.version + "\nchannel " +
-                    f.channel + "\narch " + f.arch + "\ndate " + f.date + "\nnotes " +
-                    base64_encode(f.notes) + "\n";
-  for (const auto& [path, e] : lines) {
+  const std::set<std::string> remade = remade_archives(entries, release);
+  std::vector<const FeedEntry*> sorted;
+  sorted.reserve(entries.size());
+  for (const FeedEntry& e : entries) {
+    if (Status s = check_entry(e, remade.contains(e.path)); !s) return s.error();
+    sorted.push_back(&e);
+  }
+  // The order of a manifest's entries: the raw (decoded) paths' bytes,
+  // compared unsigned, so the reader checks it on what it decodes, whatever
+  // the encoding. std::string compares as unsigned char, and a path that is
+  // a prefix of another comes first.
+  std::sort(sorted.begin(), sorted.end(),
+            [](const FeedEntry* a, const FeedEntry* b) { return a->path < b->path; });
+  if (Status s = check_tree(sorted); !s) return s.error();
+
+  std::string out = std::string(f.expires.empty() ? "vorlane-update 1" : "vorlane-update 2") +
+                    "\nname " + f.name + "\nversion " + f.version + "\nchannel " + f.channel +
+                    "\narch " + f.arch + "\ndate " + f.date + "\n";
+  if (!f.expires.empty()) out += "expires " + f.expires + "\n";
+  out += "notes " + base64_encode(f.notes) + "\n";
+  if (Status s = check_lines(out, "the manifest's header"); !s) return s.error();
+  for (const FeedEntry* e : sorted) {
+    const std::string path = percent_encode(e->path);
     switch (e->kind) {
       case FeedEntry::Kind::kDir:
         out += "dir " + octal_mode(e->mode) + " " + path + "\n";
@@ -197,6 +332,8 @@ Result<std::string> manifest_body(const FeedFacts& f, const std::vector<FeedEntr
         }
         break;
     }
+    // Checked as it grows, so a huge tree is refused before it is all written.
+    if (out.size() > kManifestMaxBytes - kSignatureLineBytes) return too_big(out.size());
   }
   return out;
 }
@@ -204,9 +341,10 @@ Result<std::string> manifest_body(const FeedFacts& f, const std::vector<FeedEntr
 Result<std::string> signed_manifest(const std::string& body, const SignFunction& sign) {
   Result<std::string> signature = sign(body);
   if (!signature) return signature.error();
-  return "vorlane-update-signature ed25519 " + base64_encode(*signature) + "\n" + body;
+  std::string out = "vorlane-update-signature ed25519 " + base64_encode(*signature) + "\n" + body;
+  if (out.size() > kManifestMaxBytes) return too_big(out.size());
+  return out;
 }
-
 std::string object_path(std::string_view sha256) {
   return "files/sha256/" + std::string(sha256.substr(0, 2)) + "/" + std::string(sha256.substr(2));
 }

@@ -15,6 +15,17 @@
 
 namespace vorlane::publish {
 
+/// The bounds of a manifest. The updater (Manifest.java) refuses a manifest
+/// past any of them before it reads further, and `manifest_body` refuses to
+/// write one, so publish never signs a manifest no client reads.
+inline constexpr std::size_t kManifestMaxBytes = 16U << 20;  ///< the file, signature line included
+inline constexpr std::size_t kManifestMaxEntries = 100000;
+inline constexpr std::size_t kManifestMaxLine = 65536;   ///< bytes of a line before its '\n'
+inline constexpr std::size_t kManifestMaxPath = 4096;    ///< decoded bytes of a path or link text
+inline constexpr std::size_t kManifestMaxNotes = 32768;  ///< bytes of the notes before base64
+inline constexpr std::uint64_t kManifestMaxSize = 1ULL << 40;  ///< a file's size and stored bytes
+inline constexpr std::int64_t kManifestMaxTime = 999999999999999999;  ///< 18 digits
+
 /// One entry of a version's tree.
 struct FeedEntry {
   enum class Kind { kDir, kFile, kLink };
@@ -33,9 +44,10 @@ struct FeedFacts {
   std::string name;
   std::string version;  ///< APPVERSION-RELEASE
   std::string channel;
-  std::string arch;   ///< amd64 or arm64
-  std::string date;   ///< see `feed_date`
-  std::string notes;  ///< UTF-8 text, any lines
+  std::string arch;     ///< amd64 or arm64
+  std::string date;     ///< see `feed_date`
+  std::string expires;  ///< "" or a feed_date: clients refuse the manifest after it
+  std::string notes;    ///< UTF-8 text, any lines
 };
 
 /// `text` with every byte outside A-Za-z0-9._~+-/@,= written as %XX (upper-case hex).
@@ -43,6 +55,10 @@ std::string percent_encode(std::string_view text);
 
 /// "2026-12-08T03:00:00Z" for `seconds` since 1970.
 std::string feed_date(std::int64_t seconds);
+
+/// Whether `text` is of the form YYYY-MM-DDTHH:MM:SSZ, a day that exists
+/// (leap years counted), hours 00-23, minutes and seconds 00-59.
+bool valid_feed_date(std::string_view text);
 
 /// Whether `text` is well-formed UTF-8.
 bool valid_utf8(std::string_view text);
@@ -55,15 +71,20 @@ bool valid_utf8(std::string_view text);
 std::set<std::string> remade_archives(const std::vector<FeedEntry>& entries,
                                       std::string_view release);
 
-/// The manifest after its signature line: the header, then one line per
-/// entry in byte order of PATH (`remake PATH` for the archives of
-/// `remade_archives`). Refuses, naming it, an entry whose path is empty,
-/// absolute, holds an empty, `.` or `..` component, or comes twice, a link
-/// that points out of the tree or nowhere, and a file without a SHA-256.
+/// The manifest after its signature line: the header (format 1, or format 2
+/// with an `expires` line after `date` when `facts.expires` is set), then one
+/// line per entry in the unsigned byte order of the raw paths (`remake PATH`
+/// for the archives of `remade_archives`). Refuses, naming it, an entry whose
+/// path is empty, absolute, holds an empty, `.` or `..` component, a NUL, is
+/// not UTF-8, comes twice or lies under a file or a link, a link that points
+/// out of the tree or nowhere, a file without a SHA-256, and anything past
+/// the bounds above or that the updater would refuse in the header (a date
+/// not of `feed_date`'s form, an expiry not after the date, a line break).
 Result<std::string> manifest_body(const FeedFacts& facts, const std::vector<FeedEntry>& entries,
                                   std::string_view release);
 
-/// The whole manifest: the signature line over every byte of `body`, then `body`.
+/// The whole manifest: the signature line over every byte of `body`, then
+/// `body`; refused when longer than kManifestMaxBytes.
 using SignFunction = std::function<Result<std::string>(std::string_view)>;
 Result<std::string> signed_manifest(const std::string& body, const SignFunction& sign);
 

@@ -2,6 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "pack/publish/feed_vectors.h"
+
 namespace vorlane::publish {
 namespace {
 
@@ -16,7 +23,13 @@ FeedEntry link(std::string path, std::string target) {
   return {std::move(path), Kind::kLink, 0777, 0, "", 0, 0, std::move(target)};
 }
 
-const FeedFacts kFacts{"notes", "1.1-1", "stable", "amd64", "2026-12-08T03:00:00Z", "Fixed\n"};
+std::vector<FeedEntry> many_dirs(std::size_t n) {
+  std::vector<FeedEntry> out;
+  for (std::size_t i = 0; i < n; ++i) out.push_back(dir(std::to_string(i)));
+  return out;
+}
+
+const FeedFacts kFacts{"notes", "1.1-1", "stable", "amd64", "2026-12-08T03:00:00Z", "", "Fixed\n"};
 
 TEST(FeedPlanTest, PercentEncodesEveryByteOutsideThePlainSet) {
   const std::pair<std::string, std::string> cases[] = {
@@ -30,10 +43,12 @@ TEST(FeedPlanTest, PercentEncodesEveryByteOutsideThePlainSet) {
   for (const auto& [in, out] : cases) EXPECT_EQ(percent_encode(in), out) << in;
 }
 
-TEST(FeedPlanTest, BodyIsTheHeaderThenEntriesSortedByEncodedPath) {
-  Result<std::string> body = manifest_body(
-      kFacts, {file("lib/b b"), dir("lib"), link("bin/notes", "../lib/launcher"), file("lib/a")},
-      "");
+TEST(FeedPlanTest, BodyIsTheHeaderThenEntriesSortedByRawPath) {
+  Result<std::string> body =
+      manifest_body(kFacts,
+                    {file("lib/b b"), file("\xc3\xa9"), dir("lib"), file("z"),
+                     link("bin/notes", "../lib/launcher"), file("lib/a")},
+                    "");
   ASSERT_TRUE(body) << body.error().message;
   EXPECT_EQ(*body,
             "vorlane-update 1\nname notes\nversion 1.1-1\nchannel stable\narch amd64\n"
@@ -44,10 +59,45 @@ TEST(FeedPlanTest, BodyIsTheHeaderThenEntriesSortedByEncodedPath) {
                 kHash +
                 " 1700000000 20 lib/a\n"
                 "file 0644 3 " +
-                kHash + " 1700000000 20 lib/b%20b\n");
-  Result<std::string> empty = manifest_body({"n", "1-1", "s", "arm64", "d", ""}, {}, "");
+                kHash + " 1700000000 20 lib/b%20b\nfile 0644 3 " + kHash +
+                " 1700000000 20 z\nfile 0644 3 " + kHash + " 1700000000 20 %C3%A9\n");
+  FeedFacts facts = kFacts;
+  facts.notes = "";
+  Result<std::string> empty = manifest_body(facts, {}, "");
   ASSERT_TRUE(empty);
-  EXPECT_NE(empty->find("\nnotes \n"), std::string::npos);
+  EXPECT_TRUE(empty->starts_with("vorlane-update 1\n")) << *empty;
+  EXPECT_TRUE(empty->ends_with("\ndate 2026-12-08T03:00:00Z\nnotes \n")) << *empty;
+  facts.expires = "2027-01-01T00:00:00Z";
+  Result<std::string> expiring = manifest_body(facts, {}, "");
+  ASSERT_TRUE(expiring);
+  EXPECT_TRUE(expiring->starts_with("vorlane-update 2\n")) << *expiring;
+  EXPECT_TRUE(
+      expiring->ends_with("\ndate 2026-12-08T03:00:00Z\nexpires 2027-01-01T00:00:00Z\nnotes \n"));
+}
+
+TEST(FeedPlanTest, RefusesHeadersAClientWouldRefuse) {
+  const auto with = [](auto change) {
+    FeedFacts f = kFacts;
+    change(f);
+    return f;
+  };
+  const FeedFacts cases[] = {
+      with([](FeedFacts& f) { f.date = "2026-12-08 03:00:00"; }),
+      with([](FeedFacts& f) { f.expires = "2027-02-29T00:00:00Z"; }),
+      with([](FeedFacts& f) { f.expires = f.date; }),
+      with([](FeedFacts& f) { f.name = "a\rb"; }),
+      with([](FeedFacts& f) { f.version = "1\n2"; }),
+      with([](FeedFacts& f) { f.channel = "\xff"; }),
+      with([](FeedFacts& f) { f.notes = std::string(kManifestMaxNotes + 1, 'x'); }),
+      with([](FeedFacts& f) { f.name = std::string(kManifestMaxLine, 'x'); }),
+  };
+  for (const FeedFacts& f : cases) {
+    Result<std::string> body = manifest_body(f, {file("a")}, "");
+    ASSERT_FALSE(body) << f.name.size() << " " << f.date << " " << f.expires;
+    EXPECT_EQ(body.error().kind, ErrorKind::kBadInput);
+  }
+  EXPECT_TRUE(manifest_body(with([](FeedFacts& f) { f.notes.assign(kManifestMaxNotes, 'x'); }),
+                            {file("a")}, ""));
 }
 
 TEST(FeedPlanTest, RefusesEntriesThatLeaveTheTreeOrRepeat) {
@@ -63,6 +113,18 @@ TEST(FeedPlanTest, RefusesEntriesThatLeaveTheTreeOrRepeat) {
       {link("bin/x", "../../outside")},
       {link("bin/x", "")},
       {FeedEntry{"a", Kind::kFile, 0644, 1, "ABC", 0, 0, ""}},
+      {file("a", kManifestMaxSize + 1)},
+      {FeedEntry{"a", Kind::kFile, 0644, 1, kHash, 0, kManifestMaxSize + 1, ""}},
+      {FeedEntry{"a", Kind::kFile, 0644, 1, kHash, -1, 0, ""}},
+      {FeedEntry{"a", Kind::kFile, 0644, 1, kHash, kManifestMaxTime + 1, 0, ""}},
+      {file("a\xff")},
+      {file(std::string("a\0b", 3))},
+      {file(std::string(kManifestMaxPath + 1, 'a'))},
+      {link("a", std::string(kManifestMaxPath, 'b') + "/b")},
+      {link("a", "b\xff")},
+      {file("a"), file("a/b")},
+      {link("l", "a"), dir("l/d")},
+      many_dirs(kManifestMaxEntries + 1),
   };
   for (const std::vector<FeedEntry>& entries : cases) {
     Result<std::string> body = manifest_body(kFacts, entries, "");
@@ -70,6 +132,53 @@ TEST(FeedPlanTest, RefusesEntriesThatLeaveTheTreeOrRepeat) {
     EXPECT_EQ(body.error().kind, ErrorKind::kBadInput);
   }
   EXPECT_TRUE(manifest_body(kFacts, {link("lib/a/b", "../../bin/x")}, ""));
+  EXPECT_TRUE(manifest_body(kFacts, {file("a", kManifestMaxSize), dir("a-"), file("a-/b")}, ""));
+  EXPECT_TRUE(manifest_body(kFacts, many_dirs(kManifestMaxEntries), ""));
+}
+
+TEST(FeedPlanTest, RefusesAManifestOverTheBytesAClientReads) {
+  // 100,000 files with paths of 150 bytes are more than 16 MiB.
+  std::vector<FeedEntry> entries;
+  for (std::size_t i = 0; i < kManifestMaxEntries; ++i) {
+    entries.push_back(file(std::to_string(i) + std::string(150, 'x')));
+  }
+  Result<std::string> body = manifest_body(kFacts, entries, "");
+  ASSERT_FALSE(body);
+  EXPECT_NE(body.error().message.find("clients read at most"), std::string::npos);
+  entries.resize(kManifestMaxEntries / 2);
+  EXPECT_TRUE(manifest_body(kFacts, entries, ""));
+}
+
+// The vectors the updater's ManifestTest reads too: the writer makes each
+// valid one from its entries, byte for byte, and no invalid one.
+TEST(FeedPlanTest, WritesTheValidVectorsAndNoInvalidOne) {
+  const std::filesystem::path folder = std::filesystem::path(VORLANE_TESTDATA_DIR) / "manifests";
+  std::ifstream index(folder / "index.txt");
+  int valid = 0;
+  int rewritten = 0;
+  for (std::string line; std::getline(index, line);) {
+    if (line.starts_with("#")) continue;
+    const std::string name = line.substr(0, line.find(' '));
+    const bool ok = line.substr(name.size()) == " ok";
+    std::ifstream in(folder / (name + ".body"), std::ios::binary);
+    ASSERT_TRUE(in) << name;
+    const std::string vector{std::istreambuf_iterator<char>(in), {}};
+    std::optional<testing::ManifestInput> input = testing::read_manifest_input(vector);
+    ASSERT_TRUE(input || !ok) << name;
+    if (!input) continue;
+    std::reverse(input->entries.begin(), input->entries.end());
+    Result<std::string> body = manifest_body(input->facts, input->entries, "");
+    if (ok) {
+      ++valid;
+      ASSERT_TRUE(body) << name << ": " << body.error().message;
+      EXPECT_EQ(*body, vector) << name;
+    } else {
+      ++rewritten;
+      EXPECT_TRUE(!body || *body != vector) << name;
+    }
+  }
+  EXPECT_GE(valid, 8);
+  EXPECT_GE(rewritten, 30);
 }
 
 TEST(FeedPlanTest, RuntimeArchivesAreRemadeUnlessAnAppArchiveIsLayeredOnThem) {
@@ -149,6 +258,24 @@ TEST(FeedPlanTest, Utf8AndDates) {
   for (const auto& [text, ok] : cases) EXPECT_EQ(valid_utf8(text), ok) << text.size();
   EXPECT_EQ(feed_date(0), "1970-01-01T00:00:00Z");
   EXPECT_EQ(feed_date(1796698800), "2026-12-08T03:00:00Z");
+  const std::pair<std::string, bool> dates[] = {
+      {"2026-12-08T03:00:00Z", true},
+      {"2024-02-29T23:59:59Z", true},
+      {"2000-02-29T00:00:00Z", true},
+      {"1900-02-29T00:00:00Z", false},
+      {"2026-04-31T00:00:00Z", false},
+      {"2026-13-01T00:00:00Z", false},
+      {"2026-00-01T00:00:00Z", false},
+      {"2026-01-00T00:00:00Z", false},
+      {"2026-01-01T24:00:00Z", false},
+      {"2026-01-01T00:60:00Z", false},
+      {"2026-01-01T00:00:60Z", false},
+      {"2026-01-01T00:00:00", false},
+      {"2026-01-01 00:00:00Z", false},
+      {"+026-01-01T00:00:00Z", false},
+      {"", false},
+  };
+  for (const auto& [date, ok] : dates) EXPECT_EQ(valid_feed_date(date), ok) << date;
 }
 
 }  // namespace

@@ -169,7 +169,7 @@ Result<std::string> FeedWriter::add(const FeedTarball& t, const NotesFunction& n
 
   Result<std::string> text = notes(version);
   if (!text) return text.error();
-  const FeedFacts facts{t.name, version, t.channel, t.arch, feed_date(date_), *text};
+  const FeedFacts facts{t.name, version, t.channel, t.arch, feed_date(date_), "", *text};
   Result<std::string> body = manifest_body(facts, entries, release);
   if (!body) return Error{body.error().kind, t.file + ": " + body.error().message};
   Result<std::string> manifest =

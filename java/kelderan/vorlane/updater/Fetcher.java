@@ -22,7 +22,7 @@ import java.util.Locale;
  */
 final class Fetcher {
     /** A cap on a manifest's size: a server that sends more is refused. */
-    private static final int MAX_MANIFEST = 64 << 20;
+    private static final int MAX_MANIFEST = 16 << 20;
 
     private final int timeoutMillis;
 
