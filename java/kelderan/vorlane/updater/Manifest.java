@@ -52,6 +52,7 @@ final class Manifest {
     String channel;
     String arch;
     String date;
+    String expires; // null, or the date after which the feed is stale (format 2)
     String notes;
     final List<Entry> entries = new ArrayList<>();
 
