@@ -396,7 +396,7 @@ final class SelfUpdate {
             byte[] buffer = new byte[65536];
             long size = 0;
             // Never more than one byte past the size: an object that inflates without end is refused there.
-            for (int n; size <= e.size && (n = in.read(buffer, 0, (int) Math.min(buffer.length, e.size - size + 1))) > 0; ) {
+            for (int n; size <= e.size && (n = in.read(buffer, 0, upToOnePast(buffer.length, e.size - size))) > 0; ) {
                 stopIfCancelled(cancel);
                 sha.update(buffer, 0, n);
                 ByteBuffer b = ByteBuffer.wrap(buffer, 0, n);
@@ -610,6 +610,11 @@ final class SelfUpdate {
         }
     }
 
+    /** How much to read next into a buffer of {@code room} bytes when {@code left} are wanted: one more shows a surplus. */
+    private static int upToOnePast(int room, long left) {
+        return left >= room ? room : (int) left + 1;
+    }
+
     /**
      * The SHA-256 of a gzip object's content, or "" when it is no gzip or not
      * {@code size} bytes. It inflates at most one byte past {@code size}, so
@@ -620,7 +625,7 @@ final class SelfUpdate {
         long n = 0;
         try (InputStream in = new GZIPInputStream(object, 65536)) {
             byte[] buffer = new byte[65536];
-            for (int r; n <= size && (r = in.read(buffer, 0, (int) Math.min(buffer.length, size - n + 1))) > 0; ) {
+            for (int r; n <= size && (r = in.read(buffer, 0, upToOnePast(buffer.length, size - n))) > 0; ) {
                 stopIfCancelled(cancel);
                 sha.update(buffer, 0, r);
                 n += r;
