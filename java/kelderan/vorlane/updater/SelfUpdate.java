@@ -34,6 +34,7 @@ import java.util.List;
 import java.util.Map;
 import java.util.Set;
 import java.util.concurrent.TimeUnit;
+import java.util.function.Predicate;
 import java.util.zip.GZIPInputStream;
 
 /**
@@ -135,7 +136,7 @@ final class SelfUpdate {
         Set<String> counted = new HashSet<>();
         for (Manifest.Entry e : m.entries) {
             if (e.kind != 'f' || !counted.add(e.sha256) || sameBytes(current, e)
-                    || Files.exists(downloads.resolve(e.sha256))) {
+                    || isPlainFile(downloads.resolve(e.sha256))) {
                 continue;
             }
             total = addSaturated(total, Math.max(0, e.stored - plainSize(downloads.resolve(e.sha256 + ".part"))));
@@ -237,7 +238,8 @@ final class SelfUpdate {
         try (Lock lock = lock()) {
             removeLeftovers();
             String current = currentVersion();
-            String previous = previousVersion(current, versionDirs(), v -> isPlainFile(versions.resolve(v).resolve("bin").resolve(exe)));
+            String previous = previousVersion(current, versionDirs(),
+                    v -> isPlainFile(versions.resolve(v).resolve("bin").resolve(exe)));
             if (previous == null) {
                 throw new UpdateException("There is no version of " + updater.name() + " before " + current
                         + " to go back to");
@@ -256,7 +258,7 @@ final class SelfUpdate {
      * the version order) and {@code usable}, or null: a rollback never goes
      * forward, so a second one goes further back, not back to where it was.
      */
-    static String previousVersion(String current, List<String> versions, java.util.function.Predicate<String> usable) {
+    static String previousVersion(String current, List<String> versions, Predicate<String> usable) {
         String previous = null;
         for (String v : versions) {
             if (Versions.compare(v, current) < 0 && (previous == null || Versions.compare(v, previous) > 0)
@@ -496,18 +498,21 @@ final class SelfUpdate {
         }
     }
 
-    /** Runs a command with its output kept aside; null when it ends with status 0 in time, else why not. */
+    /**
+     * Runs a command with its output kept aside; null when it ends with status
+     * 0 in time, else why not. The output comes through a pipe, not a file, so
+     * nothing is written where a link could be planted.
+     */
     private String run(List<String> command, long seconds, Map<String, String> env) throws UpdateException {
-        Path log = null;
         try {
-            realFolder(downloads);
-            log = Files.createTempFile(downloads, "run", ".log");
             ProcessBuilder pb = new ProcessBuilder(command).redirectErrorStream(true)
-                    .redirectOutput(log.toFile()).redirectInput(ProcessBuilder.Redirect.from(new java.io.File("/dev/null")));
+                    .redirectInput(ProcessBuilder.Redirect.from(new java.io.File("/dev/null")));
             if (env != null) {
                 pb.environment().putAll(env);
             }
             Process p = pb.start();
+            Tail tail = new Tail(p.getInputStream());
+            tail.start();
             if (!p.waitFor(seconds, TimeUnit.SECONDS)) {
                 p.destroyForcibly();
                 p.waitFor(10, TimeUnit.SECONDS);
@@ -516,7 +521,9 @@ final class SelfUpdate {
             if (p.exitValue() == 0) {
                 return null;
             }
-            String out = new String(Files.readAllBytes(log), StandardCharsets.UTF_8).trim();
+            // A process it started may hold the pipe open: wait a little, then take what came.
+            tail.join(TimeUnit.SECONDS.toMillis(10));
+            String out = tail.text().trim();
             if (out.length() > 400) {
                 out = "..." + out.substring(out.length() - 400);
             }
@@ -526,14 +533,42 @@ final class SelfUpdate {
         } catch (InterruptedException e) {
             Thread.currentThread().interrupt();
             throw new UpdateException("The update was interrupted");
-        } finally {
-            if (log != null) {
-                try {
-                    Files.deleteIfExists(log);
-                } catch (IOException ignored) {
-                    // Only a log.
+        }
+    }
+
+    /** Reads a process's output to its end, keeping only the last few KiB. */
+    private static final class Tail extends Thread {
+        private static final int KEEP = 4096;
+        private final InputStream in;
+        private final java.io.ByteArrayOutputStream last = new java.io.ByteArrayOutputStream();
+
+        Tail(InputStream in) {
+            super("vorlane-update-output");
+            setDaemon(true);
+            this.in = in;
+        }
+
+        @Override
+        public void run() {
+            byte[] buffer = new byte[KEEP];
+            try (in) {
+                for (int n; (n = in.read(buffer)) > 0; ) {
+                    synchronized (this) {
+                        if (last.size() + n > 2 * KEEP) {
+                            byte[] all = last.toByteArray();
+                            last.reset();
+                            last.write(all, Math.max(0, all.length - KEEP), Math.min(all.length, KEEP));
+                        }
+                        last.write(buffer, 0, n);
+                    }
                 }
+            } catch (IOException ignored) {
+                // The process ended, or was ended.
             }
+        }
+
+        synchronized String text() {
+            return new String(last.toByteArray(), StandardCharsets.UTF_8);
         }
     }
 
