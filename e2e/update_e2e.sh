@@ -270,9 +270,9 @@ done
 # --- Links planted in versions/ by whoever owns the install: NAME | SETUP | MESSAGE | CHECK
 victim="$work/victim"
 links=(
-  "a .part link#mkdir -p \"\$R/versions/.downloads\"; ln -s \"\$victim\" \"\$R/versions/.downloads/\$(data_hash).part\"#^applied 1.1-1\$#[ \"\$(cat \"\$victim\")\" = precious ]"
+  "a .part link#mkdir -p \"\$R/versions/.downloads\"; ln -s \"\$victim\" \"\$R/versions/.downloads/\$(data_hash).part\"#target was not touched.*applied 1.1-1\$#[ \"\$(cat \"\$victim\")\" = precious ]"
   "a .lock link#ln -s \"\$victim.new\" \"\$R/versions/.lock\"#versions/.lock is a symbolic link#[ ! -e \"\$victim.new\" ]"
-  "a .downloads link#mkdir -p \"\$victim.d\"; ln -s \"\$victim.d\" \"\$R/versions/.downloads\"#^applied 1.1-1\$#[ -z \"\$(ls -A \"\$victim.d\")\" ]"
+  "a .downloads link#mkdir -p \"\$victim.d\"; ln -s \"\$victim.d\" \"\$R/versions/.downloads\"#target was not touched.*applied 1.1-1\$#[ -z \"\$(ls -A \"\$victim.d\")\" ]"
 )
 for row in "${links[@]}"; do
   IFS='#' read -r what setup message check <<<"$row"
