@@ -22,6 +22,8 @@ import java.nio.file.attribute.PosixFilePermissions;
 import java.util.Locale;
 import java.util.Set;
 import java.util.concurrent.TimeUnit;
+import java.util.regex.Matcher;
+import java.util.regex.Pattern;
 
 /**
  * HTTP GETs from the update site through {@link HttpURLConnection}, with
@@ -125,7 +127,8 @@ final class Fetcher {
         try (Watchdog w = new Watchdog(c, cancel, 2L * timeoutMillis)) {
             try {
                 int status = c.getResponseCode();
-                boolean resumed = have > 0 && status == 206 && rangeStartsAt(c.getHeaderField("Content-Range"), have, size);
+                boolean resumed = have > 0 && status == 206
+                        && rangeStartsAt(c.getHeaderField("Content-Range"), have, size);
                 if (have > 0 && (status == 206 || status == 416) && !resumed) {
                     return false;
                 }
@@ -147,7 +150,8 @@ final class Fetcher {
                                         StandardOpenOption.WRITE, LinkOption.NOFOLLOW_LINKS), PRIVATE)) {
                     byte[] buffer = new byte[65536];
                     long window = 0;
-                    for (int n; have < size && (n = in.read(buffer, 0, (int) Math.min(buffer.length, size - have))) > 0; ) {
+                    for (int n; have < size
+                            && (n = in.read(buffer, 0, (int) Math.min(buffer.length, size - have))) > 0; ) {
                         w.check(url);
                         ByteBuffer b = ByteBuffer.wrap(buffer, 0, n);
                         while (b.hasRemaining()) {
@@ -215,13 +219,14 @@ final class Fetcher {
         }
     }
 
+    private static final Pattern CONTENT_RANGE = Pattern.compile("bytes ([0-9]{1,18})-([0-9]{1,18})/([0-9]{1,18}|\\*)");
+
     /** Whether a Content-Range header is "bytes HAVE-END/TOTAL" for the rest of a {@code size}-byte file. */
     static boolean rangeStartsAt(String header, long have, long size) {
         if (header == null) {
             return false;
         }
-        java.util.regex.Matcher m = java.util.regex.Pattern.compile("bytes ([0-9]{1,18})-([0-9]{1,18})/([0-9]{1,18}|\\*)")
-                .matcher(header.trim());
+        Matcher m = CONTENT_RANGE.matcher(header.trim());
         if (!m.matches()) {
             return false;
         }

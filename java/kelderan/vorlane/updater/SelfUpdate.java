@@ -645,7 +645,7 @@ final class SelfUpdate {
         }
     }
 
-    /** How much to read next into a buffer of {@code room} bytes when {@code left} are wanted: one more shows a surplus. */
+    /** How much to read into a buffer of {@code room} bytes when {@code left} are wanted: one more shows a surplus. */
     private static int upToOnePast(int room, long left) {
         return left >= room ? room : (int) left + 1;
     }
@@ -795,7 +795,7 @@ final class SelfUpdate {
         }
     }
 
-    /** The manifest of {@code version} an apply kept, checked against the feed key; null when there is none that holds. */
+    /** The manifest of {@code version} an apply kept, checked against the feed key; null when none holds. */
     static Manifest keptManifest(Updater u, String version) {
         Path versionsDir = u.tree().getParent();
         if (versionsDir == null || !versionsDir.getFileName().toString().equals("versions")) {

@@ -228,7 +228,8 @@ public final class Updater {
         if (Versions.compare(update.version(), version) == 0) {
             throw new UpdateException(name + " " + version + " is already installed");
         }
-        SelfUpdate.of(this).apply(update.manifest(), update.signedBytes(), listener != null ? listener : new ProgressListener() {},
+        SelfUpdate.of(this).apply(update.manifest(), update.signedBytes(),
+                listener != null ? listener : new ProgressListener() {},
                 cancellation != null ? cancellation : new Cancellation());
     }
 

@@ -39,8 +39,10 @@ class UpdaterTest {
         String[][] rows = {
             {"2026-05-01T00:00:00Z", null, null, ""},
             {"2026-05-01T00:00:00Z", "2026-06-02T00:00:00Z", "2026-05-01T00:00:00Z", ""},
-            {"2026-05-01T00:00:00Z", "2026-05-31T23:59:59Z", null, "stale: it expired on 2026-05-31T23:59:59Z (it was signed on 2026-05-01T00:00:00Z)"},
-            {"2026-04-01T00:00:00Z", null, "2026-04-01T00:00:01Z", "signed on 2026-04-01T00:00:00Z, before the manifest of the installed 1.1-1 (signed on 2026-04-01T00:00:01Z)"},
+            {"2026-05-01T00:00:00Z", "2026-05-31T23:59:59Z", null,
+                "stale: it expired on 2026-05-31T23:59:59Z (it was signed on 2026-05-01T00:00:00Z)"},
+            {"2026-04-01T00:00:00Z", null, "2026-04-01T00:00:01Z", "signed on 2026-04-01T00:00:00Z, before the"
+                + " manifest of the installed 1.1-1 (signed on 2026-04-01T00:00:01Z)"},
             {"2026-04-01T00:00:00Z", null, "1 April", ""},
             {"2026-04-01 00:00:00", null, null, "date '2026-04-01 00:00:00' does not parse"},
             {"2026-02-30T00:00:00Z", null, null, "does not parse"},
