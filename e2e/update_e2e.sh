@@ -7,15 +7,21 @@
 #   - check counts only the missing bytes; apply switches, with the unchanged
 #     files hard-linked; rollback and the documented command go back;
 #   - faults (a table): tampered or other-key manifests, bad paths, lines,
-#     versions, names; a file whose hash differs; 500, stall, server down;
-#     a deb install; a downgrade. After each the app starts on 1.0-1 and
+#     versions, names; a file whose hash differs; 500, stall, a server that
+#     trickles, server down, a file: site; a feed older than the install; a
+#     deb install; a downgrade. After each the app starts on 1.0-1 and
 #     nothing under the install changed but versions/.downloads;
-#   - a drop mid-file, then a resume with Range (and a server without ranges);
+#   - links planted in versions/ (a table): their targets stay as they were;
+#   - modes: group- or other-writable modes in the manifest and a umask of 0
+#     make nothing writable by group or others;
+#   - a drop mid-file, then a resume with Range (and a server without ranges,
+#     and one that answers another range);
 #   - SIGKILL at every step of an apply: the app starts on a whole version
 #     and the next apply completes;
 #   - two applies at once; an instance started before the switch keeps
-#     running on its version; a full disk (a small tmpfs; "not checked"
-#     where it cannot be mounted).
+#     running on its version, and its version stays through a second apply;
+#     a full disk (a small tmpfs; "not checked" where it cannot be mounted)
+#     leaves no partial file.
 #
 #   update_e2e.sh PREFIX PROBE-JAR
 set -euo pipefail
@@ -72,7 +78,8 @@ record() {  # TREE VERSION KIND: an install record by hand, as a new file (trees
 }
 tree_of() { echo "$work/unpacked/$1/$name/versions/$1"; }  # VERSION: its tree as the tar.gz holds it
 runtime=()
-for v in 1.0 1.2 1.1; do
+# Published in version order: each manifest's date is at least its predecessor's.
+for v in 1.0 1.1 1.2; do
   mkdir -p "$work/in/$v"
   cp "$probe_jar" "$work/in/$v/"
   echo "data $v-1" >"$work/in/$v/data.txt"
@@ -176,14 +183,17 @@ app check
 app rollback
 [ "$out" = "rolled back to 1.0-1" ] || fail "rollback: $out"
 expect_version 1.0-1 "after rollback"
+app rollback
+[[ "$out" =~ "no version of $name before 1.0-1" ]] || fail "a second rollback: $out"
+expect_version 1.0-1 "after a second rollback"
 ln -s "../versions/1.1-1/bin/$name" "$R/bin/.$name.new" && mv -T "$R/bin/.$name.new" "$R/bin/$name"
 expect_version 1.1-1 "after the documented rollback command"
 ok "check, apply, rollback"
 
 # --- Faults that change nothing: NAME | SETUP | MESSAGE (regex) | ARGS of the app
 body_of() { tail -n +2 "$work/latest.good"; }
-resign() {  # KEY SED-SCRIPT: latest = the good body changed by SED-SCRIPT, signed with KEY
-  body_of | sed -e "$2" >"$work/body"
+resign() {  # KEY SED-SCRIPT [MANIFEST]: latest = MANIFEST's body (the good one) changed by SED-SCRIPT, signed with KEY
+  tail -n +2 "${3:-$work/latest.good}" | sed -e "$2" >"$work/body"
   openssl pkeyutl -sign -rawin -inkey "$1" -in "$work/body" -out "$work/sig"
   { echo "vorlane-update-signature ed25519 $(base64 -w0 "$work/sig")"; cat "$work/body"; } >"$feed/latest"
 }
@@ -207,6 +217,8 @@ unstartable() {  # the probe's jar swapped for data.txt's bytes, signed: a versi
   grep -q " $2 .* lib/app/update-probe.jar\$" "$feed/latest" || fail "unstartable: the jar's line was not swapped"
 }
 as_deb() { R="$work/inst/deb/$name"; mkdir -p "$R"; cp -al "$(tree_of 1.0-1)/." "$R"; record "$R" 1.0-1 deb; }
+# An older version published again: its manifest signed anew, with today's date.
+republished_1_0() { resign "$key/feed-key.pem" "s/^date .*/date $(date -u +%Y-%m-%dT%H:%M:%SZ)/" "$feed/1.0-1"; }
 tamper() { { head -1 "$work/latest.good"; body_of | sed 's/^version 1.1-1/version 1.1-2/'; } >"$feed/latest"; }
 faults=(
   "tampered manifest#tamper#signature does not match"
@@ -219,8 +231,11 @@ faults=(
   "a version that does not start#unstartable#does not start"
   "server error#cue error#HTTP 500"
   "server stalls#cue stall#did not answer in time"
+  "a server that trickles#cue slowloris#did not answer in time"
   "server down#site_down#cannot be reached"
-  "a downgrade#cp \"\$feed/1.0-1\" \"\$feed/latest\"; install 1.1-1#^no update\$"
+  "a file: site#url=\"file://\$work/www/site\" record \"\$R/versions/1.0-1\" 1.0-1 tarball#only http and https"
+  "a feed older than the install#resign \"\$key/feed-key.pem\" 's/^date .*/date 2000-01-01T00:00:00Z/'#older than this install.*2000-01-01T00:00:00Z.*installed 1.0-1"
+  "a downgrade#republished_1_0; install 1.1-1#^no update\$"
   "a deb install#as_deb#(sudo apt install --only-upgrade|pkcon update) updapp"
 )
 for row in "${faults[@]}"; do
@@ -252,9 +267,41 @@ for step in download build check; do
   ok "cancel at $step"
 done
 
+# --- Links planted in versions/ by whoever owns the install: NAME | SETUP | MESSAGE | CHECK
+victim="$work/victim"
+links=(
+  "a .part link#mkdir -p \"\$R/versions/.downloads\"; ln -s \"\$victim\" \"\$R/versions/.downloads/\$(data_hash).part\"#target was not touched.*applied 1.1-1\$#[ \"\$(cat \"\$victim\")\" = precious ]"
+  "a .lock link#ln -s \"\$victim.new\" \"\$R/versions/.lock\"#versions/.lock is a symbolic link#[ ! -e \"\$victim.new\" ]"
+  "a .downloads link#mkdir -p \"\$victim.d\"; ln -s \"\$victim.d\" \"\$R/versions/.downloads\"#target was not touched.*applied 1.1-1\$#[ -z \"\$(ls -A \"\$victim.d\")\" ]"
+)
+for row in "${links[@]}"; do
+  IFS='#' read -r what setup message check <<<"$row"
+  install
+  rm -rf "$victim" "$victim.new" "$victim.d"
+  echo precious >"$victim"
+  eval "$setup"
+  app apply
+  [[ "$out" =~ $message ]] || fail "$what: the app says '$out', not /$message/"
+  eval "$check" || fail "$what: the link's target was written to"
+  ok "planted: $what"
+done
+
+# --- Modes: what the manifest makes group- or other-writable, under a umask of 0, is not
+install
+resign "$key/feed-key.pem" 's|^dir 0755 lib/app$|dir 0777 lib/app|; s|^file 0644 \(.* lib/app/data.txt\)$|file 0666 \1|'
+grep -q '^dir 0777 lib/app$' "$feed/latest" && grep -q '^file 0666 .* lib/app/data.txt$' "$feed/latest" ||
+  fail "modes: the manifest's lines were not changed"
+status=0
+out="$(umask 0 && UPDPROBE_TIMEOUT=5 timeout 300 "$R/bin/$name" apply 2>&1)" || status=$?
+[ "$out" = "applied 1.1-1" ] || fail "modes: apply says '$out'"
+writable="$(cd "$R" && find . ! -type l -perm /022 | head -5)"
+[ -z "$writable" ] || fail "modes: writable by group or others: $writable"
+restore_site
+ok "modes"
+
 # --- A downgrade when asked for
 install 1.1-1
-cp "$feed/1.0-1" "$feed/latest"
+republished_1_0
 app apply --downgrade
 [ "$out" = "applied 1.0-1" ] || fail "apply --downgrade: $out"
 expect_version 1.0-1 "after a downgrade asked for"
@@ -281,6 +328,13 @@ cue norange
 app apply
 [ "$out" = "applied 1.1-1" ] || fail "apply from a server without ranges: $out"
 expect_version 1.1-1 "after a server without ranges"
+# A server that answers another range than asked for: the part goes, the file starts again.
+install
+cue drop
+app apply
+cue badrange
+app apply
+[ "$out" = "applied 1.1-1" ] || fail "apply from a server that answers another range: $out"
 restore_site
 ok "drop mid-file, then resume"
 
@@ -322,9 +376,21 @@ start_app wait
 wait_line '^running 1.0-1$' || fail "running instance: it did not start"
 app apply
 [ "$out" = "applied 1.1-1" ] || fail "apply beside a running instance: $out"
+# A second apply keeps the version the instance runs, though it is neither the new one nor the one before.
+cp "$feed/1.2-1" "$feed/latest"
+app apply
+[ "$out" = "applied 1.2-1" ] || fail "a second apply beside a running instance: $out"
+[ -d "$R/versions/1.0-1" ] || fail "the second apply removed the version a running instance runs"
 exec 6>&-
 wait_line '^still running 1.0-1 data 1.0-1$' || fail "the instance started before the switch did not go on"
 end_app none
+# Once nothing runs it, it goes at the next apply.
+app rollback
+[ "$out" = "rolled back to 1.1-1" ] || fail "rollback from 1.2-1: $out"
+app apply
+[ "$out" = "applied 1.2-1" ] || fail "apply once the instance ended: $out"
+[ ! -e "$R/versions/1.0-1" ] || fail "1.0-1 stayed once nothing ran it"
+restore_site
 ok "a running instance keeps running"
 
 # --- The disk fills up during an apply
@@ -340,6 +406,7 @@ if mount -t tmpfs -o "size=${size_k}k" tmpfs "$work/small" 2>"$work/mount.err"; 
   app apply
   [[ "$out" =~ "not enough disk space" ]] || fail "disk full: the app says '$out'"
   [ "$(listing)" = "$before" ] || fail "disk full: the install changed"
+  ! ls "$R/versions/.downloads/"*.part >/dev/null 2>&1 || fail "disk full: a partial file keeps the disk full"
   expect_version 1.0-1 "after a full disk"
   restore_site
   umount "$mounted" && mounted=""

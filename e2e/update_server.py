@@ -11,6 +11,8 @@ sets how it answers the requests for FOLDER's files/ from then on:
   stall    sends nothing until the server stops (the client's timeout ends it);
   drop     sends the headers and half of the body, then closes;
   norange  ignores Range and sends the whole file with 200;
+  badrange answers a Range with 206 but the whole file, as "bytes 0-...";
+  slowloris sends the headers, then one byte every 1.5 s (every path);
   error    answers 500.
 It ends on SIGTERM, and releases every stalled request first."""
 import http.server
@@ -55,11 +57,22 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if start >= len(body) and start > 0:
             return self.reply(416, b"")
         self.send_response(206 if start else 200)
-        if start:
+        if start and mode == "badrange":
+            start = 0
+            self.send_header("Content-Range", "bytes 0-%d/%d" % (len(body) - 1, len(body)))
+        elif start:
             self.send_header("Content-Range", "bytes %d-%d/%d" % (start, len(body) - 1, len(body)))
         self.send_header("Content-Length", str(len(body) - start))
         self.end_headers()
         part = body[start:]
+        if mode == "slowloris":
+            for i in range(len(part)):
+                self.wfile.write(part[i:i + 1])
+                self.wfile.flush()
+                if stop.wait(1.5):
+                    break
+            self.close_connection = True
+            return
         if mode == "drop" and "/files/" in self.path:
             self.wfile.write(part[: len(part) // 2])
             self.wfile.flush()

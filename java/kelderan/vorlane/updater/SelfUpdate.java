@@ -17,9 +17,13 @@ import java.nio.file.Paths;
 import java.nio.file.SimpleFileVisitor;
 import java.nio.file.StandardCopyOption;
 import java.nio.file.StandardOpenOption;
+import java.nio.file.attribute.BasicFileAttributeView;
 import java.nio.file.attribute.BasicFileAttributes;
+import java.nio.file.attribute.FileAttribute;
 import java.nio.file.attribute.FileTime;
+import java.nio.file.attribute.PosixFileAttributeView;
 import java.nio.file.attribute.PosixFilePermission;
+import java.nio.file.attribute.PosixFilePermissions;
 import java.security.MessageDigest;
 import java.security.NoSuchAlgorithmException;
 import java.util.ArrayList;
@@ -30,6 +34,7 @@ import java.util.List;
 import java.util.Map;
 import java.util.Set;
 import java.util.concurrent.TimeUnit;
+import java.util.function.Predicate;
 import java.util.zip.GZIPInputStream;
 
 /**
@@ -49,11 +54,20 @@ import java.util.zip.GZIPInputStream;
  * </ul>
  * The new version is started once in its check mode; only a version that
  * starts is switched to, by renaming a new link {@code R/bin/.NAME.new}
- * over {@code R/bin/NAME}. Whatever a killed apply left behind the next one
+ * over {@code R/bin/NAME}; its signed manifest is kept as
+ * {@code .manifests/V}. Whatever a killed apply left behind the next one
  * removes; a kill at any point leaves the link on a whole version.
+ *
+ * <p>Whoever owns the install may not be whoever runs the update: every file
+ * this class writes is opened without following links, in folders it
+ * checked are folders of the install and not links, and nothing it makes is
+ * writable by group or others, whatever modes the manifest names.
  */
 final class SelfUpdate {
     private static final String STAGING = ".staging-";
+    private static final String MANIFESTS = ".manifests";
+    /** Modes never given to what the updater makes: group and others do not write. */
+    private static final int NO_WRITE_BY_OTHERS = 022;
     private static final long CHECK_SECONDS = 120;
     private static final long REMAKE_SECONDS = 300;
 
@@ -81,6 +95,10 @@ final class SelfUpdate {
         if (versions != null && versions.getFileName().toString().equals("versions")) {
             // R/bin/NAME is named after the package; it links to the launcher, which may be named otherwise.
             Path bin = versions.getParent().resolve("bin");
+            if (Files.isSymbolicLink(bin)) {
+                throw new UpdateException(bin + " is a symbolic link, not the install's own folder: the update"
+                        + " is refused and nothing was changed (make it a folder again)");
+            }
             for (String name : List.of(u.name(), exe)) {
                 if (Files.isSymbolicLink(bin.resolve(name))) {
                     return new SelfUpdate(u, versions.getParent(), bin.resolve(name), exe);
@@ -118,22 +136,37 @@ final class SelfUpdate {
         Set<String> counted = new HashSet<>();
         for (Manifest.Entry e : m.entries) {
             if (e.kind != 'f' || !counted.add(e.sha256) || sameBytes(current, e)
-                    || Files.exists(downloads.resolve(e.sha256))) {
+                    || isPlainFile(downloads.resolve(e.sha256))) {
                 continue;
             }
-            long part = 0;
-            try {
-                part = Files.size(downloads.resolve(e.sha256 + ".part"));
-            } catch (IOException ignored) {
-                // Nothing fetched yet.
-            }
-            total += Math.max(0, e.stored - part);
+            total = addSaturated(total, Math.max(0, e.stored - plainSize(downloads.resolve(e.sha256 + ".part"))));
         }
         return total;
     }
 
+    /** {@code a + b}, or {@link Long#MAX_VALUE} where that sum of sizes does not fit. */
+    static long addSaturated(long a, long b) {
+        long sum = a + b;
+        return ((a ^ sum) & (b ^ sum)) < 0 ? (a < 0 ? Long.MIN_VALUE : Long.MAX_VALUE) : sum;
+    }
+
+    /** The size of a plain file, not through a link; 0 when there is none. */
+    private static long plainSize(Path p) {
+        try {
+            BasicFileAttributes a = Files.readAttributes(p, BasicFileAttributes.class, LinkOption.NOFOLLOW_LINKS);
+            return a.isRegularFile() ? a.size() : 0;
+        } catch (IOException e) {
+            return 0;
+        }
+    }
+
+    /** Whether {@code p} is a plain file, not a link. */
+    private static boolean isPlainFile(Path p) {
+        return Files.isRegularFile(p, LinkOption.NOFOLLOW_LINKS);
+    }
+
     @SuppressWarnings("try") // The lock is held for the whole block.
-    void apply(Manifest m, ProgressListener listener, Cancellation cancel) throws UpdateException {
+    void apply(Manifest m, byte[] signed, ProgressListener listener, Cancellation cancel) throws UpdateException {
         try (Lock lock = lock()) {
             removeLeftovers();
             String current = currentVersion();
@@ -152,7 +185,14 @@ final class SelfUpdate {
                 fetch(m, currentTree, listener, cancel);
                 listener.step("downloaded");
                 listener.step("build");
-                build(m, staging, List.of(currentTree, target), cancel);
+                List<Path> sources = new ArrayList<>();
+                for (Path source : List.of(currentTree, target)) {
+                    // A version folder that is a link could lend files from anywhere.
+                    if (Files.isDirectory(source, LinkOption.NOFOLLOW_LINKS)) {
+                        sources.add(source);
+                    }
+                }
+                build(m, staging, sources, cancel);
                 listener.step("built");
                 if (Files.exists(target, LinkOption.NOFOLLOW_LINKS)) {
                     Files.move(target, aside, StandardCopyOption.ATOMIC_MOVE);
@@ -182,8 +222,13 @@ final class SelfUpdate {
                 throw e instanceof IOException ? ioFailure((IOException) e) : (UpdateException) e;
             }
             deleteTree(aside);
-            // The new version and the one before it stay; older ones and the objects go.
-            removeVersionsBut(Set.of(m.version, current));
+            keepManifest(m.version, signed);
+            // The new version and the one before it stay, and any that a process of this install runs;
+            // older ones and the objects go.
+            Set<String> keep = new HashSet<>(Set.of(m.version, current));
+            List<Path> live = liveExecutables();
+            keep.addAll(live != null ? runningVersions(versions, live) : versionDirs());
+            removeVersionsBut(keep);
             deleteTree(downloads);
         }
     }
@@ -193,15 +238,11 @@ final class SelfUpdate {
         try (Lock lock = lock()) {
             removeLeftovers();
             String current = currentVersion();
-            String previous = null;
-            for (String v : versionDirs()) {
-                if (!v.equals(current) && Files.isRegularFile(versions.resolve(v).resolve("bin").resolve(exe))
-                        && (previous == null || Versions.compare(v, previous) > 0)) {
-                    previous = v;
-                }
-            }
+            String previous = previousVersion(current, versionDirs(),
+                    v -> isPlainFile(versions.resolve(v).resolve("bin").resolve(exe)));
             if (previous == null) {
-                throw new UpdateException("There is no previous version of " + updater.name() + " to go back to");
+                throw new UpdateException("There is no version of " + updater.name() + " before " + current
+                        + " to go back to");
             }
             try {
                 switchTo(previous);
@@ -212,6 +253,22 @@ final class SelfUpdate {
         }
     }
 
+    /**
+     * The newest of {@code versions} that is older than {@code current} (in
+     * the version order) and {@code usable}, or null: a rollback never goes
+     * forward, so a second one goes further back, not back to where it was.
+     */
+    static String previousVersion(String current, List<String> versions, Predicate<String> usable) {
+        String previous = null;
+        for (String v : versions) {
+            if (Versions.compare(v, current) < 0 && (previous == null || Versions.compare(v, previous) > 0)
+                    && usable.test(v)) {
+                previous = v;
+            }
+        }
+        return previous;
+    }
+
     /** Fetches and checks every object that neither the current tree nor {@code .downloads} has. */
     private void fetch(Manifest m, Path currentTree, ProgressListener listener, Cancellation cancel)
             throws UpdateException, IOException {
@@ -219,21 +276,21 @@ final class SelfUpdate {
         Set<String> seen = new HashSet<>();
         long total = 0;
         long done = 0;
+        if (Files.exists(downloads, LinkOption.NOFOLLOW_LINKS)) {
+            realFolder(downloads);
+        }
         for (Manifest.Entry e : m.entries) {
             if (e.kind == 'f' && seen.add(e.sha256) && !sameBytes(currentTree, e)
-                    && !Files.exists(downloads.resolve(e.sha256))) {
+                    && !isPlainFile(downloads.resolve(e.sha256))) {
                 needed.add(e);
-                total += e.stored;
-                Path part = downloads.resolve(e.sha256 + ".part");
-                if (Files.exists(part)) {
-                    done += Math.min(e.stored, Files.size(part));
-                }
+                total = addSaturated(total, e.stored);
+                done = addSaturated(done, Math.min(e.stored, plainSize(downloads.resolve(e.sha256 + ".part"))));
             }
         }
         if (needed.isEmpty()) {
             return;
         }
-        Files.createDirectories(downloads);
+        realFolder(downloads);
         Fetcher fetcher = updater.fetcher();
         final long all = total;
         final long[] progress = {done};
@@ -242,18 +299,24 @@ final class SelfUpdate {
             stopIfCancelled(cancel);
             Path part = downloads.resolve(e.sha256 + ".part");
             String url = updater.site() + "/files/sha256/" + e.sha256.substring(0, 2) + "/" + e.sha256.substring(2);
+            Path object = downloads.resolve(e.sha256);
+            // Not a plain file: a link or a folder planted in its place; it goes, its target stays.
+            deleteTree(object);
             fetcher.download(url, part, e.stored, bytes -> {
                 stopIfCancelled(cancel);
-                progress[0] += bytes;
+                progress[0] = addSaturated(progress[0], bytes);
                 listener.progress(progress[0], all);
-            });
-            String got = unpackedHash(part, e.size);
+            }, cancel);
+            String got;
+            try (InputStream in = Files.newInputStream(part, LinkOption.NOFOLLOW_LINKS)) {
+                got = unpackedHash(in, e.size, cancel);
+            }
             if (!got.equals(e.sha256)) {
                 Files.deleteIfExists(part);
                 throw new UpdateException("The update's file " + e.path + " does not match its hash in the"
                         + " signed manifest: the site holds other bytes. Nothing was changed.");
             }
-            Files.move(part, downloads.resolve(e.sha256), StandardCopyOption.ATOMIC_MOVE);
+            Files.move(part, object, StandardCopyOption.ATOMIC_MOVE);
             sync(downloads);
         }
     }
@@ -262,18 +325,18 @@ final class SelfUpdate {
     private void build(Manifest m, Path staging, List<Path> sources, Cancellation cancel)
             throws UpdateException, IOException {
         deleteTree(staging);
-        Files.createDirectory(staging);
+        Files.createDirectory(staging, FOLDER);
         List<Manifest.Entry> dirs = new ArrayList<>();
         List<Manifest.Entry> remakes = new ArrayList<>();
         for (Manifest.Entry e : m.entries) {
             stopIfCancelled(cancel);
             Path dest = staging.resolve(e.path);
             if (e.kind == 'd') {
-                Files.createDirectories(dest);
+                Files.createDirectories(dest, FOLDER);
                 dirs.add(e);
                 continue;
             }
-            Files.createDirectories(dest.getParent());
+            Files.createDirectories(dest.getParent(), FOLDER);
             switch (e.kind) {
                 case 'l':
                     Files.createSymbolicLink(dest, Paths.get(e.target));
@@ -288,6 +351,10 @@ final class SelfUpdate {
         for (Manifest.Entry r : remakes) {
             stopIfCancelled(cancel);
             remake(staging, r.path);
+            Path archive = staging.resolve(r.path);
+            if (isPlainFile(archive)) {
+                setMode(archive, r.mode);
+            }
         }
         // Modes of folders last: a folder without write permission takes no more entries.
         List<Path> folders = new ArrayList<>();
@@ -302,7 +369,7 @@ final class SelfUpdate {
             }
         });
         for (int i = dirs.size() - 1; i >= 0; i--) {
-            Files.setPosixFilePermissions(folders.get(i), permissions(dirs.get(i).mode));
+            setMode(folders.get(i), dirs.get(i).mode);
         }
     }
 
@@ -313,22 +380,25 @@ final class SelfUpdate {
                 continue;
             }
             Path from = source.resolve(e.path);
-            if (Files.getLastModifiedTime(from).to(TimeUnit.SECONDS) == e.mtime && modeOf(from) == e.mode) {
+            if (Files.getLastModifiedTime(from, LinkOption.NOFOLLOW_LINKS).to(TimeUnit.SECONDS) == e.mtime
+                    && modeOf(from) == safeMode(e.mode)) {
                 // Same inode: its mode and time are already right, and setting them would change the source.
                 Files.createLink(dest, from);
                 return;
             }
-            Files.copy(from, dest);
+            Files.copy(from, dest, LinkOption.NOFOLLOW_LINKS);
             finish(dest, e);
             return;
         }
         Path object = downloads.resolve(e.sha256);
         MessageDigest sha = sha256();
-        try (InputStream in = new GZIPInputStream(Files.newInputStream(object), 65536);
-                FileChannel out = FileChannel.open(dest, StandardOpenOption.CREATE_NEW, StandardOpenOption.WRITE)) {
+        try (InputStream in = new GZIPInputStream(Files.newInputStream(object, LinkOption.NOFOLLOW_LINKS), 65536);
+                FileChannel out = FileChannel.open(dest, Set.of(StandardOpenOption.CREATE_NEW,
+                        StandardOpenOption.WRITE, LinkOption.NOFOLLOW_LINKS), PRIVATE)) {
             byte[] buffer = new byte[65536];
             long size = 0;
-            for (int n; (n = in.read(buffer)) > 0; ) {
+            // Never more than one byte past the size: an object that inflates without end is refused there.
+            for (int n; size <= e.size && (n = in.read(buffer, 0, upToOnePast(buffer.length, e.size - size))) > 0; ) {
                 stopIfCancelled(cancel);
                 sha.update(buffer, 0, n);
                 ByteBuffer b = ByteBuffer.wrap(buffer, 0, n);
@@ -350,10 +420,46 @@ final class SelfUpdate {
     }
 
     private static void finish(Path dest, Manifest.Entry e) throws IOException {
-        Files.setPosixFilePermissions(dest, permissions(e.mode));
-        Files.setLastModifiedTime(dest, FileTime.from(e.mtime, TimeUnit.SECONDS));
-        try (FileChannel c = FileChannel.open(dest, StandardOpenOption.WRITE)) {
+        setMode(dest, e.mode);
+        Files.getFileAttributeView(dest, BasicFileAttributeView.class, LinkOption.NOFOLLOW_LINKS)
+                .setTimes(FileTime.from(e.mtime, TimeUnit.SECONDS), null, null);
+        try (FileChannel c = FileChannel.open(dest, StandardOpenOption.WRITE, LinkOption.NOFOLLOW_LINKS)) {
             c.force(true);
+        }
+    }
+
+    /** Sets {@code mode} without what group and others would write, on {@code p} itself (not through a link). */
+    private static void setMode(Path p, int mode) throws IOException {
+        Files.getFileAttributeView(p, PosixFileAttributeView.class, LinkOption.NOFOLLOW_LINKS)
+                .setPermissions(permissions(safeMode(mode)));
+    }
+
+    /** The mode the updater gives where the manifest says {@code mode}: never writable by group or others. */
+    static int safeMode(int mode) {
+        return mode & 0777 & ~NO_WRITE_BY_OTHERS;
+    }
+
+    private static final FileAttribute<Set<PosixFilePermission>> FOLDER =
+            PosixFilePermissions.asFileAttribute(permissions(0755));
+    private static final FileAttribute<Set<PosixFilePermission>> PRIVATE =
+            PosixFilePermissions.asFileAttribute(permissions(0600));
+    private static final FileAttribute<Set<PosixFilePermission>> SHARED =
+            PosixFilePermissions.asFileAttribute(permissions(0644));
+
+    /**
+     * Makes sure {@code dir} is a folder of its own under the install, not a
+     * link: a link planted in its place is removed (never what it points
+     * to), with a note, and the folder made.
+     */
+    private static void realFolder(Path dir) throws IOException {
+        if (Files.isSymbolicLink(dir) || (Files.exists(dir, LinkOption.NOFOLLOW_LINKS)
+                && !Files.isDirectory(dir, LinkOption.NOFOLLOW_LINKS))) {
+            System.err.println("Note: removed " + dir + ", which is not a folder the updater made ("
+                    + (Files.isSymbolicLink(dir) ? "a symbolic link" : "a file") + "); its target was not touched.");
+            Files.delete(dir);
+        }
+        if (!Files.exists(dir, LinkOption.NOFOLLOW_LINKS)) {
+            Files.createDirectory(dir, FOLDER);
         }
     }
 
@@ -392,18 +498,21 @@ final class SelfUpdate {
         }
     }
 
-    /** Runs a command with its output kept aside; null when it ends with status 0 in time, else why not. */
+    /**
+     * Runs a command with its output kept aside; null when it ends with status
+     * 0 in time, else why not. The output comes through a pipe, not a file, so
+     * nothing is written where a link could be planted.
+     */
     private String run(List<String> command, long seconds, Map<String, String> env) throws UpdateException {
-        Path log = null;
         try {
-            Files.createDirectories(downloads);
-            log = Files.createTempFile(downloads, "run", ".log");
             ProcessBuilder pb = new ProcessBuilder(command).redirectErrorStream(true)
-                    .redirectOutput(log.toFile()).redirectInput(ProcessBuilder.Redirect.from(new java.io.File("/dev/null")));
+                    .redirectInput(ProcessBuilder.Redirect.from(new java.io.File("/dev/null")));
             if (env != null) {
                 pb.environment().putAll(env);
             }
             Process p = pb.start();
+            Tail tail = new Tail(p.getInputStream());
+            tail.start();
             if (!p.waitFor(seconds, TimeUnit.SECONDS)) {
                 p.destroyForcibly();
                 p.waitFor(10, TimeUnit.SECONDS);
@@ -412,7 +521,9 @@ final class SelfUpdate {
             if (p.exitValue() == 0) {
                 return null;
             }
-            String out = new String(Files.readAllBytes(log), StandardCharsets.UTF_8).trim();
+            // A process it started may hold the pipe open: wait a little, then take what came.
+            tail.join(TimeUnit.SECONDS.toMillis(10));
+            String out = tail.text().trim();
             if (out.length() > 400) {
                 out = "..." + out.substring(out.length() - 400);
             }
@@ -422,14 +533,42 @@ final class SelfUpdate {
         } catch (InterruptedException e) {
             Thread.currentThread().interrupt();
             throw new UpdateException("The update was interrupted");
-        } finally {
-            if (log != null) {
-                try {
-                    Files.deleteIfExists(log);
-                } catch (IOException ignored) {
-                    // Only a log.
+        }
+    }
+
+    /** Reads a process's output to its end, keeping only the last few KiB. */
+    private static final class Tail extends Thread {
+        private static final int KEEP = 4096;
+        private final InputStream in;
+        private final java.io.ByteArrayOutputStream last = new java.io.ByteArrayOutputStream();
+
+        Tail(InputStream in) {
+            super("vorlane-update-output");
+            setDaemon(true);
+            this.in = in;
+        }
+
+        @Override
+        public void run() {
+            byte[] buffer = new byte[KEEP];
+            try (in) {
+                for (int n; (n = in.read(buffer)) > 0; ) {
+                    synchronized (this) {
+                        if (last.size() + n > 2 * KEEP) {
+                            byte[] all = last.toByteArray();
+                            last.reset();
+                            last.write(all, Math.max(0, all.length - KEEP), Math.min(all.length, KEEP));
+                        }
+                        last.write(buffer, 0, n);
+                    }
                 }
+            } catch (IOException ignored) {
+                // The process ended, or was ended.
             }
+        }
+
+        synchronized String text() {
+            return new String(last.toByteArray(), StandardCharsets.UTF_8);
         }
     }
 
@@ -460,6 +599,7 @@ final class SelfUpdate {
         for (String v : versionDirs()) {
             if (!keep.contains(v)) {
                 deleteTree(versions.resolve(v));
+                deleteTree(versions.resolve(MANIFESTS).resolve(v));
             }
         }
     }
@@ -505,13 +645,23 @@ final class SelfUpdate {
         }
     }
 
-    /** The SHA-256 of a gzip object's content, or "" when it is no gzip or not {@code size} bytes. */
-    private static String unpackedHash(Path object, long size) {
+    /** How much to read into a buffer of {@code room} bytes when {@code left} are wanted: one more shows a surplus. */
+    private static int upToOnePast(int room, long left) {
+        return left >= room ? room : (int) left + 1;
+    }
+
+    /**
+     * The SHA-256 of a gzip object's content, or "" when it is no gzip or not
+     * {@code size} bytes. It inflates at most one byte past {@code size}, so
+     * an object that inflates to far more costs no more than a right one.
+     */
+    static String unpackedHash(InputStream object, long size, Cancellation cancel) throws UpdateException {
         MessageDigest sha = sha256();
         long n = 0;
-        try (InputStream in = new GZIPInputStream(Files.newInputStream(object), 65536)) {
+        try (InputStream in = new GZIPInputStream(object, 65536)) {
             byte[] buffer = new byte[65536];
-            for (int r; (r = in.read(buffer)) > 0; ) {
+            for (int r; n <= size && (r = in.read(buffer, 0, upToOnePast(buffer.length, size - n))) > 0; ) {
+                stopIfCancelled(cancel);
                 sha.update(buffer, 0, r);
                 n += r;
             }
@@ -544,7 +694,14 @@ final class SelfUpdate {
     private Lock lock() throws UpdateException {
         FileChannel channel = null;
         try {
-            channel = FileChannel.open(versions.resolve(".lock"), StandardOpenOption.CREATE, StandardOpenOption.WRITE);
+            Path file = versions.resolve(".lock");
+            if (Files.exists(file, LinkOption.NOFOLLOW_LINKS) && !isPlainFile(file)) {
+                throw new UpdateException(file + " is " + (Files.isSymbolicLink(file) ? "a symbolic link" : "no file")
+                        + ", which the updater did not make: the update is refused and nothing was changed"
+                        + " (remove it and try again).");
+            }
+            channel = FileChannel.open(file, Set.of(StandardOpenOption.CREATE, StandardOpenOption.WRITE,
+                    LinkOption.NOFOLLOW_LINKS), SHARED);
             FileLock l = channel.tryLock();
             if (l != null) {
                 return new Lock(channel, l);
@@ -553,6 +710,9 @@ final class SelfUpdate {
             // This process holds it already.
         } catch (IOException e) {
             throw ioFailure(e);
+        }
+        if (channel == null) {
+            throw new UpdateException("Another update of this install is running; nothing was changed.");
         }
         try {
             channel.close();
@@ -569,12 +729,93 @@ final class SelfUpdate {
     }
 
     private static UpdateException ioFailure(IOException e) {
-        String m = String.valueOf(e.getMessage());
-        if (m.contains("No space left") || m.contains("Disk quota")) {
+        if (Fetcher.noSpace(e)) {
             return new UpdateException("There is not enough disk space for the update; nothing was changed"
                     + " (free some space and try again).", e);
         }
         return new UpdateException("The update failed: " + e + "; nothing was changed.", e);
+    }
+
+    /**
+     * The versions under {@code versionsDir} that the executables
+     * {@code exes} (as {@code /proc/PID/exe} names them) lie in.
+     */
+    static Set<String> runningVersions(Path versionsDir, List<Path> exes) {
+        Set<String> out = new HashSet<>();
+        int depth = versionsDir.getNameCount();
+        for (Path exe : exes) {
+            if (exe.startsWith(versionsDir) && exe.getNameCount() > depth + 1) {
+                out.add(exe.getName(depth).toString());
+            }
+        }
+        return out;
+    }
+
+    /** What every process this user may look at runs, from {@code /proc/PID/exe}; null when they cannot be listed. */
+    private static List<Path> liveExecutables() {
+        List<Path> out = new ArrayList<>();
+        try (DirectoryStream<Path> list = Files.newDirectoryStream(Paths.get("/proc"), "[0-9]*")) {
+            for (Path p : list) {
+                try {
+                    out.add(Files.readSymbolicLink(p.resolve("exe")));
+                } catch (IOException | UnsupportedOperationException ignored) {
+                    // Ended meanwhile, or another user's.
+                }
+            }
+        } catch (IOException e) {
+            System.err.println("Note: cannot list the processes (" + e.getMessage() + "); the older versions stay.");
+            return null;
+        }
+        return out;
+    }
+
+    /** Keeps the signed manifest of the version just switched to, as {@code .manifests/V}; a failure is a note. */
+    private void keepManifest(String version, byte[] signed) {
+        if (signed == null) {
+            return;
+        }
+        Path dir = versions.resolve(MANIFESTS);
+        Path fresh = dir.resolve("." + version + ".new");
+        try {
+            realFolder(dir);
+            Files.deleteIfExists(fresh);
+            try (FileChannel c = FileChannel.open(fresh, Set.of(StandardOpenOption.CREATE_NEW,
+                    StandardOpenOption.WRITE, LinkOption.NOFOLLOW_LINKS), SHARED)) {
+                ByteBuffer b = ByteBuffer.wrap(signed);
+                while (b.hasRemaining()) {
+                    c.write(b);
+                }
+                c.force(true);
+            }
+            Files.move(fresh, dir.resolve(version), StandardCopyOption.ATOMIC_MOVE);
+            sync(dir);
+        } catch (IOException e) {
+            System.err.println("Note: could not keep the manifest of " + version + " (" + e.getMessage()
+                    + "); the next check reads it from the update site.");
+        }
+    }
+
+    /** The manifest of {@code version} an apply kept, checked against the feed key; null when none holds. */
+    static Manifest keptManifest(Updater u, String version) {
+        Path versionsDir = u.tree().getParent();
+        if (versionsDir == null || !versionsDir.getFileName().toString().equals("versions")) {
+            return null;
+        }
+        Path file = versionsDir.resolve(MANIFESTS).resolve(version);
+        try {
+            if (Files.isSymbolicLink(versionsDir.resolve(MANIFESTS)) || !isPlainFile(file)
+                    || Files.size(file) > Fetcher.maxManifest()) {
+                return null;
+            }
+            byte[] bytes;
+            try (InputStream in = Files.newInputStream(file, LinkOption.NOFOLLOW_LINKS)) {
+                bytes = in.readNBytes(Fetcher.maxManifest());
+            }
+            Manifest m = u.checked(Manifest.parse(bytes, u.feedKey()));
+            return m.version.equals(version) ? m : null;
+        } catch (IOException | UpdateException e) {
+            return null;
+        }
     }
 
     private static void sync(Path dir) throws IOException {

@@ -5,11 +5,13 @@ import java.util.Optional;
 /** A version the site offers, as {@link Updater#check} found it. */
 public final class Update {
     private final Manifest manifest;
+    private final byte[] signed;
     private final long downloadBytes;
     private final String installCommand;
 
-    Update(Manifest manifest, long downloadBytes, String installCommand) {
+    Update(Manifest manifest, byte[] signed, long downloadBytes, String installCommand) {
         this.manifest = manifest;
+        this.signed = signed;
         this.downloadBytes = downloadBytes;
         this.installCommand = installCommand;
     }
@@ -41,6 +43,11 @@ public final class Update {
 
     Manifest manifest() {
         return manifest;
+    }
+
+    /** The manifest as the site signed it, which an apply keeps beside the version. */
+    byte[] signedBytes() {
+        return signed;
     }
 
     @Override

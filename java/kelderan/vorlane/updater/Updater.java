@@ -6,6 +6,8 @@ import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.Paths;
 import java.security.PublicKey;
+import java.time.Instant;
+import java.time.format.DateTimeParseException;
 import java.util.ArrayList;
 import java.util.List;
 import java.util.Locale;
@@ -121,13 +123,95 @@ public final class Updater {
      * else empty.
      */
     public Optional<Update> check(boolean allowOlder) throws UpdateException {
-        Manifest m = fetchManifest("latest");
+        return check(allowOlder, new Cancellation());
+    }
+
+    /**
+     * As {@link #check(boolean)}; a cancel from another thread ends it at once
+     * with an {@link UpdateException}. Every request it makes is bounded by a
+     * deadline. A feed that expired, or that is older than the manifest of the
+     * installed version, is refused.
+     */
+    public Optional<Update> check(boolean allowOlder, Cancellation cancellation) throws UpdateException {
+        Cancellation cancel = cancellation != null ? cancellation : new Cancellation();
+        Signed latest = fetchManifest("latest", cancel);
+        Manifest m = latest.manifest;
+        String stale = staleness(m, null, null, Instant.now());
+        if (stale == null) {
+            Manifest installed = installedManifest(cancel);
+            if (installed != null) {
+                stale = staleness(m, installed.version, installed.date, Instant.now());
+            }
+        }
+        if (stale != null) {
+            throw new UpdateException(stale);
+        }
         int order = Versions.compare(m.version, version);
         if (order == 0 || (order < 0 && !allowOlder)) {
             return Optional.empty();
         }
         long bytes = kind == InstallKind.TARBALL ? SelfUpdate.of(this).downloadBytes(m) : 0;
-        return Optional.of(new Update(m, bytes, kind == InstallKind.TARBALL ? null : installCommand()));
+        return Optional.of(new Update(m, latest.bytes, bytes, kind == InstallKind.TARBALL ? null : installCommand()));
+    }
+
+    /**
+     * Why {@code latest} is not a current feed, or null when it is: its
+     * {@code expires} lies before {@code now}, or it was signed before the
+     * installed version's manifest ({@code installedDate}; null when unknown).
+     * Dates are {@code YYYY-MM-DDTHH:MM:SSZ}.
+     */
+    static String staleness(Manifest latest, String installedVersion, String installedDate, Instant now) {
+        Instant date = feedDate(latest.date);
+        if (date == null) {
+            return "The update manifest's date '" + latest.date + "' does not parse. Nothing was changed.";
+        }
+        if (latest.expires != null) {
+            Instant expires = feedDate(latest.expires);
+            if (expires == null) {
+                return "The update manifest's expiry '" + latest.expires + "' does not parse. Nothing was changed.";
+            }
+            if (expires.isBefore(now)) {
+                return "The update feed is stale: it expired on " + latest.expires + " (it was signed on "
+                        + latest.date + "), so the site was not published again since or something between"
+                        + " serves an old copy. Nothing was changed.";
+            }
+        }
+        Instant installed = installedDate != null ? feedDate(installedDate) : null;
+        if (installed != null && date.isBefore(installed)) {
+            return "The update feed is older than this install: its latest manifest (" + latest.version
+                    + ") was signed on " + latest.date + ", before the manifest of the installed "
+                    + installedVersion + " (signed on " + installedDate + "), so the site or something between"
+                    + " serves an old copy. Nothing was changed.";
+        }
+        return null;
+    }
+
+    /** A feed date {@code YYYY-MM-DDTHH:MM:SSZ}, or null when it is not one. */
+    static Instant feedDate(String s) {
+        if (s == null || !s.matches("[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z")) {
+            return null;
+        }
+        try {
+            return Instant.parse(s);
+        } catch (DateTimeParseException e) {
+            return null;
+        }
+    }
+
+    /**
+     * The signed manifest of the installed version: the copy an apply kept in
+     * {@code versions/.manifests/}, else the site's copy of that version;
+     * null when neither is there.
+     */
+    private Manifest installedManifest(Cancellation cancel) throws UpdateException {
+        if (kind == InstallKind.TARBALL) {
+            Manifest kept = SelfUpdate.keptManifest(this, version);
+            if (kept != null) {
+                return kept;
+            }
+        }
+        Signed s = fetchManifestOrNull(version, cancel);
+        return s != null && s.manifest.version.equals(version) ? s.manifest : null;
     }
 
     /**
@@ -144,7 +228,8 @@ public final class Updater {
         if (Versions.compare(update.version(), version) == 0) {
             throw new UpdateException(name + " " + version + " is already installed");
         }
-        SelfUpdate.of(this).apply(update.manifest(), listener != null ? listener : new ProgressListener() {},
+        SelfUpdate.of(this).apply(update.manifest(), update.signedBytes(),
+                listener != null ? listener : new ProgressListener() {},
                 cancellation != null ? cancellation : new Cancellation());
     }
 
@@ -185,18 +270,47 @@ public final class Updater {
         return kind == InstallKind.RPM ? "sudo dnf upgrade " + name : "sudo apt install --only-upgrade " + name;
     }
 
-    Manifest fetchManifest(String which) throws UpdateException {
+    /** A manifest with the bytes it was read from (signature line and all), as an apply keeps them. */
+    static final class Signed {
+        final Manifest manifest;
+        final byte[] bytes;
+
+        Signed(Manifest manifest, byte[] bytes) {
+            this.manifest = manifest;
+            this.bytes = bytes;
+        }
+    }
+
+    Signed fetchManifest(String which, Cancellation cancel) throws UpdateException {
+        Signed s = fetchManifestOrNull(which, cancel);
+        if (s == null) {
+            throw new UpdateException("The update site has no " + channel + " feed for " + arch + " ("
+                    + feedUrl(which) + ")");
+        }
+        return s;
+    }
+
+    /** The site's manifest {@code which}, checked; null when the site has none. */
+    private Signed fetchManifestOrNull(String which, Cancellation cancel) throws UpdateException {
+        PublicKey key = feedKey();
+        byte[] bytes = fetcher().get(feedUrl(which), cancel);
+        return bytes == null ? null : new Signed(checked(Manifest.parse(bytes, key)), bytes);
+    }
+
+    private String feedUrl(String which) {
+        return site + "/updates/" + channel + "/" + arch + "/" + which;
+    }
+
+    PublicKey feedKey() throws UpdateException {
         if (feedKey.isEmpty()) {
             throw new UpdateException("This app's update record has no feed key: it was packaged without"
                     + " --update-feed-key, so its updates cannot be checked");
         }
-        PublicKey key = Manifest.publicKey(feedKey);
-        String url = site + "/updates/" + channel + "/" + arch + "/" + which;
-        byte[] bytes = fetcher().get(url);
-        if (bytes == null) {
-            throw new UpdateException("The update site has no " + channel + " feed for " + arch + " (" + url + ")");
-        }
-        Manifest m = Manifest.parse(bytes, key);
+        return Manifest.publicKey(feedKey);
+    }
+
+    /** {@code m} when it is this install's name, architecture and channel and its version parses. */
+    Manifest checked(Manifest m) throws UpdateException {
         if (!m.name.equals(name) || !m.arch.equals(arch) || !m.channel.equals(channel)) {
             throw new UpdateException("The update manifest is for " + m.name + " " + m.channel + " " + m.arch
                     + ", not this app's " + name + " " + channel + " " + arch + ". Nothing was changed.");
