@@ -35,6 +35,7 @@ struct FeedFacts {
   std::string channel;
   std::string arch;   ///< amd64 or arm64
   std::string date;   ///< see `feed_date`
+  std::string expires;  ///< "" or a feed_date: clients refuse the manifest after it
   std::string notes;  ///< UTF-8 text, any lines
 };
 

@@ -16,7 +16,7 @@ FeedEntry link(std::string path, std::string target) {
   return {std::move(path), Kind::kLink, 0777, 0, "", 0, 0, std::move(target)};
 }
 
-const FeedFacts kFacts{"notes", "1.1-1", "stable", "amd64", "2026-12-08T03:00:00Z", "Fixed\n"};
+const FeedFacts kFacts{"notes", "1.1-1", "stable", "amd64", "2026-12-08T03:00:00Z", "", "Fixed\n"};
 
 TEST(FeedPlanTest, PercentEncodesEveryByteOutsideThePlainSet) {
   const std::pair<std::string, std::string> cases[] = {
@@ -45,7 +45,7 @@ TEST(FeedPlanTest, BodyIsTheHeaderThenEntriesSortedByEncodedPath) {
                 " 1700000000 20 lib/a\n"
                 "file 0644 3 " +
                 kHash + " 1700000000 20 lib/b%20b\n");
-  Result<std::string> empty = manifest_body({"n", "1-1", "s", "arm64", "d", ""}, {}, "");
+  Result<std::string> empty = manifest_body({"n", "1-1", "s", "arm64", "d", "", ""}, {}, "");
   ASSERT_TRUE(empty);
   EXPECT_NE(empty->find("\nnotes \n"), std::string::npos);
 }
