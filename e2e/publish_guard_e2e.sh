@@ -33,7 +33,7 @@ cleanup() {
 trap cleanup EXIT
 failures=0
 fail() { echo "FAILED: $*" >&2; failures=$((failures + 1)); }
-ok() { echo "ok: $*" >&2; }
+checked() { echo "checked: $*" >&2; }
 url=http://127.0.0.1:1/site
 
 # run ARGS...: publish, status in $status, messages in $work/err
@@ -102,7 +102,7 @@ refused "a tarball whose tree is a link" "./tinyapp is a symbolic link" \
   "$work/s1" "$work/root/tinyapp-1.0-linux-x86_64.tar.gz" --base-url "$url" "${key[@]}" \
   --feed-key "$work/key/feed-key.pem"
 [ ! -e "$work/s1" ] || fail "a refused first publish left the site folder"
-ok "links in packages: refused, naming the member"
+checked "links in packages: refused, naming the member"
 
 # --- Modes, options ------------------------------------------------------------
 mkdir -p "$work/modes/t/tinyapp/versions/1.0-1/lib/app"
@@ -128,20 +128,25 @@ refused "a shell command in --base-url" "--base-url" "$site" \
 [ ! -e "$site" ] || fail "a refused first publish left the site folder"
 deb "$work/plain" 1.0-1
 run "$site" "$work/modes/tinyapp-1.0-linux-x86_64.tar.gz" "$work/plain/tinyapp_1.0-1_amd64.deb" \
-  --base-url 'https://example.org/my%20apps/tiny' "${key[@]}" --feed-key "$work/key/feed-key.pem" \
-  --feed-valid-days 3650 --keep 3
-[ "$status" -eq 0 ] || fail "publish with %20, --keep 3 and --feed-valid-days 3650: status $status: $(cat "$work/err")"
+  --base-url 'https://example.org/my%20apps/tiny' "${key[@]}" --feed-key "$work/key/feed-key.pem" --keep 3
+[ "$status" -eq 0 ] || fail "publish with %20 and --keep 3: status $status: $(cat "$work/err")"
 manifest="$site/updates/stable/amd64/1.0-1"
 grep -q '^dir 0755 lib$' "$manifest" || fail "the 0777 folder is not listed as 0755: $(grep ' lib$' "$manifest")"
 grep -q '^file 0644 .* lib/app/app.jar$' "$manifest" || fail "the 0666 jar is not listed as 0644"
 grep -q 'without their group and other write permission' "$work/err" || fail "no note on the modes taken away"
 # The page's apt commands, pasted into a shell, write the address as given.
-python3 -c 'import html, re, sys; print(html.unescape(re.findall(r"<pre>(.*?)</pre>", open(sys.argv[1]).read(), re.S)[0]))' \
-  "$site/index.html" >"$work/commands"
-grep '^printf ' "$work/commands" | sed 's/ | sudo tee .*//' | sh >"$work/sources"
+python3 -c 'import html, re, sys; print(html.unescape("".join(re.findall(r"<pre>(.*?)</pre>", open(sys.argv[1]).read(), re.S))))' \
+  "$site/index.html" >"$work/commands" || true
+grep '^printf ' "$work/commands" | sed 's/ | sudo tee .*//' | sh >"$work/sources" || true
 grep -qx 'URIs: https://example.org/my%20apps/tiny' "$work/sources" ||
   fail "the page's sources command does not keep %20: $(cat "$work/sources")"
-ok "modes normalised; bad numbers and addresses refused; %20 kept"
+mkdir -p "$work/days/t/tinyapp/versions/1.1-1"
+echo 'version 1.1' >"$work/days/t/tinyapp/versions/1.1-1/README"
+tarball "$work/days" 1.1
+run "$site" "$work/days/tinyapp-1.1-linux-x86_64.tar.gz" "${key[@]}" --feed-key "$work/key/feed-key.pem" \
+  --feed-valid-days 3650
+[ "$status" -eq 0 ] || fail "publish with --feed-valid-days 3650: status $status: $(cat "$work/err")"
+checked "modes normalised; bad numbers and addresses refused; %20 kept"
 
 # --- A stand-in gpg that stops at one step ------------------------------------
 hook="$work/hook"
@@ -207,7 +212,7 @@ else
   wait "$live_pid" || status=$?
   [ "$status" -eq 0 ] || fail "the run stopped at its import: status $status: $(cat "$work/hooked-err")"
   [ ! -e "$live_home" ] || fail "a finished publish left its home $live_home"
-  ok "a killed publish's key and agent are gone after the next publish"
+  checked "a killed publish's key and agent are gone after the next publish"
 fi
 
 # --- Two first publishes into one new folder ---------------------------------
@@ -226,7 +231,7 @@ grep -qx "key $(fingerprint "$work/key/KEY.asc")" "$new/vorlane-site.txt" ||
   fail "the site is not signed with the first publish's key"
 [ -z "$(find "$new" -name '*2.0-1*')" ] || fail "the refused publish left a package: $(find "$new" -name '*2.0-1*')"
 grep -q '_1.0-1_amd64.deb' "$new/vorlane-site.txt" || fail "the first publish's package is not listed"
-ok "two first publishes: one waits its turn, the site is whole"
+checked "two first publishes: one waits its turn, the site is whole"
 
 [ "$failures" -eq 0 ] || { echo "$failures check(s) failed" >&2; exit 1; }
 echo "publish_guard_e2e: all checks passed"
