@@ -20,7 +20,7 @@ CLI::App* add_publish_command(CLI::App& app, publish::PublishOptions& o) {
                   "The channel: its own apt suite and dnf repository (default stable)");
   cmd->add_option("--keep", o.keep,
                   "How many versions of each package the channel's indexes list (default: as "
-                  "before, else 5); published files always stay");
+                  "before, else 5; 1 to 100000); published files always stay");
   cmd->add_option("--signing-key", o.signing_key,
                   "An exported secret key file (gpg --export-secret-keys --armor), without "
                   "passphrase, that signs the site");
@@ -33,6 +33,9 @@ CLI::App* add_publish_command(CLI::App& app, publish::PublishOptions& o) {
   cmd->add_option("--notes", o.notes,
                   "A UTF-8 file of release notes for the update feed (default: the .deb's "
                   "changelog entry for the version)");
+  cmd->add_option("--feed-valid-days", o.feed_valid_days,
+                  "Days (1 to 3650) after which the update feed's manifests signed now expire: "
+                  "apps refuse them after, so a frozen or replayed feed shows; re-publish before");
   cmd->add_flag("--quiet", o.quiet, "Print only notes and errors");
   return cmd;
 }

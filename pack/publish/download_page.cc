@@ -1,5 +1,7 @@
 #include "pack/publish/download_page.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 #include "pack/core/strings.h"
@@ -40,9 +42,32 @@ std::string paragraphs(const std::string& text) {
 
 }  // namespace
 
+std::string shell_word(std::string_view text) {
+  const bool plain = !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) != 0 ||
+           std::string_view("-._/:@%+=,").find(c) != std::string_view::npos;
+  });
+  if (plain) return std::string(text);
+  std::string out = "'";
+  for (const char c : text) {
+    if (c == '\'') {
+      out += "'\\''";
+    } else {
+      out += c;
+    }
+  }
+  return out + "'";
+}
+
+std::string printf_lines(const std::vector<std::string>& lines) {
+  // The lines are arguments, never the format: a '%' or '\\' in them stays as it is.
+  std::string out = "printf '%s\\n'";
+  for (const std::string& line : lines) out += " " + shell_word(line);
+  return out;
+}
+
 std::string download_page(const PageFacts& f) {
   const std::string name = markup_escape(f.name);
-  const std::string url = markup_escape(f.base_url);
   const std::string channel = markup_escape(f.channel);
   std::string page =
       "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
@@ -81,27 +106,32 @@ std::string download_page(const PageFacts& f) {
             "</td><td><code>" + markup_escape(d.sha256) + "</code></td></tr>\n";
   }
   page += "</tbody>\n</table>\n";
-  const std::string keyring = "/etc/apt/keyrings/" + name + "-archive-keyring.gpg";
+  // The commands as a shell reads them, marked up as a whole after.
+  const std::string keyring = "/etc/apt/keyrings/" + f.name + "-archive-keyring.gpg";
   if (f.has_deb) {
+    const std::string commands =
+        "sudo install -d -m 0755 /etc/apt/keyrings\n"
+        "curl -fsSL " +
+        shell_word(f.base_url + "/KEY.gpg") + " | sudo tee " + shell_word(keyring) +
+        " >/dev/null\n" +
+        printf_lines({"Types: deb", "URIs: " + f.base_url, "Suites: " + f.channel,
+                      "Components: main", "Signed-By: " + keyring}) +
+        " | sudo tee " + shell_word("/etc/apt/sources.list.d/" + f.name + ".sources") +
+        "\nsudo apt update && sudo apt install " + shell_word(f.name);
     page +=
         "<h2>Debian, Ubuntu</h2>\n<p>Add the repository, then install; updates come with the "
-        "system's own.</p>\n<pre>sudo install -d -m 0755 /etc/apt/keyrings\n"
-        "curl -fsSL " +
-        url + "/KEY.gpg | sudo tee " + keyring +
-        " &gt;/dev/null\n"
-        "printf 'Types: deb\\nURIs: " +
-        url + "\\nSuites: " + channel + "\\nComponents: main\\nSigned-By: " + keyring +
-        "\\n' | sudo tee /etc/apt/sources.list.d/" + name +
-        ".sources\nsudo apt update &amp;&amp; sudo apt install " + name + "</pre>\n";
+        "system's own.</p>\n<pre>" +
+        markup_escape(commands) + "</pre>\n";
   }
   if (f.has_rpm) {
-    // Lines of the .repo file, for printf: its \n are printf's.
-    const std::string repo = "[" + name + R"(]\nname=)" + name + R"(\nbaseurl=)" + url + "/rpm/" +
-                             channel + R"(\ngpgcheck=1\nrepo_gpgcheck=1\ngpgkey=)" + url +
-                             R"(/KEY.asc\n)";
-    page += "<h2>Fedora, RHEL, openSUSE</h2>\n<pre>sudo rpm --import " + url + "/KEY.asc\n" +
-            "printf '" + repo + "' | sudo tee /etc/yum.repos.d/" + name +
-            ".repo\nsudo dnf install " + name + "</pre>\n";
+    const std::string commands =
+        "sudo rpm --import " + shell_word(f.base_url + "/KEY.asc") + "\n" +
+        printf_lines({"[" + f.name + "]", "name=" + f.name,
+                      "baseurl=" + f.base_url + "/rpm/" + f.channel, "gpgcheck=1",
+                      "repo_gpgcheck=1", "gpgkey=" + f.base_url + "/KEY.asc"}) +
+        " | sudo tee " + shell_word("/etc/yum.repos.d/" + f.name + ".repo") +
+        "\nsudo dnf install " + shell_word(f.name);
+    page += "<h2>Fedora, RHEL, openSUSE</h2>\n<pre>" + markup_escape(commands) + "</pre>\n";
   }
   page += "<p>Signed with the key <code>" + markup_escape(f.key_fingerprint) +
           "</code>: <a href=\"KEY.asc\">KEY.asc</a>, <a href=\"KEY.gpg\">KEY.gpg</a>.</p>\n"

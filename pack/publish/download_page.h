@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vorlane::publish {
@@ -32,6 +33,14 @@ struct PageFacts {
 
 /// "1.4 MB", "812 kB", "96 bytes".
 std::string human_size(std::uint64_t bytes);
+
+/// `text` as one word of a POSIX shell: as it is when it holds only
+/// letters, digits and `-._/:@%+=,`, else in single quotes, so that a
+/// command pasted from the page runs nothing but itself.
+std::string shell_word(std::string_view text);
+
+/// A `printf '%s\n' LINE...` command that prints `lines`, each a word.
+std::string printf_lines(const std::vector<std::string>& lines);
 
 /// The page: the app's name, icon, version and description, a table of
 /// downloads (size, SHA-256), and the commands that add the repository.

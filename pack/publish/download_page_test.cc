@@ -38,7 +38,10 @@ TEST(DownloadPage, Content) {
       "<td>1.5 MB</td><td><code>ab12</code>",
       ("curl -fsSL https://example.org/tiny/KEY.gpg | sudo tee "
        "/etc/apt/keyrings/tiny-archive-keyring.gpg"),
-      "Suites: stable\\nComponents: main\\nSigned-By: /etc/apt/keyrings/tiny-archive-keyring.gpg",
+      ("printf &#39;%s\\n&#39; &#39;Types: deb&#39; &#39;URIs: https://example.org/tiny&#39; "
+       "&#39;Suites: stable&#39; &#39;Components: main&#39; "
+       "&#39;Signed-By: /etc/apt/keyrings/tiny-archive-keyring.gpg&#39; | sudo tee "
+       "/etc/apt/sources.list.d/tiny.sources\n"),
       "sudo apt update &amp;&amp; sudo apt install tiny",
   };
   for (const char* text : expected) EXPECT_TRUE(has(page, text)) << text;
@@ -50,10 +53,39 @@ TEST(DownloadPage, Content) {
   rpm_only.has_rpm = true;
   rpm_only.icon.clear();
   const std::string rpm_page = download_page(rpm_only);
-  EXPECT_TRUE(
-      has(rpm_page, "baseurl=https://example.org/tiny/rpm/stable\\ngpgcheck=1\\nrepo_gpgcheck=1"));
+  EXPECT_TRUE(has(rpm_page,
+                  "printf &#39;%s\\n&#39; &#39;[tiny]&#39; name=tiny "
+                  "baseurl=https://example.org/tiny/rpm/stable gpgcheck=1 repo_gpgcheck=1 "
+                  "gpgkey=https://example.org/tiny/KEY.asc | sudo tee /etc/yum.repos.d/tiny.repo"));
   EXPECT_FALSE(has(rpm_page, "sources.list.d"));
   EXPECT_FALSE(has(rpm_page, "<img"));
+}
+
+TEST(DownloadPage, ShellWords) {
+  // What a pasted command gets: a word that runs nothing and keeps its bytes.
+  const struct {
+    const char* text;
+    const char* word;
+  } rows[] = {
+      {"https://example.org/my%20app", "https://example.org/my%20app"},
+      {"https://example.org/a;{touch,/tmp/pwned};", "'https://example.org/a;{touch,/tmp/pwned};'"},
+      {"$(id) `id` & | > *", "'$(id) `id` & | > *'"},
+      {"it's", "'it'\\''s'"},
+      {"~user", "'~user'"},
+      {"back\\slash \\n", "'back\\slash \\n'"},
+      {"", "''"},
+  };
+  for (const auto& row : rows) EXPECT_EQ(shell_word(row.text), row.word) << row.text;
+  EXPECT_EQ(printf_lines({"a %s b", "c\\nd"}), "printf '%s\\n' 'a %s b' 'c\\nd'");
+  // Whatever the site's facts, the commands hold them as quoted words.
+  PageFacts hostile = facts();
+  hostile.base_url = "https://example.org/a;touch${IFS}x";
+  hostile.has_rpm = true;
+  const std::string page = download_page(hostile);
+  EXPECT_TRUE(has(page, "curl -fsSL &#39;https://example.org/a;touch${IFS}x/KEY.gpg&#39; |"));
+  EXPECT_TRUE(has(page, "&#39;URIs: https://example.org/a;touch${IFS}x&#39;"));
+  EXPECT_TRUE(has(page, "sudo rpm --import &#39;https://example.org/a;touch${IFS}x/KEY.asc&#39;"));
+  EXPECT_TRUE(has(page, "&#39;baseurl=https://example.org/a;touch${IFS}x/rpm/stable&#39;"));
 }
 
 TEST(DownloadPage, Sizes) {

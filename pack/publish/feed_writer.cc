@@ -15,6 +15,7 @@
 #include "pack/core/sha256.h"
 #include "pack/core/strings.h"
 #include "pack/publish/feed_plan.h"
+#include "pack/publish/package_tree.h"
 #include "pack/publish/site_plan.h"
 
 namespace fs = std::filesystem;
@@ -25,6 +26,8 @@ namespace {
 
 /// Seconds unpacking one tarball may take on a busy machine.
 constexpr int kTarTimeout = 600;
+/// The most bytes of a runtime's `release` file read.
+constexpr std::size_t kMaxReleaseSize = std::size_t{1} << 20;
 
 /// The entries under `root` (paths relative to it), with their lstat facts.
 /// Folders are made writable for their owner, so the scratch folder can go.
@@ -81,15 +84,6 @@ Status FeedWriter::make_dirs(const std::string& dir) {
   return done();
 }
 
-namespace {
-
-std::string read_text(const std::string& path) {
-  Result<std::vector<std::uint8_t>> bytes = read_file_no_fifo(path);
-  return bytes ? std::string(bytes->begin(), bytes->end()) : std::string();
-}
-
-}  // namespace
-
 Result<std::string> FeedWriter::add(const FeedTarball& t, const NotesFunction& notes) {
   const std::string dir = scratch_ + "/feed-" + std::to_string(unpacked_++);
   std::error_code ec;
@@ -105,14 +99,24 @@ Result<std::string> FeedWriter::add(const FeedTarball& t, const NotesFunction& n
     return bad_input(t.file + " cannot be unpacked: tar " + r.describe_end(kTarTimeout) +
                      tail_lines(r.err, 8));
   }
-  // NAME/versions/VERSION/ is the tree of a self-updating tarball; NAME/ of another.
-  std::string root = dir + "/" + t.name;
-  std::string version = t.version;
-  std::vector<std::string> versions;
-  for (const auto& v : fs::directory_iterator(root + "/versions", ec)) {
-    if (v.is_directory() && !v.is_symlink()) versions.push_back(v.path().filename().string());
+  // NAME/versions/VERSION/ is the tree of a self-updating tarball; NAME/ of
+  // another. Read as the tarball's members: no link on the way is followed,
+  // or the tree could be any folder of this machine's.
+  const PackageTree tree(dir, t.file);
+  Result<bool> has_root = tree.has_folder(t.name);
+  if (!has_root) return has_root.error();
+  if (!*has_root) {
+    return bad_input(t.file + " holds no folder " + t.name +
+                     "/: it is no tarball made by vorlane-pack package");
   }
-  ec.clear();
+  std::string member = t.name;
+  std::string version = t.version;
+  Result<std::vector<PackageTree::Child>> children = tree.list(t.name + "/versions");
+  if (!children) return children.error();
+  std::vector<std::string> versions;
+  for (const PackageTree::Child& v : *children) {
+    if (v.kind == PackageTree::Kind::kFolder) versions.push_back(v.name);
+  }
   if (versions.size() > 1) {
     return bad_input(t.file + " holds " + std::to_string(versions.size()) + " versions under " +
                      t.name + "/versions/: the feed takes a tarball of one");
@@ -128,19 +132,24 @@ Result<std::string> FeedWriter::add(const FeedTarball& t, const NotesFunction& n
       return bad_input(t.file + " holds version " + version + ", which its name (" + t.version +
                        ") does not say");
     }
-    root += "/versions/" + version;
+    member += "/versions/" + version;
   }
-  // Through links, the tree could be any folder of this machine's.
-  const std::string real = fs::weakly_canonical(root, ec).string();
-  const std::string real_dir = fs::weakly_canonical(dir, ec).string();
-  if (!fs::is_directory(root, ec) || !real.starts_with(real_dir + "/") ||
-      fs::is_symlink(root, ec)) {
-    return bad_input(t.file + " holds no folder " + t.name +
-                     "/: it is no tarball made by vorlane-pack package");
-  }
+  const std::string root = dir + "/" + member;
   std::vector<FeedEntry> entries;
   if (Status s = walk(root, "", t.file, entries); !s) return s.error();
-  const std::string release = read_text(root + "/lib/runtime/release");
+  // Group and other write bits would let any user of an updated machine
+  // change the app: the feed lists the modes without them.
+  for (FeedEntry& e : entries) {
+    if (e.kind != FeedEntry::Kind::kLink && (e.mode & 022) != 0) {
+      e.mode &= ~022U;
+      unshared_writes_.push_back(t.file + ": " + e.path);
+    }
+  }
+  Result<std::optional<std::vector<std::uint8_t>>> release_bytes =
+      tree.read(member + "/lib/runtime/release", kMaxReleaseSize);
+  if (!release_bytes) return release_bytes.error();
+  const std::string release =
+      *release_bytes ? std::string((*release_bytes)->begin(), (*release_bytes)->end()) : "";
   const std::set<std::string> remade = remade_archives(entries, release);
 
   for (FeedEntry& e : entries) {
@@ -169,7 +178,14 @@ Result<std::string> FeedWriter::add(const FeedTarball& t, const NotesFunction& n
 
   Result<std::string> text = notes(version);
   if (!text) return text.error();
-  const FeedFacts facts{t.name, version, t.channel, t.arch, feed_date(date_), "", *text};
+  FeedFacts facts;
+  facts.name = t.name;
+  facts.version = version;
+  facts.channel = t.channel;
+  facts.arch = t.arch;
+  facts.date = feed_date(date_);
+  if (valid_days_ > 0) facts.expires = feed_date(date_ + std::int64_t{valid_days_} * 86400);
+  facts.notes = *text;
   Result<std::string> body = manifest_body(facts, entries, release);
   if (!body) return Error{body.error().kind, t.file + ": " + body.error().message};
   Result<std::string> manifest =

@@ -32,13 +32,16 @@ class FeedWriter {
  public:
   /// Writes into `site`, unpacks into `scratch` (inside the site, so a
   /// stored file moves in with one rename), runs `tar` from `tar_path`.
+  /// The manifests are dated `date` (seconds since 1970) and expire
+  /// `valid_days` later, or never when it is 0.
   FeedWriter(std::string site, std::string scratch, std::string tar_path, const Ed25519Key& key,
-             std::int64_t date)
+             std::int64_t date, int valid_days = 0)
       : site_(std::move(site)),
         scratch_(std::move(scratch)),
         tar_(std::move(tar_path)),
         key_(key),
-        date_(date) {}
+        date_(date),
+        valid_days_(valid_days) {}
 
   /// Unpacks `t`, stores the files the site lacks, writes its signed
   /// manifest. Returns the version it names. A tarball without the NAME/
@@ -55,6 +58,8 @@ class FeedWriter {
   const std::vector<std::string>& created() const { return created_; }
   /// Objects stored by this run, and bytes stored.
   std::size_t new_objects() const { return new_objects_; }
+  /// Entries (TARBALL: PATH) whose group or other write bit was taken away.
+  const std::vector<std::string>& unshared_writes() const { return unshared_writes_; }
 
  private:
   /// Makes `dir` and its missing parents, recording each.
@@ -64,9 +69,11 @@ class FeedWriter {
   std::string tar_;
   const Ed25519Key& key_;
   std::int64_t date_;
+  int valid_days_;
   int unpacked_ = 0;
   std::size_t new_objects_ = 0;
   std::vector<std::string> created_;
+  std::vector<std::string> unshared_writes_;
   /// (channel, arch) -> versions added
   std::map<std::pair<std::string, std::string>, std::vector<std::string>> added_;
 };

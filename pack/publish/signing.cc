@@ -1,5 +1,7 @@
 #include "pack/publish/signing.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -7,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
+#include <utility>
 
 #include "pack/core/files.h"
 #include "pack/core/process.h"
@@ -33,24 +36,66 @@ std::string ended(const ProcessResult& r) {
   return r.describe_end(kGpgTimeout) + tail_lines(r.err.empty() ? r.out : r.err, 8);
 }
 
-/// A new private folder in /tmp: the agent's socket path must stay short.
-Result<std::string> make_home() {
-  std::string pattern = "/tmp/vorlane-gpg-XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) {
-    return step_failed(system_error("make the GnuPG folder", pattern));
-  }
-  return pattern;
-}
+/// This user's GnuPG homes are /tmp/vorlane-gpg-UID-XXXXXX: in /tmp, as
+/// the agent's socket path must stay short; by a fixed pattern, so that a
+/// later run finds what a killed one left.
+std::string home_prefix() { return "vorlane-gpg-" + std::to_string(getuid()) + "-"; }
 
+/// Ends the agent of `home` and removes the folder (not following links).
 void remove_home(const std::string& home) {
-  if (home.empty()) return;
-  // The agent gpg started for this home ends with it.
   const std::string gpgconf = find_program("gpgconf");
   if (!gpgconf.empty()) {
-    run_process({gpgconf, "--kill", "all"}, gpg_options(home));
+    run_process({gpgconf, "--homedir", home, "--kill", "all"}, gpg_options(home));
   }
   std::error_code ec;
   fs::remove_all(home, ec);
+}
+
+/// Removes this user's homes whose run ended without removing its own
+/// (killed outright): a passphrase-less secret key and a running agent
+/// would stay there for any later job of this user. A live run holds the
+/// `lock` file of its home; a folder of another user, a link, and a home
+/// still being made (no `lock` yet) are left alone.
+void remove_abandoned_homes() {
+  const std::string prefix = home_prefix();
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator("/tmp", ec)) {
+    const std::string name = entry.path().filename().string();
+    if (!name.starts_with(prefix)) continue;
+    const std::string home = "/tmp/" + name;
+    const int dir = open(home.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (dir < 0) continue;
+    struct stat st {};
+    const int lock = fstat(dir, &st) == 0 && st.st_uid == getuid()
+                         ? openat(dir, "lock", O_RDWR | O_NOFOLLOW | O_CLOEXEC)
+                         : -1;
+    close(dir);
+    if (lock < 0) continue;
+    if (flock(lock, LOCK_EX | LOCK_NB) == 0) remove_home(home);
+    close(lock);
+  }
+}
+
+/// A new private home, and the descriptor that holds its `lock` while this
+/// run lives. The lock is in place before the home can hold a key.
+Result<std::pair<std::string, int>> make_home() {
+  remove_abandoned_homes();
+  std::string pattern = "/tmp/" + home_prefix() + "XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) {
+    return step_failed(system_error("make the GnuPG folder", pattern));
+  }
+  // Locked under another name, then renamed: a cleaner never sees it unlocked.
+  const std::string fresh = pattern + "/lock.new";
+  const int fd = open(fresh.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0 || flock(fd, LOCK_EX | LOCK_NB) != 0 ||
+      rename(fresh.c_str(), (pattern + "/lock").c_str()) != 0) {
+    const std::string reason = system_error("lock", fresh);
+    if (fd >= 0) close(fd);
+    std::error_code ec;
+    fs::remove_all(pattern, ec);
+    return step_failed(reason);
+  }
+  return std::pair<std::string, int>(pattern, fd);
 }
 
 }  // namespace
@@ -129,9 +174,9 @@ Result<Signer> Signer::open(const std::string& key_file) {
   }
   const std::string gpg = find_program("gpg");
   if (gpg.empty()) return bad_input("gpg is missing (Debian package gnupg): it signs the site");
-  Result<std::string> home = make_home();
+  Result<std::pair<std::string, int>> home = make_home();
   if (!home) return home.error();
-  Signer signer(*home, gpg);
+  Signer signer(home->first, gpg, home->second);
   const std::string absolute = fs::absolute(key_file).string();
   if (Status imported = signer.run_gpg({"--import", absolute}); !imported) {
     return bad_input("the signing key file " + key_file +
@@ -155,11 +200,15 @@ Result<Signer> Signer::open(const std::string& key_file) {
 Signer::Signer(Signer&& other) noexcept
     : home_(std::move(other.home_)),
       gpg_(std::move(other.gpg_)),
-      fingerprint_(std::move(other.fingerprint_)) {
+      fingerprint_(std::move(other.fingerprint_)),
+      lock_fd_(std::exchange(other.lock_fd_, -1)) {
   other.home_.clear();
 }
 
-Signer::~Signer() { remove_home(home_); }
+Signer::~Signer() {
+  if (!home_.empty()) remove_home(home_);
+  if (lock_fd_ >= 0) close(lock_fd_);
+}
 
 Status Signer::run_gpg(std::vector<std::string> args, std::string* out) const {
   std::vector<std::string> argv = {
@@ -215,9 +264,9 @@ Result<std::string> make_new_key(const std::string& dir, const std::string& user
   }
   const std::string gpg = find_program("gpg");
   if (gpg.empty()) return bad_input("gpg is missing (Debian package gnupg): it makes the key");
-  Result<std::string> home = make_home();
+  Result<std::pair<std::string, int>> home = make_home();
   if (!home) return home.error();
-  Signer maker(*home, gpg);
+  Signer maker(home->first, gpg, home->second);
   if (Status s = maker.run_gpg({"--quick-generate-key", user_id, "rsa3072", "sign", "never"}); !s) {
     return s.error();
   }

@@ -22,7 +22,9 @@ std::string find_program(const std::string& name);
 Result<std::string> check_key(std::string_view colons, std::string_view packets);
 
 /// Signs with one secret key, imported from an exported key file into a
-/// new private GnuPG home. The home and its agent go with the object.
+/// new private GnuPG home. The home and its agent go with the object; the
+/// homes of runs killed before are removed (their agents ended) when the
+/// next one is made.
 class Signer {
  public:
   /// Imports and checks (see `check_key`) the key in `key_file` (armored or binary, no passphrase).
@@ -45,11 +47,13 @@ class Signer {
 
  private:
   friend Result<std::string> make_new_key(const std::string& dir, const std::string& user_id);
-  Signer(std::string home, std::string gpg) : home_(std::move(home)), gpg_(std::move(gpg)) {}
+  Signer(std::string home, std::string gpg, int lock_fd)
+      : home_(std::move(home)), gpg_(std::move(gpg)), lock_fd_(lock_fd) {}
   Status run_gpg(std::vector<std::string> args, std::string* out = nullptr) const;
   std::string home_;  ///< empty once moved from
   std::string gpg_;
   std::string fingerprint_;
+  int lock_fd_ = -1;  ///< holds the home's `lock`: a live run's home is not cleaned away
 };
 
 /// Makes a new RSA-3072 signing key for `user_id` (no expiry, SHA-512

@@ -119,6 +119,34 @@ std::optional<Format> format_from_name(std::string_view name) {
   return std::nullopt;
 }
 
+std::optional<int> whole_number(std::string_view text, int min, int max) {
+  if (text.empty() || text.size() > 9 ||
+      !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    return std::nullopt;
+  }
+  int n = 0;
+  std::from_chars(text.data(), text.data() + text.size(), n);
+  if (n < min || n > max) return std::nullopt;
+  return n;
+}
+
+bool valid_base_url(std::string_view url) {
+  std::string_view rest = url;
+  if (rest.starts_with("https://")) {
+    rest.remove_prefix(8);
+  } else if (rest.starts_with("http://")) {
+    rest.remove_prefix(7);
+  } else {
+    return false;
+  }
+  // A host first; shell, quote and markup characters nowhere.
+  if (rest.empty() || rest[0] == '/') return false;
+  return std::all_of(url.begin(), url.end(), [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) != 0 ||
+           std::string_view("-._~:/@%+=,").find(c) != std::string_view::npos;
+  });
+}
+
 bool valid_channel(std::string_view name) {
   return valid_name(name) && name.find('+') == name.npos;
 }
@@ -253,23 +281,29 @@ Result<PublishPlan> plan_publish(const PublishOptions& o, const SiteFacts& site,
                    "' is no channel name: lower-case letters, digits, '.' and '-', starting "
                    "with a letter or digit");
   }
-  if (o.keep == 0 || o.keep < -1) return refused("--keep must be 1 or more");
+  const std::optional<int> given_keep =
+      o.keep.empty() ? std::optional<int>(0) : whole_number(o.keep, 1, kMaxKeep);
+  if (!given_keep) {
+    return refused("--keep '" + o.keep + "' is no whole number from 1 to " +
+                   std::to_string(kMaxKeep));
+  }
+  const std::optional<int> valid_days = o.feed_valid_days.empty()
+                                            ? std::optional<int>(0)
+                                            : whole_number(o.feed_valid_days, 1, kMaxFeedValidDays);
+  if (!valid_days) {
+    return refused("--feed-valid-days '" + o.feed_valid_days +
+                   "' is no whole number of days from 1 to " + std::to_string(kMaxFeedValidDays));
+  }
   if (site.has_other) {
     return refused(o.site + " holds files but no " + std::string(kManifestName) +
                    ": it is no site made by vorlane-pack publish; give an empty or new folder");
   }
   std::string base_url = o.base_url;
   while (!base_url.empty() && base_url.back() == '/') base_url.pop_back();
-  if (!o.base_url.empty()) {
-    const bool scheme = base_url.starts_with("https://") || base_url.starts_with("http://");
-    const bool clean = std::none_of(base_url.begin(), base_url.end(), [](char c) {
-      return std::isspace(static_cast<unsigned char>(c)) != 0 || c == '"' || c == '\'' ||
-             c == '<' || c == '>' || c == '\\' || c == '`' || c == '$';
-    });
-    if (!scheme || !clean || base_url.find("//") + 2 >= base_url.size()) {
-      return refused("--base-url '" + o.base_url +
-                     "' is no http:// or https:// address without blanks or quotes");
-    }
+  if (!o.base_url.empty() && !valid_base_url(base_url)) {
+    return refused("--base-url '" + o.base_url +
+                   "' is no http:// or https:// address of letters, digits and -._~:/@%+=, "
+                   "(the download page's commands hold it)");
   }
   PublishPlan plan;
   const bool first = !site.manifest;
@@ -278,6 +312,10 @@ Result<PublishPlan> plan_publish(const PublishOptions& o, const SiteFacts& site,
   if (base_url.empty()) base_url = m.base_url;
   if (base_url.empty()) {
     return refused("a first publish needs --base-url, the address the site will be served at");
+  }
+  if (!valid_base_url(base_url)) {
+    return refused(o.site + " records the address '" + base_url +
+                   "', which the download page's commands cannot hold: give a plain --base-url");
   }
   if (!first && m.key_fingerprint != site.key_fingerprint) {
     return refused(o.site + " is signed with the key " + m.key_fingerprint +
@@ -290,7 +328,7 @@ Result<PublishPlan> plan_publish(const PublishOptions& o, const SiteFacts& site,
                    "trust only that key");
   }
   const int old_keep = m.keep.contains(o.channel) ? m.keep.at(o.channel) : -1;
-  const int keep = o.keep > 0 ? o.keep : (old_keep > 0 ? old_keep : kDefaultKeep);
+  const int keep = *given_keep > 0 ? *given_keep : (old_keep > 0 ? old_keep : kDefaultKeep);
 
   std::set<std::string> seen;
   for (const PackageFacts& p : packages) {
@@ -355,6 +393,7 @@ Result<PublishPlan> plan_publish(const PublishOptions& o, const SiteFacts& site,
   if (m.feed_key.empty()) m.feed_key = site.feed_key;
   m.keep[o.channel] = keep;
   plan.channels = {o.channel};
+  plan.feed_valid_days = *valid_days;
   return plan;
 }
 

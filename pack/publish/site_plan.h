@@ -76,15 +76,31 @@ struct PublishOptions {
   std::vector<std::string> packages;
   std::string base_url;
   std::string channel = "stable";
-  int keep = -1;  ///< unset: the channel's earlier value, or kDefaultKeep on a first publish
+  /// As given: "" (the channel's earlier value, or kDefaultKeep on a first
+  /// publish) or a whole number from 1 to kMaxKeep.
+  std::string keep;
   std::string signing_key;  ///< an exported secret-key file
   std::string new_key;      ///< a folder to make a new key in (and the feed's)
   std::string feed_key;     ///< the update feed's Ed25519 private key (PEM)
   std::string notes;        ///< a UTF-8 file of release notes for the feed
+  /// As given: "" (the feed's manifests do not expire) or a whole number of
+  /// days from 1 to kMaxFeedValidDays.
+  std::string feed_valid_days;
   bool quiet = false;
 };
 
 inline constexpr int kDefaultKeep = 5;
+inline constexpr int kMaxKeep = 100000;
+inline constexpr int kMaxFeedValidDays = 3650;
+
+/// `text` as a whole number from `min` to `max`: decimal digits only (no
+/// sign, blank, fraction or other base), or nothing.
+std::optional<int> whole_number(std::string_view text, int min, int max);
+
+/// Whether `url` may stand in the commands the download page shows: an
+/// http:// or https:// address with a host, of letters, digits and
+/// `-._~:/@%+=,` only, so that pasting a command runs nothing else.
+bool valid_base_url(std::string_view url);
 
 /// What probing found before anything is written.
 struct SiteFacts {
@@ -109,6 +125,7 @@ struct PublishPlan {
   /// site's hash and size of a signed .rpm, which the writer fills in.
   Manifest manifest;
   std::vector<std::string> channels;  ///< whose indexes are made again
+  int feed_valid_days = 0;            ///< 0: the feed's manifests do not expire
 };
 
 /// The site path a package goes to: `pool/main/N/NAME/NAME_VERSION_ARCH.deb`,

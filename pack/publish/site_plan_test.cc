@@ -96,7 +96,22 @@ TEST(SitePlan, Refusals) {
       {"no package", [](auto&, auto&, auto& p) { p.clear(); }, "no package given"},
       {"a channel with a slash", [](auto& o, auto&, auto&) { o.channel = "a/b"; }, "no channel"},
       {"a channel in capitals", [](auto& o, auto&, auto&) { o.channel = "Beta"; }, "no channel"},
-      {"keep 0", [](auto& o, auto&, auto&) { o.keep = 0; }, "--keep must be 1"},
+      {"keep 0", [](auto& o, auto&, auto&) { o.keep = "0"; }, "--keep '0' is no whole number"},
+      {"keep -1", [](auto& o, auto&, auto&) { o.keep = "-1"; }, "--keep '-1'"},
+      {"keep +1", [](auto& o, auto&, auto&) { o.keep = "+1"; }, "--keep '+1'"},
+      {"keep 1.5", [](auto& o, auto&, auto&) { o.keep = "1.5"; }, "--keep '1.5'"},
+      {"keep in hex", [](auto& o, auto&, auto&) { o.keep = "0x10"; }, "--keep '0x10'"},
+      {"keep with a blank", [](auto& o, auto&, auto&) { o.keep = " 2"; }, "--keep ' 2'"},
+      {"keep too big", [](auto& o, auto&, auto&) { o.keep = "100001"; }, "from 1 to 100000"},
+      {"keep beyond int", [](auto& o, auto&, auto&) { o.keep = "99999999999"; }, "--keep"},
+      {"valid days 0", [](auto& o, auto&, auto&) { o.feed_valid_days = "0"; },
+       "--feed-valid-days '0' is no whole number of days from 1 to 3650"},
+      {"valid days 3651", [](auto& o, auto&, auto&) { o.feed_valid_days = "3651"; },
+       "--feed-valid-days '3651'"},
+      {"valid days -5", [](auto& o, auto&, auto&) { o.feed_valid_days = "-5"; },
+       "--feed-valid-days '-5'"},
+      {"valid days 1e3", [](auto& o, auto&, auto&) { o.feed_valid_days = "1e3"; },
+       "--feed-valid-days '1e3'"},
       {"a folder not ours", [](auto&, auto& s, auto&) { s.has_other = true; }, "no site made by"},
       {"a ftp address", [](auto& o, auto&, auto&) { o.base_url = "ftp://x.org"; }, "--base-url"},
       {"an address with a blank", [](auto& o, auto&, auto&) { o.base_url = "http://a b"; },
@@ -105,8 +120,27 @@ TEST(SitePlan, Refusals) {
        "--base-url"},
       {"an address with no host", [](auto& o, auto&, auto&) { o.base_url = "https://"; },
        "--base-url"},
+      {"an address with an empty host", [](auto& o, auto&, auto&) { o.base_url = "https:///a"; },
+       "--base-url"},
+      {"a shell command in the address",
+       [](auto& o, auto&, auto&) { o.base_url = "https://example.org/a;{touch,/tmp/pwned};"; },
+       "--base-url"},
+      {"a pipe", [](auto& o, auto&, auto&) { o.base_url = "https://x.org/a|b"; }, "--base-url"},
+      {"an ampersand", [](auto& o, auto&, auto&) { o.base_url = "https://x.org/?a&b"; },
+       "--base-url"},
+      {"a subshell", [](auto& o, auto&, auto&) { o.base_url = "https://x.org/$(id)"; },
+       "--base-url"},
+      {"a glob", [](auto& o, auto&, auto&) { o.base_url = "https://x.org/*"; }, "--base-url"},
+      {"a newline", [](auto& o, auto&, auto&) { o.base_url = "https://x.org/\nid"; }, "--base-url"},
       {"no address on a first publish", [](auto& o, auto&, auto&) { o.base_url.clear(); },
        "needs --base-url"},
+      {"an unsafe address recorded by an older publish",
+       [&](auto& o, auto& s, auto&) {
+         s = published;
+         s.manifest->base_url = "https://x.org/a;id";
+         o.base_url.clear();
+       },
+       "records the address 'https://x.org/a;id'"},
       {"another key",
        [&](auto&, auto& s, auto&) {
          s = published;
@@ -183,7 +217,13 @@ TEST(SitePlan, Outcomes) {
        false,
        {"in/tiny_2.0-1_amd64.deb"},
        3},
-      {"another keep, nothing new", [](auto& o) { o.keep = 2; }, {deb("1.0-1")}, false, {}, 2},
+      {"another keep, nothing new", [](auto& o) { o.keep = "2"; }, {deb("1.0-1")}, false, {}, 2},
+      {"an escaped blank in the address",
+       [](auto& o) { o.base_url = "https://example.org/my%20app"; },
+       {deb("1.0-1")},
+       false,
+       {},
+       2},
       {"another address, nothing new",
        [](auto& o) { o.base_url = "https://example.org/t2"; },
        {deb("1.0-1")},
@@ -221,6 +261,14 @@ TEST(SitePlan, Outcomes) {
   EXPECT_TRUE(first->copies[0].sign);
   EXPECT_EQ(first->manifest.base_url, "https://example.org/tiny");
   EXPECT_EQ(first->manifest.keep.at("stable"), kDefaultKeep);
+  EXPECT_EQ(first->feed_valid_days, 0);
+  PublishOptions bounds = options();
+  bounds.keep = "100000";
+  bounds.feed_valid_days = "3650";
+  Result<PublishPlan> at_bounds = plan_publish(bounds, new_site(), {deb("1.0-1")});
+  ASSERT_TRUE(at_bounds) << at_bounds.error().message;
+  EXPECT_EQ(at_bounds->manifest.keep.at("stable"), 100000);
+  EXPECT_EQ(at_bounds->feed_valid_days, 3650);
 }
 
 TEST(SitePlan, KeepListsTheNewestVersions) {

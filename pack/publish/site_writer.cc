@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -23,6 +24,7 @@
 #include "pack/publish/download_page.h"
 #include "pack/publish/feed_plan.h"
 #include "pack/publish/feed_writer.h"
+#include "pack/publish/package_tree.h"
 #include "pack/publish/signing.h"
 
 namespace fs = std::filesystem;
@@ -31,6 +33,8 @@ namespace vorlane::publish {
 
 namespace {
 
+/// The most bytes of an icon put on the download page.
+constexpr std::size_t kMaxIconSize = std::size_t{16} << 20;
 /// Seconds one index tool run may take on a busy machine.
 constexpr int kToolTimeout = 600;
 const char* const kArches[] = {"amd64", "arm64"};
@@ -144,25 +148,75 @@ Result<PackageFacts> probe_package(const Tools& tools, const std::string& path) 
   return p;
 }
 
-/// Holds `SITE/.vorlane-site.lock` for the life of the run: a second
-/// publish to the same site is refused rather than interleaved.
+constexpr const char* kLockName = ".vorlane-site.lock";
+
+/// Holds `SITE/.vorlane-site.lock` for the life of the run, taken before
+/// anything of the site is read: a second publish to the same site, also a
+/// first one into a folder that does not exist yet, is refused rather than
+/// interleaved. The site's folder is made for the lock; a run that made it
+/// and publishes nothing removes it again.
 class SiteLock {
  public:
+  SiteLock() = default;
+  SiteLock(const SiteLock&) = delete;
+  SiteLock& operator=(const SiteLock&) = delete;
   ~SiteLock() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Status take(const std::string& site) {
-    const std::string path = site + "/.vorlane-site.lock";
-    fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd_ < 0) return step_failed(system_error("open", path));
-    if (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-      return bad_input("another vorlane-pack publish is at work on " + site);
+    if (fd_ < 0) return;
+    if (made_site_ && !kept_) {
+      // Made by this run and locked since: nothing in it is anyone else's.
+      std::error_code ec;
+      fs::remove_all(site_, ec);
     }
-    return done();
+    close(fd_);
   }
 
+  Status take(const std::string& site) {
+    site_ = site;
+    const std::string path = site + "/" + kLockName;
+    // A waiter may lock the file of a run that then removed its new site:
+    // the lock counts only while the file is still the one at `path`.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      std::error_code ec;
+      const fs::path parent = fs::path(site).parent_path();
+      if (!parent.empty()) fs::create_directories(parent, ec);
+      made_site_ = mkdir(site.c_str(), 0755) == 0;
+      if (!made_site_ && errno != EEXIST) {
+        return step_failed(system_error("make the folder", site));
+      }
+      if (!fs::is_directory(site, ec)) return bad_input(site + " is no folder");
+      const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+      if (fd < 0) {
+        if (errno == ENOENT) continue;  // the site went away: make it again
+        return step_failed(system_error("open", path));
+      }
+      if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        close(fd);
+        made_site_ = false;
+        return bad_input("another vorlane-pack publish is at work on " + site +
+                         ": try again when it has ended");
+      }
+      struct stat held {};
+      struct stat there {};
+      if (fstat(fd, &held) == 0 && stat(path.c_str(), &there) == 0 && held.st_ino == there.st_ino &&
+          held.st_dev == there.st_dev) {
+        fd_ = fd;
+        return done();
+      }
+      close(fd);
+    }
+    return step_failed("cannot lock " + path + ": it keeps being replaced");
+  }
+
+  /// Whether this run made the site's folder.
+  bool made_site() const { return made_site_; }
+  /// The publish went through: the site stays.
+  void keep() { kept_ = true; }
+
  private:
+  std::string site_;
   int fd_ = -1;
+  bool made_site_ = false;
+  bool kept_ = false;
 };
 
 /// Package files (and the feed's files and folders) put on the site by
@@ -412,7 +466,8 @@ class Publisher {
   Status make_feed(const Ed25519Key& key, const std::optional<std::string>& notes,
                    std::size_t old_entries, AddedFiles& added,
                    std::vector<std::pair<std::string, std::string>>& moves) {
-    FeedWriter feed(o_.site, scratch_, tools_["tar"], key, std::time(nullptr));
+    FeedWriter feed(o_.site, scratch_, tools_["tar"], key, std::time(nullptr),
+                    plan_.feed_valid_days);
     Status status = feed_versions(feed, notes, old_entries);
     Result<std::vector<std::pair<std::string, std::string>>> latest =
         status ? feed.latest_files() : status.error();
@@ -420,11 +475,13 @@ class Publisher {
     if (!latest) return latest.error();
     moves.insert(moves.end(), latest->begin(), latest->end());
     feed_objects_ = feed.new_objects();
+    unshared_writes_ = feed.unshared_writes();
     return done();
   }
 
   std::size_t feed_versions_made() const { return feed_versions_; }
   std::size_t feed_objects() const { return feed_objects_; }
+  const std::vector<std::string>& unshared_writes() const { return unshared_writes_; }
 
   /// The page of the `stable` channel, or of this one when stable has none.
   Status make_page() {
@@ -523,12 +580,14 @@ class Publisher {
           entry->version != version) {
         continue;
       }
-      const std::string member = "./usr/share/doc/" + entry->name + "/changelog.Debian.gz";
-      Result<std::string> gz =
-          run_tool({find_program("sh"), "-c", R"("$1" --fsys-tarfile "$2" | "$3" -xOf - "$4")",
-                    "sh", tools_["dpkg-deb"], o_.site + "/" + c.path, tools_["tar"], member});
-      if (!gz) return std::string();  // no changelog: no notes
-      Result<std::string> text = gunzip_text(*gz);
+      Result<std::string> tree = unpacked(o_.site + "/" + c.path);
+      if (!tree) return tree.error();
+      Result<std::optional<std::vector<std::uint8_t>>> gz =
+          PackageTree(*tree, c.source)
+              .read("usr/share/doc/" + entry->name + "/changelog.Debian.gz", kMaxFileSize);
+      if (!gz) return gz.error();
+      if (!*gz) return std::string();  // no changelog: no notes
+      Result<std::string> text = gunzip_text(std::string((*gz)->begin(), (*gz)->end()));
       return text ? changelog_notes(*text, version) : std::string();
     }
     return std::string();
@@ -554,30 +613,48 @@ class Publisher {
       }
       return done();
     }
-    const std::string tree = scratch_ + "/deb-tree";
-    if (Result<std::string> r = run_tool({tools_["dpkg-deb"], "-x", deb, tree}); !r)
-      return r.error();
+    Result<std::string> tree = unpacked(deb);
+    if (!tree) return tree.error();
+    // Read as the package's members: an icon that is a link would put a
+    // file of this machine on the public site.
+    const PackageTree package(*tree, deb);
+    const std::string icons = "usr/share/icons/hicolor";
+    Result<std::vector<PackageTree::Child>> sizes = package.list(icons);
+    if (!sizes) return sizes.error();
     std::string best;
     int best_size = -1;
-    const std::string icons = tree + "/usr/share/icons/hicolor";
-    if (fs::is_directory(icons, ec)) {
-      for (const auto& size_dir : fs::directory_iterator(icons, ec)) {
-        const std::string size_name = size_dir.path().filename().string();
-        const int size = size_name == "scalable" ? 100000 : leading_number(size_name);
-        for (const auto& icon : fs::directory_iterator(size_dir.path() / "apps", ec)) {
-          if (size > best_size) {
-            best = icon.path().string();
-            best_size = size;
-          }
+    for (const PackageTree::Child& size_dir : *sizes) {
+      if (size_dir.kind == PackageTree::Kind::kFile) continue;  // index.theme and the like
+      const int size = size_dir.name == "scalable" ? 100000 : leading_number(size_dir.name);
+      const std::string apps = icons + "/" + size_dir.name + "/apps";
+      Result<std::vector<PackageTree::Child>> found = package.list(apps);
+      if (!found) return found.error();
+      for (const PackageTree::Child& icon : *found) {
+        // The page links icon.png or icon.svg.
+        if (!icon.name.ends_with(".png") && !icon.name.ends_with(".svg")) continue;
+        if (size > best_size) {
+          best = apps + "/" + icon.name;
+          best_size = size;
         }
       }
     }
     if (best.empty()) return done();
+    Result<std::optional<std::vector<std::uint8_t>>> bytes = package.read(best, kMaxIconSize);
+    if (!bytes) return bytes.error();
+    if (!*bytes) return step_failed("the icon ./" + best + " of " + deb + " went missing");
     f.icon = "icon" + fs::path(best).extension().string();
-    fs::copy_file(best, scratch_ + "/" + f.icon, fs::copy_options::overwrite_existing, ec);
-    if (ec) return step_failed("cannot copy the icon " + best + ": " + ec.message());
-    fs::permissions(scratch_ + "/" + f.icon, fs::perms(0644), ec);
-    return done();
+    return write_file_atomically(scratch_ + "/" + f.icon, **bytes, 0644);
+  }
+
+  /// Where the .deb `deb` is unpacked in the scratch folder, once a run.
+  Result<std::string> unpacked(const std::string& deb) {
+    if (const auto it = unpacked_.find(deb); it != unpacked_.end()) return it->second;
+    const std::string tree = scratch_ + "/deb-tree-" + std::to_string(unpacked_.size());
+    if (Result<std::string> r = run_tool({tools_["dpkg-deb"], "-x", deb, tree}); !r) {
+      return bad_input(deb + " cannot be unpacked: " + r.error().message);
+    }
+    unpacked_[deb] = tree;
+    return tree;
   }
 
   const PublishOptions& o_;
@@ -587,6 +664,8 @@ class Publisher {
   std::string scratch_;
   std::size_t feed_versions_ = 0;
   std::size_t feed_objects_ = 0;
+  std::vector<std::string> unshared_writes_;
+  std::map<std::string, std::string> unpacked_;  ///< .deb -> its tree in the scratch folder
 };
 
 /// Puts `from` at `to` in one rename; a folder at `to` is swapped out and
@@ -630,6 +709,10 @@ int publish_site(const PublishOptions& o) {
   if (!o.notes.empty() && o.feed_key.empty() && o.new_key.empty()) {
     return report.fail(bad_input("--notes are the update feed's: give --feed-key FILE too"));
   }
+  if (!o.feed_valid_days.empty() && o.feed_key.empty() && o.new_key.empty()) {
+    return report.fail(
+        bad_input("--feed-valid-days is the update feed's: give --feed-key FILE too"));
+  }
   if (o.site.empty() && o.packages.empty() && !o.new_key.empty()) return make_key_only(o, report);
   if (o.signing_key.empty() && o.new_key.empty()) {
     return report.fail(
@@ -656,6 +739,12 @@ int publish_site(const PublishOptions& o) {
   tools.need("xz", "compresses the indexes; Debian package xz-utils");
   if (!tools.missing().empty()) return report.fail(bad_input("missing tools: " + tools.missing()));
 
+  // The site is locked before anything of it is read, so that two runs
+  // never plan from the same state.
+  SiteLock lock;
+  if (!o.site.empty()) {
+    if (Status s = lock.take(o.site); !s) return report.fail(s.error());
+  }
   // Probe: the packages, the site, the key. Nothing is written before the plan.
   using Clock = Report::Clock;
   const Clock::time_point started = Clock::now();
@@ -682,20 +771,20 @@ int publish_site(const PublishOptions& o) {
   }
   SiteFacts site;
   std::error_code ec;
-  SiteLock lock;
-  if (!o.site.empty() && fs::exists(o.site, ec)) {
-    if (!fs::is_directory(o.site, ec)) return report.fail(bad_input(o.site + " is no folder"));
-    site.exists = true;
+  if (!o.site.empty()) {
+    site.exists = !lock.made_site();
     const std::string manifest_path = o.site + "/" + std::string(kManifestName);
     if (fs::exists(manifest_path, ec)) {
-      if (Status s = lock.take(o.site); !s) return report.fail(s.error());
       Result<std::vector<std::uint8_t>> text = read_file_no_fifo(manifest_path);
       if (!text) return report.fail(step_failed(text.error().message));
       Result<Manifest> m = parse_manifest(std::string(text->begin(), text->end()));
       if (!m) return report.fail(m.error());
       site.manifest = *m;
     } else {
-      site.has_other = !fs::is_empty(o.site, ec);
+      for (const auto& entry : fs::directory_iterator(o.site, ec)) {
+        if (entry.path().filename() != kLockName) site.has_other = true;
+      }
+      if (ec) return report.fail(step_failed("cannot list " + o.site + ": " + ec.message()));
     }
   }
   std::string key_file = o.signing_key;
@@ -748,11 +837,6 @@ int publish_site(const PublishOptions& o) {
 
   // Write: package files first (new names, which no index lists yet), then
   // the indexes beside the old ones, switched in at the end.
-  fs::create_directories(o.site, ec);
-  if (ec) return report.fail(step_failed("cannot make " + o.site + ": " + ec.message()));
-  if (!site.manifest) {
-    if (Status s = lock.take(o.site); !s) return report.fail(s.error());
-  }
   Result<StagingDir> scratch = StagingDir::create(o.site + "/.vorlane-next");
   if (!scratch) return report.fail(scratch.error());
   AddedFiles added;
@@ -774,6 +858,13 @@ int publish_site(const PublishOptions& o) {
     report.note(
         "no --feed-key: the .tar.gz packages get no update feed (make a key with "
         "`publish --new-key DIR` on a new site, or `openssl genpkey -algorithm ed25519`)");
+  }
+  if (!publisher.unshared_writes().empty()) {
+    const std::vector<std::string>& w = publisher.unshared_writes();
+    report.note("the update feed lists " + std::to_string(w.size()) +
+                " file(s) or folder(s) without their group and other write permission (" + w[0] +
+                (w.size() > 1 ? ", ..." : "") +
+                "): apps updated from it are writable by their owner only");
   }
   const std::vector<SiteEntry> indexed = indexed_entries(plan->manifest, channel);
   const bool rpms = std::any_of(
@@ -801,6 +892,7 @@ int publish_site(const PublishOptions& o) {
 
   // The switch: each repository's indexes in one rename.
   added.keep();
+  lock.keep();
   std::vector<std::pair<std::string, std::string>> moves = {
       {s + "/dists", o.site + "/dists/" + channel},
       {s + "/rpm-out/repodata", o.site + "/rpm/" + channel + "/repodata"},
