@@ -180,21 +180,37 @@ hooked() {
 }
 release() { echo go >"$hook/go"; }
 
-# --- Killed while signing: the next publish removes the key and its agent ---
-deb "$work/v2" 2.0-1
-hooked --clearsign "$site" "$work/v2/tinyapp_2.0-1_amd64.deb" "${key[@]}"
-killed_home="${home:-}"
-if [ -z "$killed_home" ]; then
-  fail "the publish never reached signing: $(cat "$work/hooked-err")"
-else
+# --- Killed while signing: the key and its agent go at once, or at the next publish ---
+# killed_publish: a publish killed outright while it signs; its home in
+# $killed_home, its agent in $agent, its home's watcher in $watcher.
+killed_publish() {
+  hooked --clearsign "$site" "$work/v2/tinyapp_2.0-1_amd64.deb" "${key[@]}"
+  killed_home="${home:-}"
+  [ -n "$killed_home" ] || { fail "the publish never reached signing: $(cat "$work/hooked-err")"; return 1; }
   agent="$(pgrep -f -- "gpg-agent.*$killed_home" | head -n1 || true)"
   [ -z "$agent" ] || started+=("$agent")
+  watcher="$(pgrep -f -- "sh $killed_home /" | head -n1 || true)"
   [ -n "$(ls "$killed_home/private-keys-v1.d")" ] || fail "no secret key in $killed_home while signing"
+  { [ -n "$agent" ] && [ -n "$watcher" ]; } || fail "no agent or no watcher of $killed_home: the test proves nothing"
+}
+gone() { # gone PID...: waits (bounded) until each has ended
+  for p in "$@"; do timeout 60 tail --pid="$p" -f /dev/null || true; ! kill -0 "$p" 2>/dev/null || return 1; done
+}
+deb "$work/v2" 2.0-1
+if killed_publish; then
   kill -9 "$hooked_pid"
   wait "$hooked_pid" 2>/dev/null || true
   kill -9 "$gpg_pid" 2>/dev/null || true
-  { [ -d "$killed_home" ] && [ -n "$agent" ]; } ||
-    fail "the killed publish left no home or agent: the test proves nothing"
+  gone "$watcher" "$agent" || fail "the killed publish's watcher or gpg-agent still runs"
+  [ ! -e "$killed_home" ] || fail "the killed publish's home $killed_home stays"
+  checked "a publish killed while signing leaves no key and no agent"
+fi
+# Its watcher killed with it (a kill of everything the run started): the next publish cleans up.
+if killed_publish; then
+  kill -9 "$watcher" "$hooked_pid"
+  wait "$hooked_pid" 2>/dev/null || true
+  kill -9 "$gpg_pid" 2>/dev/null || true
+  [ -d "$killed_home" ] || fail "the home went without its watcher: the test proves nothing"
   # A live run's home stays: this one stops at its import, holding its home.
   hooked --import "$work/other-site" "$work/plain/tinyapp_1.0-1_amd64.deb" --base-url "$url" "${key[@]}"
   live_pid="$hooked_pid"
@@ -202,10 +218,7 @@ else
   run "$site" "$work/v2/tinyapp_2.0-1_amd64.deb" "${key[@]}"
   [ "$status" -eq 0 ] || fail "the publish after a killed one: status $status: $(cat "$work/err")"
   [ ! -e "$killed_home" ] || fail "the next publish left the killed one's home $killed_home"
-  if [ -n "$agent" ]; then
-    timeout 60 tail --pid="$agent" -f /dev/null || true
-    ! kill -0 "$agent" 2>/dev/null || fail "the killed publish's gpg-agent ($agent) still runs"
-  fi
+  gone "$agent" || fail "the killed publish's gpg-agent ($agent) still runs"
   { [ -n "$live_home" ] && [ -d "$live_home" ]; } || fail "the next publish removed a live run's home"
   release
   status=0

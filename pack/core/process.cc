@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -313,6 +314,37 @@ ProcessResult run_process(const std::vector<std::string>& argv_in, const Process
   }
   result.status = result.timed_out ? -1 : decode_wait_status(wait_status);
   return result;
+}
+
+bool start_detached(const std::vector<std::string>& argv) {
+  if (argv.empty() || interrupted() != 0) return false;
+  std::vector<char*> args;
+  args.reserve(argv.size() + 1);
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attr;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawnattr_init(&attr);
+  for (const int fd : {0, 1, 2}) {
+    posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
+  }
+  // A session of its own: a terminal's Ctrl-C or a kill of this process
+  // group does not reach it. Default signal handling and mask, whatever
+  // this process has installed.
+  sigset_t none;
+  sigset_t all;
+  sigemptyset(&none);
+  sigfillset(&all);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setsigdefault(&attr, &all);
+  posix_spawnattr_setflags(&attr,
+                           POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  pid_t pid = -1;
+  const int failed = posix_spawn(&pid, args[0], &actions, &attr, args.data(), environ);
+  posix_spawnattr_destroy(&attr);
+  posix_spawn_file_actions_destroy(&actions);
+  return failed == 0;
 }
 
 }  // namespace vorlane

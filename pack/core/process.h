@@ -57,6 +57,12 @@ struct ProcessResult {
 /// no one waiting.
 ProcessResult run_process(const std::vector<std::string>& argv, const ProcessOptions& options = {});
 
+/// Starts `argv` (a path, not looked up) in a session of its own, with its
+/// standard streams on /dev/null, and does not wait for it: for a watcher
+/// that must outlive this process, even one killed outright. False when it
+/// could not be started.
+bool start_detached(const std::vector<std::string>& argv);
+
 /// From now on SIGINT, SIGTERM and SIGHUP do not end this process at once:
 /// they kill the running program's process group and are recorded, so that
 /// the packer can remove what it half-made and then end.

@@ -76,6 +76,22 @@ void remove_abandoned_homes() {
   }
 }
 
+/// Starts a watcher that waits for the `lock` of `home` and, once it gets
+/// it (this run ended, however: killed outright too) and the home is still
+/// there, ends its agent and removes it. A normal end has removed the home
+/// already; the next run's `remove_abandoned_homes` covers a watcher that
+/// could not start or was killed with this run.
+void watch_home(const std::string& home) {
+  const std::string sh = "/bin/sh";
+  const std::string flock_program = find_program("flock");
+  if (flock_program.empty()) return;
+  start_detached({sh, "-c",
+                  "exec 9<\"$1/lock\" && \"$2\" 9 && [ -d \"$1\" ] && [ ! -L \"$1\" ] || exit 0\n"
+                  "gpgconf --homedir \"$1\" --kill all >/dev/null 2>&1\n"
+                  "rm -rf -- \"$1\"",
+                  "sh", home, flock_program});
+}
+
 /// A new private home, and the descriptor that holds its `lock` while this
 /// run lives. The lock is in place before the home can hold a key.
 Result<std::pair<std::string, int>> make_home() {
@@ -95,6 +111,7 @@ Result<std::pair<std::string, int>> make_home() {
     fs::remove_all(pattern, ec);
     return step_failed(reason);
   }
+  watch_home(pattern);
   return std::pair<std::string, int>(pattern, fd);
 }
 
