@@ -92,11 +92,14 @@ for v in 1.0 1.1 1.2; do
     --description 'An app that updates itself' --long-description 'Runs the update library.' \
     --update-site "$url" --update-key "$key/KEY.asc" --update-feed-key "$work/feed-key.pub.pem"
   "$pack" publish --quiet "$work/www/site" "$work/packages/$v/"*.tar.gz --base-url "$url" \
-    --signing-key "$key/signing-key.asc" --feed-key "$key/feed-key.pem"
+    --signing-key "$key/signing-key.asc" --feed-key "$key/feed-key.pem" --feed-valid-days 30
   mkdir -p "$work/unpacked/$v-1"
   tar -xzf "$work/packages/$v/"*.tar.gz -C "$work/unpacked/$v-1"
 done
 feed="$work/www/site/updates/stable/$arch"
+if [ "$(sed -n 2p "$feed/latest")" != 'vorlane-update 2' ] || ! grep -q '^expires ' "$feed/latest"; then
+  fail "publish --feed-valid-days signed no expiry into the manifest"
+fi
 cp "$feed/1.1-1" "$feed/latest"
 cp "$feed/latest" "$work/latest.good"
 restore_site() { cp "$work/latest.good" "$feed/latest"; cue normal; }
@@ -235,6 +238,7 @@ faults=(
   "server down#site_down#cannot be reached"
   "a file: site#url=\"file://\$work/www/site\" record \"\$R/versions/1.0-1\" 1.0-1 tarball#only http and https"
   "a feed older than the install#resign \"\$key/feed-key.pem\" 's/^date .*/date 2000-01-01T00:00:00Z/'#older than this install.*2000-01-01T00:00:00Z.*installed 1.0-1"
+  "an expired feed#resign \"\$key/feed-key.pem\" 's/^date .*/date 2000-01-01T00:00:00Z/; s/^expires .*/expires 2000-01-31T00:00:00Z/'#feed is stale: it expired on 2000-01-31T00:00:00Z"
   "a downgrade#republished_1_0; install 1.1-1#^no update\$"
   "a deb install#as_deb#(sudo apt install --only-upgrade|pkcon update) updapp"
 )
