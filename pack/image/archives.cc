@@ -21,6 +21,9 @@ namespace vorlane {
 
 namespace {
 
+/// Tells the app's Java side that this run is the training run (Launcher.TRAINING).
+constexpr char kTrainingProperty[] = "-Dvorlane.training=true";
+
 /// Lines of a failed run's output shown under the error.
 constexpr std::size_t kShownLines = 15;
 /// Bytes of a run's output kept: far more than those lines take, and a
@@ -95,6 +98,8 @@ ArchiveOutcome make_app_archive(const std::string& home, const std::string& name
       step.jvm_options = set_archive_options(step.jvm_options, std::nullopt);
       step.jvm_options.insert(step.jvm_options.end(), runs[i].options.begin(),
                               runs[i].options.end());
+      // The Java side ends a desktop app's run once its first window is up.
+      step.jvm_options.emplace_back(kTrainingProperty);
       std::vector<std::string> errors = burn(launcher, trainer.path(), step, step.stack_size);
       if (!errors.empty()) return failure(errors.front());
       argv.push_back(trainer.path());
