@@ -187,7 +187,10 @@ bool train(const std::string& home, const std::string& name, const TrainingRun& 
     return false;
   }
   report.step("training run: app archive of " + megabytes(outcome.bytes) + ", kind " +
-                  archive_kind_name(choice.kind),
+                  archive_kind_name(choice.kind) +
+                  (outcome.private_display.empty()
+                       ? ""
+                       : ", its windows on a private Xvfb " + outcome.private_display),
               started);
   return true;
 }

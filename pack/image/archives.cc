@@ -13,6 +13,7 @@
 #include "pack/core/strings.h"
 #include "pack/image/archive_policy.h"
 #include "pack/image/burn.h"
+#include "pack/image/training_display.h"
 #include "pack/jdk/jdk.h"
 
 namespace fs = std::filesystem;
@@ -90,6 +91,13 @@ ArchiveOutcome make_app_archive(const std::string& home, const std::string& name
   std::free(resolved);
 
   const std::vector<ArchiveRun> runs = archive_making_runs(choice.kind, new_file);
+  // A desktop app's training run shows its window: on the packer's display,
+  // else on a private one that lives as long as the runs. Without either, a
+  // desktop app would record only what it loads before it fails.
+  TrainingDisplay display = open_training_display(home + "/lib/runtime", run.timeout_seconds);
+  if (!display.missing.empty()) {
+    return failure("the training run has no display: " + display.missing);
+  }
   for (std::size_t i = 0; i < runs.size(); ++i) {
     std::vector<std::string> argv = run.emulator;
     ProcessOptions options = tool_options(run.timeout_seconds);
@@ -107,6 +115,7 @@ ArchiveOutcome make_app_archive(const std::string& home, const std::string& name
       // The run is the packager's, not shaped by options of whoever runs the packer.
       options.env = {{"VORLANE_JVM_OPTIONS", std::nullopt},
                      {"VORLANE_DUMP_JVM_ARGS", std::nullopt}};
+      if (display.display) options.env["DISPLAY"] = display.display;
     } else {
       std::vector<std::string> java_options =
           runtime_java_options(block->jvm_options, runs[i].options);
@@ -124,7 +133,12 @@ ArchiveOutcome make_app_archive(const std::string& home, const std::string& name
     const ProcessResult result = run_process(argv, options);
     const std::string what = i == 0 ? "the training run" : "the run that makes the archive";
     if (!result.ok()) {
-      return failure(what + " " + result.describe_end(run.timeout_seconds) +
+      const std::string hint =
+          runs[i].runs_main && result.timed_out
+              ? " (a desktop app's run ends once a window shows and it has been quiet for "
+                "vorlane.training.quiet seconds; an app without one must end by itself)"
+              : "";
+      return failure(what + " " + result.describe_end(run.timeout_seconds) + hint +
                      "; its output ended:\n" + tail_lines(result.out, kShownLines));
     }
     const std::string& wrote = i + 1 < runs.size() ? work.path() : new_archive.path();
@@ -135,6 +149,8 @@ ArchiveOutcome make_app_archive(const std::string& home, const std::string& name
                      "; its output ended:\n" + tail_lines(result.out, kShownLines));
     }
   }
+  const std::string display_name = display.server ? display.server->name() : "";
+  display.server.reset();  // stops the private display
   const std::uintmax_t bytes = file_size_or_zero(new_archive.path());
 
   const std::string archive = app_dir + file;
@@ -151,6 +167,7 @@ ArchiveOutcome make_app_archive(const std::string& home, const std::string& name
   ArchiveOutcome outcome;
   outcome.ok = true;
   outcome.bytes = bytes;
+  outcome.private_display = display_name;
   return outcome;
 }
 
