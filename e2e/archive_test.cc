@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <regex>
 
 #include "e2e/app_tree.h"
 #include "pack/image/archive_policy.h"
@@ -126,6 +127,57 @@ TEST(Archive, ChangedRemovedOrAddedJarsNeverRunOldClassesAndTheOutputStaysClean)
   const std::string other_option = file == kAppArchiveName ? "AOTCache" : "SharedArchiveFile";
   EXPECT_THAT(run_pack({"show", moved + "/bin/stale"}).out,
               AllOf(HasSubstr(file), Not(HasSubstr(other_option))));
+}
+
+TEST(Archive, ADesktopAppThatNeverEndsGetsItsArchiveOnTheGivenOrAPrivateDisplay) {
+  if (emulated()) GTEST_SKIP() << "packs with jlink; runs natively only";
+  if (!fs::exists("/usr/bin/Xvfb")) GTEST_SKIP() << "no /usr/bin/Xvfb (scripts/install-deps)";
+  const std::optional<ArchiveKind> kind = runtime_archive_kind();
+  ASSERT_TRUE(kind) << Setup::get().runtime << " gives no JAVA_VERSION";
+  const Xvfb display;
+  ASSERT_FALSE(display.name().empty()) << "Xvfb did not start";
+
+  // The app's window keeps it running: only the Java side's end of a
+  // training run at the first window gives it an archive.
+  const struct {
+    const char* what;
+    std::optional<std::string> display;
+  } cases[] = {{"the packer's display", display.name()}, {"no DISPLAY", std::nullopt}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const ScopedTempDir root;
+    fs::create_directories(root.path() + "/in");
+    fs::copy_file(VORLANE_WINDOW_APP_JAR, root.path() + "/in/window-app.jar");
+    RunOptions options;
+    options.env["DISPLAY"] = c.display;
+    const RunResult made = run_pack(
+        {"app", "--template", Setup::get().template_path(), "--name", "wapp", "--input",
+         root.path() + "/in", "--dest", root.path(), "--jdk", Setup::get().runtime, "--main-class",
+         "windowapp.WindowApp", "--allow-java-option", "-Xlog", "--app-cds"},
+        options);
+    ASSERT_EQ(made.status, 0) << made.err;
+    EXPECT_THAT(made.err, Not(HasSubstr("note:")));
+    std::smatch number;
+    const bool private_display =
+        std::regex_search(made.err, number, std::regex("its windows on a private Xvfb :([0-9]+)"));
+    EXPECT_EQ(private_display, !c.display) << made.err;
+    if (private_display) {
+      // Stopped cleanly: Xvfb removes its socket and lock as it ends.
+      EXPECT_FALSE(fs::exists("/tmp/.X11-unix/X" + number[1].str()));
+      EXPECT_FALSE(fs::exists("/tmp/.X" + number[1].str() + "-lock"));
+    }
+    EXPECT_THAT(entries(root.path() + "/wapp/lib/app"),
+                ElementsAre(archive_file_name(*kind), "vorlane-launcher.jar", "window-app.jar"));
+
+    // The app maps its main class from the archive and shows its window.
+    Child app({root.path() + "/wapp/bin/wapp"},
+              {{{"DISPLAY", display.name()}, {"VORLANE_JVM_OPTIONS", "-Xlog:class+load=info"}},
+               false,
+               true,
+               ""});
+    EXPECT_TRUE(app.wait_for("windowapp.WindowApp source: shared objects file")) << app.output();
+    EXPECT_TRUE(app.wait_for("WindowApp: shown")) << app.output();
+  }
 }
 
 /// Debian's Maven: its jars, and the class loader launcher they come with.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 namespace vorlane {
 namespace {
@@ -40,12 +41,7 @@ TEST(TrainingDisplay, AServerThatEndsOrTalksNonsenseGivesAnError) {
   for (const auto& c : cases) {
     const std::string path = ::testing::TempDir() + "/fake-xvfb";
     std::filesystem::remove(path);
-    {
-      std::FILE* f = std::fopen(path.c_str(), "w");
-      ASSERT_NE(f, nullptr);
-      std::fprintf(f, "#!/bin/sh\n%s\n", c.script);
-      std::fclose(f);
-    }
+    std::ofstream(path) << "#!/bin/sh\n" << c.script << "\n";
     std::filesystem::permissions(path, std::filesystem::perms::owner_all);
     const Result<PrivateDisplay> server = PrivateDisplay::start(path, 60);
     ASSERT_FALSE(server) << c.script;
