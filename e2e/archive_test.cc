@@ -180,6 +180,43 @@ TEST(Archive, ADesktopAppThatNeverEndsGetsItsArchiveOnTheGivenOrAPrivateDisplay)
   }
 }
 
+TEST(Archive, AManifestClassPathOutsideTheTreeKeepsTheArchiveUnlessItNamesAFolderWithFiles) {
+  if (emulated()) GTEST_SKIP() << "packs with jlink; runs natively only";
+  const std::optional<ArchiveKind> kind = runtime_archive_kind();
+  ASSERT_TRUE(kind) << Setup::get().runtime << " gives no JAVA_VERSION";
+  const struct {
+    const char* class_path;
+    bool archive;
+  } cases[] = {{"../x.jar lib/util.jar", true}, {"../", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.class_path);
+    const ScopedTempDir root;
+    const std::string in = root.path() + "/in";
+    fs::create_directories(in);
+    fs::copy_file(stale_jar("main"), in + "/main.jar");
+    fs::copy_file(stale_jar("util-v1"), in + "/util.jar");
+    std::ofstream(root.path() + "/manifest.txt") << "Class-Path: " << c.class_path << "\n";
+    const RunResult updated =
+        run_process({Setup::get().runtime + "/bin/jar", "--update", "--file", in + "/main.jar",
+                     "--manifest", root.path() + "/manifest.txt"});
+    ASSERT_EQ(updated.status, 0) << updated.err;
+    const RunResult made = pack_quietly("stale", in, root.path() + "/dest",
+                                        {"--main-jar", "main.jar", "--main-class", "stale.Main",
+                                         "--allow-java-option", "-Xlog", "--app-cds"});
+    ASSERT_EQ(made.status, 0) << made.err;
+    const std::string launcher = root.path() + "/dest/stale/bin/stale";
+    if (c.archive) {
+      EXPECT_EQ(made.err, "");
+      EXPECT_THAT(class_source(launcher, "stale.Main"), StartsWith("shared objects file"));
+    } else {
+      EXPECT_THAT(made.err, HasSubstr("no app archive: lib/app/main.jar names the folder '../' in "
+                                      "its manifest's Class-Path"));
+      EXPECT_FALSE(fs::exists(root.path() + "/dest/stale/lib/app/" + archive_file_name(*kind)));
+    }
+    EXPECT_EQ(start(launcher).out, "v1\n");
+  }
+}
+
 /// Debian's Maven: its jars, and the class loader launcher they come with.
 constexpr char kMavenLib[] = "/usr/share/maven/lib";
 constexpr char kMavenBoot[] = "/usr/share/maven/boot";

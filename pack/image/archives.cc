@@ -13,6 +13,7 @@
 #include "pack/core/strings.h"
 #include "pack/image/archive_policy.h"
 #include "pack/image/burn.h"
+#include "pack/image/jar_file.h"
 #include "pack/image/training_display.h"
 #include "pack/jdk/jdk.h"
 
@@ -58,6 +59,44 @@ std::uintmax_t file_size_or_zero(const std::string& path) {
   return ec ? 0 : size;
 }
 
+/// Where a manifest Class-Path `entry` of the jar at `jar` points (a path,
+/// relative or "file:" URL); "" for a URL of another scheme.
+std::string class_path_target(const fs::path& jar, const std::string& entry) {
+  std::string path = entry;
+  if (path.starts_with("file:")) {
+    path.erase(0, 5);
+    if (path.starts_with("//")) path.erase(0, 2);
+  } else if (const std::size_t colon = path.find(':');
+             colon != std::string::npos && path.find('/') > colon) {
+    return "";
+  }
+  return path.starts_with("/") ? path : (jar.parent_path() / path).string();
+}
+
+/// Why no archive can be made of the jars in `app_dir`: the first manifest
+/// Class-Path entry that names a folder with files in it, which the JVM
+/// refuses in an archive's class path ("Cannot have non-empty directory in
+/// paths"); "" when there is none.
+std::string class_path_folder(const std::string& app_dir) {
+  std::error_code ec;
+  for (fs::recursive_directory_iterator it(app_dir, ec), end; !ec && it != end; it.increment(ec)) {
+    if (it->path().extension() != ".jar" || !it->is_regular_file(ec)) continue;
+    const Result<std::string> manifest = read_manifest(it->path().string());
+    if (!manifest) continue;  // jdeps has read every jar
+    for (const std::string& entry : manifest_class_path(*manifest)) {
+      const std::string target = class_path_target(it->path(), entry);
+      if (target.empty() || !fs::is_directory(target, ec) || fs::is_empty(target, ec)) continue;
+      return "lib/app/" + it->path().lexically_relative(app_dir).string() + " names the folder '" +
+             entry +
+             "' in its manifest's Class-Path, and the JVM makes no class-data archive while a "
+             "folder with files is on the class path. The launcher's class path names every jar "
+             "of lib/app already; the packer leaves jars as they are: without that entry in the "
+             "jar's manifest the app gets its archive";
+    }
+  }
+  return "";
+}
+
 }  // namespace
 
 ArchiveOutcome make_app_archive(const std::string& home, const std::string& name,
@@ -66,6 +105,9 @@ ArchiveOutcome make_app_archive(const std::string& home, const std::string& name
   const std::string app_dir = home + "/lib/app/";
   Result<BurnedInData> block = read_burned_block(launcher);
   if (!block) return failure(block.error().message);
+  if (const std::string folder = class_path_folder(app_dir); !folder.empty()) {
+    return failure(folder);
+  }
 
   // The runs' launcher: the same block without the archive options, so
   // nothing older maps over the classes being recorded.
