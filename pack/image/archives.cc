@@ -158,6 +158,7 @@ ArchiveOutcome make_app_archive(const std::string& home, const std::string& name
       options.env = {{"VORLANE_JVM_OPTIONS", std::nullopt},
                      {"VORLANE_DUMP_JVM_ARGS", std::nullopt}};
       if (display.display) options.env["DISPLAY"] = display.display;
+      if (display.authority) options.env["XAUTHORITY"] = display.authority;
     } else {
       std::vector<std::string> java_options =
           runtime_java_options(block->jvm_options, runs[i].options);

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "pack/core/error.h"
 #include "pack/core/process.h"
@@ -24,27 +25,43 @@ DisplaySource choose_training_display(bool runtime_has_awt,
                                       const std::optional<std::string>& display,
                                       const std::string& xvfb);
 
+/// An entry of an X authority file (XAUTHORITY) that gives display
+/// `number` ("" in the server's own file, which reads every entry) of any
+/// host the MIT-MAGIC-COOKIE-1 `cookie`.
+std::string xauthority_entry(const std::string& number, std::string_view cookie);
+
 /// An Xvfb on a display number it picks itself (-displayfd), listening on no
-/// TCP port; stopped when this goes.
+/// TCP port and only to clients with its cookie, so another user of the
+/// machine cannot reach the app on it; stopped when this goes, its
+/// authority file removed.
 class PrivateDisplay {
  public:
   /// Starts `xvfb` and waits, at most `timeout_seconds`, until it accepts clients.
   static Result<PrivateDisplay> start(const std::string& xvfb, int timeout_seconds);
+  PrivateDisplay(PrivateDisplay&& other) noexcept;
+  PrivateDisplay& operator=(PrivateDisplay&&) = delete;
+  PrivateDisplay(const PrivateDisplay&) = delete;
+  PrivateDisplay& operator=(const PrivateDisplay&) = delete;
+  ~PrivateDisplay();
+
   /// ":N".
   const std::string& name() const { return name_; }
+  /// The X authority file that holds its cookie, for XAUTHORITY.
+  const std::string& authority() const { return authority_; }
 
  private:
-  PrivateDisplay(BackgroundProcess server, std::string name)
-      : server_(std::move(server)), name_(std::move(name)) {}
-  BackgroundProcess server_;
+  PrivateDisplay() = default;
+  std::optional<BackgroundProcess> server_;
   std::string name_;
+  std::string authority_;  ///< removed with this; "" once moved from
 };
 
 /// The display of one training run of the tree whose runtime is `runtime`,
 /// from this process's DISPLAY and PATH.
 struct TrainingDisplay {
-  /// DISPLAY for the run; nullopt leaves the packer's as it is.
+  /// DISPLAY and XAUTHORITY for the run; nullopt leaves the packer's as they are.
   std::optional<std::string> display;
+  std::optional<std::string> authority;
   /// Why the run has no display though it may need one ("" when it has one
   /// or needs none); then it does not run.
   std::string missing;

@@ -49,5 +49,40 @@ TEST(TrainingDisplay, AServerThatEndsOrTalksNonsenseGivesAnError) {
   }
 }
 
+TEST(TrainingDisplay, XauthorityEntryLayout) {
+  EXPECT_EQ(xauthority_entry("12", "ck"), std::string("\xff\xff\0\0\0\x02"
+                                                      "12\0\x12",
+                                                      10) +
+                                              "MIT-MAGIC-COOKIE-1" +
+                                              std::string("\0\x02"
+                                                          "ck",
+                                                          4));
+}
+
+TEST(TrainingDisplay, APrivateXvfbServesOnlyClientsWithItsCookieAndGoesWithItsFile) {
+  for (const char* tool : {"/usr/bin/Xvfb", "/usr/bin/xdotool"}) {
+    if (!std::filesystem::exists(tool)) GTEST_SKIP() << tool << " is not installed";
+  }
+  std::string authority;
+  {
+    Result<PrivateDisplay> display = PrivateDisplay::start("/usr/bin/Xvfb", 120);
+    ASSERT_TRUE(display) << display.error().message;
+    authority = display->authority();
+    const struct {
+      std::optional<std::string> xauthority;
+      int status;
+    } cases[] = {{authority, 0}, {"/nonexistent", 1}};
+    for (const auto& c : cases) {
+      ProcessOptions options;
+      options.env = {{"DISPLAY", display->name()}, {"XAUTHORITY", c.xauthority}};
+      options.merge_output = true;
+      options.timeout_seconds = 120;
+      const ProcessResult r = run_process({"/usr/bin/xdotool", "getdisplaygeometry"}, options);
+      EXPECT_EQ(r.status, c.status) << c.xauthority.value_or("") << ": " << r.out;
+    }
+  }
+  EXPECT_FALSE(std::filesystem::exists(authority));
+}
+
 }  // namespace
 }  // namespace vorlane
