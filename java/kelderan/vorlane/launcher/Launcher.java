@@ -6,8 +6,10 @@ import java.lang.invoke.MethodType;
 import java.lang.reflect.Constructor;
 import java.lang.reflect.Method;
 import java.lang.reflect.Modifier;
+import java.lang.reflect.Proxy;
 import java.util.ArrayList;
 import java.util.List;
+import java.util.concurrent.atomic.AtomicLong;
 
 /**
  * The Java side of the native launcher. The launcher calls {@link #prepare}
@@ -341,61 +343,99 @@ public final class Launcher {
             return false;
         }
 
-        /** The part that touches AWT, loaded only once its event thread runs. */
+        /**
+         * The part that touches AWT, once its event thread runs. It goes
+         * through reflection: a class of this jar that named AWT's types
+         * would make jdeps put java.desktop into every app's runtime.
+         */
         private static final class Gui {
-            private static final long EVENTS = java.awt.AWTEvent.COMPONENT_EVENT_MASK
-                    | java.awt.AWTEvent.CONTAINER_EVENT_MASK | java.awt.AWTEvent.FOCUS_EVENT_MASK
-                    | java.awt.AWTEvent.KEY_EVENT_MASK | java.awt.AWTEvent.MOUSE_EVENT_MASK
-                    | java.awt.AWTEvent.MOUSE_MOTION_EVENT_MASK | java.awt.AWTEvent.WINDOW_EVENT_MASK
-                    | java.awt.AWTEvent.ACTION_EVENT_MASK | java.awt.AWTEvent.ITEM_EVENT_MASK
-                    | java.awt.AWTEvent.TEXT_EVENT_MASK | java.awt.AWTEvent.PAINT_EVENT_MASK
-                    | java.awt.AWTEvent.HIERARCHY_EVENT_MASK | java.awt.AWTEvent.WINDOW_STATE_EVENT_MASK
-                    | java.awt.AWTEvent.WINDOW_FOCUS_EVENT_MASK;
+            /**
+             * AWTEvent's masks of the component, container, focus, key, mouse,
+             * mouse motion, window, action, item, text, paint, hierarchy,
+             * window state and window focus events.
+             */
+            private static final long EVENTS = 0xca6ffL;
 
             private Gui() {}
 
             /**
              * Returns once a frame or dialog shows and, for {@code quietMillis},
              * no AWT event reached a component and the event thread answered
-             * each look within a tick; false when AWT is headless.
+             * each look within a tick; false when AWT is headless or cannot
+             * be reached.
              */
             static boolean waitUntilQuiet(long quietMillis) throws InterruptedException {
-                if (java.awt.GraphicsEnvironment.isHeadless()) {
+                Method showing;
+                Class<?> window;
+                Class<?> frame;
+                Class<?> dialog;
+                Method getWindows;
+                Method invokeAndWait;
+                AtomicLong lastEvent = new AtomicLong(System.nanoTime());
+                try {
+                    Object headless = Class.forName("java.awt.GraphicsEnvironment")
+                            .getMethod("isHeadless").invoke(null);
+                    if (Boolean.TRUE.equals(headless)) {
+                        return false;
+                    }
+                    window = Class.forName("java.awt.Window");
+                    frame = Class.forName("java.awt.Frame");
+                    dialog = Class.forName("java.awt.Dialog");
+                    showing = window.getMethod("isShowing");
+                    getWindows = window.getMethod("getWindows");
+                    invokeAndWait = Class.forName("java.awt.EventQueue")
+                            .getMethod("invokeAndWait", Runnable.class);
+                    Class<?> toolkit = Class.forName("java.awt.Toolkit");
+                    Class<?> listenerType = Class.forName("java.awt.event.AWTEventListener");
+                    Object listener = Proxy.newProxyInstance(listenerType.getClassLoader(),
+                            new Class<?>[] {listenerType}, (proxy, method, args) -> {
+                                switch (method.getName()) {
+                                    case "equals":
+                                        return proxy == args[0];
+                                    case "hashCode":
+                                        return System.identityHashCode(proxy);
+                                    case "toString":
+                                        return "vorlane training end";
+                                    default:
+                                        lastEvent.set(System.nanoTime());
+                                        return null;
+                                }
+                            });
+                    Object defaultToolkit = toolkit.getMethod("getDefaultToolkit").invoke(null);
+                    toolkit.getMethod("addAWTEventListener", listenerType, long.class)
+                            .invoke(defaultToolkit, listener, EVENTS);
+                } catch (ReflectiveOperationException | RuntimeException e) {
                     return false;
                 }
-                java.util.concurrent.atomic.AtomicLong lastEvent =
-                        new java.util.concurrent.atomic.AtomicLong(System.nanoTime());
-                java.awt.Toolkit.getDefaultToolkit().addAWTEventListener(
-                        event -> lastEvent.set(System.nanoTime()), EVENTS);
                 long quietNanos = quietMillis * 1_000_000L;
                 while (true) {
                     Thread.sleep(TICK_MILLIS);
                     long asked = System.nanoTime();
-                    boolean up = frameShowing();
+                    boolean[] up = {false};
+                    Runnable look = () -> {
+                        try {
+                            for (Object w : (Object[]) getWindows.invoke(null)) {
+                                up[0] |= (frame.isInstance(w) || dialog.isInstance(w))
+                                        && Boolean.TRUE.equals(showing.invoke(w));
+                            }
+                        } catch (ReflectiveOperationException e) {
+                            up[0] = false;
+                        }
+                    };
+                    try {
+                        // On the event thread, after what is queued before it.
+                        invokeAndWait.invoke(null, look);
+                    } catch (ReflectiveOperationException e) {
+                        up[0] = false;
+                    }
                     long answered = System.nanoTime();
                     // A busy event thread is no quiet one.
-                    if (!up || answered - asked > TICK_MILLIS * 1_000_000L) {
+                    if (!up[0] || answered - asked > TICK_MILLIS * 1_000_000L) {
                         lastEvent.set(answered);
                     } else if (answered - lastEvent.get() >= quietNanos) {
                         return true;
                     }
                 }
-            }
-
-            /** Whether a frame or dialog shows, asked on the event thread after what is queued. */
-            private static boolean frameShowing() throws InterruptedException {
-                boolean[] showing = {false};
-                try {
-                    java.awt.EventQueue.invokeAndWait(() -> {
-                        for (java.awt.Window window : java.awt.Window.getWindows()) {
-                            showing[0] |= window.isShowing()
-                                    && (window instanceof java.awt.Frame || window instanceof java.awt.Dialog);
-                        }
-                    });
-                } catch (java.lang.reflect.InvocationTargetException e) {
-                    return false;
-                }
-                return showing[0];
             }
         }
     }
