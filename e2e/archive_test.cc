@@ -268,5 +268,47 @@ TEST(Archive, ARealAppThatReadsItsOwnResourcesGetsItsArchiveAndMapsItAtFixedTime
   EXPECT_THAT(r.out, HasSubstr("] org.apache.maven.cli.MavenCli source: shared objects file"));
 }
 
+/// Debian's jEdit, a Swing editor: its jar and the modes and properties it
+/// reads beside it.
+constexpr char kJeditHome[] = "/usr/share/jedit";
+
+TEST(Archive, ARealDesktopAppGetsItsArchiveOnAPrivateDisplayAndMapsItsWindowClasses) {
+  if (emulated()) GTEST_SKIP() << "packs with jlink; runs natively only";
+  if (!fs::exists(kJeditHome + std::string("/jedit.jar")))
+    GTEST_SKIP() << "no jEdit at " << kJeditHome;
+  if (!fs::exists("/usr/bin/Xvfb")) GTEST_SKIP() << "no /usr/bin/Xvfb (scripts/install-deps)";
+  const Xvfb display;
+  ASSERT_FALSE(display.name().empty()) << "Xvfb did not start";
+  const ScopedTempDir root;
+  fs::create_directories(root.path() + "/in");
+  for (const auto& e : fs::directory_iterator(kJeditHome)) {
+    // Its doc is a link into /usr/share/doc, which a minimal system leaves out.
+    if (e.path().filename() == "doc") continue;
+    fs::copy(e.path(), root.path() + "/in/" + e.path().filename().string(),
+             fs::copy_options::recursive);
+  }
+  // Its settings go to a home of its own; the training run has no DISPLAY.
+  fs::create_directories(root.path() + "/home");
+  RunOptions options;
+  options.env["HOME"] = root.path() + "/home";
+  options.env["DISPLAY"] = std::nullopt;
+  const RunResult made =
+      pack_quietly("jedit", root.path() + "/in", root.path() + "/dest",
+                   {"--main-jar", "jedit.jar", "--main-class", "org.gjt.sp.jedit.jEdit",
+                    "--allow-java-option", "-Xlog", "--app-cds"},
+                   options);
+  ASSERT_EQ(made.status, 0) << made.err;
+  EXPECT_EQ(made.err, "");  // no note that the archive is missing
+
+  Child app({root.path() + "/dest/jedit/bin/jedit"},
+            {{{"HOME", root.path() + "/home"},
+              {"DISPLAY", display.name()},
+              {"VORLANE_JVM_OPTIONS", "-Xlog:class+load=info"}},
+             false,
+             true,
+             ""});
+  EXPECT_TRUE(app.wait_for("] org.gjt.sp.jedit.View source: shared objects file")) << app.output();
+}
+
 }  // namespace
 }  // namespace vorlane::e2e
