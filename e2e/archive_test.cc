@@ -40,7 +40,7 @@ RunResult start(const std::string& launcher, const std::string& user_options = "
 
 /// Runs `vorlane-pack app --quiet` with the runtime under test as the JDK.
 RunResult pack_quietly(const std::string& name, const std::string& in, const std::string& dest,
-                       std::vector<std::string> args, const RunOptions& options = {}) {
+                       const std::vector<std::string>& args, const RunOptions& options = {}) {
   return run_pack(joined({"app", "--template", Setup::get().template_path(), "--name", name,
                           "--input", in, "--dest", dest, "--jdk", Setup::get().runtime, "--quiet"},
                          args),
