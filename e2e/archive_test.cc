@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <regex>
 
 #include "e2e/app_tree.h"
 #include "pack/image/archive_policy.h"
@@ -39,7 +40,7 @@ RunResult start(const std::string& launcher, const std::string& user_options = "
 
 /// Runs `vorlane-pack app --quiet` with the runtime under test as the JDK.
 RunResult pack_quietly(const std::string& name, const std::string& in, const std::string& dest,
-                       std::vector<std::string> args, const RunOptions& options = {}) {
+                       const std::vector<std::string>& args, const RunOptions& options = {}) {
   return run_pack(joined({"app", "--template", Setup::get().template_path(), "--name", name,
                           "--input", in, "--dest", dest, "--jdk", Setup::get().runtime, "--quiet"},
                          args),
@@ -128,6 +129,94 @@ TEST(Archive, ChangedRemovedOrAddedJarsNeverRunOldClassesAndTheOutputStaysClean)
               AllOf(HasSubstr(file), Not(HasSubstr(other_option))));
 }
 
+TEST(Archive, ADesktopAppThatNeverEndsGetsItsArchiveOnTheGivenOrAPrivateDisplay) {
+  if (emulated()) GTEST_SKIP() << "packs with jlink; runs natively only";
+  if (!fs::exists("/usr/bin/Xvfb")) GTEST_SKIP() << "no /usr/bin/Xvfb (scripts/install-deps)";
+  const std::optional<ArchiveKind> kind = runtime_archive_kind();
+  ASSERT_TRUE(kind) << Setup::get().runtime << " gives no JAVA_VERSION";
+  const Xvfb display;
+  ASSERT_FALSE(display.name().empty()) << "Xvfb did not start";
+
+  // The app's window keeps it running: only the Java side's end of a
+  // training run at the first window gives it an archive.
+  const struct {
+    const char* what;
+    std::optional<std::string> display;
+  } cases[] = {{"the packer's display", display.name()}, {"no DISPLAY", std::nullopt}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const ScopedTempDir root;
+    fs::create_directories(root.path() + "/in");
+    fs::copy_file(VORLANE_WINDOW_APP_JAR, root.path() + "/in/window-app.jar");
+    RunOptions options;
+    options.env["DISPLAY"] = c.display;
+    const RunResult made = run_pack(
+        {"app", "--template", Setup::get().template_path(), "--name", "wapp", "--input",
+         root.path() + "/in", "--dest", root.path(), "--jdk", Setup::get().runtime, "--main-class",
+         "windowapp.WindowApp", "--allow-java-option", "-Xlog", "--app-cds"},
+        options);
+    ASSERT_EQ(made.status, 0) << made.err;
+    EXPECT_THAT(made.err, Not(HasSubstr("note:")));
+    std::smatch number;
+    const bool private_display =
+        std::regex_search(made.err, number, std::regex("its windows on a private Xvfb :([0-9]+)"));
+    EXPECT_EQ(private_display, !c.display) << made.err;
+    if (private_display) {
+      // Stopped cleanly: Xvfb removes its socket and lock as it ends.
+      EXPECT_FALSE(fs::exists("/tmp/.X11-unix/X" + number[1].str()));
+      EXPECT_FALSE(fs::exists("/tmp/.X" + number[1].str() + "-lock"));
+    }
+    EXPECT_THAT(entries(root.path() + "/wapp/lib/app"),
+                ElementsAre(archive_file_name(*kind), "vorlane-launcher.jar", "window-app.jar"));
+
+    // The app maps its main class from the archive and shows its window.
+    Child app({root.path() + "/wapp/bin/wapp"},
+              {{{"DISPLAY", display.name()}, {"VORLANE_JVM_OPTIONS", "-Xlog:class+load=info"}},
+               false,
+               true,
+               ""});
+    EXPECT_TRUE(app.wait_for("windowapp.WindowApp source: shared objects file")) << app.output();
+    EXPECT_TRUE(app.wait_for("WindowApp: shown")) << app.output();
+  }
+}
+
+TEST(Archive, AManifestClassPathOutsideTheTreeKeepsTheArchiveUnlessItNamesAFolderWithFiles) {
+  if (emulated()) GTEST_SKIP() << "packs with jlink; runs natively only";
+  const std::optional<ArchiveKind> kind = runtime_archive_kind();
+  ASSERT_TRUE(kind) << Setup::get().runtime << " gives no JAVA_VERSION";
+  const struct {
+    const char* class_path;
+    bool archive;
+  } cases[] = {{"../x.jar lib/util.jar", true}, {"../", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.class_path);
+    const ScopedTempDir root;
+    const std::string in = root.path() + "/in";
+    fs::create_directories(in);
+    fs::copy_file(stale_jar("main"), in + "/main.jar");
+    fs::copy_file(stale_jar("util-v1"), in + "/util.jar");
+    std::ofstream(root.path() + "/manifest.txt") << "Class-Path: " << c.class_path << "\n";
+    const RunResult updated =
+        run_process({Setup::get().runtime + "/bin/jar", "--update", "--file", in + "/main.jar",
+                     "--manifest", root.path() + "/manifest.txt"});
+    ASSERT_EQ(updated.status, 0) << updated.err;
+    const RunResult made = pack_quietly("stale", in, root.path() + "/dest",
+                                        {"--main-jar", "main.jar", "--main-class", "stale.Main",
+                                         "--allow-java-option", "-Xlog", "--app-cds"});
+    ASSERT_EQ(made.status, 0) << made.err;
+    const std::string launcher = root.path() + "/dest/stale/bin/stale";
+    if (c.archive) {
+      EXPECT_EQ(made.err, "");
+      EXPECT_THAT(class_source(launcher, "stale.Main"), StartsWith("shared objects file"));
+    } else {
+      EXPECT_THAT(made.err, HasSubstr("no app archive: lib/app/main.jar names the folder '../' in "
+                                      "its manifest's Class-Path"));
+      EXPECT_FALSE(fs::exists(root.path() + "/dest/stale/lib/app/" + archive_file_name(*kind)));
+    }
+    EXPECT_EQ(start(launcher).out, "v1\n");
+  }
+}
+
 /// Debian's Maven: its jars, and the class loader launcher they come with.
 constexpr char kMavenLib[] = "/usr/share/maven/lib";
 constexpr char kMavenBoot[] = "/usr/share/maven/boot";
@@ -177,6 +266,48 @@ TEST(Archive, ARealAppThatReadsItsOwnResourcesGetsItsArchiveAndMapsItAtFixedTime
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_THAT(r.out, HasSubstr("Apache Maven"));
   EXPECT_THAT(r.out, HasSubstr("] org.apache.maven.cli.MavenCli source: shared objects file"));
+}
+
+/// Debian's jEdit, a Swing editor: its jar and the modes and properties it
+/// reads beside it.
+constexpr char kJeditHome[] = "/usr/share/jedit";
+
+TEST(Archive, ARealDesktopAppGetsItsArchiveOnAPrivateDisplayAndMapsItsWindowClasses) {
+  if (emulated()) GTEST_SKIP() << "packs with jlink; runs natively only";
+  if (!fs::exists(kJeditHome + std::string("/jedit.jar")))
+    GTEST_SKIP() << "no jEdit at " << kJeditHome;
+  if (!fs::exists("/usr/bin/Xvfb")) GTEST_SKIP() << "no /usr/bin/Xvfb (scripts/install-deps)";
+  const Xvfb display;
+  ASSERT_FALSE(display.name().empty()) << "Xvfb did not start";
+  const ScopedTempDir root;
+  fs::create_directories(root.path() + "/in");
+  for (const auto& e : fs::directory_iterator(kJeditHome)) {
+    // Its doc is a link into /usr/share/doc, which a minimal system leaves out.
+    if (e.path().filename() == "doc") continue;
+    fs::copy(e.path(), root.path() + "/in/" + e.path().filename().string(),
+             fs::copy_options::recursive);
+  }
+  // Its settings go to a home of its own; the training run has no DISPLAY.
+  fs::create_directories(root.path() + "/home");
+  RunOptions options;
+  options.env["HOME"] = root.path() + "/home";
+  options.env["DISPLAY"] = std::nullopt;
+  const RunResult made =
+      pack_quietly("jedit", root.path() + "/in", root.path() + "/dest",
+                   {"--main-jar", "jedit.jar", "--main-class", "org.gjt.sp.jedit.jEdit",
+                    "--allow-java-option", "-Xlog", "--app-cds"},
+                   options);
+  ASSERT_EQ(made.status, 0) << made.err;
+  EXPECT_EQ(made.err, "");  // no note that the archive is missing
+
+  Child app({root.path() + "/dest/jedit/bin/jedit"},
+            {{{"HOME", root.path() + "/home"},
+              {"DISPLAY", display.name()},
+              {"VORLANE_JVM_OPTIONS", "-Xlog:class+load=info"}},
+             false,
+             true,
+             ""});
+  EXPECT_TRUE(app.wait_for("] org.gjt.sp.jedit.View source: shared objects file")) << app.output();
 }
 
 }  // namespace

@@ -2,10 +2,7 @@
 // starts its own Xvfb, runs the display probe (e2e/display) through the
 // launcher, drives it one command a line and looks at the screen.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -27,37 +24,6 @@ constexpr auto kCap = std::chrono::seconds(120);
 constexpr const char kWindowTitle[] = "Display probe";
 constexpr const char kSplashColour[] = "#FF00FF";
 constexpr const char kOtherColour[] = "#00FFFF";
-
-/// An Xvfb of its own on a free display number, ended with the test.
-class Xvfb {
- public:
-  Xvfb() {
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    fcntl(fds[0], F_SETFD, FD_CLOEXEC);  // only the write end goes to Xvfb
-    server_.emplace(std::vector<std::string>{"Xvfb", "-displayfd", std::to_string(fds[1]),
-                                             "-screen", "0", "640x480x24", "-nolisten", "tcp"},
-                    Child::Options{});
-    close(fds[1]);
-    // Xvfb writes the number once it accepts clients, then closes nothing:
-    // read up to the newline.
-    std::string number;
-    char c = 0;
-    pollfd p = {fds[0], POLLIN, 0};
-    while (poll(&p, 1, static_cast<int>(std::chrono::milliseconds(kCap).count())) > 0 &&
-           read(fds[0], &c, 1) == 1 && c != '\n') {
-      number += c;
-    }
-    close(fds[0]);
-    if (server_->started() && !number.empty()) name_ = ":" + number;
-  }
-  /// ":N", or empty when no server could be started.
-  const std::string& name() const { return name_; }
-
- private:
-  std::optional<Child> server_;
-  std::string name_;
-};
 
 /// Pixel counts by colour ("#RRGGBB") of a screenshot of the whole screen.
 std::map<std::string, long> screen_colours(const std::string& display, const std::string& dir) {

@@ -326,5 +326,61 @@ TEST_F(PackApp, RefusesBadInputWithStatus2AndTouchesNothing) {
       HasSubstr("is not an app tree made by vorlane-pack app (it has no lib/vorlane-app.conf)"));
 }
 
+/// Writes `text` to `path`, making its folder.
+void write_source(const std::string& path, const std::string& text) {
+  fs::create_directories(fs::path(path).parent_path());
+  std::ofstream(path) << text;
+}
+
+TEST(PackJars, AModularJarBesideTheAutomaticJarItRequiresPacksWithANote) {
+  if (emulated()) GTEST_SKIP() << "packs with jlink; runs natively only";
+  // As Debian's jaxb-api.jar (requires java.activation) beside its
+  // javax.activation.jar, an automatic module by its manifest: `java -cp`
+  // runs them, jdeps on the jars alone finds no module my.activation.
+  const ScopedTempDir root;
+  const std::string src = root.path() + "/src";
+  const std::string in = root.path() + "/in";
+  fs::create_directories(in);
+  write_source(src + "/act/act/api/Act.java",
+               "package act.api; public class Act { public static String name() { return "
+               "\"act\"; } }");
+  write_source(src + "/mod/module-info.java",
+               "module modx { requires my.activation; requires java.sql; exports modx.api; }");
+  write_source(src + "/mod/modx/api/Api.java",
+               "package modx.api; public class Api { public static String name() { return "
+               "act.api.Act.name() + \" \" + java.sql.Connection.class.getName(); } }");
+  write_source(src + "/app/app/Main.java",
+               "package app; public class Main { public static void main(String[] a) { "
+               "System.out.println(modx.api.Api.name()); } }");
+  write_source(src + "/act.mf", "Automatic-Module-Name: my.activation\n");
+  const std::string bin = Setup::get().runtime + "/bin/";
+  const std::vector<std::vector<std::string>> steps = {
+      {bin + "javac", "-d", src + "/act.out", src + "/act/act/api/Act.java"},
+      {bin + "jar", "--create", "--file", in + "/activation.jar", "--manifest", src + "/act.mf",
+       "-C", src + "/act.out", "."},
+      {bin + "javac", "-d", src + "/mod.out", "--module-path", in + "/activation.jar",
+       src + "/mod/module-info.java", src + "/mod/modx/api/Api.java"},
+      {bin + "jar", "--create", "--file", in + "/modx-api.jar", "-C", src + "/mod.out", "."},
+      {bin + "javac", "-d", src + "/app.out", "-cp", in + "/modx-api.jar:" + in + "/activation.jar",
+       src + "/app/app/Main.java"},
+      {bin + "jar", "--create", "--file", in + "/app.jar", "-C", src + "/app.out", "."},
+  };
+  for (const std::vector<std::string>& step : steps) {
+    const RunResult r = run_process(step);
+    ASSERT_EQ(r.status, 0) << step[0] << ": " << r.err;
+  }
+  const RunResult made = pack_app({"--name", "modx", "--input", in, "--main-jar", "app.jar",
+                                   "--main-class", "app.Main", "--dest", root.path() + "/dest",
+                                   "--jdk", Setup::get().runtime, "--quiet"});
+  ASSERT_EQ(made.status, 0) << made.err;
+  EXPECT_THAT(made.err, StartsWith("vorlane-pack: note: jdeps refused the jars as given (Module "
+                                   "my.activation not found, required by modx); with them on its "
+                                   "module path too, it found the modules they need: "));
+  EXPECT_THAT(made.err, HasSubstr("java.sql"));
+  const RunResult r = run_target({root.path() + "/dest/modx/bin/modx"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "act java.sql.Connection\n");
+}
+
 }  // namespace
 }  // namespace vorlane::e2e

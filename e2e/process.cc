@@ -158,4 +158,24 @@ int Child::finish() {
   return wait_exit();
 }
 
+Xvfb::Xvfb() {
+  int fds[2];
+  if (pipe(fds) != 0) return;
+  fcntl(fds[0], F_SETFD, FD_CLOEXEC);  // only the write end goes to Xvfb
+  server_.emplace(std::vector<std::string>{"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen",
+                                           "0", "640x480x24", "-nolisten", "tcp"},
+                  Child::Options{});
+  close(fds[1]);
+  // Xvfb writes the number once it accepts clients, then closes nothing:
+  // read up to the newline.
+  std::string number;
+  char c = 0;
+  pollfd p = {fds[0], POLLIN, 0};
+  while (poll(&p, 1, kChildBoundSeconds * 1000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n') {
+    number += c;
+  }
+  close(fds[0]);
+  if (server_->started() && !number.empty()) name_ = ":" + number;
+}
+
 }  // namespace vorlane::e2e

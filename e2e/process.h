@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -79,6 +80,18 @@ class Child {
   int out_ = -1;
   std::string output_;
   std::size_t read_to_ = 0;  ///< where read_line goes on from
+};
+
+/// An Xvfb of its own on a free display number (-displayfd), ended with the test.
+class Xvfb {
+ public:
+  Xvfb();
+  /// ":N", or empty when no server could be started.
+  const std::string& name() const { return name_; }
+
+ private:
+  std::optional<Child> server_;
+  std::string name_;
 };
 
 }  // namespace vorlane::e2e

@@ -76,8 +76,28 @@ Result<std::vector<std::string>> find_modules(const AppOptions& o, const AppPlan
   std::optional<std::vector<std::string>> found;
   if (result.ok()) found = parse_module_deps(result.out);
   if (!found) {
-    return step_failed("jdeps " + result.describe_end(0) + " without a module list; it printed:\n" +
-                       tail_lines(result.out, kShownLines));
+    // A modular jar makes jdeps resolve the modules it requires, and an
+    // automatic one beside it (which `java -cp` never asks for) is found
+    // only on the module path: try once more with the jars there too.
+    const ProcessResult again = run_process(
+        jdeps_command(*plan.host_jdk, jars, plan.feature_version, true), tool_options(0));
+    if (interrupted()) return Error{ErrorKind::kInterrupted, "interrupted"};
+    if (again.ok()) found = parse_module_deps(again.out);
+    if (!found) {
+      return step_failed("jdeps " + result.describe_end(0) +
+                         " without a module list; it printed:\n" +
+                         tail_lines(result.out, kShownLines));
+    }
+    std::string reason = result.describe_end(0);
+    for (const std::string& line : split_lines(result.out)) {
+      if (const std::size_t at = line.find("Exception: "); at != std::string::npos) {
+        reason = line.substr(at + 11);  // "Module a not found, required by b"
+        break;
+      }
+    }
+    report.note("jdeps refused the jars as given (" + reason +
+                "); with them on its module path too, it found the modules they need: " +
+                join(*found, ","));
   }
   std::string bad;
   std::vector<std::string> added = o.add_modules;
@@ -187,7 +207,10 @@ bool train(const std::string& home, const std::string& name, const TrainingRun& 
     return false;
   }
   report.step("training run: app archive of " + megabytes(outcome.bytes) + ", kind " +
-                  archive_kind_name(choice.kind),
+                  archive_kind_name(choice.kind) +
+                  (outcome.private_display.empty()
+                       ? ""
+                       : ", its windows on a private Xvfb " + outcome.private_display),
               started);
   return true;
 }

@@ -81,7 +81,10 @@ int remake_archive(const CdsOptions& o) {
     return static_cast<int>(ExitStatus::kStepFailed);
   }
   report.step("training run: app archive of " + megabytes(outcome.bytes) + ", kind " +
-                  archive_kind_name(choice.kind),
+                  archive_kind_name(choice.kind) +
+                  (outcome.private_display.empty()
+                       ? ""
+                       : ", its windows on a private Xvfb " + outcome.private_display),
               started);
   if (!o.training_args.empty() || marker->archive != choice.kind) {
     // Later runs of `vorlane-pack cds` repeat this run and make this kind.

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <utility>
 
 #include "pack/core/error.h"
 
@@ -152,29 +153,23 @@ void install_interrupt_handlers() {
 
 int interrupted() { return g_signal; }
 
-ProcessResult run_process(const std::vector<std::string>& argv_in, const ProcessOptions& options) {
-  ProcessResult result;
-  if (g_signal != 0) {
-    result.error = "interrupted";
-    return result;
-  }
-  Fd out_read, out_write, err_read, err_write;
-  Status piped = make_pipe(out_read, out_write);
-  if (piped && !options.merge_output) piped = make_pipe(err_read, err_write);
-  if (!piped) {
-    result.error = piped.error().message;
-    return result;
-  }
+namespace {
 
+/// Starts `argv_in` as `options` say, its output streams on `out_fd` and
+/// `err_fd` (unless discarded), in a process group of its own; the pid, or
+/// -1 with `error` set. With `current`, the group is the one an interrupt
+/// kills (the program the packer waits for).
+pid_t spawn(const std::vector<std::string>& argv_in, const ProcessOptions& options, int out_fd,
+            int err_fd, bool current, std::string& error) {
   // Everything the child needs is made before the fork: after it, the child
   // calls only what is safe there.
-  const int sources[3] = {-1, out_write.get(),
-                          options.merge_output ? out_write.get() : err_write.get()};
+  const int sources[3] = {-1, out_fd, err_fd};
   bool closed[3] = {}, discarded[3] = {};
   for (int fd = 0; fd < 3; ++fd) {
     closed[fd] = options.closed_streams.contains(fd);
     discarded[fd] = options.discarded_streams.contains(fd);
   }
+  const int inherited = options.inherited_fd;
   const char* working_directory =
       options.working_directory.empty() ? nullptr : options.working_directory.c_str();
 
@@ -188,8 +183,8 @@ ProcessResult run_process(const std::vector<std::string>& argv_in, const Process
   // The child writes why it could not start the program here; exec closes it.
   Fd report_read, report_write;
   if (Status reported = make_pipe(report_read, report_write); !reported) {
-    result.error = reported.error().message;
-    return result;
+    error = reported.error().message;
+    return -1;
   }
   (void)fcntl(report_read.get(), F_SETFL, 0);  // the parent waits for exec or the reason
   const pid_t parent = getpid();
@@ -223,6 +218,7 @@ ProcessResult run_process(const std::vector<std::string>& argv_in, const Process
           fail(errno);
         }
       }
+      if (inherited > 2 && fcntl(inherited, F_SETFD, 0) != 0) fail(errno);
       if (working_directory != nullptr && chdir(working_directory) != 0) fail(errno);
       // The program starts with the default handlers and the signal mask this
       // process had before.
@@ -238,7 +234,7 @@ ProcessResult run_process(const std::vector<std::string>& argv_in, const Process
     } else {
       // Set here too, so that the group exists before the handler may kill it.
       setpgid(pid, pid);
-      g_child_group = pid;
+      if (current) g_child_group = pid;
     }
   }
   report_write.reset();
@@ -251,16 +247,38 @@ ProcessResult run_process(const std::vector<std::string>& argv_in, const Process
       int status = 0;
       while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
       }
-      g_child_group = 0;
+      if (current) g_child_group = 0;
       spawn_error = child_error;
     }
   }
-  out_write.reset();
-  err_write.reset();
   if (spawn_error != 0) {
-    result.error = path + ": " + std::strerror(spawn_error);
+    error = path + ": " + std::strerror(spawn_error);
+    return -1;
+  }
+  return pid;
+}
+
+}  // namespace
+
+ProcessResult run_process(const std::vector<std::string>& argv_in, const ProcessOptions& options) {
+  ProcessResult result;
+  if (g_signal != 0) {
+    result.error = "interrupted";
     return result;
   }
+  Fd out_read, out_write, err_read, err_write;
+  Status piped = make_pipe(out_read, out_write);
+  if (piped && !options.merge_output) piped = make_pipe(err_read, err_write);
+  if (!piped) {
+    result.error = piped.error().message;
+    return result;
+  }
+  const pid_t pid =
+      spawn(argv_in, options, out_write.get(),
+            options.merge_output ? out_write.get() : err_write.get(), true, result.error);
+  out_write.reset();
+  err_write.reset();
+  if (pid < 0) return result;
   result.started = true;
   result.pid = pid;
 
@@ -345,6 +363,57 @@ bool start_detached(const std::vector<std::string>& argv) {
   posix_spawnattr_destroy(&attr);
   posix_spawn_file_actions_destroy(&actions);
   return failed == 0;
+}
+
+Result<BackgroundProcess> BackgroundProcess::start(const std::vector<std::string>& argv,
+                                                   ProcessOptions options) {
+  if (g_signal != 0) return Error{ErrorKind::kInterrupted, "interrupted"};
+  options.discarded_streams = {1, 2};
+  std::string error;
+  const pid_t pid = spawn(argv, options, -1, -1, false, error);
+  if (pid < 0) return step_failed(error);
+  BackgroundProcess process;
+  process.pid_ = pid;
+  return process;
+}
+
+BackgroundProcess::BackgroundProcess(BackgroundProcess&& other) noexcept
+    : pid_(std::exchange(other.pid_, -1)) {}
+
+BackgroundProcess& BackgroundProcess::operator=(BackgroundProcess&& other) noexcept {
+  if (this != &other) {
+    stop();
+    pid_ = std::exchange(other.pid_, -1);
+  }
+  return *this;
+}
+
+BackgroundProcess::~BackgroundProcess() { stop(); }
+
+void BackgroundProcess::stop() {
+  if (pid_ <= 0) return;
+  const pid_t pid = std::exchange(pid_, -1);
+  int wait_status = 0;
+  if (reaped(pid, wait_status)) return;
+  kill(-pid, SIGTERM);
+  // A bound on a program that ignores SIGTERM; then it is killed.
+  const Fd exit_fd(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
+  const Clock::time_point deadline = Clock::now() + std::chrono::seconds(kStopSeconds);
+  while (!reaped(pid, wait_status)) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) {
+      kill(-pid, SIGKILL);
+      while (waitpid(pid, &wait_status, 0) < 0 && errno == EINTR) {
+      }
+      return;
+    }
+    pollfd exited = {exit_fd.get(), POLLIN, 0};
+    // Without pidfd_open (kernels before 5.3), a look every 100 ms.
+    if (exit_fd.get() < 0 || poll(&exited, 1, static_cast<int>(left)) < 0) {
+      poll(nullptr, 0, static_cast<int>(std::min<long>(left, 100)));
+    }
+  }
 }
 
 }  // namespace vorlane

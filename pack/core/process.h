@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "pack/core/error.h"
+
 namespace vorlane {
 
 struct ProcessOptions {
@@ -32,6 +34,9 @@ struct ProcessOptions {
   /// When not 0, only the last `keep_bytes` bytes of each stream are kept
   /// (at most twice that in memory), so an endless talker costs no more.
   std::size_t keep_bytes = 0;
+  /// A descriptor of this process (above 2) the program gets under the same
+  /// number (Xvfb's -displayfd); -1 for none. Any other is closed at exec.
+  int inherited_fd = -1;
 };
 
 struct ProcessResult {
@@ -62,6 +67,33 @@ ProcessResult run_process(const std::vector<std::string>& argv, const ProcessOpt
 /// that must outlive this process, even one killed outright. False when it
 /// could not be started.
 bool start_detached(const std::vector<std::string>& argv);
+
+/// A program left running while the packer works (a display server for a
+/// training run): in a process group of its own, its output discarded, and
+/// killed with the packer. Stopped and reaped when this goes: SIGTERM to its
+/// group, then SIGKILL after kStopSeconds.
+class BackgroundProcess {
+ public:
+  static constexpr int kStopSeconds = 10;
+
+  /// Starts `argv` (argv[0] a path) as `options` say, but for the output
+  /// streams and the timeout, which do not apply.
+  static Result<BackgroundProcess> start(const std::vector<std::string>& argv,
+                                         ProcessOptions options = {});
+  BackgroundProcess(BackgroundProcess&& other) noexcept;
+  BackgroundProcess& operator=(BackgroundProcess&& other) noexcept;
+  BackgroundProcess(const BackgroundProcess&) = delete;
+  BackgroundProcess& operator=(const BackgroundProcess&) = delete;
+  ~BackgroundProcess();
+
+  int pid() const { return pid_; }
+  /// Ends the program now, as the destructor would; then pid() is -1.
+  void stop();
+
+ private:
+  BackgroundProcess() = default;
+  int pid_ = -1;
+};
 
 /// From now on SIGINT, SIGTERM and SIGHUP do not end this process at once:
 /// they kill the running program's process group and are recorded, so that

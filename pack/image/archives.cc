@@ -13,6 +13,8 @@
 #include "pack/core/strings.h"
 #include "pack/image/archive_policy.h"
 #include "pack/image/burn.h"
+#include "pack/image/jar_file.h"
+#include "pack/image/training_display.h"
 #include "pack/jdk/jdk.h"
 
 namespace fs = std::filesystem;
@@ -20,6 +22,9 @@ namespace fs = std::filesystem;
 namespace vorlane {
 
 namespace {
+
+/// Tells the app's Java side that this run is the training run (Launcher.TRAINING).
+constexpr char kTrainingProperty[] = "-Dvorlane.training=true";
 
 /// Lines of a failed run's output shown under the error.
 constexpr std::size_t kShownLines = 15;
@@ -54,6 +59,44 @@ std::uintmax_t file_size_or_zero(const std::string& path) {
   return ec ? 0 : size;
 }
 
+/// Where a manifest Class-Path `entry` of the jar at `jar` points (a path,
+/// relative or "file:" URL); "" for a URL of another scheme.
+std::string class_path_target(const fs::path& jar, const std::string& entry) {
+  std::string path = entry;
+  if (path.starts_with("file:")) {
+    path.erase(0, 5);
+    if (path.starts_with("//")) path.erase(0, 2);
+  } else if (const std::size_t colon = path.find(':');
+             colon != std::string::npos && path.find('/') > colon) {
+    return "";
+  }
+  return path.starts_with("/") ? path : (jar.parent_path() / path).string();
+}
+
+/// Why no archive can be made of the jars in `app_dir`: the first manifest
+/// Class-Path entry that names a folder with files in it, which the JVM
+/// refuses in an archive's class path ("Cannot have non-empty directory in
+/// paths"); "" when there is none.
+std::string class_path_folder(const std::string& app_dir) {
+  std::error_code ec;
+  for (fs::recursive_directory_iterator it(app_dir, ec), end; !ec && it != end; it.increment(ec)) {
+    if (it->path().extension() != ".jar" || !it->is_regular_file(ec)) continue;
+    const Result<std::string> manifest = read_manifest(it->path().string());
+    if (!manifest) continue;  // jdeps has read every jar
+    for (const std::string& entry : manifest_class_path(*manifest)) {
+      const std::string target = class_path_target(it->path(), entry);
+      if (target.empty() || !fs::is_directory(target, ec) || fs::is_empty(target, ec)) continue;
+      return "lib/app/" + it->path().lexically_relative(app_dir).string() + " names the folder '" +
+             entry +
+             "' in its manifest's Class-Path, and the JVM makes no class-data archive while a "
+             "folder with files is on the class path. The launcher's class path names every jar "
+             "of lib/app already; the packer leaves jars as they are: without that entry in the "
+             "jar's manifest the app gets its archive";
+    }
+  }
+  return "";
+}
+
 }  // namespace
 
 ArchiveOutcome make_app_archive(const std::string& home, const std::string& name,
@@ -62,6 +105,9 @@ ArchiveOutcome make_app_archive(const std::string& home, const std::string& name
   const std::string app_dir = home + "/lib/app/";
   Result<BurnedInData> block = read_burned_block(launcher);
   if (!block) return failure(block.error().message);
+  if (const std::string folder = class_path_folder(app_dir); !folder.empty()) {
+    return failure(folder);
+  }
 
   // The runs' launcher: the same block without the archive options, so
   // nothing older maps over the classes being recorded.
@@ -87,6 +133,13 @@ ArchiveOutcome make_app_archive(const std::string& home, const std::string& name
   std::free(resolved);
 
   const std::vector<ArchiveRun> runs = archive_making_runs(choice.kind, new_file);
+  // A desktop app's training run shows its window: on the packer's display,
+  // else on a private one that lives as long as the runs. Without either, a
+  // desktop app would record only what it loads before it fails.
+  TrainingDisplay display = open_training_display(home + "/lib/runtime", run.timeout_seconds);
+  if (!display.missing.empty()) {
+    return failure("the training run has no display: " + display.missing);
+  }
   for (std::size_t i = 0; i < runs.size(); ++i) {
     std::vector<std::string> argv = run.emulator;
     ProcessOptions options = tool_options(run.timeout_seconds);
@@ -95,6 +148,8 @@ ArchiveOutcome make_app_archive(const std::string& home, const std::string& name
       step.jvm_options = set_archive_options(step.jvm_options, std::nullopt);
       step.jvm_options.insert(step.jvm_options.end(), runs[i].options.begin(),
                               runs[i].options.end());
+      // The Java side ends a desktop app's run once its first window is up.
+      step.jvm_options.emplace_back(kTrainingProperty);
       std::vector<std::string> errors = burn(launcher, trainer.path(), step, step.stack_size);
       if (!errors.empty()) return failure(errors.front());
       argv.push_back(trainer.path());
@@ -102,6 +157,8 @@ ArchiveOutcome make_app_archive(const std::string& home, const std::string& name
       // The run is the packager's, not shaped by options of whoever runs the packer.
       options.env = {{"VORLANE_JVM_OPTIONS", std::nullopt},
                      {"VORLANE_DUMP_JVM_ARGS", std::nullopt}};
+      if (display.display) options.env["DISPLAY"] = display.display;
+      if (display.authority) options.env["XAUTHORITY"] = display.authority;
     } else {
       std::vector<std::string> java_options =
           runtime_java_options(block->jvm_options, runs[i].options);
@@ -119,7 +176,12 @@ ArchiveOutcome make_app_archive(const std::string& home, const std::string& name
     const ProcessResult result = run_process(argv, options);
     const std::string what = i == 0 ? "the training run" : "the run that makes the archive";
     if (!result.ok()) {
-      return failure(what + " " + result.describe_end(run.timeout_seconds) +
+      const std::string hint =
+          runs[i].runs_main && result.timed_out
+              ? " (a desktop app's run ends once a window shows and it has been quiet for "
+                "vorlane.training.quiet seconds; an app without one must end by itself)"
+              : "";
+      return failure(what + " " + result.describe_end(run.timeout_seconds) + hint +
                      "; its output ended:\n" + tail_lines(result.out, kShownLines));
     }
     const std::string& wrote = i + 1 < runs.size() ? work.path() : new_archive.path();
@@ -130,6 +192,8 @@ ArchiveOutcome make_app_archive(const std::string& home, const std::string& name
                      "; its output ended:\n" + tail_lines(result.out, kShownLines));
     }
   }
+  const std::string display_name = display.server ? display.server->name() : "";
+  display.server.reset();  // stops the private display
   const std::uintmax_t bytes = file_size_or_zero(new_archive.path());
 
   const std::string archive = app_dir + file;
@@ -146,6 +210,7 @@ ArchiveOutcome make_app_archive(const std::string& home, const std::string& name
   ArchiveOutcome outcome;
   outcome.ok = true;
   outcome.bytes = bytes;
+  outcome.private_display = display_name;
   return outcome;
 }
 

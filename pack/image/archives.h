@@ -21,6 +21,9 @@ struct ArchiveOutcome {
   bool ok = false;
   std::string error;  ///< why not, with the end of what the run printed
   std::uintmax_t bytes = 0;
+  /// The private Xvfb (":N") the training run showed its windows on, stopped
+  /// since; "" when it used the packer's display or none.
+  std::string private_display;
 };
 
 /// Makes the app archive of `choice`'s kind in lib/app for the tree at

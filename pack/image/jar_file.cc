@@ -3,6 +3,7 @@
 #include <zip.h>
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <memory>
 #include <optional>
@@ -11,6 +12,9 @@
 namespace vorlane {
 
 namespace {
+
+/// Manifests larger than this are read only this far.
+constexpr zip_uint64_t kMaxManifestSize = zip_uint64_t{1} << 20;
 
 /// Class files larger than this are not read to look for `main`.
 constexpr zip_uint64_t kMaxClassSize = zip_uint64_t{16} << 20;
@@ -81,6 +85,63 @@ Result<ClassEntries> find_class(const std::string& path, const std::string& clas
     found[version] = read_main_methods(archive.get(), index);
   }
   return found;
+}
+
+Result<std::string> read_manifest(const std::string& path) {
+  int code = 0;
+  std::unique_ptr<zip_t, ZipCloser> archive(zip_open(path.c_str(), ZIP_RDONLY, &code));
+  if (!archive) {
+    zip_error_t why;
+    zip_error_init_with_code(&why, code);
+    Error error = step_failed(path + " is not a readable jar: " + zip_error_strerror(&why));
+    zip_error_fini(&why);
+    return error;
+  }
+  zip_file_t* file = zip_fopen(archive.get(), "META-INF/MANIFEST.MF", 0);
+  if (file == nullptr) return std::string();
+  std::string text(kMaxManifestSize, '\0');
+  const zip_int64_t n = zip_fread(file, text.data(), text.size());
+  zip_fclose(file);
+  if (n < 0) return step_failed("cannot read the manifest of " + path);
+  text.resize(static_cast<std::size_t>(n));
+  return text;
+}
+
+std::vector<std::string> manifest_class_path(std::string_view manifest) {
+  // Lines end in CR LF, LF or CR; one that starts with a space continues the
+  // one before; an empty line ends the main section.
+  std::vector<std::string> lines;
+  std::size_t at = 0;
+  while (at < manifest.size()) {
+    const std::size_t end = std::min(manifest.find_first_of("\r\n", at), manifest.size());
+    const std::string_view line = manifest.substr(at, end - at);
+    at = end;
+    if (at < manifest.size() && manifest[at] == '\r') ++at;
+    if (at < manifest.size() && manifest[at] == '\n') ++at;
+    if (line.empty()) break;
+    if (line.front() == ' ' && !lines.empty()) {
+      lines.back().append(line.substr(1));
+    } else {
+      lines.emplace_back(line);
+    }
+  }
+  constexpr std::string_view kName = "class-path:";
+  std::vector<std::string> entries;
+  for (const std::string& line : lines) {
+    if (line.size() < kName.size() ||
+        !std::equal(kName.begin(), kName.end(), line.begin(), [](char a, char b) {
+          return a == std::tolower(static_cast<unsigned char>(b));
+        })) {
+      continue;
+    }
+    std::size_t from = kName.size();
+    while (from < line.size()) {
+      const std::size_t space = std::min(line.find(' ', from), line.size());
+      if (space > from) entries.push_back(line.substr(from, space - from));
+      from = space + 1;
+    }
+  }
+  return entries;
 }
 
 std::optional<std::pair<int, MainMethods>> loaded_entry(const ClassEntries& entries,

@@ -4,6 +4,8 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "pack/core/error.h"
 #include "pack/image/class_file.h"
@@ -28,5 +30,13 @@ Result<ClassEntries> find_class(const std::string& path, const std::string& clas
 /// directory not above it, else the plain entry; nullopt when there is none.
 std::optional<std::pair<int, MainMethods>> loaded_entry(const ClassEntries& entries,
                                                         int feature_version);
+
+/// The jar's META-INF/MANIFEST.MF (at most 1 MiB read), "" when it has
+/// none; an error naming the jar when it is no readable zip file.
+Result<std::string> read_manifest(const std::string& path);
+
+/// The entries of the `Class-Path` attribute of a manifest's main section
+/// (names case-insensitive, continuation lines joined), in order.
+std::vector<std::string> manifest_class_path(std::string_view manifest);
 
 }  // namespace vorlane

@@ -60,5 +60,24 @@ TEST(FindClass, PlainAndVersionedEntries) {
   EXPECT_FALSE(find_class(temp.path() + "/missing.jar", "demo.Main"));
 }
 
+TEST(ManifestClassPath, MainSectionEntriesWithContinuationLines) {
+  const struct {
+    const char* manifest;
+    std::vector<std::string> want;
+  } cases[] = {
+      {"Manifest-Version: 1.0\r\nClass-Path: a.jar  ../\r\n\r\n", {"a.jar", "../"}},
+      // A long value wraps at 72 bytes: the next line starts with one space.
+      {"class-path: lib/a.j\n ar lib/b.jar\n", {"lib/a.jar", "lib/b.jar"}},
+      {"Main-Class: x\rCLASS-PATH: .\r", {"."}},
+      // Only the main section counts, which an empty line ends.
+      {"Manifest-Version: 1.0\n\nName: x/\nClass-Path: ../\n", {}},
+      {"Class-Paths: a.jar\nX-Class-Path: b.jar\nClass-Path:\n", {}},
+      {"", {}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(manifest_class_path(c.manifest), c.want) << c.manifest;
+  }
+}
+
 }  // namespace
 }  // namespace vorlane

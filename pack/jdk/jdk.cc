@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <iterator>
 #include <set>
 
 #include "pack/core/elf_section.h"
@@ -161,12 +162,19 @@ bool is_module_name(const std::string& name) {
 }
 
 std::vector<std::string> jdeps_command(const Jdk& host, const std::vector<std::string>& jars,
-                                       int feature_version) {
+                                       int feature_version, bool module_path) {
   std::vector<std::string> argv = {
       host.jdeps(), "--print-module-deps",
       // Optional dependencies a library never loads unless asked.
       "--ignore-missing-deps", "-q", "--multi-release",
       feature_version > 0 ? std::to_string(feature_version) : std::string("base")};
+  if (module_path) {
+    std::vector<std::string> listed;
+    // A path with the separator in it cannot be listed; such a jar is left off.
+    std::copy_if(jars.begin(), jars.end(), std::back_inserter(listed),
+                 [](const std::string& jar) { return jar.find(':') == std::string::npos; });
+    argv.insert(argv.end(), {"--module-path", join(listed, ":")});
+  }
   argv.insert(argv.end(), jars.begin(), jars.end());
   return argv;
 }

@@ -89,9 +89,11 @@ std::vector<std::string> release_modules(const std::string& release_text);
 bool is_module_name(const std::string& name);
 
 /// jdeps asking which system modules `jars` need, with jars of several
-/// releases read as of `feature_version` (0: their plain entries).
+/// releases read as of `feature_version` (0: their plain entries). With
+/// `module_path`, the jars are on jdeps' module path too, where a modular
+/// jar finds the automatic modules it requires.
 std::vector<std::string> jdeps_command(const Jdk& host, const std::vector<std::string>& jars,
-                                       int feature_version);
+                                       int feature_version, bool module_path = false);
 
 /// The module list jdeps printed on its last line ("java.base,java.sql"),
 /// or nullopt when that line is no such list.

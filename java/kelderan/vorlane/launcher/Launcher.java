@@ -6,8 +6,10 @@ import java.lang.invoke.MethodType;
 import java.lang.reflect.Constructor;
 import java.lang.reflect.Method;
 import java.lang.reflect.Modifier;
+import java.lang.reflect.Proxy;
 import java.util.ArrayList;
 import java.util.List;
+import java.util.concurrent.atomic.AtomicLong;
 
 /**
  * The Java side of the native launcher. The launcher calls {@link #prepare}
@@ -33,6 +35,18 @@ public final class Launcher {
      * updater starts a new version so before it switches to it.
      */
     private static final String LAUNCH_CHECK = "VORLANE_LAUNCH_CHECK";
+
+    /**
+     * Set to {@code true} in the packer's training run, the run that records
+     * the classes the app loads for its class-data archive. An app may read it
+     * to run a scripted first session (open its first dialog, say) so that the
+     * archive covers that too; one that clears it ({@code
+     * System.clearProperty}) before its first window appears ends the run
+     * itself, as a console app does.
+     */
+    static final String TRAINING = "vorlane.training";
+    /** Seconds of quiet after the first window that end a training run; 2 when not a number. */
+    static final String TRAINING_QUIET = "vorlane.training.quiet";
 
     /** The first runtime feature release with instance and no-argument main methods. */
     private static final int FLEXIBLE_MAIN_RELEASE = 25;
@@ -86,6 +100,9 @@ public final class Launcher {
         }
         if ("1".equals(System.getenv(LAUNCH_CHECK))) {
             System.exit(0);
+        }
+        if (Boolean.getBoolean(TRAINING)) {
+            TrainingEnd.start(System.getProperty(TRAINING_QUIET));
         }
     }
 
@@ -250,6 +267,177 @@ public final class Launcher {
     private static NoSuchMethodException missingMain(String mainClassName) {
         return new NoSuchMethodException("Main class " + mainClassName
                 + " has no method public static void main(String[] args)");
+    }
+
+    /**
+     * Ends a training run of a desktop app, which never ends by itself, once
+     * it is up: a frame or dialog is showing and its event thread has been
+     * quiet for a while. Then it calls {@code System.exit(0)}, a normal exit,
+     * so the JVM writes the archive. A daemon thread looks for the AWT event
+     * thread by its name and touches no AWT class before it exists, so a
+     * console app loads no AWT and keeps ending by itself.
+     */
+    static final class TrainingEnd implements Runnable {
+        static final long DEFAULT_QUIET_MILLIS = 2000;
+        /** How often the thread looks; also the longest event-thread round trip counted as quiet. */
+        static final long TICK_MILLIS = 100;
+        /** The name of AWT's event dispatch threads, as EventQueue gives them. */
+        private static final String EVENT_THREAD_PREFIX = "AWT-EventQueue-";
+
+        private final long quietMillis;
+
+        private TrainingEnd(long quietMillis) {
+            this.quietMillis = quietMillis;
+        }
+
+        static void start(String quiet) {
+            // Without java.desktop in the runtime the app opens no window.
+            if (ModuleLayer.boot().findModule("java.desktop").isEmpty()) {
+                return;
+            }
+            Thread thread = new Thread(new TrainingEnd(quietMillis(quiet)), "vorlane-training-end");
+            thread.setDaemon(true);
+            thread.start();
+        }
+
+        /** {@code text} in seconds ("2", "0.5") as milliseconds; the default when it is no such number. */
+        static long quietMillis(String text) {
+            if (text == null) {
+                return DEFAULT_QUIET_MILLIS;
+            }
+            try {
+                double seconds = Double.parseDouble(text.trim());
+                // Also refuses NaN; a day is far above any training timeout.
+                return seconds >= 0 && seconds <= 86400 ? Math.round(seconds * 1000) : DEFAULT_QUIET_MILLIS;
+            } catch (NumberFormatException e) {
+                return DEFAULT_QUIET_MILLIS;
+            }
+        }
+
+        @Override
+        public void run() {
+            try {
+                while (!eventThreadRuns()) {
+                    Thread.sleep(TICK_MILLIS);
+                }
+                if (Gui.waitUntilQuiet(quietMillis) && Boolean.getBoolean(TRAINING)) {
+                    System.exit(0);
+                }
+            } catch (InterruptedException e) {
+                Thread.currentThread().interrupt();
+            }
+        }
+
+        private static boolean eventThreadRuns() {
+            ThreadGroup root = Thread.currentThread().getThreadGroup();
+            while (root.getParent() != null) {
+                root = root.getParent();
+            }
+            Thread[] threads = new Thread[root.activeCount() + 16];
+            int count = root.enumerate(threads, true);
+            for (int i = 0; i < count; i++) {
+                if (threads[i].getName().startsWith(EVENT_THREAD_PREFIX)) {
+                    return true;
+                }
+            }
+            return false;
+        }
+
+        /**
+         * The part that touches AWT, once its event thread runs. It goes
+         * through reflection: a class of this jar that named AWT's types
+         * would make jdeps put java.desktop into every app's runtime.
+         */
+        private static final class Gui {
+            /**
+             * AWTEvent's masks of the component, container, focus, key, mouse,
+             * mouse motion, window, action, item, text, paint, hierarchy,
+             * window state and window focus events.
+             */
+            private static final long EVENTS = 0xca6ffL;
+
+            private Gui() {}
+
+            /**
+             * Returns once a frame or dialog shows and, for {@code quietMillis},
+             * no AWT event reached a component and the event thread answered
+             * each look within a tick; false when AWT is headless or cannot
+             * be reached.
+             */
+            static boolean waitUntilQuiet(long quietMillis) throws InterruptedException {
+                Method showing;
+                Class<?> window;
+                Class<?> frame;
+                Class<?> dialog;
+                Method getWindows;
+                Method invokeAndWait;
+                AtomicLong lastEvent = new AtomicLong(System.nanoTime());
+                try {
+                    Object headless = Class.forName("java.awt.GraphicsEnvironment")
+                            .getMethod("isHeadless").invoke(null);
+                    if (Boolean.TRUE.equals(headless)) {
+                        return false;
+                    }
+                    window = Class.forName("java.awt.Window");
+                    frame = Class.forName("java.awt.Frame");
+                    dialog = Class.forName("java.awt.Dialog");
+                    showing = window.getMethod("isShowing");
+                    getWindows = window.getMethod("getWindows");
+                    invokeAndWait = Class.forName("java.awt.EventQueue")
+                            .getMethod("invokeAndWait", Runnable.class);
+                    Class<?> toolkit = Class.forName("java.awt.Toolkit");
+                    Class<?> listenerType = Class.forName("java.awt.event.AWTEventListener");
+                    Object listener = Proxy.newProxyInstance(listenerType.getClassLoader(),
+                            new Class<?>[] {listenerType}, (proxy, method, args) -> {
+                                switch (method.getName()) {
+                                    case "equals":
+                                        return proxy == args[0];
+                                    case "hashCode":
+                                        return System.identityHashCode(proxy);
+                                    case "toString":
+                                        return "vorlane training end";
+                                    default:
+                                        lastEvent.set(System.nanoTime());
+                                        return null;
+                                }
+                            });
+                    Object defaultToolkit = toolkit.getMethod("getDefaultToolkit").invoke(null);
+                    toolkit.getMethod("addAWTEventListener", listenerType, long.class)
+                            .invoke(defaultToolkit, listener, EVENTS);
+                } catch (ReflectiveOperationException | RuntimeException e) {
+                    return false;
+                }
+                long quietNanos = quietMillis * 1_000_000L;
+                while (true) {
+                    Thread.sleep(TICK_MILLIS);
+                    long asked = System.nanoTime();
+                    boolean[] up = {false};
+                    Runnable look = () -> {
+                        try {
+                            for (Object w : (Object[]) getWindows.invoke(null)) {
+                                up[0] |= (frame.isInstance(w) || dialog.isInstance(w))
+                                        && Boolean.TRUE.equals(showing.invoke(w));
+                            }
+                        } catch (ReflectiveOperationException e) {
+                            up[0] = false;
+                        }
+                    };
+                    try {
+                        // On the event thread, after what is queued before it.
+                        invokeAndWait.invoke(null, look);
+                    } catch (ReflectiveOperationException e) {
+                        up[0] = false;
+                    }
+                    long answered = System.nanoTime();
+                    // A busy event thread is no quiet one.
+                    if (!up[0] || answered - asked > TICK_MILLIS * 1_000_000L) {
+                        lastEvent.set(answered);
+                    } else if (answered - lastEvent.get() >= quietNanos) {
+                        return true;
+                    }
+                }
+            }
+        }
     }
 
     /**
