@@ -42,4 +42,24 @@ std::optional<GlibcVersion> highest_glibc(const std::vector<NeededVersion>& need
   return highest;
 }
 
+std::span<const GlibcSystem> glibc_systems() {
+  // Measured or taken from each release's own glibc package (December 2026).
+  static constexpr GlibcSystem kSystems[] = {
+      {{2, 28}, "RHEL 8"},       {{2, 31}, "Debian 11"},        {{2, 31}, "Ubuntu 20.04"},
+      {{2, 31}, "SLES 15"},      {{2, 31}, "openSUSE Leap 15"}, {{2, 34}, "RHEL 9"},
+      {{2, 35}, "Ubuntu 22.04"}, {{2, 35}, "Linux Mint 21"},    {{2, 35}, "Pop!_OS 22.04"},
+      {{2, 36}, "Debian 12"},    {{2, 36}, "Fedora 37"},        {{2, 39}, "Ubuntu 24.04"},
+      {{2, 41}, "Debian 13"},
+  };
+  return kSystems;
+}
+
+std::vector<std::string> systems_before(GlibcVersion floor) {
+  std::vector<std::string> names;
+  for (const GlibcSystem& system : glibc_systems()) {
+    if (system.glibc < floor) names.emplace_back(system.name);
+  }
+  return names;
+}
+
 }  // namespace vorlane

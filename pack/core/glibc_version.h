@@ -5,6 +5,7 @@
 
 #include <compare>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,5 +30,18 @@ std::optional<GlibcVersion> glibc_version_of(std::string_view symbol_version);
 
 /// The highest glibc release among `needed`, or nothing when none is one.
 std::optional<GlibcVersion> highest_glibc(const std::vector<NeededVersion>& needed);
+
+/// A maintained desktop system and the glibc it ships.
+struct GlibcSystem {
+  GlibcVersion glibc;
+  std::string_view name;  ///< "Debian 11"
+};
+
+/// The systems the packer names when it says whom a glibc floor shuts out,
+/// oldest glibc first: the one table of them.
+std::span<const GlibcSystem> glibc_systems();
+
+/// The names of the systems whose glibc is older than `floor`, oldest first.
+std::vector<std::string> systems_before(GlibcVersion floor);
 
 }  // namespace vorlane

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace vorlane {
 namespace {
 
@@ -38,6 +40,28 @@ TEST(GlibcVersion, HighestComparesNumbersNotText) {
   EXPECT_EQ(highest_glibc(needed)->text(), "2.17");
   EXPECT_EQ((GlibcVersion{2, 2, 5}).text(), "2.2.5");
   EXPECT_EQ(highest_glibc({{"libjvm.so", "SUNWprivate_1.1"}}), std::nullopt);
+}
+
+TEST(GlibcSystems, TheOnesAFloorShutsOut) {
+  const struct {
+    GlibcVersion floor;
+    std::vector<std::string> shut_out;
+  } cases[] = {
+      {{2, 17}, {}},
+      {{2, 28}, {}},
+      {{2, 29}, {"RHEL 8"}},
+      {{2, 34}, {"RHEL 8", "Debian 11", "Ubuntu 20.04", "SLES 15", "openSUSE Leap 15"}},
+      {{2, 36},
+       {"RHEL 8", "Debian 11", "Ubuntu 20.04", "SLES 15", "openSUSE Leap 15", "RHEL 9",
+        "Ubuntu 22.04", "Linux Mint 21", "Pop!_OS 22.04"}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(systems_before(c.floor), c.shut_out) << c.floor.text();
+  }
+  // Oldest first, so a list cut short names the oldest.
+  const auto systems = glibc_systems();
+  EXPECT_TRUE(std::is_sorted(systems.begin(), systems.end(),
+                             [](const auto& a, const auto& b) { return a.glibc < b.glibc; }));
 }
 
 }  // namespace
