@@ -27,6 +27,7 @@ results=${RESULTS:-bench/results}
 jdk25=${JDK25:-/usr/lib/jvm/temurin-25-jdk-amd64}
 name=vorlane-notes
 
+scripts/glibc-sysroot
 cmake --preset default >/dev/null
 cmake --build --preset default --target vorlane-pack launcher vorlane_launcher_jar \
   vorlane_updater_jar swing_demo_jar >/dev/null

@@ -16,6 +16,11 @@ endif()
 if(VORLANE_BUILD_TESTS)
   list(APPEND _host_targets vorlane_e2e_tests)
   list(APPEND _host_files "${VORLANE_HOST_BUILD}/e2e/vorlane_e2e_tests")
+  # Its unit tests read this build's template with the packer's ELF reader.
+  if(VORLANE_BUILD_PACK AND VORLANE_BUILD_LAUNCHER)
+    list(APPEND _host_targets vorlane_tests)
+    list(APPEND _host_files "${VORLANE_HOST_BUILD}/vorlane_tests")
+  endif()
 endif()
 
 if(_host_targets)

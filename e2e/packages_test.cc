@@ -216,13 +216,21 @@ TEST_F(Packages, HoldTheTreeTheDesktopFilesAndTheirDependencies) {
   EXPECT_THAT(tool({"/usr/bin/readelf", "-S", x + "/opt/tiny/bin/tiny"}),
               Not(HasSubstr(".debug_info")))
       << "the shipped launcher has debug information";
-  EXPECT_THAT(tool({Setup::get().pack, "show", x + "/opt/tiny/bin/tiny"}), HasSubstr("tiny.Main"))
-      << "the stripped launcher lost its launch data";
+  const std::string shown = tool({Setup::get().pack, "show", x + "/opt/tiny/bin/tiny"});
+  EXPECT_THAT(shown, HasSubstr("tiny.Main")) << "the stripped launcher lost its launch data";
+  // The packages declare exactly the floor `show` finds in the installed tree.
+  const auto floor_at = shown.find("\nglibc: ");
+  ASSERT_NE(floor_at, std::string::npos) << shown;
+  const std::string floor =
+      shown.substr(floor_at + 8, shown.find(' ', floor_at + 8) - (floor_at + 8));
+  EXPECT_THAT(depends, HasSubstr("libc6 (>= " + floor + ")"));
   EXPECT_THAT(read_text(x + "/usr/share/applications/app.tiny.desktop"),
               HasSubstr("\nStartupWMClass=tiny-Main\n"));
 
   const std::string rpm = shared().out + "/" + kRpm;
-  EXPECT_THAT(tool({"/usr/bin/rpm", "-qp", "--requires", rpm}), HasSubstr("libc.so.6()"));
+  const std::string rpm_requires = tool({"/usr/bin/rpm", "-qp", "--requires", rpm});
+  EXPECT_THAT(rpm_requires, HasSubstr("libc.so.6()"));
+  EXPECT_THAT(rpm_requires, HasSubstr("libc.so.6(GLIBC_" + floor + ")"));
   EXPECT_THAT(lines(tool({"/bin/tar", "-tzf", shared().out + "/" + kTar})),
               testing::Contains("tiny/bin/tiny"));
 }

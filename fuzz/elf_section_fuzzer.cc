@@ -1,12 +1,14 @@
-// Fuzz target: the packer's ELF section lookup, on any file.
+// Fuzz target: the packer's ELF reading, on any file: the section lookup and
+// the needed symbol versions.
 //
 // Beyond "no crash and no read past the image": a section it finds lies
-// wholly inside the image; when it finds
-// none it says why.
+// wholly inside the image; it lists no more needed versions than the image
+// has room for (16 bytes each); when it finds none or refuses it says why.
 #include <cstdint>
 #include <cstring>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "fuzz/fuzz_check.h"
 #include "launcher/burned_in_data.h"
@@ -14,13 +16,21 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
   using vorlane::fuzz::require;
-  const vorlane::Result<vorlane::SectionLocation> section = vorlane::find_elf_section(
-      std::span<const std::uint8_t>(bytes, size), vorlane::kLaunchAreaSection);
+  const std::span<const std::uint8_t> image(bytes, size);
+  const vorlane::Result<vorlane::SectionLocation> section =
+      vorlane::find_elf_section(image, vorlane::kLaunchAreaSection);
   if (!section) {
     require(!section.error().message.empty(), "a failed lookup says why");
-    return 0;
+  } else {
+    require(section->offset <= size && section->size <= size - section->offset,
+            "a section found lies inside the image");
   }
-  require(section->offset <= size && section->size <= size - section->offset,
-          "a section found lies inside the image");
+  const vorlane::Result<std::vector<vorlane::NeededVersion>> versions =
+      vorlane::needed_versions(image);
+  if (!versions) {
+    require(!versions.error().message.empty(), "a refused version section says why");
+  } else {
+    require(versions->size() <= size / 16, "no more versions than the image has room for");
+  }
   return 0;
 }

@@ -11,6 +11,7 @@
 #include "pack/core/strings.h"
 #include "pack/image/archives.h"
 #include "pack/image/burn.h"
+#include "pack/image/glibc_floor.h"
 #include "pack/image/marker.h"
 #include "pack/image/splash_image.h"
 
@@ -330,6 +331,7 @@ int make_app(const AppOptions& o) {
     }
   }
   report.step("made " + plan->home + ": bin/" + o.name + " starts it", started);
+  report_glibc_floor(plan->home, "bin/" + o.name, report);
   return 0;
 }
 

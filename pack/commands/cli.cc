@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -14,7 +15,9 @@
 #include "pack/commands/publish.h"
 #include "pack/core/process.h"
 #include "pack/core/report.h"
+#include "pack/image/app_tree.h"
 #include "pack/image/burn.h"
+#include "pack/image/glibc_floor.h"
 #include "pack/publish/site_writer.h"
 
 namespace vorlane {
@@ -117,10 +120,40 @@ class ShowCommand : public Command {
     Result<BurnedInData> block = read_burned_block(path_);
     if (!block) return Report(false).fail(bad_input(block.error().message));
     std::cout << describe_block(*block);
+    show_glibc_floor();
     return 0;
   }
 
  private:
+  /// The oldest glibc the launcher's tree runs on, when it is bin/NAME of a
+  /// tree made by `app`; else that of the launcher alone.
+  void show_glibc_floor() const {
+    namespace fs = std::filesystem;
+    const fs::path launcher(path_);
+    const fs::path tree = launcher.parent_path().parent_path();
+    const Result<AppMarker> marker = launcher.parent_path().filename() == "bin"
+                                         ? read_marker(tree.string())
+                                         : Result<AppMarker>(bad_input("no tree"));
+    TreeGlibc glibc;
+    if (marker && marker->name == launcher.filename()) {
+      const Result<std::vector<GlibcNeed>> needs = read_glibc_needs(tree.string());
+      if (!needs) {
+        std::cout << "glibc: unknown (" << needs.error().message << ")\n";
+        return;
+      }
+      glibc = tree_glibc(*needs, "bin/" + marker->name);
+    } else {
+      const Result<std::optional<GlibcVersion>> need = read_glibc_need(path_);
+      if (!need) {
+        std::cout << "glibc: unknown (" << need.error().message << ")\n";
+        return;
+      }
+      if (*need) glibc = tree_glibc({{**need, path_}}, path_);
+    }
+    if (const std::string line = glibc_floor_line(glibc); !line.empty()) std::cout << line << "\n";
+    if (const auto note = glibc_floor_note(glibc)) std::cout << "note: " << *note << "\n";
+  }
+
   std::string path_;
 };
 

@@ -196,6 +196,7 @@ PackageFacts probe_packages(const PackageOptions& o) {
     }
   }
   if ((deb || rpm) && f.tree && !t.readelf.empty()) f.elf = scan_elf_files(o.app_dir, t.readelf);
+  if ((deb || rpm) && f.tree) f.glibc_needs = read_glibc_needs(o.app_dir);
   if ((deb || rpm) && f.tree) {
     const auto arch = architecture_of(f.tree->machine);
     std::vector<std::string> dirs = o.shlibs_dirs;

@@ -1,6 +1,8 @@
 #include "pack/core/elf_section.h"
 
+#include <algorithm>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "launcher/byte_reader.h"
@@ -22,6 +24,8 @@ struct SectionHeader {
   std::uint32_t type;
   std::uint64_t offset;
   std::uint64_t size;
+  std::uint32_t link;
+  std::uint32_t info;
 };
 
 SectionHeader read_section_header(ByteReader& reader, std::uint64_t at) {
@@ -33,6 +37,8 @@ SectionHeader read_section_header(ByteReader& reader, std::uint64_t at) {
   reader.uint_le(8);  // address
   header.offset = reader.uint_le(8);
   header.size = reader.uint_le(8);
+  header.link = static_cast<std::uint32_t>(reader.uint_le(4));
+  header.info = static_cast<std::uint32_t>(reader.uint_le(4));
   return header;
 }
 
@@ -40,10 +46,20 @@ bool within(std::uint64_t offset, std::uint64_t size, std::uint64_t limit) {
   return offset <= limit && size <= limit - offset;
 }
 
-}  // namespace
+/// The section header table of a 64-bit little-endian ELF image, checked to
+/// lie inside it.
+struct SectionTable {
+  std::uint64_t offset;
+  std::uint64_t entry_size;
+  std::uint64_t count;
+  std::span<const std::uint8_t> names;
 
-Result<SectionLocation> find_elf_section(std::span<const std::uint8_t> image,
-                                         std::string_view name) {
+  SectionHeader at(ByteReader& reader, std::uint64_t index) const {
+    return read_section_header(reader, offset + index * entry_size);
+  }
+};
+
+Result<SectionTable> section_table(std::span<const std::uint8_t> image) {
   if (image.size() < 64 || std::memcmp(image.data(), kElfMagic, 4) != 0) {
     return bad_input("not an ELF file");
   }
@@ -61,22 +77,108 @@ Result<SectionLocation> find_elf_section(std::span<const std::uint8_t> image,
       !within(table_offset, count * entry_size, image.size())) {
     return bad_input("its section header table is missing or damaged");
   }
-  const SectionHeader names = read_section_header(reader, table_offset + names_index * entry_size);
+  SectionTable table{table_offset, entry_size, count, {}};
+  const SectionHeader names = table.at(reader, names_index);
   if (!reader.ok() || !within(names.offset, names.size, image.size())) {
     return bad_input("its section name table is damaged");
   }
-  const auto name_table = image.subspan(names.offset, names.size);
-  for (std::uint64_t i = 0; i < count; ++i) {
-    const SectionHeader section = read_section_header(reader, table_offset + i * entry_size);
-    if (section.name >= name_table.size()) continue;
-    ByteReader name_reader(name_table.subspan(section.name));
+  table.names = image.subspan(names.offset, names.size);
+  return table;
+}
+
+/// The header of the section called `name`, or nothing when there is none.
+std::optional<SectionHeader> section_named(std::span<const std::uint8_t> image,
+                                           const SectionTable& table, std::string_view name) {
+  ByteReader reader(image);
+  for (std::uint64_t i = 0; i < table.count; ++i) {
+    const SectionHeader section = table.at(reader, i);
+    if (section.name >= table.names.size()) continue;
+    ByteReader name_reader(table.names.subspan(section.name));
     if (name_reader.c_string() != name || !name_reader.ok()) continue;
-    if (section.type == kSectionTypeNoBits || !within(section.offset, section.size, image.size())) {
-      return bad_input("its section " + std::string(name) + " has no contents in the file");
-    }
-    return SectionLocation{section.offset, section.size};
+    return section;
   }
-  return bad_input("it has no section " + std::string(name));
+  return std::nullopt;
+}
+
+/// The 0-terminated string at `offset` in `strings`, or nothing when it
+/// starts or runs past its end or is longer than any library or version
+/// name (which also bounds the work per name).
+std::optional<std::string> string_at(std::span<const std::uint8_t> strings, std::uint64_t offset) {
+  constexpr std::size_t kLongestName = 1024;
+  if (offset >= strings.size()) return std::nullopt;
+  ByteReader reader(
+      strings.subspan(offset, std::min<std::uint64_t>(strings.size() - offset, kLongestName + 1)));
+  std::string value = reader.c_string();
+  if (!reader.ok()) return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+Result<SectionLocation> find_elf_section(std::span<const std::uint8_t> image,
+                                         std::string_view name) {
+  Result<SectionTable> table = section_table(image);
+  if (!table) return table.error();
+  const std::optional<SectionHeader> section = section_named(image, *table, name);
+  if (!section) return bad_input("it has no section " + std::string(name));
+  if (section->type == kSectionTypeNoBits ||
+      !within(section->offset, section->size, image.size())) {
+    return bad_input("its section " + std::string(name) + " has no contents in the file");
+  }
+  return SectionLocation{section->offset, section->size};
+}
+
+Result<std::vector<NeededVersion>> needed_versions(std::span<const std::uint8_t> image) {
+  Result<SectionTable> table = section_table(image);
+  if (!table) return table.error();
+  const std::optional<SectionHeader> section = section_named(image, *table, ".gnu.version_r");
+  if (!section) return std::vector<NeededVersion>{};
+  ByteReader reader(image);
+  const SectionHeader strings =
+      section->link < table->count ? table->at(reader, section->link) : SectionHeader{};
+  if (section->type == kSectionTypeNoBits ||
+      !within(section->offset, section->size, image.size()) || section->link == 0 ||
+      section->link >= table->count || !reader.ok() ||
+      !within(strings.offset, strings.size, image.size())) {
+    return bad_input("its section .gnu.version_r is damaged");
+  }
+  const auto entries = image.subspan(section->offset, section->size);
+  const auto names = image.subspan(strings.offset, strings.size);
+  const auto damaged = [] { return bad_input("its needed versions (.gnu.version_r) are damaged"); };
+
+  // Each library entry (Elf64_Verneed, 16 bytes) and each of its versions
+  // (Elf64_Vernaux, 16 bytes) names the next by an offset that only goes
+  // forward. Entries that overlap could still make a walk quadratic, so it
+  // stops at more versions than the section has room for.
+  constexpr std::uint64_t kEntrySize = 16;
+  const std::uint64_t room = entries.size() / kEntrySize;
+  std::vector<NeededVersion> versions;
+  ByteReader walk(entries);
+  std::uint64_t library_at = 0;
+  for (std::uint64_t library = 0; library < section->info; ++library) {
+    if (!within(library_at, kEntrySize, entries.size())) return damaged();
+    walk.seek(library_at);
+    walk.uint_le(2);  // vn_version
+    const std::uint64_t version_count = walk.uint_le(2);
+    const std::optional<std::string> file = string_at(names, walk.uint_le(4));
+    const std::uint64_t first_version = walk.uint_le(4);
+    const std::uint64_t next_library = walk.uint_le(4);
+    if (!file) return damaged();
+    std::uint64_t version_at = library_at + first_version;
+    for (std::uint64_t v = 0; v < version_count; ++v) {
+      if (!within(version_at, kEntrySize, entries.size())) return damaged();
+      walk.seek(version_at + 8);  // past vna_hash, vna_flags, vna_other
+      const std::optional<std::string> name = string_at(names, walk.uint_le(4));
+      const std::uint64_t next_version = walk.uint_le(4);
+      if (!name || versions.size() >= room) return damaged();
+      versions.push_back({*file, *name});
+      if (next_version == 0) break;
+      version_at += next_version;
+    }
+    if (next_library == 0) break;
+    library_at += next_library;
+  }
+  return versions;
 }
 
 Result<std::uint16_t> elf_machine(std::span<const std::uint8_t> image) {

@@ -5,6 +5,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "pack/core/error.h"
 
@@ -22,6 +23,22 @@ struct SectionLocation {
 /// file or has no such section with contents in the file.
 Result<SectionLocation> find_elf_section(std::span<const std::uint8_t> image,
                                          std::string_view name);
+
+/// A symbol version an ELF file needs from a shared library: "GLIBC_2.34"
+/// from "libc.so.6".
+struct NeededVersion {
+  std::string library;
+  std::string version;
+  bool operator==(const NeededVersion&) const = default;
+};
+
+/// The symbol versions a 64-bit little-endian ELF `image` needs (its
+/// .gnu.version_r section), in the file's order; none when it has no such
+/// section (a static program, or one that needs no versioned symbols).
+/// Every offset read from the file is checked against the section's size.
+/// Refuses, with the reason, an image that is not such an ELF file or whose
+/// section is damaged.
+Result<std::vector<NeededVersion>> needed_versions(std::span<const std::uint8_t> image);
 
 /// The machine (`e_machine`) an ELF `image` of either class and byte order
 /// is built for, or the reason it is no ELF file. Only the first 20 bytes

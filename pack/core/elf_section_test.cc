@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <optional>
 #include <vector>
+
+#include "pack/core/files.h"
 
 namespace vorlane {
 namespace {
@@ -131,6 +134,148 @@ TEST(ElfMachine, ReadsEitherByteOrderAndRefusesWhatIsNoElf) {
   EXPECT_EQ(machine_name(183), "AArch64");
   EXPECT_EQ(machine_name(62), "x86-64");
   EXPECT_EQ(machine_name(9999), "machine 9999");
+}
+
+/// A 64-bit little-endian ELF image whose .gnu.version_r section says that it
+/// needs GLIBC_2.2.5 and GLIBC_2.34 from libc.so.6 and GLIBC_2.29 from
+/// libm.so.6. Sections: null, names, .dynstr, .gnu.version_r.
+struct VersionedImage {
+  static constexpr char kNames[] = "\0.shstrtab\0.dynstr\0.gnu.version_r";
+  static constexpr char kStrings[] = "\0libc.so.6\0GLIBC_2.2.5\0GLIBC_2.34\0libm.so.6\0GLIBC_2.29";
+  static constexpr std::size_t kNamesOffset = 64;
+  static constexpr std::size_t kStringsOffset = kNamesOffset + sizeof(kNames);
+  static constexpr std::size_t kNeedOffset = kStringsOffset + sizeof(kStrings);
+  static constexpr std::size_t kNeedSize = 80;  // two libraries, three versions
+  static constexpr std::size_t kTableOffset = kNeedOffset + kNeedSize;
+
+  std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(kTableOffset + std::size_t{4} * 64);
+
+  void put(std::size_t at, std::uint64_t value, int size) {
+    for (int i = 0; i < size; ++i) bytes[at + i] = (value >> (8 * i)) & 0xFF;
+  }
+  void section(int index, std::uint32_t name, std::uint32_t type, std::uint64_t offset,
+               std::uint64_t size, std::uint32_t link, std::uint32_t info) {
+    const std::size_t at = kTableOffset + static_cast<std::size_t>(index) * 64;
+    put(at, name, 4);
+    put(at + 4, type, 4);
+    put(at + 24, offset, 8);
+    put(at + 32, size, 8);
+    put(at + 40, link, 4);
+    put(at + 44, info, 4);
+  }
+  /// Elf64_Verneed at `at` in the section.
+  void library(std::size_t at, std::uint16_t count, std::uint32_t file, std::uint32_t aux,
+               std::uint32_t next) {
+    put(kNeedOffset + at, 1, 2);
+    put(kNeedOffset + at + 2, count, 2);
+    put(kNeedOffset + at + 4, file, 4);
+    put(kNeedOffset + at + 8, aux, 4);
+    put(kNeedOffset + at + 12, next, 4);
+  }
+  /// Elf64_Vernaux at `at` in the section.
+  void version(std::size_t at, std::uint32_t name, std::uint32_t next) {
+    put(kNeedOffset + at + 8, name, 4);
+    put(kNeedOffset + at + 12, next, 4);
+  }
+  void version_r(std::uint64_t offset, std::uint64_t size, std::uint32_t link, std::uint32_t info) {
+    section(3, 19, 0x6ffffffe, offset, size, link, info);
+  }
+
+  VersionedImage() {
+    std::memcpy(bytes.data(), "\177ELF\2\1\1", 7);
+    put(0x28, kTableOffset, 8);
+    put(0x3A, 64, 2);
+    put(0x3C, 4, 2);
+    put(0x3E, 1, 2);
+    std::memcpy(bytes.data() + kNamesOffset, kNames, sizeof(kNames));
+    std::memcpy(bytes.data() + kStringsOffset, kStrings, sizeof(kStrings));
+    section(1, 1, 3, kNamesOffset, sizeof(kNames), 0, 0);
+    section(2, 11, 3, kStringsOffset, sizeof(kStrings), 0, 0);
+    version_r(kNeedOffset, kNeedSize, 2, 2);
+    library(0, 2, 1, 16, 48);  // libc.so.6: versions at 16 and 32
+    version(16, 11, 16);
+    version(32, 23, 0);
+    library(48, 1, 34, 16, 0);  // libm.so.6: version at 64
+    version(64, 44, 0);
+  }
+};
+
+TEST(NeededVersions, ReadsEveryLibrarysVersions) {
+  const VersionedImage image;
+  const auto versions = needed_versions(image.bytes);
+  ASSERT_TRUE(versions) << versions.error().message;
+  EXPECT_EQ(*versions, (std::vector<NeededVersion>{{"libc.so.6", "GLIBC_2.2.5"},
+                                                   {"libc.so.6", "GLIBC_2.34"},
+                                                   {"libm.so.6", "GLIBC_2.29"}}));
+  // No such section: nothing needed.
+  const auto none = needed_versions(ElfImage().bytes);
+  ASSERT_TRUE(none) << none.error().message;
+  EXPECT_TRUE(none->empty());
+}
+
+TEST(NeededVersions, ReadsThisProgram) {
+  const auto image = read_file("/proc/self/exe");
+  ASSERT_TRUE(image) << image.error().message;
+  const auto versions = needed_versions(*image);
+  ASSERT_TRUE(versions) << versions.error().message;
+  EXPECT_TRUE(std::any_of(versions->begin(), versions->end(), [](const NeededVersion& v) {
+    return v.library == "libc.so.6" && v.version.starts_with("GLIBC_2.");
+  }));
+}
+
+TEST(NeededVersions, RefusesDamagedSections) {
+  constexpr auto kSection = "its section .gnu.version_r is damaged";
+  constexpr auto kEntries = "its needed versions (.gnu.version_r) are damaged";
+  const struct {
+    const char* what;
+    std::function<void(VersionedImage&)> damage;
+    std::string error;
+  } cases[] = {
+      {"not an ELF file", [](VersionedImage& e) { e.bytes[0] = 0; }, "not an ELF file"},
+      {"section past the end",
+       [](VersionedImage& e) { e.version_r(VersionedImage::kNeedOffset, 1ull << 40, 2, 2); },
+       kSection},
+      {"string table index out of range",
+       [](VersionedImage& e) { e.version_r(VersionedImage::kNeedOffset, 80, 9, 2); }, kSection},
+      {"no string table",
+       [](VersionedImage& e) { e.version_r(VersionedImage::kNeedOffset, 80, 0, 2); }, kSection},
+      {"string table past the end",
+       [](VersionedImage& e) {
+         e.section(2, 11, 3, VersionedImage::kStringsOffset, 1ull << 40, 0, 0);
+       },
+       kSection},
+      {"more libraries than entries",
+       [](VersionedImage& e) {
+         e.library(48, 1, 34, 16, 48);
+         e.version_r(VersionedImage::kNeedOffset, 80, 2, 3);
+       },
+       kEntries},
+      {"versions past the section",
+       [](VersionedImage& e) {
+         e.version(64, 44, 16);
+         e.library(48, 3, 34, 16, 0);
+       },
+       kEntries},
+      {"first version far away", [](VersionedImage& e) { e.library(48, 1, 34, 0xFFFFFFF0u, 0); },
+       kEntries},
+      {"file name past the strings", [](VersionedImage& e) { e.library(0, 2, 5000, 16, 48); },
+       kEntries},
+      {"version name past the strings", [](VersionedImage& e) { e.version(32, 5000, 0); },
+       kEntries},
+      {"version name without its 0 byte",
+       [](VersionedImage& e) {
+         e.section(2, 11, 3, VersionedImage::kStringsOffset, sizeof(VersionedImage::kStrings) - 1,
+                   0, 0);
+       },
+       kEntries},
+  };
+  for (const auto& c : cases) {
+    VersionedImage image;
+    c.damage(image);
+    const auto versions = needed_versions(image.bytes);
+    ASSERT_FALSE(versions) << c.what;
+    EXPECT_EQ(versions.error().message, c.error) << c.what;
+  }
 }
 
 }  // namespace

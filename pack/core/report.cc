@@ -18,6 +18,10 @@ void Report::step(const std::string& what, Clock::time_point started) const {
   (void)std::fprintf(stderr, "vorlane-pack: %s (%.1f s)\n", what.c_str(), seconds);
 }
 
+void Report::info(const std::string& text) const {
+  if (!quiet_) say(text);
+}
+
 void Report::note(const std::string& text) const { say("note: " + text); }
 
 int Report::fail(const Error& error) const {

@@ -18,6 +18,8 @@ class Report {
 
   /// A slow step has ended: one line with what it made and its time.
   void step(const std::string& what, Clock::time_point started) const;
+  /// A fact about what was made, unless quiet.
+  void info(const std::string& text) const;
   /// Something the packager should know even when quiet.
   void note(const std::string& text) const;
   /// Reports `error` and returns the exit status it calls for.

@@ -31,6 +31,33 @@ Result<IconFile> plan_icon(const PackageFacts& f, const std::string& path,
   return IconFile{path, icon};
 }
 
+/// States the tree's glibc floor in the dependencies: the .deb's libc6
+/// (whose shlibs file names the glibc of the machine the packages are made
+/// on, not the one the tree needs) becomes "libc6 (>= FLOOR)"; the .rpm
+/// requires the floor's symbol version, "libc.so.6(GLIBC_FLOOR)(64bit)",
+/// which every glibc from that release on provides.
+void apply_glibc_floor(const GlibcVersion& floor, const std::string& rpm_lib_suffix,
+                       std::vector<std::string>& deb_depends,
+                       std::vector<std::string>& rpm_requires) {
+  const std::string deb = "libc6 (>= " + floor.text() + ")";
+  bool replaced = false;
+  for (std::string& dependency : deb_depends) {
+    if (dependency == "libc6" || dependency.starts_with("libc6 (")) {
+      dependency = deb;
+      replaced = true;
+    }
+  }
+  if (!replaced) deb_depends.push_back(deb);
+  std::sort(deb_depends.begin(), deb_depends.end());
+  deb_depends.erase(std::unique(deb_depends.begin(), deb_depends.end()), deb_depends.end());
+  // "()(64bit)" marks a soname of a 64-bit machine; a versioned one is
+  // "libc.so.6(GLIBC_2.17)(64bit)".
+  const std::string machine =
+      rpm_lib_suffix.starts_with("()") ? rpm_lib_suffix.substr(2) : rpm_lib_suffix;
+  rpm_requires.push_back("libc.so.6(GLIBC_" + floor.text() + ")" + machine);
+  std::sort(rpm_requires.begin(), rpm_requires.end());
+}
+
 /// The packages that provide the libraries the tree's ELF files need.
 Status plan_dependencies(const PackageOptions& o, const PackageFacts& f, PackagePlan& plan) {
   if (!f.elf) return step_failed("the tree's ELF files were not read");
@@ -62,12 +89,22 @@ Status plan_dependencies(const PackageOptions& o, const PackageFacts& f, Package
                      ", which the tree needs: add the packages that do (their shlibs files) or "
                      "give --shlibs-dir");
   }
-  plan.info.deb_depends = merge_dependencies(r.deb_depends, o.package_deps);
+  std::vector<std::string> deb_depends = r.deb_depends;
+  std::vector<std::string> rpm_requires = r.rpm_requires;
+  if (f.glibc_needs) {
+    if (!*f.glibc_needs) return f.glibc_needs->error();
+    const TreeGlibc glibc = tree_glibc(**f.glibc_needs, "bin/" + f.tree->launcher_name);
+    if (glibc.floor) {
+      apply_glibc_floor(glibc.floor->version, plan.info.arch.rpm_lib_suffix, deb_depends,
+                        rpm_requires);
+    }
+  }
+  plan.info.deb_depends = merge_dependencies(deb_depends, o.package_deps);
   std::vector<std::string> rpm_extra;
   for (const std::string& d : merge_dependencies({}, o.package_deps)) {
     rpm_extra.push_back(rpm_dependency(d));
   }
-  plan.info.rpm_requires = merge_dependencies(r.rpm_requires, rpm_extra);
+  plan.info.rpm_requires = merge_dependencies(rpm_requires, rpm_extra);
   return done();
 }
 

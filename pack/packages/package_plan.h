@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "pack/core/error.h"
+#include "pack/image/glibc_floor.h"
 #include "pack/packages/base_archives.h"
 #include "pack/packages/icon.h"
 #include "pack/packages/package_text.h"
@@ -93,6 +94,8 @@ struct PackageFacts {
   std::map<std::string, Result<IconInfo>> icons;
   /// The tree's ELF files, when a .deb or an .rpm is wanted and readelf is here.
   std::optional<Result<ElfScan>> elf;
+  /// The glibc each of the tree's ELF files needs, when a .deb or an .rpm is wanted.
+  std::optional<Result<std::vector<GlibcNeed>>> glibc_needs;
   /// The shlibs folders read (--shlibs-dir, else kHostShlibsDir for a .deb).
   std::vector<std::pair<std::string, Result<ShlibsMap>>> shlibs;
   /// The MIME types the system's shared MIME database defines.

@@ -75,6 +75,44 @@ TEST(PackagePlan, PlansFromGoodInput) {
   EXPECT_EQ(plan->info.source_date_epoch, 1700000000);
 }
 
+TEST(PackagePlan, DependenciesStateTheTreesGlibcFloor) {
+  const struct {
+    const char* what;
+    std::vector<GlibcNeed> needs;
+    std::string deb_libc;
+    std::string rpm_glibc;
+  } cases[] = {
+      {"the launcher sets it",
+       {{{2, 17}, "bin/notes"}},
+       "libc6 (>= 2.17)",
+       "libc.so.6(GLIBC_2.17)(64bit)"},
+      {"the runtime raises it",
+       {{{2, 17}, "bin/notes"}, {{2, 34}, "lib/runtime/lib/libjli.so"}},
+       "libc6 (>= 2.34)",
+       "libc.so.6(GLIBC_2.34)(64bit)"},
+      {"an old x86-64 floor",
+       {{{2, 2, 5}, "bin/notes"}},
+       "libc6 (>= 2.2.5)",
+       "libc.so.6(GLIBC_2.2.5)(64bit)"},
+  };
+  for (const auto& c : cases) {
+    PackageFacts f = facts();
+    f.glibc_needs = Result<std::vector<GlibcNeed>>(c.needs);
+    const Result<PackagePlan> plan = plan_packages(options(), f);
+    ASSERT_TRUE(plan.ok()) << c.what << ": " << plan.error().message;
+    // The shlibs file's "libc6 (>= 2.36)" is the build machine's glibc, not the tree's need.
+    EXPECT_EQ(plan->info.deb_depends, (std::vector<std::string>{c.deb_libc})) << c.what;
+    EXPECT_EQ(plan->info.rpm_requires,
+              (std::vector<std::string>{"libc.so.6()(64bit)", c.rpm_glibc}))
+        << c.what;
+  }
+  PackageFacts f = facts();
+  f.glibc_needs = Result<std::vector<GlibcNeed>>(bad_input("/work/notes/lib/x.so: damaged"));
+  const Result<PackagePlan> refused = plan_packages(options(), f);
+  ASSERT_FALSE(refused.ok());
+  EXPECT_EQ(refused.error().message, "/work/notes/lib/x.so: damaged");
+}
+
 TEST(PackagePlan, RefusesBadInput) {
   struct Case {
     const char* what;
