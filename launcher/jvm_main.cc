@@ -15,6 +15,7 @@
 #include "launcher/app_dir.h"
 #include "launcher/burned_in_data.h"
 #include "launcher/command_record.h"
+#include "launcher/failure_dialog.h"
 #include "launcher/fatal.h"
 #include "launcher/jvm_start.h"
 #include "launcher/launch_area.h"
@@ -160,6 +161,14 @@ void claim_single_instance() {
   }
 }
 
+/// The failure reporter: the desktop's dialog and the app's log, for an app
+/// named after its executable's file (bin/NAME).
+void report_to_user(const char* title, const char* message) {
+  const sys::SysResult<std::string> exe = sys::read_link("/proc/self/exe", kExePathBufferSize);
+  const std::string& path = exe.ok() ? exe.value : std::string();
+  report_to_desktop({data.console_app, path.substr(path.rfind('/') + 1)}, title, message);
+}
+
 /// The launch, from option list to exit status. Never returns.
 void* run_jvm(void*) {
   const std::string app_dir = resolve_app_dir();
@@ -193,6 +202,7 @@ void run_on_launcher_thread() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  set_failure_reporter(report_to_user);
   // A standard stream the launcher was started without would be taken by the
   // next file opened, such as the JVM's module image or a jar: the app would
   // read that file as its input, and its output would go nowhere.
