@@ -20,6 +20,11 @@ bool wants_dialog(bool console_app, bool stderr_is_terminal, const char* display
   return !console_app && !stderr_is_terminal && (is_set(display) || is_set(wayland_display));
 }
 
+bool failure_dialog_wanted(bool console_app) {
+  return wants_dialog(console_app, sys::is_terminal(2), std::getenv("DISPLAY"),
+                      std::getenv("WAYLAND_DISPLAY"));
+}
+
 const char* tool_name(DialogTool tool) {
   switch (tool) {
     case DialogTool::kZenity:
@@ -145,10 +150,7 @@ void report_to_desktop(const FailureContext& context, const char* title, const c
       }
     }
   }
-  if (!wants_dialog(context.console_app, sys::is_terminal(2), std::getenv("DISPLAY"),
-                    std::getenv("WAYLAND_DISPLAY"))) {
-    return;
-  }
+  if (!failure_dialog_wanted(context.console_app)) return;
   const std::string text = dialog_text(message, log_path);
   for (const DialogTool tool : kDialogTools) {
     const std::optional<std::string> program =

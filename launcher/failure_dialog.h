@@ -16,10 +16,10 @@ namespace vorlane {
 
 /// The log beyond which an entry starts the log over (the old one is kept as
 /// launcher.log.1), so a crashing app never fills the disk.
-inline constexpr std::size_t kLogCap = 256 * 1024;
+inline constexpr std::size_t kLogCap = std::size_t{256} * 1024;
 /// The longest message a dialog shows or an entry records; more is cut.
 inline constexpr std::size_t kDialogTextCap = 2000;
-inline constexpr std::size_t kLogMessageCap = 16 * 1024;
+inline constexpr std::size_t kLogMessageCap = std::size_t{16} * 1024;
 inline constexpr const char kLogName[] = "launcher.log";
 
 /// Whether a failure is shown in a dialog: only for an app that is not a
@@ -27,6 +27,9 @@ inline constexpr const char kLogName[] = "launcher.log";
 /// on a display (DISPLAY or WAYLAND_DISPLAY set and not empty; null: unset).
 bool wants_dialog(bool console_app, bool stderr_is_terminal, const char* display,
                   const char* wayland_display);
+
+/// wants_dialog for this process: its standard error and environment.
+bool failure_dialog_wanted(bool console_app);
 
 /// The programs that can show a failure, in the order they are tried.
 enum class DialogTool { kZenity, kKdialog, kXmessage, kNotifySend };

@@ -176,7 +176,7 @@ void* run_jvm(void*) {
   if (splash_option) show_splash_screen(*splash_option, app_dir);
 
   JavaVM* vm = nullptr;
-  JNIEnv* env = create_jvm(data.jvm_options, &vm);
+  JNIEnv* env = create_jvm(data.jvm_options, &vm, failure_dialog_wanted(data.console_app));
   register_natives(env);
   bind_single_instance_natives(env);
   jobjectArray args = build_java_args(env, data.app_args, command_line_args());

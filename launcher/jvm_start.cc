@@ -140,14 +140,16 @@ void check(JNIEnv* env) {
   exit_through_java(env, 1);
 }
 
-JNIEnv* create_jvm(const std::vector<std::string>& options, JavaVM** vm) {
+JNIEnv* create_jvm(const std::vector<std::string>& options, JavaVM** vm, bool keep_output) {
   // Never released: the JVM may keep pointers into its options. The print
   // hook comes first, as the JVM reads its options in order and reports the
-  // first bad one before it has seen the rest; it lists the hook nowhere.
-  const std::size_t hooks = 1;
+  // first bad one before it has seen the rest.
+  const std::size_t hooks = keep_output ? 1 : 0;
   auto* vm_options = new JavaVMOption[hooks + options.size()];
-  vm_options[0].optionString = const_cast<char*>("vfprintf");
-  vm_options[0].extraInfo = reinterpret_cast<void*>(&jvm_print);
+  if (keep_output) {
+    vm_options[0].optionString = const_cast<char*>("vfprintf");
+    vm_options[0].extraInfo = reinterpret_cast<void*>(&jvm_print);
+  }
   for (std::size_t i = 0; i < options.size(); ++i) {
     vm_options[hooks + i].optionString = const_cast<char*>(options[i].c_str());
     vm_options[hooks + i].extraInfo = nullptr;

@@ -2,12 +2,12 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <ctime>
 #include <memory>
