@@ -15,6 +15,7 @@
 #include "launcher/app_dir.h"
 #include "launcher/burned_in_data.h"
 #include "launcher/command_record.h"
+#include "launcher/crash_log.h"
 #include "launcher/failure_dialog.h"
 #include "launcher/fatal.h"
 #include "launcher/jvm_start.h"
@@ -161,18 +162,39 @@ void claim_single_instance() {
   }
 }
 
-/// The failure reporter: the desktop's dialog and the app's log, for an app
-/// named after its executable's file (bin/NAME).
-void report_to_user(const char* title, const char* message) {
+/// The app's name for its state folder: its executable's file name, bin/NAME
+/// ("" when the executable's path cannot be read).
+std::string app_name() {
   const sys::SysResult<std::string> exe = sys::read_link("/proc/self/exe", kExePathBufferSize);
-  const std::string& path = exe.ok() ? exe.value : std::string();
-  report_to_desktop({data.console_app, path.substr(path.rfind('/') + 1)}, title, message);
+  return exe.ok() ? exe.value.substr(exe.value.rfind('/') + 1) : std::string();
+}
+
+/// The failure reporter: the desktop's dialog and the app's log.
+void report_to_user(const char* title, const char* message) {
+  report_to_desktop({data.console_app, app_name()}, title, message);
+}
+
+/// Sends the JVM's crash log into the app's state folder (made 0700), unless
+/// the block or the user set -XX:ErrorFile or the folder cannot be used.
+/// Added after the others are expanded, as the folder's path is final text.
+void add_crash_log_option() {
+  const std::optional<std::string> dir =
+      state_dir(std::getenv("XDG_STATE_HOME"), std::getenv("HOME"), app_name());
+  if (!dir) return;
+  std::optional<std::string> option = crash_log_option(data.jvm_options, *dir);
+  if (!option || sys::make_private_dirs(*dir) != 0) return;
+  if (std::FILE* dump = dump_stream()) {
+    (void)std::fprintf(dump, "JVM arg %d: %s\n", static_cast<int>(data.jvm_options.size()),
+                       option->c_str());
+  }
+  data.jvm_options.push_back(std::move(*option));
 }
 
 /// The launch, from option list to exit status. Never returns.
 void* run_jvm(void*) {
   const std::string app_dir = resolve_app_dir();
   const std::optional<std::string> splash_option = prepare_jvm_options(app_dir);
+  add_crash_log_option();
   if (splash_option) show_splash_screen(*splash_option, app_dir);
 
   JavaVM* vm = nullptr;
