@@ -90,10 +90,23 @@ void AppTree::burn_probe(const std::string& actions, const std::vector<std::stri
 }
 
 RunResult AppTree::run(const std::vector<std::string>& args, const RunOptions& options) const {
-  return run_target(joined({launcher()}, args), options);
+  // The launcher's state (crash logs, its failure log) and the user's
+  // options file are in the tree's temporary folder, not in the home of
+  // whoever runs the suite.
+  RunOptions with_state = options;
+  with_state.env.try_emplace("XDG_STATE_HOME", temp_root() + "/state");
+  with_state.env.try_emplace("XDG_CONFIG_HOME", temp_root() + "/config");
+  return run_target(joined({launcher()}, args), with_state);
 }
 
-RunResult run_target(const std::vector<std::string>& argv, const RunOptions& options) {
+RunResult run_target(const std::vector<std::string>& argv, const RunOptions& given) {
+  // Launches the test did not give folders of their own keep their state
+  // and read their options file in one folder of the suite's, never in the
+  // home of whoever runs it.
+  static const ScopedTempDir suite_folders;
+  RunOptions options = given;
+  options.env.try_emplace("XDG_STATE_HOME", suite_folders.path() + "/state");
+  options.env.try_emplace("XDG_CONFIG_HOME", suite_folders.path() + "/config");
   const Setup& setup = Setup::get();
   if (setup.emulator.empty()) return run_process(argv, options);
   std::vector<std::string> all = joined(setup.emulator, argv);

@@ -43,7 +43,9 @@ class AppTree {
   /// Burns the probe app: its main class, its class path, the native
   /// library's path, probe.actions set to `actions`, then `extra` options.
   void burn_probe(const std::string& actions, const std::vector<std::string>& extra = {}) const;
-  /// Runs the launcher (through the emulator, if any) with `args`.
+  /// Runs the launcher (through the emulator, if any) with `args`, and
+  /// XDG_STATE_HOME and XDG_CONFIG_HOME in the tree's temporary folder
+  /// (state/, config/) unless `options` set them.
   RunResult run(const std::vector<std::string>& args = {}, const RunOptions& options = {}) const;
 
  private:
@@ -53,7 +55,8 @@ class AppTree {
 };
 
 /// Runs a program of the target (the launcher, or anything that is built for
-/// it) through the emulator prefix, if one is set.
+/// it) through the emulator prefix, if one is set; XDG_STATE_HOME and
+/// XDG_CONFIG_HOME in a temporary folder of the suite unless `options` set them.
 RunResult run_target(const std::vector<std::string>& argv, const RunOptions& options = {});
 
 /// True when target programs run through an emulator. Programs they start in

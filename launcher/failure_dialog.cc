@@ -134,22 +134,33 @@ bool log_must_start_over(std::size_t log_size, std::size_t entry_size, std::size
   return log_size > 0 && (log_size > cap || entry_size > cap - log_size);
 }
 
+std::optional<std::string> make_state_dir(const std::string& app_name) {
+  const char* xdg_state_home = std::getenv("XDG_STATE_HOME");
+  const char* home = std::getenv("HOME");
+  std::optional<std::string> dir = state_dir(xdg_state_home, home, app_name);
+  if (!dir) return std::nullopt;
+  const bool under_home = xdg_state_home == nullptr || xdg_state_home[0] != '/';
+  if (under_home && !sys::is_directory(home)) return std::nullopt;
+  if (sys::make_private_dirs(*dir) != 0) return std::nullopt;
+  return dir;
+}
+
+std::string append_to_app_log(const std::string& app_name, const std::string& title,
+                              const char* message) {
+  const std::optional<std::string> dir = make_state_dir(app_name);
+  if (!dir) return "";
+  const std::string entry = log_entry(sys::utc_time_text(), title, message);
+  const auto start_over = [&](std::size_t size) {
+    return log_must_start_over(size, entry.size(), kLogCap);
+  };
+  if (sys::append_to_log(*dir, kLogName, entry, start_over) != 0) return "";
+  return *dir + "/" + kLogName;
+}
+
 void report_to_desktop(const FailureContext& context, const char* title, const char* message) {
   const std::string shown_title = title != nullptr ? title : context.app_name;
-  std::string log_path;
-  if (!context.console_app) {
-    if (const std::optional<std::string> dir =
-            state_dir(std::getenv("XDG_STATE_HOME"), std::getenv("HOME"), context.app_name);
-        dir && sys::make_private_dirs(*dir) == 0) {
-      const std::string entry = log_entry(sys::utc_time_text(), shown_title, message);
-      const auto start_over = [&](std::size_t size) {
-        return log_must_start_over(size, entry.size(), kLogCap);
-      };
-      if (sys::append_to_log(*dir, kLogName, entry, start_over) == 0) {
-        log_path = *dir + "/" + kLogName;
-      }
-    }
-  }
+  const std::string log_path =
+      context.console_app ? "" : append_to_app_log(context.app_name, shown_title, message);
   if (!failure_dialog_wanted(context.console_app)) return;
   const std::string text = dialog_text(message, log_path);
   for (const DialogTool tool : kDialogTools) {

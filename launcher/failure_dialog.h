@@ -60,6 +60,11 @@ std::optional<std::string> find_in_path(
 std::optional<std::string> state_dir(const char* xdg_state_home, const char* home,
                                      std::string_view app_name);
 
+/// The app's state folder for this process (state_dir of its environment),
+/// made with mode 0700 where missing. A home that does not exist is never
+/// made. Nullopt when there is none or it cannot be used.
+std::optional<std::string> make_state_dir(const std::string& app_name);
+
 /// `text` cut to at most `max` bytes, at a UTF-8 character boundary, with
 /// "..." appended when it was cut.
 std::string shorten(std::string_view text, std::size_t max);
@@ -76,6 +81,11 @@ std::string log_entry(std::string_view time, std::string_view title, std::string
 /// start a new log first to stay within `cap`. A log that is empty always
 /// takes the entry.
 bool log_must_start_over(std::size_t log_size, std::size_t entry_size, std::size_t cap);
+
+/// Appends an entry to the app's log, its folder made if missing. Returns
+/// the log's path, or "" when it could not be written.
+std::string append_to_app_log(const std::string& app_name, const std::string& title,
+                              const char* message);
 
 /// What a launch knows when it reports a failure.
 struct FailureContext {

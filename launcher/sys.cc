@@ -74,6 +74,11 @@ void write_all(int fd, std::string_view bytes) {
   }
 }
 
+bool is_directory(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
 bool is_terminal(int fd) { return isatty(fd) == 1; }
 
 bool is_executable_file(const std::string& path) {
@@ -129,6 +134,29 @@ int open_log(int dir, const std::string& name, Fd& file, struct stat& info) {
 }
 
 }  // namespace
+
+SysResult<std::string> read_small_file(const std::string& path, std::size_t cap) {
+  // O_NONBLOCK: a FIFO in the file's place does not hold up the launch.
+  const Fd file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (file.get() < 0) return {{}, errno};
+  struct stat info;
+  if (fstat(file.get(), &info) != 0) return {{}, errno};
+  if (!S_ISREG(info.st_mode)) return {{}, EINVAL};
+  if (static_cast<std::size_t>(info.st_size) > cap) return {{}, EFBIG};
+  // One more byte than allowed shows a file that grew since fstat.
+  std::string text(cap + 1, '\0');
+  std::size_t length = 0;
+  while (length < text.size()) {
+    const ssize_t n = read(file.get(), text.data() + length, text.size() - length);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return {{}, errno};
+    if (n == 0) break;
+    length += static_cast<std::size_t>(n);
+  }
+  if (length > cap) return {{}, EFBIG};
+  text.resize(length);
+  return {std::move(text)};
+}
 
 int append_to_log(const std::string& dir, const std::string& name, const std::string& entry,
                   const std::function<bool(std::size_t)>& start_over) {

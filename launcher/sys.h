@@ -43,6 +43,13 @@ int open_closed_standard_streams();
 /// silently on an error (for output that has nowhere else to go).
 void write_all(int fd, std::string_view bytes);
 
+/// The contents of the regular file at `path`, if it has at most `cap`
+/// bytes; EFBIG when it has more, EINVAL when it is no regular file.
+SysResult<std::string> read_small_file(const std::string& path, std::size_t cap);
+
+/// Whether `path` names a folder, symbolic links followed.
+bool is_directory(const std::string& path);
+
 /// Whether the descriptor `fd` is a terminal.
 bool is_terminal(int fd);
 
