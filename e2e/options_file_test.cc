@@ -56,5 +56,23 @@ TEST(OptionsFile, AddsWhatIsAllowedAndNotesTheRest) {
   }
 }
 
+TEST(OptionsFile, JavaApiWritesWhatTheNextStartTakes) {
+  AppTree tree;
+  tree.burn_probe("jvm-options:-Dx=from api,prop:x", {"--allow-java-option", "-Dx="});
+  const std::string file = tree.temp_root() + "/config/probe-app/jvm-options";
+  RunResult r = tree.run();
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "allowed [-Dx=]\nwrote " + file + "\nprop x=(null)\n");
+  r = tree.run();
+  EXPECT_THAT(r.out, testing::EndsWith("prop x=from api\n"));
+  // An option the launch data does not allow is refused, the file kept.
+  tree.burn_probe("jvm-options:-Dy=1", {"--allow-java-option", "-Dx="});
+  r = tree.run();
+  EXPECT_EQ(r.status, 1);
+  EXPECT_THAT(r.err,
+              HasSubstr("IllegalArgumentException: JVM option not allowed for this app: -Dy=1"));
+  EXPECT_THAT(read_text(file), HasSubstr("\n-Dx=from api\n"));
+}
+
 }  // namespace
 }  // namespace vorlane::e2e

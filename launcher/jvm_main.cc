@@ -19,6 +19,7 @@
 #include "launcher/crash_log.h"
 #include "launcher/failure_dialog.h"
 #include "launcher/fatal.h"
+#include "launcher/jvm_options_java.h"
 #include "launcher/jvm_start.h"
 #include "launcher/launch_area.h"
 #include "launcher/option_expansion.h"
@@ -246,6 +247,7 @@ void* run_jvm(void*) {
   JNIEnv* env = create_jvm(data.jvm_options, &vm, failure_dialog_wanted(data.console_app));
   register_natives(env);
   bind_single_instance_natives(env);
+  bind_jvm_options_natives(env, data.allowed_jvm_options);
   jobjectArray args = build_java_args(env, data.app_args, command_line_args());
   EntryPoint entry = prepare_entry_point(env, data.main_class);
   run_entry_point(vm, env, entry, args, data.console_app);

@@ -124,6 +124,15 @@ public final class Probe {
                 System.out.println("main done");
                 break;
             }
+            case "jvm-options": {
+                // The options file through the Java API, as a settings dialog writes it.
+                kelderan.vorlane.launcher.JvmOptions options =
+                        kelderan.vorlane.launcher.JvmOptions.forThisApp();
+                System.out.println("allowed " + options.allowedPrefixes());
+                options.write(List.of(value));
+                System.out.println("wrote " + options.file());
+                break;
+            }
             case "crash": {
                 // A write to address 0 through Unsafe: the JVM crashes and writes its crash log.
                 java.lang.reflect.Field field =
