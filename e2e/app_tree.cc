@@ -57,6 +57,12 @@ const Setup& Setup::get() {
     s.launcher_only_jar = required(config, "LAUNCHER_ONLY_JAR");
     s.demo_jar = required(config, "DEMO_JAR");
     if (config.contains("EMULATOR")) s.emulator = split_words(config.at("EMULATOR"));
+    // Every launcher the suite starts keeps its state (crash and failure
+    // logs) and reads its options file in a folder of the suite's, never in
+    // the home of whoever runs it; a test may give folders of its own.
+    static const ScopedTempDir folders;
+    setenv("XDG_STATE_HOME", (folders.path() + "/state").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (folders.path() + "/config").c_str(), 1);
     return s;
   }();
   return setup;
@@ -99,14 +105,7 @@ RunResult AppTree::run(const std::vector<std::string>& args, const RunOptions& o
   return run_target(joined({launcher()}, args), with_state);
 }
 
-RunResult run_target(const std::vector<std::string>& argv, const RunOptions& given) {
-  // Launches the test did not give folders of their own keep their state
-  // and read their options file in one folder of the suite's, never in the
-  // home of whoever runs it.
-  static const ScopedTempDir suite_folders;
-  RunOptions options = given;
-  options.env.try_emplace("XDG_STATE_HOME", suite_folders.path() + "/state");
-  options.env.try_emplace("XDG_CONFIG_HOME", suite_folders.path() + "/config");
+RunResult run_target(const std::vector<std::string>& argv, const RunOptions& options) {
   const Setup& setup = Setup::get();
   if (setup.emulator.empty()) return run_process(argv, options);
   std::vector<std::string> all = joined(setup.emulator, argv);

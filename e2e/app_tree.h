@@ -20,6 +20,8 @@ struct Setup {
   std::string demo_jar;           ///< the demo app
   std::vector<std::string> emulator;  ///< prefix to start target programs with (may be empty)
 
+  /// Read once; sets XDG_STATE_HOME and XDG_CONFIG_HOME of the suite's
+  /// process to a temporary folder, for every launcher it starts.
   static const Setup& get();
   std::string template_path() const { return prefix + "/lib/vorlane/launcher"; }
   std::string launcher_jar() const { return prefix + "/lib/vorlane/vorlane-launcher.jar"; }
@@ -55,8 +57,7 @@ class AppTree {
 };
 
 /// Runs a program of the target (the launcher, or anything that is built for
-/// it) through the emulator prefix, if one is set; XDG_STATE_HOME and
-/// XDG_CONFIG_HOME in a temporary folder of the suite unless `options` set them.
+/// it) through the emulator prefix, if one is set.
 RunResult run_target(const std::vector<std::string>& argv, const RunOptions& options = {});
 
 /// True when target programs run through an emulator. Programs they start in

@@ -37,7 +37,10 @@ class Xvfb {
     if (pipe(fds) != 0) return;
     fcntl(fds[0], F_SETFD, FD_CLOEXEC);  // only the write end goes to Xvfb
     server_.emplace(std::vector<std::string>{"Xvfb", "-displayfd", std::to_string(fds[1]),
-                                             "-screen", "0", "640x480x24", "-nolisten", "tcp"},
+                                             "-screen", "0", "640x480x24", "-nolisten", "tcp",
+                                             // The root window's resources (Xft.dpi) stay when
+                                             // the last client goes.
+                                             "-noreset"},
                     Child::Options{});
     close(fds[1]);
     // Xvfb writes the number once it accepts clients, then closes nothing:
@@ -248,7 +251,6 @@ TEST_F(DisplayTest, LaunchGoesOnWithoutSplash) {
   }
 }
 
-
 /// A failed launch of a GUI app, its standard error a pipe: the dialog tool
 /// found first on PATH shows the failure, exit status 1, a line in the log.
 TEST_F(DisplayTest, FailuresShowADialogAndAreLogged) {
@@ -354,6 +356,38 @@ TEST_F(DisplayTest, NoDialogForConsoleAppTerminalOrNoDisplay) {
             : tree_.run({}, options);
     EXPECT_EQ(launch.status, 1) << n;
     EXPECT_EQ(fake_tool_ran(fake + "/zenity"), row.dialog) << n;
+  }
+}
+
+/// Xft.dpi of the display sets the whole scale Java supports and passes the
+/// exact factor, unless the environment or an option sets a scale.
+TEST_F(DisplayTest, ScaleFromXftDpi) {
+  const struct {
+    std::string resources;  ///< the root window's RESOURCE_MANAGER
+    std::map<std::string, std::string> env;
+    std::string scale;
+  } rows[] = {
+      {"Xft.dpi:\t192\n", {}, "scale 2.0 2"},
+      {"Xft.antialias:\t1\nXft.dpi:\t144\n", {}, "scale 1.0 1.5"},
+      {"Xft.dpi:\t288\n", {}, "scale 3.0 3"},
+      {"Xft.dpi:\t192\n", {{"GDK_SCALE", "1"}}, "scale 1.0 null"},
+      {"Xft.dpi:\t192\n", {{"VORLANE_JVM_OPTIONS", "-Dsun.java2d.uiScale=1"}}, "scale 1.0 null"},
+      {"Xcursor.size:\t24\n", {}, "scale 1.0 null"},
+  };
+  tree_.burn({"--main-class", "displayprobe.DisplayProbe", "--java-option",
+              "-Djava.class.path=&&/display-probe.jar:&&/vorlane-launcher.jar",
+              "--allow-java-option", "-Dsun.java2d.uiScale="});
+  for (const auto& row : rows) {
+    RunOptions on_display;
+    on_display.env["DISPLAY"] = display_.name();
+    const RunResult set = run_process({"/usr/bin/xprop", "-root", "-f", "RESOURCE_MANAGER", "8s",
+                                       "-set", "RESOURCE_MANAGER", row.resources},
+                                      on_display);
+    ASSERT_EQ(set.status, 0) << set.err;
+    std::unique_ptr<Child> app = start(row.env);
+    ASSERT_EQ(app->read_line(), "main");
+    EXPECT_EQ(app->ask("scale"), row.scale) << row.resources;
+    EXPECT_EQ(app->finish(), 0);
   }
 }
 

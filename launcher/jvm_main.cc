@@ -24,6 +24,7 @@
 #include "launcher/launch_area.h"
 #include "launcher/option_expansion.h"
 #include "launcher/options_file.h"
+#include "launcher/screen_scale.h"
 #include "launcher/single_instance.h"
 #include "launcher/single_instance_java.h"
 #include "launcher/splash.h"
@@ -218,6 +219,16 @@ void report_to_user(const char* title, const char* message) {
   report_to_desktop({data.console_app, app_name()}, title, message);
 }
 
+/// Appends `option` to the JVM's options, after the expanded ones; the dump
+/// shows it with its index.
+void append_final_option(std::string option) {
+  if (std::FILE* dump = dump_stream()) {
+    (void)std::fprintf(dump, "JVM arg %d: %s\n", static_cast<int>(data.jvm_options.size()),
+                       option.c_str());
+  }
+  data.jvm_options.push_back(std::move(option));
+}
+
 /// Sends the JVM's crash log into the app's state folder (made 0700), unless
 /// the block or the user set -XX:ErrorFile or the folder cannot be used.
 /// Added after the others are expanded, as the folder's path is final text.
@@ -229,11 +240,20 @@ void add_crash_log_option() {
       state_dir(std::getenv("XDG_STATE_HOME"), std::getenv("HOME"), name);
   std::optional<std::string> option = dir ? crash_log_option(data.jvm_options, *dir) : std::nullopt;
   if (!option || !make_state_dir(name)) return;
-  if (std::FILE* dump = dump_stream()) {
-    (void)std::fprintf(dump, "JVM arg %d: %s\n", static_cast<int>(data.jvm_options.size()),
-                       option->c_str());
+  append_final_option(std::move(*option));
+}
+
+/// Sets the JVM's whole scale, and the exact factor, from the X display's
+/// Xft.dpi, where neither the options nor the environment set a scale.
+void add_screen_scale_options() {
+  if (scale_is_set(data.jvm_options, std::getenv("GDK_SCALE"), std::getenv("J2D_UISCALE"))) {
+    return;
   }
-  data.jvm_options.push_back(std::move(*option));
+  const std::optional<std::string> resources = x_resources();
+  if (!resources) return;
+  const std::optional<double> dpi = xft_dpi(*resources);
+  if (!dpi) return;
+  for (std::string& option : scale_options(*dpi)) append_final_option(std::move(option));
 }
 
 /// The launch, from option list to exit status. Never returns.
@@ -241,6 +261,7 @@ void* run_jvm(void*) {
   const std::string app_dir = resolve_app_dir();
   const std::optional<std::string> splash_option = prepare_jvm_options(app_dir);
   add_crash_log_option();
+  add_screen_scale_options();
   if (splash_option) show_splash_screen(*splash_option, app_dir);
 
   JavaVM* vm = nullptr;
