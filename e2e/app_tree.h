@@ -21,7 +21,8 @@ struct Setup {
   std::vector<std::string> emulator;  ///< prefix to start target programs with (may be empty)
 
   /// Read once; sets XDG_STATE_HOME and XDG_CONFIG_HOME of the suite's
-  /// process to a temporary folder, for every launcher it starts.
+  /// process to a temporary folder, and unsets DISPLAY and WAYLAND_DISPLAY,
+  /// for every launcher it starts.
   static const Setup& get();
   std::string template_path() const { return prefix + "/lib/vorlane/launcher"; }
   std::string launcher_jar() const { return prefix + "/lib/vorlane/vorlane-launcher.jar"; }
