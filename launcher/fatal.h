@@ -11,8 +11,8 @@ namespace vorlane {
 /// process and never throws.
 using FailureReporter = void (*)(const char* title, const char* message);
 
-/// Sets the reporter the functions below call before the process ends; the
-/// launcher's one place of process-wide state for failures, set once in
+/// Sets the reporter the functions below call before the process ends.
+/// Process-wide, as these functions are called from anywhere; set once in
 /// `main` before anything can fail. Null: none.
 void set_failure_reporter(FailureReporter reporter);
 
