@@ -136,14 +136,19 @@ TEST(OptionDump, PrintsTheFinalOptionsInOrderWhenSet) {
       EXPECT_EQ(r.err, "");
       continue;
     }
-    // The wildcard lists the directory in the system's order.
+    // Where each user option came from, as given; then the final options
+    // (the wildcard lists the directory in the system's order), the crash
+    // log's last.
     EXPECT_THAT(
         lines(r.err),
-        ElementsAre(testing::AnyOf("JVM arg 0: -Djava.class.path=" + jars[0] + ":" + jars[1],
-                                   "JVM arg 0: -Djava.class.path=" + jars[1] + ":" + jars[0]),
-                    "JVM arg 1: -Dapp.dir=" + app_dir, "JVM arg 2: -Dprobe.actions=args",
-                    "JVM arg 3: -Dsun.java.command=probe.Probe a" + app_dir + "b x=/home/u/y ~/z",
-                    "JVM arg 4: -Dhome=/home/u/x:/home/u/y"));
+        ElementsAre(
+            "JVM option from VORLANE_JVM_OPTIONS: -Dhome=~/x:~/y",
+            testing::AnyOf("JVM arg 0: -Djava.class.path=" + jars[0] + ":" + jars[1],
+                           "JVM arg 0: -Djava.class.path=" + jars[1] + ":" + jars[0]),
+            "JVM arg 1: -Dapp.dir=" + app_dir, "JVM arg 2: -Dprobe.actions=args",
+            "JVM arg 3: -Dsun.java.command=probe.Probe a" + app_dir + "b x=/home/u/y ~/z",
+            "JVM arg 4: -Dhome=/home/u/x:/home/u/y",
+            "JVM arg 5: -XX:ErrorFile=" + tree.temp_root() + "/state/probe-app/hs_err_pid%p.log"));
   }
 }
 

@@ -57,6 +57,17 @@ const Setup& Setup::get() {
     s.launcher_only_jar = required(config, "LAUNCHER_ONLY_JAR");
     s.demo_jar = required(config, "DEMO_JAR");
     if (config.contains("EMULATOR")) s.emulator = split_words(config.at("EMULATOR"));
+    // Every launcher the suite starts keeps its state (crash and failure
+    // logs) and reads its options file in a folder of the suite's, never in
+    // the home of whoever runs it; a test may give folders of its own.
+    static const ScopedTempDir folders;
+    setenv("XDG_STATE_HOME", (folders.path() + "/state").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (folders.path() + "/config").c_str(), 1);
+    // No launch sees the desktop of whoever runs the suite: the many failed
+    // launches it makes would each show a dialog there. The display tests
+    // give their Xvfb's.
+    unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
     return s;
   }();
   return setup;
@@ -90,7 +101,13 @@ void AppTree::burn_probe(const std::string& actions, const std::vector<std::stri
 }
 
 RunResult AppTree::run(const std::vector<std::string>& args, const RunOptions& options) const {
-  return run_target(joined({launcher()}, args), options);
+  // The launcher's state (crash logs, its failure log) and the user's
+  // options file are in the tree's temporary folder, not in the home of
+  // whoever runs the suite.
+  RunOptions with_state = options;
+  with_state.env.try_emplace("XDG_STATE_HOME", temp_root() + "/state");
+  with_state.env.try_emplace("XDG_CONFIG_HOME", temp_root() + "/config");
+  return run_target(joined({launcher()}, args), with_state);
 }
 
 RunResult run_target(const std::vector<std::string>& argv, const RunOptions& options) {
@@ -155,6 +172,19 @@ std::vector<std::string> entries(const std::string& dir) {
   }
   std::sort(names.begin(), names.end());
   return names;
+}
+
+std::string without_glibc_lines(const std::string& err) {
+  std::string out;
+  for (const std::string& line : lines(err)) {
+    if (line.starts_with("vorlane-pack: glibc: ") ||
+        (line.starts_with("vorlane-pack: note: ") &&
+         line.find(" needs glibc ") != std::string::npos)) {
+      continue;
+    }
+    out += line + "\n";
+  }
+  return out;
 }
 
 }  // namespace vorlane::e2e

@@ -20,6 +20,9 @@ struct Setup {
   std::string demo_jar;           ///< the demo app
   std::vector<std::string> emulator;  ///< prefix to start target programs with (may be empty)
 
+  /// Read once; sets XDG_STATE_HOME and XDG_CONFIG_HOME of the suite's
+  /// process to a temporary folder, and unsets DISPLAY and WAYLAND_DISPLAY,
+  /// for every launcher it starts.
   static const Setup& get();
   std::string template_path() const { return prefix + "/lib/vorlane/launcher"; }
   std::string launcher_jar() const { return prefix + "/lib/vorlane/vorlane-launcher.jar"; }
@@ -43,7 +46,9 @@ class AppTree {
   /// Burns the probe app: its main class, its class path, the native
   /// library's path, probe.actions set to `actions`, then `extra` options.
   void burn_probe(const std::string& actions, const std::vector<std::string>& extra = {}) const;
-  /// Runs the launcher (through the emulator, if any) with `args`.
+  /// Runs the launcher (through the emulator, if any) with `args`, and
+  /// XDG_STATE_HOME and XDG_CONFIG_HOME in the tree's temporary folder
+  /// (state/, config/) unless `options` set them.
   RunResult run(const std::vector<std::string>& args = {}, const RunOptions& options = {}) const;
 
  private:
@@ -79,6 +84,11 @@ std::vector<std::string> joined(std::vector<std::string> a, const std::vector<st
 
 /// The lines of `text`.
 std::vector<std::string> lines(const std::string& text);
+
+/// The packer's `err` without its lines on the tree's glibc floor (the
+/// `glibc:` line and the note that the runtime needs a newer glibc than the
+/// launcher), which every tree on a runtime built for a newer glibc gets.
+std::string without_glibc_lines(const std::string& err);
 
 /// The whole file at `path` ("" when it cannot be read).
 std::string read_text(const std::string& path);

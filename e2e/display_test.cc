@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <regex>
@@ -210,6 +211,146 @@ TEST_F(DisplayTest, LaunchGoesOnWithoutSplash) {
     const std::string dump = read_text(err);
     EXPECT_NE(dump.find(c.dump), std::string::npos) << dump;
     EXPECT_EQ(dump.find("-splash:"), std::string::npos) << dump;
+  }
+}
+
+/// A failed launch of a GUI app, its standard error a pipe: the dialog tool
+/// found first on PATH shows the failure, exit status 1, a line in the log.
+TEST_F(DisplayTest, FailuresShowADialogAndAreLogged) {
+  if (emulated()) GTEST_SKIP() << "the launcher under emulation starts no dialog tool";
+  if (!fs::exists("/usr/bin/zenity"))
+    GTEST_SKIP() << "zenity is not installed (scripts/install-deps)";
+  const std::string only_xmessage = tree_.temp_root() + "/only-xmessage";
+  const std::string no_tools = tree_.temp_root() + "/no-tools";
+  fs::create_directories(only_xmessage);
+  fs::create_directories(no_tools);
+  fs::create_symlink("/usr/bin/xmessage", only_xmessage + "/xmessage");
+  const std::string main_class_missing = "Main class no.Such was not found";
+  const struct {
+    std::string actions;  ///< the probe's; "" for a missing main class
+    std::string user_options;
+    std::string path;
+    std::string title;  ///< of the dialog; "" for none
+    std::string logged;
+  } rows[] = {
+      {"", "", "/usr/bin:/bin", "display-app", main_class_missing},
+      {"args", "-Xfoo", only_xmessage, "display-app", "Unrecognized option: -Xfoo"},
+      {"args", "-Dfoo", "/usr/bin:/bin", "Invalid JVM option", "VORLANE_JVM_OPTIONS: -Dfoo"},
+      {"throw", "", "/usr/bin:/bin", "The application has experienced an internal error",
+       "probe failure"},
+      {"", "", no_tools, "", main_class_missing},
+  };
+  const std::string state = tree_.temp_root() + "/state";
+  for (const auto& row : rows) {
+    if (row.actions.empty()) {
+      ASSERT_EQ(tree_
+                    .burn({"--main-class", "no.Such", "--allow-java-option", "-X", "--java-option",
+                           "-Djava.class.path=" + tree_.probe_class_path()})
+                    .status,
+                0);
+    } else {
+      tree_.burn_probe(row.actions, {"--allow-java-option", "-X"});
+    }
+    RunOptions options;
+    options.env = {{"DISPLAY", display_.name()},
+                   {"XDG_STATE_HOME", state},
+                   {"PATH", row.path},
+                   {"VORLANE_JVM_OPTIONS", row.user_options}};
+    const RunResult launch = tree_.run({}, options);
+    EXPECT_EQ(launch.status, 1) << row.logged;
+    EXPECT_NE(read_text(state + "/display-app/launcher.log").find(row.logged), std::string::npos)
+        << row.logged;
+    if (row.title.empty()) continue;
+    RunOptions bounded;
+    bounded.env["DISPLAY"] = display_.name();
+    bounded.timeout_seconds = static_cast<int>(kCap.count());
+    const RunResult found = run_process(
+        {"/usr/bin/xdotool", "search", "--sync", "--onlyvisible", "--name", row.title}, bounded);
+    ASSERT_EQ(found.status, 0) << row.logged << ": no dialog " << found.err;
+    run_process({"/usr/bin/xdotool", "windowkill", lines(found.out).at(0)}, bounded);
+  }
+}
+
+/// Whether the fake dialog tool `fake` was started: it runs (it is in /proc
+/// from the moment posix_spawn returns) or has run and left `fake`.args.
+bool fake_tool_ran(const std::string& fake) {
+  for (const fs::directory_entry& process : fs::directory_iterator("/proc")) {
+    if (read_text(process.path().string() + "/cmdline").find(fake) != std::string::npos) {
+      return true;
+    }
+  }
+  return fs::exists(fake + ".args");
+}
+
+/// A console app, standard error on a terminal or no display: no dialog.
+TEST_F(DisplayTest, NoDialogForConsoleAppTerminalOrNoDisplay) {
+  if (emulated()) GTEST_SKIP() << "the launcher under emulation starts no dialog tool";
+  const std::string tools = tree_.temp_root() + "/tools";
+  fs::create_directories(tools);
+  const struct {
+    bool console;
+    bool terminal;
+    std::string display;
+    bool dialog;
+  } rows[] = {
+      {false, false, display_.name(), true},  // shows that the fake tool would be seen
+      {true, false, display_.name(), false},
+      {false, true, display_.name(), false},
+      {false, false, "", false},
+  };
+  int n = 0;
+  for (const auto& row : rows) {
+    // A tool of its own for each row, so that no row sees another's.
+    const std::string fake = tools + "/" + std::to_string(++n);
+    fs::create_directories(fake);
+    { std::ofstream(fake + "/zenity") << "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$0.args\"\n"; }
+    fs::permissions(fake + "/zenity", fs::perms::owner_all);
+    std::vector<std::string> burn = {"--main-class", "no.Such", "--java-option",
+                                     "-Djava.class.path=" + tree_.probe_class_path()};
+    if (row.console) burn.emplace_back("--console");
+    ASSERT_EQ(tree_.burn(burn).status, 0);
+    RunOptions options;
+    options.env = {{"DISPLAY", row.display},
+                   {"PATH", fake + ":/usr/bin:/bin"},
+                   {"XDG_STATE_HOME", tree_.temp_root() + "/state"}};
+    const RunResult launch =
+        row.terminal
+            ? run_process({"/usr/bin/script", "-qec", tree_.launcher(), "/dev/null"}, options)
+            : tree_.run({}, options);
+    EXPECT_EQ(launch.status, 1) << n;
+    EXPECT_EQ(fake_tool_ran(fake + "/zenity"), row.dialog) << n;
+  }
+}
+
+/// Xft.dpi of the display sets the whole scale Java supports and passes the
+/// exact factor, unless the environment or an option sets a scale.
+TEST_F(DisplayTest, ScaleFromXftDpi) {
+  const struct {
+    std::string resources;  ///< the root window's RESOURCE_MANAGER
+    std::map<std::string, std::string> env;
+    std::string scale;
+  } rows[] = {
+      {"Xft.dpi:\t192\n", {}, "scale 2.0 2"},
+      {"Xft.antialias:\t1\nXft.dpi:\t144\n", {}, "scale 1.0 1.5"},
+      {"Xft.dpi:\t288\n", {}, "scale 3.0 3"},
+      {"Xft.dpi:\t192\n", {{"GDK_SCALE", "1"}}, "scale 1.0 null"},
+      {"Xft.dpi:\t192\n", {{"VORLANE_JVM_OPTIONS", "-Dsun.java2d.uiScale=1"}}, "scale 1.0 null"},
+      {"Xcursor.size:\t24\n", {}, "scale 1.0 null"},
+  };
+  tree_.burn({"--main-class", "displayprobe.DisplayProbe", "--java-option",
+              "-Djava.class.path=&&/display-probe.jar:&&/vorlane-launcher.jar",
+              "--allow-java-option", "-Dsun.java2d.uiScale="});
+  for (const auto& row : rows) {
+    RunOptions on_display;
+    on_display.env["DISPLAY"] = display_.name();
+    const RunResult set = run_process({"/usr/bin/xprop", "-root", "-f", "RESOURCE_MANAGER", "8s",
+                                       "-set", "RESOURCE_MANAGER", row.resources},
+                                      on_display);
+    ASSERT_EQ(set.status, 0) << set.err;
+    std::unique_ptr<Child> app = start(row.env);
+    ASSERT_EQ(app->read_line(), "main");
+    EXPECT_EQ(app->ask("scale"), row.scale) << row.resources;
+    EXPECT_EQ(app->finish(), 0);
   }
 }
 

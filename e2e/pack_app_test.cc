@@ -105,7 +105,8 @@ std::unique_ptr<ScopedTempDir> PackApp::root_;
 RunResult PackApp::made_;
 
 TEST_F(PackApp, ReportsEachSlowStepOnALineWithItsTime) {
-  std::vector<std::string> err = lines(made_.err);
+  std::vector<std::string> err = lines(without_glibc_lines(made_.err));
+  EXPECT_THAT(made_.err, HasSubstr("\nvorlane-pack: glibc: 2."));
   if (emulated() && err.size() > 2) {
     EXPECT_THAT(err[2], StartsWith("vorlane-pack: runtime: default class-data archive of "));
     err.erase(err.begin() + 2);
@@ -185,7 +186,7 @@ TEST_F(PackApp, MakingItAgainReplacesTheEarlierTreeWhole) {
   }
   const RunResult first = pack_app(joined(common, {"--app-cds", "--splash", image}));
   ASSERT_EQ(first.status, 0) << first.err;
-  EXPECT_EQ(first.err, "");
+  EXPECT_EQ(without_glibc_lines(first.err), "");
   EXPECT_TRUE(fs::exists(dest + "/probe/lib/app/vorlane-app.jsa"));
   EXPECT_TRUE(fs::exists(dest + "/probe/lib/app/splash@2x.png"));
   EXPECT_THAT(run_pack({"show", dest + "/probe/bin/probe"}).out,
@@ -266,7 +267,9 @@ TEST_F(PackApp, LauncherForAnotherMachineSkipsTheArchivesWithANote) {
       made.err,
       HasSubstr(
           "so the runtime's default class-data archive and the app archive cannot be made here"));
-  EXPECT_EQ(lines(made.err).size(), 1u) << made.err;
+  // The stand-in libjvm.so is only a header: no floor can be read from it.
+  EXPECT_THAT(made.err, HasSubstr("vorlane-pack: note: cannot tell which glibc the app needs: "));
+  EXPECT_EQ(lines(made.err).size(), 2u) << made.err;
   EXPECT_TRUE(fs::exists(other + "/dest/probe/bin/probe"));
   EXPECT_FALSE(fs::exists(other + "/dest/probe/lib/app/vorlane-app.jsa"));
   // Remaking the archive there needs the emulator too.

@@ -113,6 +113,8 @@ std::vector<std::string> desktop_options() {
           demo + "notes.svg",
           "--file-association",
           "extension=tiny,mime-type=application/x-tiny,icon=" + demo + "notes/icon.png",
+          "--url-scheme",
+          "tiny",
           "--package-deps",
           "default-jre-headless | java-runtime"};
 }
@@ -224,8 +226,14 @@ TEST_F(Packages, HoldTheTreeTheDesktopFilesAndTheirDependencies) {
   const std::string floor =
       shown.substr(floor_at + 8, shown.find(' ', floor_at + 8) - (floor_at + 8));
   EXPECT_THAT(depends, HasSubstr("libc6 (>= " + floor + ")"));
-  EXPECT_THAT(read_text(x + "/usr/share/applications/app.tiny.desktop"),
-              HasSubstr("\nStartupWMClass=tiny-Main\n"));
+  const std::string entry = x + "/usr/share/applications/app.tiny.desktop";
+  EXPECT_THAT(read_text(entry), HasSubstr("\nStartupWMClass=tiny-Main\n"));
+  // A link of the app's scheme opens it: %u, and the scheme's handler type.
+  EXPECT_THAT(read_text(entry), HasSubstr("\nExec=/usr/bin/tiny %u\n"));
+  EXPECT_THAT(read_text(entry),
+              HasSubstr("\nMimeType=application/x-tiny;x-scheme-handler/tiny;\n"));
+  const RunResult valid = run_process({"/usr/bin/desktop-file-validate", entry});
+  EXPECT_EQ(valid.status, 0) << valid.out << valid.err;
 
   const std::string rpm = shared().out + "/" + kRpm;
   const std::string rpm_requires = tool({"/usr/bin/rpm", "-qp", "--requires", rpm});
@@ -254,6 +262,10 @@ TEST_F(Packages, RefuseBadInputWithStatus2AndWriteNothing) {
        package_args(tree, refused, "deb,rpm,tar.gz", {"--icon", text_icon}),
        {},
        "neither a PNG nor an SVG"},
+      {"a URL scheme in capitals",
+       package_args(tree, refused, "deb", {"--url-scheme", "Tiny"}),
+       {},
+       "no URL scheme in lower case"},
       {"a folder that is no app tree",
        {"package", "--type", "tar.gz", shared().root.path(), "--dest", refused},
        {},

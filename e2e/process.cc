@@ -162,8 +162,10 @@ Xvfb::Xvfb() {
   int fds[2];
   if (pipe(fds) != 0) return;
   fcntl(fds[0], F_SETFD, FD_CLOEXEC);  // only the write end goes to Xvfb
+  // -noreset: the root window's resources (Xft.dpi) stay when the last
+  // client goes.
   server_.emplace(std::vector<std::string>{"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen",
-                                           "0", "640x480x24", "-nolisten", "tcp"},
+                                           "0", "640x480x24", "-nolisten", "tcp", "-noreset"},
                   Child::Options{});
   close(fds[1]);
   // Xvfb writes the number once it accepts clients, then closes nothing:

@@ -46,7 +46,8 @@ TEST(UserOptions, JvmSeesBlockOptionsThenCommandRecordThenUserOptions) {
   EXPECT_EQ(r.status, 0) << r.err;
   // The JVM leaves the command record out of its input arguments.
   EXPECT_THAT(jvm_args_after_probe_options(r.out),
-              ElementsAre("-Dfrom.block=1", "-Xmx2g", "-Dx=a b", "-Xlog:disable"));
+              ElementsAre("-Dfrom.block=1", "-Xmx2g", "-Dx=a b", "-Xlog:disable",
+                          testing::StartsWith("-XX:ErrorFile=")));
   EXPECT_THAT(r.out, HasSubstr("prop sun.java.command=probe.Probe --mode x y \n"));
   EXPECT_EQ(r.err, "");
 }

@@ -3,6 +3,7 @@
 
 #include <pthread.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,10 +16,15 @@
 #include "launcher/app_dir.h"
 #include "launcher/burned_in_data.h"
 #include "launcher/command_record.h"
+#include "launcher/crash_log.h"
+#include "launcher/failure_dialog.h"
 #include "launcher/fatal.h"
+#include "launcher/jvm_options_java.h"
 #include "launcher/jvm_start.h"
 #include "launcher/launch_area.h"
 #include "launcher/option_expansion.h"
+#include "launcher/options_file.h"
+#include "launcher/screen_scale.h"
 #include "launcher/single_instance.h"
 #include "launcher/single_instance_java.h"
 #include "launcher/splash.h"
@@ -48,6 +54,51 @@ std::span<const char* const> command_line_args() {
   return {const_cast<const char* const*>(g_argv + 1), static_cast<std::size_t>(g_argc - 1)};
 }
 
+/// VORLANE_DUMP_JVM_ARGS's stream, or null when the options are not dumped.
+std::FILE* dump_stream() {
+  return std::getenv("VORLANE_DUMP_JVM_ARGS") != nullptr ? stderr : nullptr;
+}
+
+/// The app's name for its state and config folders: its executable's file
+/// name, bin/NAME ("" when the executable's path cannot be read).
+std::string app_name() {
+  const sys::SysResult<std::string> exe = sys::read_link("/proc/self/exe", kExePathBufferSize);
+  return exe.ok() ? exe.value.substr(exe.value.rfind('/') + 1) : std::string();
+}
+
+/// Appends the allowed options of the user's options file. What is left out
+/// (an option not allowed, a line too long, a file too large or no text)
+/// gets a one-line note on standard error and in the app's log, and the
+/// launch goes on; a missing file is no news. The dump names each option.
+void append_options_file() {
+  const std::string name = app_name();
+  const std::optional<std::string> path =
+      options_file_path(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"), name);
+  if (!path) return;
+  const sys::SysResult<std::string> text = sys::read_small_file(*path, kOptionsFileCap);
+  if (text.error == ENOENT || text.error == ENOTDIR) return;
+  OptionsFile file;
+  if (text.error == EFBIG) {
+    file.notes.push_back(*path + " is larger than " + std::to_string(kOptionsFileCap / 1024) +
+                         " KiB; its JVM options are left out.");
+  } else if (!text.ok()) {
+    file.notes.push_back(*path + " cannot be read (" + std::strerror(text.error) +
+                         "); its JVM options are left out.");
+  } else {
+    file = parse_options_file(text.value, *path, data.allowed_jvm_options);
+  }
+  for (const std::string& note : file.notes) {
+    (void)std::fprintf(stderr, "%s\n", note.c_str());
+    append_to_app_log(name, "Note", note.c_str());
+  }
+  for (std::string& option : file.accepted) {
+    if (std::FILE* dump = dump_stream()) {
+      (void)std::fprintf(dump, "JVM option from %s: %s\n", path->c_str(), option.c_str());
+    }
+    data.jvm_options.push_back(std::move(option));
+  }
+}
+
 /// Appends the allowed options of VORLANE_JVM_OPTIONS, or ends the launch
 /// with the reason they cannot be used.
 void append_user_options() {
@@ -55,7 +106,13 @@ void append_user_options() {
       check_user_options(std::getenv(kUserOptionsVariable), data.allowed_jvm_options);
   switch (user.outcome) {
     case UserOptions::Outcome::kAccepted:
-      for (std::string& option : user.accepted) data.jvm_options.push_back(std::move(option));
+      for (std::string& option : user.accepted) {
+        if (std::FILE* dump = dump_stream()) {
+          (void)std::fprintf(dump, "JVM option from %s: %s\n", kUserOptionsVariable,
+                             option.c_str());
+        }
+        data.jvm_options.push_back(std::move(option));
+      }
       return;
     case UserOptions::Outcome::kNotEnabled:
       bail("%s", kUserOptionsNotEnabled);
@@ -78,11 +135,6 @@ void remove_java_option_variables() {
   unsetenv("JAVA_TOOL_OPTIONS");
 }
 
-/// VORLANE_DUMP_JVM_ARGS's stream, or null when the options are not dumped.
-std::FILE* dump_stream() {
-  return std::getenv("VORLANE_DUMP_JVM_ARGS") != nullptr ? stderr : nullptr;
-}
-
 /// Brings every option into its final form: app directory, home directory,
 /// class-path wildcards; prints them to `dump` unless it is null.
 void expand_jvm_options(std::vector<std::string>& options, const std::string& app_dir,
@@ -101,6 +153,8 @@ std::optional<std::string> prepare_jvm_options(const std::string& app_dir) {
   try {
     data.jvm_options.push_back(
         build_command_record(data.main_class, data.app_args, command_line_args()));
+    // The variable's options last: they win for a one-off run.
+    append_options_file();
     append_user_options();
     remove_java_option_variables();
     // Taken out before the others are expanded and dumped, so that the dump's
@@ -160,16 +214,61 @@ void claim_single_instance() {
   }
 }
 
+/// The failure reporter: the desktop's dialog and the app's log.
+void report_to_user(const char* title, const char* message) {
+  report_to_desktop({data.console_app, app_name()}, title, message);
+}
+
+/// Appends `option` to the JVM's options, after the expanded ones; the dump
+/// shows it with its index.
+void append_final_option(std::string option) {
+  if (std::FILE* dump = dump_stream()) {
+    (void)std::fprintf(dump, "JVM arg %d: %s\n", static_cast<int>(data.jvm_options.size()),
+                       option.c_str());
+  }
+  data.jvm_options.push_back(std::move(option));
+}
+
+/// Sends the JVM's crash log into the app's state folder (made 0700), unless
+/// the block or the user set -XX:ErrorFile or the folder cannot be used.
+/// Added after the others are expanded, as the folder's path is final text.
+void add_crash_log_option() {
+  const std::string name = app_name();
+  // Checked before the folder is made: an app whose options chose a place
+  // gets no state folder for it.
+  const std::optional<std::string> dir =
+      state_dir(std::getenv("XDG_STATE_HOME"), std::getenv("HOME"), name);
+  std::optional<std::string> option = dir ? crash_log_option(data.jvm_options, *dir) : std::nullopt;
+  if (!option || !make_state_dir(name)) return;
+  append_final_option(std::move(*option));
+}
+
+/// Sets the JVM's whole scale, and the exact factor, from the X display's
+/// Xft.dpi, where neither the options nor the environment set a scale.
+void add_screen_scale_options() {
+  if (scale_is_set(data.jvm_options, std::getenv("GDK_SCALE"), std::getenv("J2D_UISCALE"))) {
+    return;
+  }
+  const std::optional<std::string> resources = x_resources();
+  if (!resources) return;
+  const std::optional<double> dpi = xft_dpi(*resources);
+  if (!dpi) return;
+  for (std::string& option : scale_options(*dpi)) append_final_option(std::move(option));
+}
+
 /// The launch, from option list to exit status. Never returns.
 void* run_jvm(void*) {
   const std::string app_dir = resolve_app_dir();
   const std::optional<std::string> splash_option = prepare_jvm_options(app_dir);
+  add_crash_log_option();
+  add_screen_scale_options();
   if (splash_option) show_splash_screen(*splash_option, app_dir);
 
   JavaVM* vm = nullptr;
-  JNIEnv* env = create_jvm(data.jvm_options, &vm);
+  JNIEnv* env = create_jvm(data.jvm_options, &vm, failure_dialog_wanted(data.console_app));
   register_natives(env);
   bind_single_instance_natives(env);
+  bind_jvm_options_natives(env, data.allowed_jvm_options);
   jobjectArray args = build_java_args(env, data.app_args, command_line_args());
   EntryPoint entry = prepare_entry_point(env, data.main_class);
   run_entry_point(vm, env, entry, args, data.console_app);
@@ -193,6 +292,7 @@ void run_on_launcher_thread() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  set_failure_reporter(report_to_user);
   // A standard stream the launcher was started without would be taken by the
   // next file opened, such as the JVM's module image or a jar: the app would
   // read that file as its input, and its output would go nowhere.

@@ -1,12 +1,17 @@
 #include "launcher/jvm_start.h"
 
+#include <atomic>
+#include <cstdarg>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 
 #include "java_api/java_api.h"
 #include "launcher/fatal.h"
 #include "launcher/modified_utf8.h"
+#include "launcher/sys.h"
 
 namespace vorlane {
 
@@ -16,6 +21,74 @@ namespace {
 /// would be cut short by NewStringUTF at a 4-byte sequence or a stray byte.
 jstring new_java_string(JNIEnv* env, std::string_view bytes) {
   return env->NewStringUTF(to_modified_utf8(bytes).c_str());
+}
+
+/// What the JVM prints while it is being created, kept for the failure
+/// report of a JVM that refuses to start. Process-wide because the JVM's
+/// print hook is a plain function that carries no state of its own.
+struct StartOutput {
+  static constexpr std::size_t kCap = 4096;
+  std::mutex lock;
+  std::string text;
+  std::atomic<bool> open{true};
+};
+StartOutput g_start_output;
+
+/// The JVM's "vfprintf" hook: every line the JVM itself prints comes here.
+/// It goes to the same stream at once, unbuffered, as it would without the
+/// hook; while the JVM starts, the first kCap bytes are also kept.
+jint JNICALL jvm_print(FILE* stream, const char* format, va_list args) {
+  va_list again;
+  va_copy(again, args);
+  const int length = std::vsnprintf(nullptr, 0, format, again);
+  va_end(again);
+  if (length <= 0) return length;
+  std::string text(static_cast<std::size_t>(length) + 1, '\0');
+  (void)std::vsnprintf(text.data(), text.size(), format, args);
+  text.pop_back();
+  (void)std::fflush(stream);
+  sys::write_all(fileno(stream), text);
+  if (g_start_output.open.load()) {
+    const std::lock_guard<std::mutex> held(g_start_output.lock);
+    std::string& kept = g_start_output.text;
+    kept.append(text, 0, StartOutput::kCap - std::min(kept.size(), StartOutput::kCap));
+  }
+  return length;
+}
+
+/// What the JVM printed while it started (at most StartOutput::kCap bytes).
+std::string start_output() {
+  const std::lock_guard<std::mutex> held(g_start_output.lock);
+  return g_start_output.text;
+}
+
+/// `value` in lower-case hexadecimal digits, as printf's "%x" writes it.
+std::string hex(std::uint32_t value) {
+  std::string digits;
+  do {
+    digits.insert(digits.begin(), "0123456789abcdef"[value & 0xFU]);
+    value >>= 4U;
+  } while (value != 0);
+  return digits;
+}
+
+/// The first line of Object.toString() of `thrown`, or "" when Java cannot
+/// give it; leaves no exception pending.
+std::string first_line(JNIEnv* env, jthrowable thrown) {
+  std::string line;
+  jclass object = env->FindClass("java/lang/Object");
+  jmethodID to_string =
+      object != nullptr ? env->GetMethodID(object, "toString", "()Ljava/lang/String;") : nullptr;
+  auto text = to_string != nullptr ? static_cast<jstring>(env->CallObjectMethod(thrown, to_string))
+                                   : nullptr;
+  if (text != nullptr && !env->ExceptionCheck()) {
+    if (const char* chars = env->GetStringUTFChars(text, nullptr)) {
+      line = chars;
+      env->ReleaseStringUTFChars(text, chars);
+    }
+  }
+  env->ExceptionClear();
+  return line.substr(0, line.find_first_of("\r\n"));
 }
 
 /// The throwable's one-line description for the user, from the Java side.
@@ -57,30 +130,44 @@ void print_stack_trace(JNIEnv* env, jthrowable throwable) {
 }  // namespace
 
 void check(JNIEnv* env) {
-  if (env->ExceptionOccurred() == nullptr) return;
+  jthrowable thrown = env->ExceptionOccurred();
+  if (thrown == nullptr) return;
   env->ExceptionDescribe();
+  // The description's first line, as the JVM printed it for this thread.
+  report_failure(nullptr, ("Exception in thread \"main\" " + first_line(env, thrown)).c_str());
   // Through Java's own exit: the JVM then removes its performance data file
   // (/tmp/hsperfdata_<user>/<pid>), which exit() behind its back leaves.
   exit_through_java(env, 1);
 }
 
-JNIEnv* create_jvm(const std::vector<std::string>& options, JavaVM** vm) {
-  // Never released: the JVM may keep pointers into its options.
-  auto* vm_options = new JavaVMOption[options.size()];
+JNIEnv* create_jvm(const std::vector<std::string>& options, JavaVM** vm, bool keep_output) {
+  // Never released: the JVM may keep pointers into its options. The print
+  // hook comes first, as the JVM reads its options in order and reports the
+  // first bad one before it has seen the rest.
+  const std::size_t hooks = keep_output ? 1 : 0;
+  auto* vm_options = new JavaVMOption[hooks + options.size()];
+  if (keep_output) {
+    vm_options[0].optionString = const_cast<char*>("vfprintf");
+    vm_options[0].extraInfo = reinterpret_cast<void*>(&jvm_print);
+  }
   for (std::size_t i = 0; i < options.size(); ++i) {
-    vm_options[i].optionString = const_cast<char*>(options[i].c_str());
-    vm_options[i].extraInfo = nullptr;
+    vm_options[hooks + i].optionString = const_cast<char*>(options[i].c_str());
+    vm_options[hooks + i].extraInfo = nullptr;
   }
   JavaVMInitArgs init_args{};
   init_args.version = JNI_VERSION_1_8;
-  init_args.nOptions = static_cast<jint>(options.size());
+  init_args.nOptions = static_cast<jint>(hooks + options.size());
   init_args.options = vm_options;
   init_args.ignoreUnrecognized = JNI_FALSE;
 
   JNIEnv* env = nullptr;
   const jint result = JNI_CreateJavaVM(vm, reinterpret_cast<void**>(&env), &init_args);
-  if (result != JNI_OK)
-    bail("Failed to create JVM: Error 0x%x", static_cast<std::uint32_t>(result));
+  g_start_output.open.store(false);
+  if (result != JNI_OK) {
+    const std::string said = start_output();
+    bail_with_details("Failed to create JVM: Error 0x" + hex(static_cast<std::uint32_t>(result)),
+                      said);
+  }
   return env;
 }
 
@@ -148,6 +235,7 @@ void run_entry_point(JavaVM* vm, JNIEnv* env, EntryPoint entry, jobjectArray arg
   const std::string message = failure_message(env, throwable);
   print_stack_trace(env, throwable);
   if (!console_app) print_alert(kInternalErrorTitle, message.c_str());
+  report_failure(kInternalErrorTitle, message.c_str());
   // Not waiting for other threads, but letting registered shutdown hooks
   // (log flushes, deleteOnExit files) run, as a plain `java` launch would.
   exit_through_java(env, 1);

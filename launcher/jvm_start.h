@@ -20,8 +20,12 @@ inline constexpr const char kInternalErrorTitle[] =
 void check(JNIEnv* env);
 
 /// Creates the JVM on this thread with `options` in order. The strings must
-/// not change until this returns. Bails with the JVM's result code on failure.
-JNIEnv* create_jvm(const std::vector<std::string>& options, JavaVM** vm);
+/// not change until this returns. Bails with the JVM's result code on
+/// failure; with `keep_output`, the failure report (not standard error) also
+/// carries what the JVM printed as it refused to start. That takes the JVM's
+/// print hook, which the JVM then lists as "vfprintf" among its input
+/// arguments (RuntimeMXBean), so it is asked for only where a dialog shows it.
+JNIEnv* create_jvm(const std::vector<std::string>& options, JavaVM** vm, bool keep_output);
 
 /// Binds the updater class's native method, if that class is on the class
 /// path; otherwise goes on silently.

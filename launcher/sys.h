@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vorlane::sys {
@@ -36,5 +38,44 @@ bool is_regular_file(const std::string& path);
 /// closed, and leaves the open ones alone. Returns 0, or the errno of an open
 /// that failed.
 int open_closed_standard_streams();
+
+/// Writes all of `bytes` to `fd`, again after interruptions; gives up
+/// silently on an error (for output that has nowhere else to go).
+void write_all(int fd, std::string_view bytes);
+
+/// The contents of the regular file at `path`, if it has at most `cap`
+/// bytes; EFBIG when it has more, EINVAL when it is no regular file.
+SysResult<std::string> read_small_file(const std::string& path, std::size_t cap);
+
+/// Whether `path` names a folder, symbolic links followed.
+bool is_directory(const std::string& path);
+
+/// Whether the descriptor `fd` is a terminal.
+bool is_terminal(int fd);
+
+/// Whether `path` names a regular file this process may execute.
+bool is_executable_file(const std::string& path);
+
+/// Makes the folder `path` and each missing folder above it, mode 0700.
+/// Returns 0 when `path` then is a folder (no link) of this user, else an
+/// errno value (ENOTDIR, EPERM for another user's).
+int make_private_dirs(const std::string& path);
+
+/// Appends `entry` to the file `name` in the folder `dir`, made with mode
+/// 0600 if missing. When `start_over(size)` holds for the file's size, it is
+/// first renamed to `name`.1 (replacing that) and a new one begun. A link
+/// or anything but a regular file at `name` is never written through.
+/// Returns 0, or the errno of the step that failed.
+int append_to_log(const std::string& dir, const std::string& name, const std::string& entry,
+                  const std::function<bool(std::size_t)>& start_over);
+
+/// The current time in UTC, as "2026-01-31T12:00:00Z".
+std::string utc_time_text();
+
+/// Starts `argv[0]` with `argv` and this environment, in a process group
+/// of its own, with /dev/null as its standard streams (so it holds no pipe
+/// of the launcher's caller open) and default signal handling, and does not
+/// wait for it. Returns 0, or the errno of the failed start.
+int spawn_detached(const std::vector<std::string>& argv);
 
 }  // namespace vorlane::sys

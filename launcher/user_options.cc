@@ -10,12 +10,12 @@ namespace {
 // the JVM changes the locale while it starts.
 bool is_c_space(unsigned char byte) { return byte == ' ' || (byte >= '\t' && byte <= '\r'); }
 
+}  // namespace
+
 bool starts_with_allowed_prefix(const std::string& token, const std::vector<std::string>& allowed) {
   return std::any_of(allowed.begin(), allowed.end(),
                      [&](const std::string& prefix) { return token.starts_with(prefix); });
 }
-
-}  // namespace
 
 std::optional<std::vector<std::string>> split_user_options(std::string_view value) {
   std::vector<std::string> tokens;

@@ -24,6 +24,10 @@ inline constexpr const char kInvalidOptionTitle[] = "Invalid JVM option";
 /// still open at the end.
 std::optional<std::vector<std::string>> split_user_options(std::string_view value);
 
+/// The allow-list's rule, for the variable and the options file alike:
+/// whether `token` starts with one of the `allowed` prefixes.
+bool starts_with_allowed_prefix(const std::string& token, const std::vector<std::string>& allowed);
+
 /// What the launcher does with the value of VORLANE_JVM_OPTIONS.
 struct UserOptions {
   enum class Outcome {

@@ -267,6 +267,11 @@ CLI::App* add_package_command(CLI::App& app, PackageOptions& o) {
                   "or a file of such KEY=VALUE lines (repeat)")
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
       ->allow_extra_args(false);
+  cmd->add_option("--url-scheme", o.url_schemes,
+                  "A URL scheme whose links the app opens, such as myapp for myapp://open?id=1: "
+                  "the desktop entry's Exec then takes %u (repeat)")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+      ->allow_extra_args(false);
   cmd->add_option("--package-deps", o.package_deps, "More dependencies, comma-separated (repeat)")
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
       ->allow_extra_args(false);

@@ -409,6 +409,15 @@ Result<PackagePlan> plan_packages(const PackageOptions& o, const PackageFacts& f
     plan.association_icons.push_back(icon);
   }
 
+  for (const std::string& scheme : o.url_schemes) {
+    if (Status checked = check_url_scheme(scheme); !checked) return checked.error();
+    if (std::find(info.url_schemes.begin(), info.url_schemes.end(), scheme) !=
+        info.url_schemes.end()) {
+      return bad_input("--url-scheme " + scheme + " is given twice");
+    }
+    info.url_schemes.push_back(scheme);
+  }
+
   // The tools, all named at once when some are missing.
   std::vector<std::string> missing;
   auto need = [&](const std::string& path, const std::string& name, const std::string& why) {

@@ -44,6 +44,7 @@ struct PackageOptions {
   std::string app_id;
   std::string wm_class;
   std::vector<std::string> file_associations;  ///< KEY=VALUE lists or files of them
+  std::vector<std::string> url_schemes;        ///< schemes of links the app opens
   std::vector<std::string> package_deps;
   std::vector<std::string>
       shlibs_dirs;          ///< default: the host's dpkg database, for its architecture

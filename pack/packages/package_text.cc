@@ -232,6 +232,25 @@ Status check_app_id(const std::string& id) {
   return done();
 }
 
+Status check_url_scheme(const std::string& scheme) {
+  const auto fits = [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
+  };
+  if (scheme.empty() || scheme.front() < 'a' || scheme.front() > 'z' ||
+      !std::all_of(scheme.begin(), scheme.end(), fits)) {
+    return bad_input("--url-scheme '" + scheme +
+                     "' is no URL scheme in lower case: a letter, then letters, digits, '+', '-' "
+                     "or '.'");
+  }
+  for (const char* taken : {"file", "http", "https", "mailto", "ftp", "data", "javascript"}) {
+    if (scheme == taken) {
+      return bad_input("--url-scheme '" + scheme +
+                       "' belongs to the user's other programs; choose one of the app's own");
+    }
+  }
+  return done();
+}
+
 std::string default_wm_class(const std::string& main_class) {
   std::string out = main_class;
   std::replace(out.begin(), out.end(), '.', '-');
@@ -688,16 +707,21 @@ std::string install_record(const PackageInfo& info, PackageType type) {
 }
 
 std::string desktop_entry(const PackageInfo& info) {
+  // %u takes a link or a file (as a path or a file:// URL); %f files alone.
+  const char* field = !info.url_schemes.empty()         ? " %u"
+                      : !info.file_associations.empty() ? " %f"
+                                                        : "";
   std::string out = "[Desktop Entry]\nType=Application\nName=" + desktop_escape(info.name) +
                     "\nComment=" + desktop_escape(info.summary) + "\nExec=/usr/bin/" + info.name +
-                    (info.file_associations.empty() ? "" : " %f") + "\n";
+                    field + "\n";
   if (info.has_icon) out += "Icon=" + info.app_id + "\n";
   out += "Terminal=false\nCategories=";
   for (const std::string& c : info.categories) out += c + ";";
   out += "\nStartupWMClass=" + desktop_escape(info.wm_class) + "\n";
-  if (!info.file_associations.empty()) {
+  if (!info.file_associations.empty() || !info.url_schemes.empty()) {
     out += "MimeType=";
     for (const FileAssociation& fa : info.file_associations) out += fa.mime_type + ";";
+    for (const std::string& scheme : info.url_schemes) out += "x-scheme-handler/" + scheme + ";";
     out += "\n";
   }
   return out;

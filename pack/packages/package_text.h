@@ -78,6 +78,9 @@ struct PackageInfo {
   std::string update_feed_key;
   bool has_icon = false;
   std::vector<FileAssociation> file_associations;
+  /// Schemes of links the app opens (myapp for myapp://...), each an
+  /// x-scheme-handler of the desktop entry.
+  std::vector<std::string> url_schemes;
   std::vector<std::string> deb_depends;   ///< sorted, without duplicates
   std::vector<std::string> rpm_requires;  ///< sorted, without duplicates
   std::uint64_t installed_kib = 0;
@@ -108,6 +111,12 @@ Status check_package_name(const std::string& name);
 Status check_install_dir(const std::string& dir);
 /// Why `maintainer` is not "Name <address>" .
 Status check_maintainer(const std::string& maintainer);
+/// Why `scheme` is no URL scheme the desktop entry can handle: RFC 3986's
+/// ALPHA *( ALPHA / DIGIT / "+" / "-" / "." ), in lower case (schemes are
+/// case-insensitive, and the desktop's x-scheme-handler types are lower
+/// case); "file" and the schemes of the web are refused, as taking them
+/// would take every link or file from the user's other programs.
+Status check_url_scheme(const std::string& scheme);
 /// Why `id` is no reverse-DNS app id (at least two parts, letters, digits, '_', '.').
 Status check_app_id(const std::string& id);
 

@@ -174,6 +174,23 @@ TEST(PackageText, WritesControlDesktopAndMetadata) {
   EXPECT_EQ(mime_xml(plain), "");
   EXPECT_THAT(desktop_entry(plain), HasSubstr("Exec=/usr/bin/vorlane-notes\n"));
   EXPECT_THAT(desktop_entry(plain), Not(HasSubstr("MimeType")));
+  // A URL scheme: Exec takes %u, which carries files too; the scheme's
+  // handler type follows the file types.
+  PackageInfo links = info;
+  links.url_schemes = {"vnote", "vnote+beta"};
+  EXPECT_THAT(desktop_entry(links), HasSubstr("Exec=/usr/bin/vorlane-notes %u\n"));
+  EXPECT_THAT(desktop_entry(links),
+              HasSubstr("MimeType=application/x-vorlane-note;x-scheme-handler/vnote;"
+                        "x-scheme-handler/vnote+beta;\n"));
+  EXPECT_EQ(mime_xml(links), mime_xml(info));  // a scheme is no file type to define
+}
+
+TEST(PackageText, UrlSchemes) {
+  for (const char* good : {"vnote", "a", "x-my.app+1"}) EXPECT_TRUE(check_url_scheme(good)) << good;
+  for (const char* bad : {"", "VNote", "1app", "-app", "my_app", "my app", "app:", "a/b", "file",
+                          "https", "mailto"}) {
+    EXPECT_FALSE(check_url_scheme(bad)) << bad;
+  }
 }
 
 TEST(PackageText, MaintainerScriptsOnlyWhenAnArchiveIsMadeAtInstallTime) {

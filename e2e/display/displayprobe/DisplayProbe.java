@@ -4,6 +4,7 @@ import java.awt.Color;
 import java.awt.Dimension;
 import java.awt.EventQueue;
 import java.awt.Graphics2D;
+import java.awt.GraphicsEnvironment;
 import java.awt.HeadlessException;
 import java.awt.Rectangle;
 import java.awt.SplashScreen;
@@ -52,6 +53,11 @@ public final class DisplayProbe {
       case "close":
         SplashScreen.getSplashScreen().close();
         return "closed";
+      case "scale":
+        // The scale Java draws at, and the exact factor the launcher passed.
+        return "scale " + GraphicsEnvironment.getLocalGraphicsEnvironment()
+            .getDefaultScreenDevice().getDefaultConfiguration().getDefaultTransform().getScaleX()
+            + " " + System.getProperty("vorlane.uiScale");
       case "window":
         EventQueue.invokeAndWait(DisplayProbe::showWindow);
         return "window";

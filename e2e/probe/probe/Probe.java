@@ -124,6 +124,25 @@ public final class Probe {
                 System.out.println("main done");
                 break;
             }
+            case "jvm-options": {
+                // The options file through the Java API, as a settings dialog writes it.
+                kelderan.vorlane.launcher.JvmOptions options =
+                        kelderan.vorlane.launcher.JvmOptions.forThisApp();
+                System.out.println("allowed " + options.allowedPrefixes());
+                options.write(List.of(value));
+                System.out.println("wrote " + options.file());
+                break;
+            }
+            case "crash": {
+                // A write to address 0 through Unsafe: the JVM crashes and writes its crash log.
+                java.lang.reflect.Field field =
+                        Class.forName("sun.misc.Unsafe").getDeclaredField("theUnsafe");
+                field.setAccessible(true);
+                Object unsafe = field.get(null);
+                unsafe.getClass().getMethod("putAddress", long.class, long.class)
+                        .invoke(unsafe, 0L, 0L);
+                break;
+            }
             case "native":
                 System.load(System.getProperty("probe.native"));
                 System.out.println("thread " + threadInfo());

@@ -1,0 +1,23 @@
+// Crash logs where they belong: a JVM that crashes writes hs_err_pidN.log
+// into its working folder, which for a menu launch is the user's home. The
+// launcher points it at the app's state folder instead, unless the launch
+// data or the user chose a place with -XX:ErrorFile.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vorlane {
+
+inline constexpr std::string_view kErrorFilePrefix = "-XX:ErrorFile=";
+
+/// The option that sends the JVM's crash log to STATE_DIR/hs_err_pid%p.log,
+/// or nullopt when one of `options` already sets -XX:ErrorFile (the last
+/// one counts for the JVM, so any one means a choice was made). A '%' in the
+/// folder's path is doubled, as the JVM reads "%p" and "%%" in the name.
+std::optional<std::string> crash_log_option(const std::vector<std::string>& options,
+                                            std::string_view state_dir);
+
+}  // namespace vorlane

@@ -1,0 +1,27 @@
+#include "launcher/crash_log.h"
+
+#include <gtest/gtest.h>
+
+namespace vorlane {
+namespace {
+
+TEST(CrashLogOption, Table) {
+  const struct {
+    std::vector<std::string> options;
+    std::string state_dir;
+    std::optional<std::string> option;
+  } cases[] = {
+      {{"-Xmx1g"}, "/h/.local/state/app", "-XX:ErrorFile=/h/.local/state/app/hs_err_pid%p.log"},
+      {{}, "/s/100%/app", "-XX:ErrorFile=/s/100%%/app/hs_err_pid%p.log"},
+      {{"-XX:ErrorFile=/tmp/x.log"}, "/s/app", std::nullopt},
+      {{"-Xmx1g", "-XX:ErrorFile="}, "/s/app", std::nullopt},
+      // Only the option itself counts, not a property that mentions it.
+      {{"-Dx=-XX:ErrorFile=/tmp/x.log"}, "/s/app", "-XX:ErrorFile=/s/app/hs_err_pid%p.log"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(crash_log_option(c.options, c.state_dir), c.option) << c.state_dir;
+  }
+}
+
+}  // namespace
+}  // namespace vorlane
