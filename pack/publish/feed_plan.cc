@@ -29,19 +29,37 @@ bool clean_path(std::string_view path) {
   return true;
 }
 
-/// Whether the link at `path` with the text `target` names a place inside the tree.
-bool stays_inside(std::string_view path, std::string_view target) {
+/// Whether the link at `path` with the text `target` names a place inside
+/// the tree, resolved the way the kernel will once the tree is on disk: a
+/// component followed by more of the text must not be one of the tree's
+/// `links`, since the text after it would be read from wherever that link
+/// points (`s -> .` makes `s/s/../..` climb two folders, not none).
+bool stays_inside(std::string_view path, std::string_view target,
+                  const std::set<std::string, std::less<>>& links) {
   if (target.empty() || target.front() == '/') return false;
-  std::vector<std::string> parts = split(path, '/');
-  parts.pop_back();
+  // The resolved path so far, and where each of its components starts.
+  const std::size_t folder_end = path.rfind('/');
+  std::string at(folder_end == std::string_view::npos ? "" : path.substr(0, folder_end));
+  std::vector<std::size_t> starts;  // the size of `at` before each component
+  for (std::size_t i = 0; !at.empty() && i != std::string::npos; i = at.find('/', i + 1)) {
+    starts.push_back(i);
+  }
+  bool through_link = false;
   for (const std::string& part : split(target, '/')) {
     if (part.empty() || part == ".") continue;
+    // Only a component reached by name can be a link: the link's own
+    // folders are real ones (nothing lies under a link), and so is what
+    // '..' climbs back to.
+    if (through_link) return false;
     if (part != "..") {
-      parts.push_back(part);
-    } else if (parts.empty()) {
+      starts.push_back(at.size());
+      at += (at.empty() ? "" : "/") + part;
+      through_link = links.contains(at);
+    } else if (starts.empty()) {
       return false;
     } else {
-      parts.pop_back();
+      at.resize(starts.back());
+      starts.pop_back();
     }
   }
   return true;
@@ -119,7 +137,8 @@ bool readable_text(std::string_view text) {
          valid_utf8(text);
 }
 
-Status check_entry(const FeedEntry& e, bool remade) {
+Status check_entry(const FeedEntry& e, bool remade,
+                   const std::set<std::string, std::less<>>& links) {
   const std::string what = "the tarball's entry '" + e.path + "'";
   if (!clean_path(e.path)) {
     return bad_input(what + " is no path inside the tree (empty, absolute, or with '.' or '..')");
@@ -129,9 +148,10 @@ Status check_entry(const FeedEntry& e, bool remade) {
                      " bytes, holds a NUL or is not UTF-8");
   }
   if (e.kind == FeedEntry::Kind::kLink) {
-    if (!stays_inside(e.path, e.link_target)) {
+    if (!stays_inside(e.path, e.link_target, links)) {
       return bad_input(what + " is a link to '" + e.link_target +
-                       "', out of the tree: the update would not stand on its own");
+                       "', out of the tree or through another of its links: the update would "
+                       "not stand on its own");
     }
     if (!readable_text(e.link_target)) {
       return bad_input(what + " is a link whose text is longer than " +
@@ -293,10 +313,14 @@ Result<std::string> manifest_body(const FeedFacts& f, const std::vector<FeedEntr
                      std::to_string(kManifestMaxEntries));
   }
   const std::set<std::string> remade = remade_archives(entries, release);
+  std::set<std::string, std::less<>> links;
+  for (const FeedEntry& e : entries) {
+    if (e.kind == FeedEntry::Kind::kLink) links.insert(e.path);
+  }
   std::vector<const FeedEntry*> sorted;
   sorted.reserve(entries.size());
   for (const FeedEntry& e : entries) {
-    if (Status s = check_entry(e, remade.contains(e.path)); !s) return s.error();
+    if (Status s = check_entry(e, remade.contains(e.path), links); !s) return s.error();
     sorted.push_back(&e);
   }
   // The order of a manifest's entries: the raw (decoded) paths' bytes,

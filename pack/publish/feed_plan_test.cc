@@ -112,6 +112,10 @@ TEST(FeedPlanTest, RefusesEntriesThatLeaveTheTreeOrRepeat) {
       {link("bin/x", "/usr/bin/java")},
       {link("bin/x", "../../outside")},
       {link("bin/x", "")},
+      // Through another link: `s -> .` turns the text's climb back into one out.
+      {link("s", "."), link("x", "s/s/s/s/../../../..")},
+      {dir("d"), link("d/s", ".."), link("x", "d/s/d/s/..")},
+      {link("s", "d"), dir("d"), file("d/f"), link("x", "s/f")},
       {FeedEntry{"a", Kind::kFile, 0644, 1, "ABC", 0, 0, ""}},
       {file("a", kManifestMaxSize + 1)},
       {FeedEntry{"a", Kind::kFile, 0644, 1, kHash, 0, kManifestMaxSize + 1, ""}},
@@ -132,6 +136,8 @@ TEST(FeedPlanTest, RefusesEntriesThatLeaveTheTreeOrRepeat) {
     EXPECT_EQ(body.error().kind, ErrorKind::kBadInput);
   }
   EXPECT_TRUE(manifest_body(kFacts, {link("lib/a/b", "../../bin/x")}, ""));
+  // A link may name another link as its last component, and climb back out of a real folder.
+  EXPECT_TRUE(manifest_body(kFacts, {link("s", "."), link("x", "d/../s"), dir("d")}, ""));
   EXPECT_TRUE(manifest_body(kFacts, {file("a", kManifestMaxSize), dir("a-"), file("a-/b")}, ""));
   EXPECT_TRUE(manifest_body(kFacts, many_dirs(kManifestMaxEntries), ""));
 }
