@@ -313,6 +313,20 @@ TEST(SitePlan, ManifestRoundTripAndRefusals) {
       {"vorlane-site 1\nname t\nkey K\nwhat is this\n", "unknown line"},
       {"vorlane-site 1\nname t\nkey K\nfeed-key \n", "line 4: 'feed-key' needs"},
       {"vorlane-site 1\nname t\n", "names no app or no key"},
+      // Entry paths other than the one publish gives: the record is a file of the public site.
+      {"vorlane-site 1\nname t\nkey K\nentry\tstable\ttar.gz\tt\t1.0\tamd64\t"
+       "../private/t-1.0-linux-x86_64.tar.gz\ta\ta\t1\t\n",
+       "line 4: the entry's path '../private/t-1.0-linux-x86_64.tar.gz' is not "
+       "files/t-1.0-linux-x86_64.tar.gz"},
+      {"vorlane-site 1\nname t\nkey K\nentry\tbeta\trpm\tt\t1.0-1\tamd64\t"
+       "rpm/stable/Packages/t-1.0-1.x86_64.rpm\ta\ta\t1\t\n",
+       "is not rpm/beta/Packages/t-1.0-1.x86_64.rpm"},
+      {"vorlane-site 1\nname t\nkey K\nentry\tstable\tdeb\t..\t1.0\tamd64\t"
+       "pool/main/./../.._1.0_amd64.deb\ta\ta\t1\t\n",
+       "bad channel, name, version or architecture"},
+      {"vorlane-site 1\nname t\nkey K\nentry\t..\trpm\tt\t1.0\tamd64\t"
+       "rpm/../Packages/t-1.0.x86_64.rpm\ta\ta\t1\t\n",
+       "bad channel, name, version or architecture"},
   };
   for (const auto& row : rows) {
     Result<Manifest> parsed = parse_manifest(row.text);

@@ -308,6 +308,15 @@ class Publisher {
       fs::copy_file(c.source, staged, ec);
       if (ec) return step_failed("cannot copy " + c.source + ": " + ec.message());
       fs::permissions(staged, fs::perms(0644), ec);
+      if (!c.sha256.empty()) {
+        // The site's file, found by its record: copied only as recorded.
+        Result<std::string> copied = sha256_file(staged);
+        if (!copied) return copied.error();
+        if (*copied != c.sha256) {
+          return bad_input(c.source + " does not have the SHA-256 " + std::string(kManifestName) +
+                           " records for it: it was changed on the site; nothing is copied");
+        }
+      }
       if (c.sign) {
         if (Status s = signer_.sign_rpm(staged); !s) return s;
       }
@@ -549,6 +558,15 @@ class Publisher {
         }
       }
       const FeedTarball t{o_.site + "/" + e.path, e.name, version, e.channel, e.arch};
+      if (i < old_entries) {
+        // A tarball the site holds goes into the feed only as its record has it.
+        Result<std::string> hash = sha256_file(t.file);
+        if (!hash) return hash.error();
+        if (*hash != e.sha256) {
+          return bad_input(t.file + " does not have the SHA-256 " + std::string(kManifestName) +
+                           " records for it: it was changed on the site");
+        }
+      }
       Result<std::string> made = feed.add(t, [&](const std::string& v) -> Result<std::string> {
         if (notes) return *notes;
         return changelog_entry(v);
