@@ -353,6 +353,14 @@ Result<PublishPlan> plan_publish(const PublishOptions& o, const SiteFacts& site,
     if (!valid_version(p.version)) {
       return refused(describe(p) + ": the version '" + p.version + "' is no package version");
     }
+    // An epoch outranks every version without one, so it would stay the
+    // feed's latest for good, and the updater reads no epoch.
+    if (p.format == Format::kTarGz && p.version.find(':') != std::string::npos &&
+        (!site.feed_key.empty() || !m.feed_key.empty())) {
+      return refused(describe(p) + ": the version '" + p.version +
+                     "' has an epoch, which the self-updater takes not: give it a version "
+                     "without 'N:'");
+    }
     if (p.arch != "amd64" && p.arch != "arm64") {
       return refused(describe(p) + ": the architecture '" + p.arch +
                      "' is not published (amd64 and arm64 are)");

@@ -113,6 +113,13 @@ TEST(SitePlan, Refusals) {
       {"valid days 1e3", [](auto& o, auto&, auto&) { o.feed_valid_days = "1e3"; },
        "--feed-valid-days '1e3'"},
       {"a folder not ours", [](auto&, auto& s, auto&) { s.has_other = true; }, "no site made by"},
+      {"a tarball with an epoch for the feed",
+       [](auto&, auto& s, auto& p) {
+         s.feed_key = "MCowBQYDK2VwAyEA";
+         p[0].format = Format::kTarGz;
+         p[0].version = "1:2.0";
+       },
+       "has an epoch, which the self-updater takes not"},
       {"a ftp address", [](auto& o, auto&, auto&) { o.base_url = "ftp://x.org"; }, "--base-url"},
       {"an address with a blank", [](auto& o, auto&, auto&) { o.base_url = "http://a b"; },
        "--base-url"},
