@@ -148,6 +148,22 @@ run "$site" "$work/days/tinyapp-1.1-linux-x86_64.tar.gz" "${key[@]}" --feed-key 
 [ "$status" -eq 0 ] || fail "publish with --feed-valid-days 3650: status $status: $(cat "$work/err")"
 checked "modes normalised; bad numbers and addresses refused; %20 kept"
 
+# --- The feed renewed by --feed-valid-days alone --------------------------------
+latest="$site/updates/stable/amd64/latest"
+before="$(grep '^expires ' "$latest")"
+run "$site" "$work/days/tinyapp-1.1-linux-x86_64.tar.gz" "${key[@]}" --feed-key "$work/key/feed-key.pem" \
+  --feed-valid-days 30
+[ "$status" -eq 0 ] || fail "a renewing publish: status $status: $(cat "$work/err")"
+after="$(grep '^expires ' "$latest")"
+[ "$after" != "$before" ] || fail "re-publishing with --feed-valid-days 30 left latest's '$before'"
+cmp -s "$latest" "$site/updates/stable/amd64/1.1-1" || fail "latest is not the renewed 1.1-1"
+sed -i 's/^arch amd64$/arch arm64/' "$site/updates/stable/amd64/1.1-1"
+refused "renewing a manifest changed on the site" "not an update manifest signed with the given" \
+  "$site" "$work/days/tinyapp-1.1-linux-x86_64.tar.gz" "${key[@]}" \
+  --feed-key "$work/key/feed-key.pem" --feed-valid-days 30
+cp "$latest" "$site/updates/stable/amd64/1.1-1"
+checked "--feed-valid-days signs latest again; a changed manifest is not signed"
+
 # --- A stand-in gpg that stops at one step ------------------------------------
 hook="$work/hook"
 mkdir -p "$hook"

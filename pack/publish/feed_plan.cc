@@ -369,6 +369,37 @@ Result<std::string> signed_manifest(const std::string& body, const SignFunction&
   if (out.size() > kManifestMaxBytes) return too_big(out.size());
   return out;
 }
+Result<std::string> redated_body(std::string_view body, const std::string& date,
+                                 const std::string& expires) {
+  FeedFacts dates;
+  dates.date = date;
+  dates.expires = expires;
+  if (Status s = check_facts(dates); !s) return s.error();
+  // The header's lines up to `notes`: format, name, version, channel, arch, date[, expires].
+  std::vector<std::string_view> head;
+  std::size_t at = 0;
+  while (head.size() < 7) {
+    const std::size_t end = body.find('\n', at);
+    if (end == std::string_view::npos) break;
+    head.push_back(body.substr(at, end - at));
+    if (head.back().starts_with("notes ")) break;
+    at = end + 1;
+  }
+  constexpr std::string_view keys[] = {"name ", "version ", "channel ", "arch ", "date "};
+  const bool two = !head.empty() && head[0] == "vorlane-update 2";
+  bool form = head.size() == 7 && (two || (!head.empty() && head[0] == "vorlane-update 1"));
+  for (std::size_t i = 0; form && i < std::size(keys); ++i) form = head[i + 1].starts_with(keys[i]);
+  // `at` is where the notes line starts, in both formats.
+  form = form && (!two || head[6].starts_with("expires ")) && body.substr(at).starts_with("notes ");
+  if (!form) return bad_input("an update manifest whose header is not as publish writes it");
+  std::string out = expires.empty() ? "vorlane-update 1\n" : "vorlane-update 2\n";
+  for (std::size_t i = 1; i <= 4; ++i) out += std::string(head[i]) + "\n";
+  out += "date " + date + "\n";
+  if (!expires.empty()) out += "expires " + expires + "\n";
+  out += body.substr(at);  // from the notes line on, as it was
+  return out;
+}
+
 std::string object_path(std::string_view sha256) {
   return "files/sha256/" + std::string(sha256.substr(0, 2)) + "/" + std::string(sha256.substr(2));
 }

@@ -88,6 +88,13 @@ Result<std::string> manifest_body(const FeedFacts& facts, const std::vector<Feed
 using SignFunction = std::function<Result<std::string>(std::string_view)>;
 Result<std::string> signed_manifest(const std::string& body, const SignFunction& sign);
 
+/// `body` (a manifest after its signature line, as `manifest_body` writes
+/// it) dated `date` and expiring at `expires` (format 2), or never when it
+/// is "" (format 1); the rest as it was. Refused when its header is not of
+/// that form or the dates are not of `feed_date`'s, the expiry after the date.
+Result<std::string> redated_body(std::string_view body, const std::string& date,
+                                 const std::string& expires);
+
 /// Where the object of content with this SHA-256 is stored: files/sha256/HH/REST.
 std::string object_path(std::string_view sha256);
 

@@ -230,6 +230,37 @@ TEST(FeedPlanTest, SignsTheBodyAndPlacesObjectsByHash) {
   EXPECT_EQ(object_path("ab" + std::string(62, 'c')), "files/sha256/ab/" + std::string(62, 'c'));
 }
 
+// Renewing a version: the body made again with new dates is the one the
+// writer makes for those dates, whichever format it had.
+TEST(FeedPlanTest, RedatedBodyIsTheBodyOfTheNewDates) {
+  const std::vector<FeedEntry> entries = {dir("lib"), file("lib/a"), link("b", "lib/a")};
+  const std::string later = "2027-01-01T00:00:00Z";
+  const std::string expiry = "2027-01-31T00:00:00Z";
+  const std::pair<std::string, std::string> cases[] = {
+      {"", ""}, {"", expiry}, {"2026-12-09T03:00:00Z", ""}, {"2026-12-09T03:00:00Z", expiry}};
+  for (const auto& [old_expiry, new_expiry] : cases) {
+    FeedFacts before = kFacts;
+    before.expires = old_expiry;
+    FeedFacts after = kFacts;
+    after.date = later;
+    after.expires = new_expiry;
+    Result<std::string> redated =
+        redated_body(*manifest_body(before, entries, ""), later, new_expiry);
+    ASSERT_TRUE(redated) << old_expiry << " " << redated.error().message;
+    EXPECT_EQ(*redated, *manifest_body(after, entries, "")) << old_expiry << " -> " << new_expiry;
+  }
+  const std::string body = *manifest_body(kFacts, entries, "");
+  const std::pair<std::string, std::string> refused[] = {
+      {body, "2026-12-01T00:00:00Z"},              // expiry before the date
+      {body.substr(body.find('\n') + 1), expiry},  // no format line
+      {"vorlane-update 3\n" + body.substr(body.find('\n') + 1), expiry},
+      {body.substr(0, body.find("notes ")), expiry},  // cut before the notes
+  };
+  for (const auto& [text, new_expiry] : refused) {
+    EXPECT_FALSE(redated_body(text, later, new_expiry)) << text.substr(0, 40);
+  }
+}
+
 TEST(FeedPlanTest, LatestIsTheNewestInDebianOrder) {
   const std::tuple<std::string, std::vector<std::string>, bool> cases[] = {
       {"1.0-1", {}, true},

@@ -204,8 +204,64 @@ Result<std::string> FeedWriter::add(const FeedTarball& t, const NotesFunction& n
   return version;
 }
 
+Result<std::size_t> FeedWriter::renew() {
+  const std::string updates = site_ + "/updates";
+  std::error_code ec;
+  // The site's own folders only: a name publish would not make, or a link, is passed by.
+  const auto folders = [&](const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& f : fs::directory_iterator(dir, ec)) {
+      if (f.is_directory(ec) && !f.is_symlink(ec)) names.push_back(f.path().filename().string());
+    }
+    return names;
+  };
+  for (const std::string& channel : folders(updates)) {
+    if (!valid_channel(channel)) continue;
+    for (const std::string& arch : folders(updates + "/" + channel)) {
+      if ((arch != "amd64" && arch != "arm64") || added_.contains({channel, arch})) continue;
+      const std::string folder = updates + "/" + channel + "/" + arch;
+      std::string newest;
+      for (const auto& f : fs::directory_iterator(folder, ec)) {
+        const std::string name = f.path().filename().string();
+        if (name == "latest" || name.starts_with(".") || !f.is_regular_file(ec)) continue;
+        if (newest.empty() || compare_versions(name, newest) > 0) newest = name;
+      }
+      if (newest.empty()) continue;
+      const std::string path = folder + "/" + newest;
+      Result<std::vector<std::uint8_t>> bytes = read_file_no_fifo(path);
+      if (!bytes) return bytes.error();
+      if (bytes->size() > kManifestMaxBytes) return bad_input(path + " is too big to be renewed");
+      const std::string old(bytes->begin(), bytes->end());
+      // Ed25519 signatures are deterministic: signing the body again gives
+      // the same file only when this key signed it as it stands, so nothing
+      // changed on the site is signed anew.
+      const std::size_t end = old.find('\n');
+      const std::string body = end == std::string::npos ? "" : old.substr(end + 1);
+      const SignFunction sign = [&](std::string_view b) { return key_.sign(b); };
+      Result<std::string> again = signed_manifest(body, sign);
+      if (!again) return again.error();
+      if (*again != old) {
+        return bad_input(path +
+                         " is not an update manifest signed with the given --feed-key: "
+                         "it was changed on the site and is not renewed");
+      }
+      const std::string expires =
+          valid_days_ > 0 ? feed_date(date_ + std::int64_t{valid_days_} * 86400) : "";
+      Result<std::string> redated = redated_body(body, feed_date(date_), expires);
+      if (!redated) return Error{redated.error().kind, path + ": " + redated.error().message};
+      Result<std::string> manifest = signed_manifest(*redated, sign);
+      if (!manifest) return manifest.error();
+      if (Status s = write_file_atomically(path, *manifest, 0644); !s) return s.error();
+      const std::string staged = scratch_ + "/latest-" + channel + "-" + arch;
+      if (Status s = write_file_atomically(staged, *manifest, 0644); !s) return s.error();
+      renewed_.emplace_back(staged, folder + "/latest");
+    }
+  }
+  return renewed_.size();
+}
+
 Result<std::vector<std::pair<std::string, std::string>>> FeedWriter::latest_files() {
-  std::vector<std::pair<std::string, std::string>> out;
+  std::vector<std::pair<std::string, std::string>> out = renewed_;
   for (const auto& [where, versions] : added_) {
     const std::string folder = site_ + "/updates/" + where.first + "/" + where.second;
     std::vector<std::string> published;

@@ -48,6 +48,13 @@ class FeedWriter {
   /// tree, or whose tree holds what a manifest cannot, is refused (bad input).
   Result<std::string> add(const FeedTarball& t, const NotesFunction& notes);
 
+  /// Re-signs, with this writer's date and expiry, the newest version's
+  /// manifest of every channel and architecture of the site this run added
+  /// none to, and stages it as `latest`, so a publish renews a feed before
+  /// it expires. Refused when a manifest there is not, byte for byte, one
+  /// this key signed. Returns how many it renewed.
+  Result<std::size_t> renew();
+
   /// Each channel and architecture's `latest`, written in the scratch
   /// folder where a version added is the newest: (scratch file, site path)
   /// for the switch.
@@ -76,6 +83,8 @@ class FeedWriter {
   std::vector<std::string> unshared_writes_;
   /// (channel, arch) -> versions added
   std::map<std::pair<std::string, std::string>, std::vector<std::string>> added_;
+  /// `latest` of the renewed ones: (scratch file, site path)
+  std::vector<std::pair<std::string, std::string>> renewed_;
 };
 
 }  // namespace vorlane::publish

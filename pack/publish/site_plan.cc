@@ -408,7 +408,8 @@ Result<PublishPlan> plan_publish(const PublishOptions& o, const SiteFacts& site,
     m.entries.push_back(entry);
   }
   const bool added = m.entries.size() != (site.manifest ? site.manifest->entries.size() : 0);
-  plan.no_op = !added && keep == old_keep && base_url == m.base_url;
+  // --feed-valid-days renews the feed, even with nothing else to publish.
+  plan.no_op = !added && keep == old_keep && base_url == m.base_url && *valid_days == 0;
   m.name = m.name.empty() ? packages[0].name : m.name;
   m.base_url = base_url;
   m.key_fingerprint = site.key_fingerprint;

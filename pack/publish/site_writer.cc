@@ -478,6 +478,13 @@ class Publisher {
     FeedWriter feed(o_.site, scratch_, tools_["tar"], key, std::time(nullptr),
                     plan_.feed_valid_days);
     Status status = feed_versions(feed, notes, old_entries);
+    if (status && plan_.feed_valid_days > 0) {
+      // An expiry is given: every channel's newest version is signed again
+      // with it, so re-publishing keeps the feed from going stale.
+      Result<std::size_t> renewed = feed.renew();
+      if (renewed) feed_renewed_ = *renewed;
+      status = renewed ? done() : Status(renewed.error());
+    }
     Result<std::vector<std::pair<std::string, std::string>>> latest =
         status ? feed.latest_files() : status.error();
     for (const std::string& f : feed.created()) added.add(f);
@@ -490,6 +497,7 @@ class Publisher {
 
   std::size_t feed_versions_made() const { return feed_versions_; }
   std::size_t feed_objects() const { return feed_objects_; }
+  std::size_t feed_renewed() const { return feed_renewed_; }
   const std::vector<std::string>& unshared_writes() const { return unshared_writes_; }
 
   /// The page of the `stable` channel, or of this one when stable has none.
@@ -682,6 +690,7 @@ class Publisher {
   std::string scratch_;
   std::size_t feed_versions_ = 0;
   std::size_t feed_objects_ = 0;
+  std::size_t feed_renewed_ = 0;
   std::vector<std::string> unshared_writes_;
   std::map<std::string, std::string> unpacked_;  ///< .deb -> its tree in the scratch folder
 };
@@ -936,6 +945,11 @@ int publish_site(const PublishOptions& o) {
     report.note("update feed: " + std::to_string(publisher.feed_versions_made()) +
                 " version(s) in " + o.site + "/updates/" + channel + ", " +
                 std::to_string(publisher.feed_objects()) + " new file(s) stored");
+  }
+  if (publisher.feed_renewed() > 0) {
+    report.note("update feed: the newest version of " + std::to_string(publisher.feed_renewed()) +
+                " channel and architecture folder(s) signed again, valid " + o.feed_valid_days +
+                " day(s)");
   }
   return 0;
 }
