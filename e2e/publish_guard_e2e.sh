@@ -104,6 +104,17 @@ refused "a tarball whose tree is a link" "./tinyapp is a symbolic link" \
 [ ! -e "$work/s1" ] || fail "a refused first publish left the site folder"
 checked "links in packages: refused, naming the member"
 
+# --- A tarball that unpacks to more than publish unpacks ------------------------
+mkdir -p "$work/sparse/t/tinyapp/versions/1.0-1"
+truncate -s 5G "$work/sparse/t/tinyapp/versions/1.0-1/zeros"
+tar --sparse -czf "$work/sparse/tinyapp-1.0-linux-x86_64.tar.gz" -C "$work/sparse/t" tinyapp
+rm -rf "$work/sparse/t"
+refused "a sparse 5 GiB file in a tarball" "unpacks to more than 4294967296 bytes" \
+  "$work/s1" "$work/sparse/tinyapp-1.0-linux-x86_64.tar.gz" --base-url "$url" "${key[@]}" \
+  --feed-key "$work/key/feed-key.pem"
+[ ! -e "$work/s1" ] || fail "a refused first publish left the site folder"
+checked "a tarball over the unpacking bound is refused on its listing"
+
 # --- Modes, options ------------------------------------------------------------
 mkdir -p "$work/modes/t/tinyapp/versions/1.0-1/lib/app"
 echo jar >"$work/modes/t/tinyapp/versions/1.0-1/lib/app/app.jar"

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <ctime>
 
 #include "pack/core/ed25519.h"
@@ -398,6 +399,70 @@ Result<std::string> redated_body(std::string_view body, const std::string& date,
   if (!expires.empty()) out += "expires " + expires + "\n";
   out += body.substr(at);  // from the notes line on, as it was
   return out;
+}
+
+Result<std::vector<ListedMember>> parse_tar_listing(std::string_view listing,
+                                                    const std::string& package) {
+  std::vector<ListedMember> out;
+  std::size_t number = 0;
+  for (const std::string& line : split_lines(listing)) {
+    ++number;
+    if (line.empty()) continue;
+    // MODE UID/GID SIZE DATE TIME NAME, blanks between the first five.
+    std::string_view rest = line;
+    std::string_view fields[5];
+    bool whole = true;
+    for (std::string_view& field : fields) {
+      const std::size_t start = rest.find_first_not_of(' ');
+      const std::size_t end = start == std::string_view::npos ? start : rest.find(' ', start);
+      if (end == std::string_view::npos) {
+        whole = false;
+        break;
+      }
+      field = rest.substr(start, end - start);
+      rest.remove_prefix(end + 1);
+    }
+    ListedMember m;
+    whole = whole && fields[0].size() == 10 && !rest.empty() && !fields[2].empty() &&
+            fields[2].size() <= 19;
+    if (whole) m.type = fields[0][0];
+    // A device lists MAJOR,MINOR for its size: it holds no bytes.
+    const bool device = whole && (m.type == 'c' || m.type == 'b');
+    if (whole && !device) {
+      const char* end = fields[2].data() + fields[2].size();
+      const auto [stop, ec] = std::from_chars(fields[2].data(), end, m.size);
+      whole = ec == std::errc() && stop == end;
+    }
+    if (!whole) {
+      return bad_input(package + ": line " + std::to_string(number) +
+                       " of its listing is not one tar writes: '" + line.substr(0, 200) + "'");
+    }
+    m.size = device ? 0 : m.size;
+    std::string name(rest);
+    const std::string_view to = m.type == 'l' ? " -> " : m.type == 'h' ? " link to " : "";
+    if (!to.empty()) name = name.substr(0, name.find(to));
+    m.name = std::move(name);
+    out.push_back(std::move(m));
+  }
+  return out;
+}
+
+Status check_unpacked_size(const std::vector<ListedMember>& members, std::uint64_t max_bytes,
+                           std::size_t max_entries, const std::string& package) {
+  if (members.size() > max_entries) {
+    return bad_input(package + " holds " + std::to_string(members.size()) +
+                     " members; publish unpacks at most " + std::to_string(max_entries));
+  }
+  std::uint64_t total = 0;
+  for (const ListedMember& m : members) {
+    // Each size is below 10^19, so the sum is checked before it can overflow.
+    if (m.size > max_bytes || total > max_bytes - m.size) {
+      return bad_input(package + " unpacks to more than " + std::to_string(max_bytes) +
+                       " bytes, the most publish unpacks of a package");
+    }
+    total += m.size;
+  }
+  return done();
 }
 
 std::string object_path(std::string_view sha256) {

@@ -26,6 +26,32 @@ inline constexpr std::size_t kManifestMaxNotes = 32768;  ///< bytes of the notes
 inline constexpr std::uint64_t kManifestMaxSize = 1ULL << 40;  ///< a file's size and stored bytes
 inline constexpr std::int64_t kManifestMaxTime = 999999999999999999;  ///< 18 digits
 
+/// What publish unpacks of one package at most, checked on its listing
+/// before anything is unpacked: a desktop app with its runtime is a few
+/// hundred MiB in some thousands of files, so these leave room for big
+/// ones and stop a small archive that unpacks to a full disk.
+inline constexpr std::uint64_t kUnpackMaxBytes = 4ULL << 30;      ///< a tarball's files, summed
+inline constexpr std::size_t kUnpackMaxEntries = 200000;          ///< a tarball's members
+inline constexpr std::uint64_t kDebMembersMaxBytes = 256U << 20;  ///< a .deb's icons and changelog
+inline constexpr std::size_t kListingMaxBytes = 64U << 20;        ///< of `tar -tv`'s listing, read
+
+/// A member of a tar archive as `tar -tv --numeric-owner` lists it.
+struct ListedMember {
+  char type = '-';  ///< the mode's first letter: '-' file, 'd' folder, 'l' link, 'h' hard link, ...
+  std::uint64_t size = 0;
+  std::string name;  ///< as tar quotes it, without " -> TARGET" or " link to TARGET"
+};
+
+/// The members of `listing` (`tar -tv --numeric-owner` in the C locale).
+/// Bad input, naming `package`, for a line not of that form.
+Result<std::vector<ListedMember>> parse_tar_listing(std::string_view listing,
+                                                    const std::string& package);
+
+/// Refuses, naming `package` and the bound, more than `max_entries`
+/// members or more than `max_bytes` of them summed.
+Status check_unpacked_size(const std::vector<ListedMember>& members, std::uint64_t max_bytes,
+                           std::size_t max_entries, const std::string& package);
+
 /// One entry of a version's tree.
 struct FeedEntry {
   enum class Kind { kDir, kFile, kLink };

@@ -261,6 +261,37 @@ TEST(FeedPlanTest, RedatedBodyIsTheBodyOfTheNewDates) {
   }
 }
 
+// Packages are bounded on their listing before anything is unpacked.
+TEST(FeedPlanTest, TarListingsAndTheirBounds) {
+  const std::string listing =
+      "drwxr-xr-x 0/0               0 2026-12-08 10:00 a/\n"
+      "-rw-r--r-- 1000/1000  4294967296 2026-12-08 10:00 a/big file\n"
+      "hrw-r--r-- 0/0               0 2026-12-08 10:00 a/h link to a/big file\n"
+      "lrwxrwxrwx 0/0               0 2026-12-08 10:00 a/l -> ../x\n"
+      "crw-r--r-- 0/0             1,3 2026-12-08 10:00 a/null\n";
+  Result<std::vector<ListedMember>> members = parse_tar_listing(listing, "t.tar.gz");
+  ASSERT_TRUE(members) << members.error().message;
+  ASSERT_EQ(members->size(), 5U);
+  const std::pair<std::string, std::uint64_t> want[] = {
+      {"a/", 0}, {"a/big file", 4294967296}, {"a/h", 0}, {"a/l", 0}, {"a/null", 0}};
+  for (std::size_t i = 0; i < 5; ++i) {
+    EXPECT_EQ((*members)[i].name, want[i].first);
+    EXPECT_EQ((*members)[i].size, want[i].second) << want[i].first;
+  }
+  for (const char* bad :
+       {"-rw-r--r-- 0/0 12x 2026-12-08 10:00 a\n",
+        "-rw-r--r-- 0/0 99999999999999999999 2026-12-08 10:00 a\n",
+        "-rw-r--r-- 0/0 1 2026-12-08 10:00\n", "tar: Error is not recoverable\n"}) {
+    EXPECT_FALSE(parse_tar_listing(bad, "t.tar.gz")) << bad;
+  }
+  EXPECT_TRUE(check_unpacked_size(*members, 4294967296, 5, "t"));
+  EXPECT_FALSE(check_unpacked_size(*members, 4294967295, 5, "t"));  // one byte over
+  EXPECT_FALSE(check_unpacked_size(*members, 4294967296, 4, "t"));  // one member over
+  // Sizes that would wrap a 64-bit sum are refused, not added.
+  const std::vector<ListedMember> huge = {{'-', ~0ULL, "a"}, {'-', 2, "b"}};
+  EXPECT_FALSE(check_unpacked_size(huge, kUnpackMaxBytes, 10, "t"));
+}
+
 TEST(FeedPlanTest, LatestIsTheNewestInDebianOrder) {
   const std::tuple<std::string, std::vector<std::string>, bool> cases[] = {
       {"1.0-1", {}, true},

@@ -13,6 +13,7 @@
 
 #include "pack/core/ed25519.h"
 #include "pack/core/error.h"
+#include "pack/publish/feed_plan.h"
 
 namespace vorlane::publish {
 
@@ -25,20 +26,41 @@ struct FeedTarball {
   std::string arch;
 };
 
+/// The programs that list and unpack packages (paths).
+struct UnpackTools {
+  std::string bash;
+  std::string tar;
+  std::string head;
+  std::string dpkg_deb;
+};
+
+/// The members of `file`, a .tar.gz, or with `deb` the files of a .deb,
+/// listed without unpacking anything. Bad input for an archive tar cannot
+/// read or whose listing is over kListingMaxBytes.
+Result<std::vector<ListedMember>> list_members(const UnpackTools& tools, const std::string& file,
+                                               bool deb);
+
+/// Unpacks into the folder `dir` only the `members` (names as listed) of
+/// the files of the .deb `deb`, through the names file `list_file`.
+Status unpack_deb_members(const UnpackTools& tools, const std::string& deb,
+                          const std::vector<std::string>& members, const std::string& dir,
+                          const std::string& list_file);
+
 /// The notes of a version, once its full version is known.
 using NotesFunction = std::function<Result<std::string>(const std::string& version)>;
 
 class FeedWriter {
  public:
   /// Writes into `site`, unpacks into `scratch` (inside the site, so a
-  /// stored file moves in with one rename), runs `tar` from `tar_path`.
+  /// stored file moves in with one rename) with `tools`, at most
+  /// kUnpackMaxBytes in kUnpackMaxEntries members a tarball.
   /// The manifests are dated `date` (seconds since 1970) and expire
   /// `valid_days` later, or never when it is 0.
-  FeedWriter(std::string site, std::string scratch, std::string tar_path, const Ed25519Key& key,
+  FeedWriter(std::string site, std::string scratch, UnpackTools tools, const Ed25519Key& key,
              std::int64_t date, int valid_days = 0)
       : site_(std::move(site)),
         scratch_(std::move(scratch)),
-        tar_(std::move(tar_path)),
+        tools_(std::move(tools)),
         key_(key),
         date_(date),
         valid_days_(valid_days) {}
@@ -73,7 +95,7 @@ class FeedWriter {
   Status make_dirs(const std::string& dir);
   std::string site_;
   std::string scratch_;
-  std::string tar_;
+  UnpackTools tools_;
   const Ed25519Key& key_;
   std::int64_t date_;
   int valid_days_;

@@ -475,7 +475,7 @@ class Publisher {
   Status make_feed(const Ed25519Key& key, const std::optional<std::string>& notes,
                    std::size_t old_entries, AddedFiles& added,
                    std::vector<std::pair<std::string, std::string>>& moves) {
-    FeedWriter feed(o_.site, scratch_, tools_["tar"], key, std::time(nullptr),
+    FeedWriter feed(o_.site, scratch_, unpack_tools(), key, std::time(nullptr),
                     plan_.feed_valid_days);
     Status status = feed_versions(feed, notes, old_entries);
     if (status && plan_.feed_valid_days > 0) {
@@ -672,12 +672,43 @@ class Publisher {
     return write_file_atomically(scratch_ + "/" + f.icon, **bytes, 0644);
   }
 
-  /// Where the .deb `deb` is unpacked in the scratch folder, once a run.
+  UnpackTools unpack_tools() const {
+    return {tools_["bash"], tools_["tar"], tools_["head"], tools_["dpkg-deb"]};
+  }
+
+  /// Where the members of the .deb `deb` publish reads (the icons, the
+  /// changelogs) are unpacked in the scratch folder, once a run. The rest
+  /// stays packed: a small .deb can hold gigabytes of zeros.
   Result<std::string> unpacked(const std::string& deb) {
     if (const auto it = unpacked_.find(deb); it != unpacked_.end()) return it->second;
-    const std::string tree = scratch_ + "/deb-tree-" + std::to_string(unpacked_.size());
-    if (Result<std::string> r = run_tool({tools_["dpkg-deb"], "-x", deb, tree}); !r) {
-      return bad_input(deb + " cannot be unpacked: " + r.error().message);
+    const std::string n = std::to_string(unpacked_.size());
+    const std::string tree = scratch_ + "/deb-tree-" + n;
+    Result<std::vector<ListedMember>> listed = list_members(unpack_tools(), deb, true);
+    if (!listed) return listed.error();
+    std::vector<ListedMember> wanted;
+    for (const ListedMember& m : *listed) {
+      std::string_view name = m.name;
+      if (name.starts_with("./")) name.remove_prefix(2);
+      const bool changelog = name.starts_with("usr/share/doc/") &&
+                             name.ends_with("/changelog.Debian.gz") &&
+                             std::count(name.begin(), name.end(), '/') == 4;
+      if (changelog || name.starts_with("usr/share/icons/hicolor/")) wanted.push_back(m);
+    }
+    if (Status s = check_unpacked_size(wanted, kDebMembersMaxBytes, kUnpackMaxEntries,
+                                       deb + "'s icons and changelogs");
+        !s) {
+      return s.error();
+    }
+    std::vector<std::string> names;
+    // Folders are made for what lies in them; named, tar would unpack
+    // all they hold.
+    for (const ListedMember& m : wanted) {
+      if (m.type != 'd') names.push_back(m.name);
+    }
+    if (Status s =
+            unpack_deb_members(unpack_tools(), deb, names, tree, scratch_ + "/deb-members-" + n);
+        !s) {
+      return s.error();
     }
     unpacked_[deb] = tree;
     return tree;
@@ -756,12 +787,10 @@ int publish_site(const PublishOptions& o) {
     tools.need("rpm", "reads the .rpm packages; Debian package rpm");
     tools.need("createrepo_c", "makes the dnf indexes; Debian package createrepo-c");
   }
-  const bool given_tarballs =
-      std::any_of(o.packages.begin(), o.packages.end(),
-                  [](const std::string& p) { return p.ends_with(".tar.gz"); });
-  if (given_tarballs && (!o.feed_key.empty() || !o.new_key.empty())) {
-    tools.need("tar", "unpacks the .tar.gz packages for the update feed");
-  }
+  // Packages are listed, bounded, before anything of them is unpacked.
+  tools.need("tar", "lists and unpacks packages");
+  tools.need("bash", "runs the listing pipelines");
+  tools.need("head", "bounds the listings; Debian package coreutils");
   tools.need("gzip", "compresses the indexes");
   tools.need("xz", "compresses the indexes; Debian package xz-utils");
   if (!tools.missing().empty()) return report.fail(bad_input("missing tools: " + tools.missing()));
