@@ -217,6 +217,8 @@ killed_publish() {
   agent="$(pgrep -f -- "gpg-agent.*$killed_home" | head -n1 || true)"
   [ -z "$agent" ] || started+=("$agent")
   watcher="$(pgrep -f -- "sh $killed_home /" | head -n1 || true)"
+  scratch_watcher="$(pgrep -f -- "sh $site/..vorlane-next" | head -n1 || true)"
+  [ -n "$scratch_watcher" ] || fail "no watcher of the scratch folder: the test proves nothing"
   [ -n "$(ls "$killed_home/private-keys-v1.d")" ] || fail "no secret key in $killed_home while signing"
   { [ -n "$agent" ] && [ -n "$watcher" ]; } || fail "no agent or no watcher of $killed_home: the test proves nothing"
 }
@@ -228,9 +230,11 @@ if killed_publish; then
   kill -9 "$hooked_pid"
   wait "$hooked_pid" 2>/dev/null || true
   kill -9 "$gpg_pid" 2>/dev/null || true
-  gone "$watcher" "$agent" || fail "the killed publish's watcher or gpg-agent still runs"
+  gone "$watcher" "$agent" "$scratch_watcher" || fail "the killed publish's watchers or gpg-agent still run"
   [ ! -e "$killed_home" ] || fail "the killed publish's home $killed_home stays"
-  checked "a publish killed while signing leaves no key and no agent"
+  [ -z "$(find "$site" -maxdepth 1 -name '..vorlane-next.vorlane-*')" ] ||
+    fail "the killed publish left its scratch folder in the site"
+  checked "a publish killed while signing leaves no key, no agent and no scratch folder"
 fi
 # Its watcher killed with it (a kill of everything the run started): the next publish cleans up.
 if killed_publish; then

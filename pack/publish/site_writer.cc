@@ -743,6 +743,21 @@ Status switch_in(const std::string& from, const std::string& to) {
   return done();
 }
 
+/// Starts a watcher that waits for the lock this run holds on its scratch
+/// folder `scratch` and, once it gets it (the run ended, however: killed
+/// outright too), removes the folder if it is still there: it lies in the
+/// served site and holds unpacked packages and unpublished signed files. A
+/// normal end has removed it already; the next publish's removal of
+/// abandoned scratch folders covers a watcher that could not start.
+void watch_scratch(const std::string& scratch) {
+  const std::string flock_program = find_program("flock");
+  if (flock_program.empty()) return;
+  start_detached({"/bin/sh", "-c",
+                  "exec 9<\"$1\" && \"$2\" 9 && [ -d \"$1\" ] && [ ! -L \"$1\" ] || exit 0\n"
+                  "exec rm -rf -- \"$1\"",
+                  "sh", scratch, flock_program});
+}
+
 int make_key_only(const PublishOptions& o, const Report& report) {
   Result<std::string> made = make_new_key(o.new_key, "Vorlane site signing key");
   if (!made) return report.fail(made.error());
@@ -895,6 +910,7 @@ int publish_site(const PublishOptions& o) {
   // the indexes beside the old ones, switched in at the end.
   Result<StagingDir> scratch = StagingDir::create(o.site + "/.vorlane-next");
   if (!scratch) return report.fail(scratch.error());
+  watch_scratch(scratch->path());
   AddedFiles added;
   Publisher publisher(o, tools, *signer, *plan, scratch->path());
   const std::string channel = o.channel;
