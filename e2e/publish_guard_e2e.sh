@@ -175,6 +175,16 @@ refused "renewing a manifest changed on the site" "not an update manifest signed
 cp "$latest" "$site/updates/stable/amd64/1.1-1"
 checked "--feed-valid-days signs latest again; a changed manifest is not signed"
 
+# --- A site file changed behind the record is not fed or copied ------------------
+rec="$work/rec-site"
+run "$rec" "$work/modes/tinyapp-1.0-linux-x86_64.tar.gz" --base-url "$url" "${key[@]}"
+[ "$status" -eq 0 ] || fail "a publish without a feed: status $status: $(cat "$work/err")"
+cp "$work/days/tinyapp-1.1-linux-x86_64.tar.gz" "$rec/files/tinyapp-1.0-linux-x86_64.tar.gz"
+refused "feeding a tarball changed on the site" "does not have the SHA-256 vorlane-site.txt records" \
+  "$rec" "$work/plain/tinyapp_1.0-1_amd64.deb" "${key[@]}" --feed-key "$work/key/feed-key.pem"
+[ ! -e "$rec/updates" ] || fail "a tarball changed on the site went into the feed"
+checked "a file of the site is used only with its recorded SHA-256"
+
 # --- A stand-in gpg that stops at one step ------------------------------------
 hook="$work/hook"
 mkdir -p "$hook"
