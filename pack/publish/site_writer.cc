@@ -752,10 +752,10 @@ Status switch_in(const std::string& from, const std::string& to) {
 void watch_scratch(const std::string& scratch) {
   const std::string flock_program = find_program("flock");
   if (flock_program.empty()) return;
-  start_detached({"/bin/sh", "-c",
-                  "exec 9<\"$1\" && \"$2\" 9 && [ -d \"$1\" ] && [ ! -L \"$1\" ] || exit 0\n"
-                  "exec rm -rf -- \"$1\"",
-                  "sh", scratch, flock_program});
+  const std::string script =
+      "exec 9<\"$1\" && \"$2\" 9 && [ -d \"$1\" ] && [ ! -L \"$1\" ] || exit 0\n"
+      "exec rm -rf -- \"$1\"";
+  start_detached({"/bin/sh", "-c", script, "sh", scratch, flock_program});
 }
 
 int make_key_only(const PublishOptions& o, const Report& report) {
