@@ -104,6 +104,17 @@ refused "a tarball whose tree is a link" "./tinyapp is a symbolic link" \
 [ ! -e "$work/s1" ] || fail "a refused first publish left the site folder"
 checked "links in packages: refused, naming the member"
 
+# --- A tarball that unpacks to more than publish unpacks ------------------------
+mkdir -p "$work/sparse/t/tinyapp/versions/1.0-1"
+truncate -s 5G "$work/sparse/t/tinyapp/versions/1.0-1/zeros"
+tar --sparse -czf "$work/sparse/tinyapp-1.0-linux-x86_64.tar.gz" -C "$work/sparse/t" tinyapp
+rm -rf "$work/sparse/t"
+refused "a sparse 5 GiB file in a tarball" "unpacks to more than 4294967296 bytes" \
+  "$work/s1" "$work/sparse/tinyapp-1.0-linux-x86_64.tar.gz" --base-url "$url" "${key[@]}" \
+  --feed-key "$work/key/feed-key.pem"
+[ ! -e "$work/s1" ] || fail "a refused first publish left the site folder"
+checked "a tarball over the unpacking bound is refused on its listing"
+
 # --- Modes, options ------------------------------------------------------------
 mkdir -p "$work/modes/t/tinyapp/versions/1.0-1/lib/app"
 echo jar >"$work/modes/t/tinyapp/versions/1.0-1/lib/app/app.jar"
@@ -148,6 +159,32 @@ run "$site" "$work/days/tinyapp-1.1-linux-x86_64.tar.gz" "${key[@]}" --feed-key 
 [ "$status" -eq 0 ] || fail "publish with --feed-valid-days 3650: status $status: $(cat "$work/err")"
 checked "modes normalised; bad numbers and addresses refused; %20 kept"
 
+# --- The feed renewed by --feed-valid-days alone --------------------------------
+latest="$site/updates/stable/amd64/latest"
+before="$(grep '^expires ' "$latest")"
+run "$site" "$work/days/tinyapp-1.1-linux-x86_64.tar.gz" "${key[@]}" --feed-key "$work/key/feed-key.pem" \
+  --feed-valid-days 30
+[ "$status" -eq 0 ] || fail "a renewing publish: status $status: $(cat "$work/err")"
+after="$(grep '^expires ' "$latest")"
+[ "$after" != "$before" ] || fail "re-publishing with --feed-valid-days 30 left latest's '$before'"
+cmp -s "$latest" "$site/updates/stable/amd64/1.1-1" || fail "latest is not the renewed 1.1-1"
+sed -i 's/^arch amd64$/arch arm64/' "$site/updates/stable/amd64/1.1-1"
+refused "renewing a manifest changed on the site" "not an update manifest signed with the given" \
+  "$site" "$work/days/tinyapp-1.1-linux-x86_64.tar.gz" "${key[@]}" \
+  --feed-key "$work/key/feed-key.pem" --feed-valid-days 30
+cp "$latest" "$site/updates/stable/amd64/1.1-1"
+checked "--feed-valid-days signs latest again; a changed manifest is not signed"
+
+# --- A site file changed behind the record is not fed or copied ------------------
+rec="$work/rec-site"
+run "$rec" "$work/modes/tinyapp-1.0-linux-x86_64.tar.gz" --base-url "$url" "${key[@]}"
+[ "$status" -eq 0 ] || fail "a publish without a feed: status $status: $(cat "$work/err")"
+cp "$work/days/tinyapp-1.1-linux-x86_64.tar.gz" "$rec/files/tinyapp-1.0-linux-x86_64.tar.gz"
+refused "feeding a tarball changed on the site" "does not have the SHA-256 vorlane-site.txt records" \
+  "$rec" "$work/plain/tinyapp_1.0-1_amd64.deb" "${key[@]}" --feed-key "$work/key/feed-key.pem"
+[ ! -e "$rec/updates" ] || fail "a tarball changed on the site went into the feed"
+checked "a file of the site is used only with its recorded SHA-256"
+
 # --- A stand-in gpg that stops at one step ------------------------------------
 hook="$work/hook"
 mkdir -p "$hook"
@@ -190,6 +227,8 @@ killed_publish() {
   agent="$(pgrep -f -- "gpg-agent.*$killed_home" | head -n1 || true)"
   [ -z "$agent" ] || started+=("$agent")
   watcher="$(pgrep -f -- "sh $killed_home /" | head -n1 || true)"
+  scratch_watcher="$(pgrep -f -- "sh $site/..vorlane-next" | head -n1 || true)"
+  [ -n "$scratch_watcher" ] || fail "no watcher of the scratch folder: the test proves nothing"
   [ -n "$(ls "$killed_home/private-keys-v1.d")" ] || fail "no secret key in $killed_home while signing"
   { [ -n "$agent" ] && [ -n "$watcher" ]; } || fail "no agent or no watcher of $killed_home: the test proves nothing"
 }
@@ -201,9 +240,11 @@ if killed_publish; then
   kill -9 "$hooked_pid"
   wait "$hooked_pid" 2>/dev/null || true
   kill -9 "$gpg_pid" 2>/dev/null || true
-  gone "$watcher" "$agent" || fail "the killed publish's watcher or gpg-agent still runs"
+  gone "$watcher" "$agent" "$scratch_watcher" || fail "the killed publish's watchers or gpg-agent still run"
   [ ! -e "$killed_home" ] || fail "the killed publish's home $killed_home stays"
-  checked "a publish killed while signing leaves no key and no agent"
+  [ -z "$(find "$site" -maxdepth 1 -name '..vorlane-next.vorlane-*')" ] ||
+    fail "the killed publish left its scratch folder in the site"
+  checked "a publish killed while signing leaves no key, no agent and no scratch folder"
 fi
 # Its watcher killed with it (a kill of everything the run started): the next publish cleans up.
 if killed_publish; then

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <ctime>
 
 #include "pack/core/ed25519.h"
@@ -29,19 +30,37 @@ bool clean_path(std::string_view path) {
   return true;
 }
 
-/// Whether the link at `path` with the text `target` names a place inside the tree.
-bool stays_inside(std::string_view path, std::string_view target) {
+/// Whether the link at `path` with the text `target` names a place inside
+/// the tree, resolved the way the kernel will once the tree is on disk: a
+/// component followed by more of the text must not be one of the tree's
+/// `links`, since the text after it would be read from wherever that link
+/// points (`s -> .` makes `s/s/../..` climb two folders, not none).
+bool stays_inside(std::string_view path, std::string_view target,
+                  const std::set<std::string, std::less<>>& links) {
   if (target.empty() || target.front() == '/') return false;
-  std::vector<std::string> parts = split(path, '/');
-  parts.pop_back();
+  // The resolved path so far, and where each of its components starts.
+  const std::size_t folder_end = path.rfind('/');
+  std::string at(folder_end == std::string_view::npos ? "" : path.substr(0, folder_end));
+  std::vector<std::size_t> starts;  // the size of `at` before each component
+  for (std::size_t i = 0; !at.empty() && i != std::string::npos; i = at.find('/', i + 1)) {
+    starts.push_back(i);
+  }
+  bool through_link = false;
   for (const std::string& part : split(target, '/')) {
     if (part.empty() || part == ".") continue;
+    // Only a component reached by name can be a link: the link's own
+    // folders are real ones (nothing lies under a link), and so is what
+    // '..' climbs back to.
+    if (through_link) return false;
     if (part != "..") {
-      parts.push_back(part);
-    } else if (parts.empty()) {
+      starts.push_back(at.size());
+      at += (at.empty() ? "" : "/") + part;
+      through_link = links.contains(at);
+    } else if (starts.empty()) {
       return false;
     } else {
-      parts.pop_back();
+      at.resize(starts.back());
+      starts.pop_back();
     }
   }
   return true;
@@ -119,7 +138,8 @@ bool readable_text(std::string_view text) {
          valid_utf8(text);
 }
 
-Status check_entry(const FeedEntry& e, bool remade) {
+Status check_entry(const FeedEntry& e, bool remade,
+                   const std::set<std::string, std::less<>>& links) {
   const std::string what = "the tarball's entry '" + e.path + "'";
   if (!clean_path(e.path)) {
     return bad_input(what + " is no path inside the tree (empty, absolute, or with '.' or '..')");
@@ -129,9 +149,10 @@ Status check_entry(const FeedEntry& e, bool remade) {
                      " bytes, holds a NUL or is not UTF-8");
   }
   if (e.kind == FeedEntry::Kind::kLink) {
-    if (!stays_inside(e.path, e.link_target)) {
+    if (!stays_inside(e.path, e.link_target, links)) {
       return bad_input(what + " is a link to '" + e.link_target +
-                       "', out of the tree: the update would not stand on its own");
+                       "', out of the tree or through another of its links: the update would "
+                       "not stand on its own");
     }
     if (!readable_text(e.link_target)) {
       return bad_input(what + " is a link whose text is longer than " +
@@ -293,10 +314,14 @@ Result<std::string> manifest_body(const FeedFacts& f, const std::vector<FeedEntr
                      std::to_string(kManifestMaxEntries));
   }
   const std::set<std::string> remade = remade_archives(entries, release);
+  std::set<std::string, std::less<>> links;
+  for (const FeedEntry& e : entries) {
+    if (e.kind == FeedEntry::Kind::kLink) links.insert(e.path);
+  }
   std::vector<const FeedEntry*> sorted;
   sorted.reserve(entries.size());
   for (const FeedEntry& e : entries) {
-    if (Status s = check_entry(e, remade.contains(e.path)); !s) return s.error();
+    if (Status s = check_entry(e, remade.contains(e.path), links); !s) return s.error();
     sorted.push_back(&e);
   }
   // The order of a manifest's entries: the raw (decoded) paths' bytes,
@@ -345,6 +370,101 @@ Result<std::string> signed_manifest(const std::string& body, const SignFunction&
   if (out.size() > kManifestMaxBytes) return too_big(out.size());
   return out;
 }
+Result<std::string> redated_body(std::string_view body, const std::string& date,
+                                 const std::string& expires) {
+  FeedFacts dates;
+  dates.date = date;
+  dates.expires = expires;
+  if (Status s = check_facts(dates); !s) return s.error();
+  // The header's lines up to `notes`: format, name, version, channel, arch, date[, expires].
+  std::vector<std::string_view> head;
+  std::size_t at = 0;
+  while (head.size() < 7) {
+    const std::size_t end = body.find('\n', at);
+    if (end == std::string_view::npos) break;
+    head.push_back(body.substr(at, end - at));
+    if (head.back().starts_with("notes ")) break;
+    at = end + 1;
+  }
+  constexpr std::string_view keys[] = {"name ", "version ", "channel ", "arch ", "date "};
+  const bool two = !head.empty() && head[0] == "vorlane-update 2";
+  bool form = head.size() == 7 && (two || (!head.empty() && head[0] == "vorlane-update 1"));
+  for (std::size_t i = 0; form && i < std::size(keys); ++i) form = head[i + 1].starts_with(keys[i]);
+  // `at` is where the notes line starts, in both formats.
+  form = form && (!two || head[6].starts_with("expires ")) && body.substr(at).starts_with("notes ");
+  if (!form) return bad_input("an update manifest whose header is not as publish writes it");
+  std::string out = expires.empty() ? "vorlane-update 1\n" : "vorlane-update 2\n";
+  for (std::size_t i = 1; i <= 4; ++i) out += std::string(head[i]) + "\n";
+  out += "date " + date + "\n";
+  if (!expires.empty()) out += "expires " + expires + "\n";
+  out += body.substr(at);  // from the notes line on, as it was
+  return out;
+}
+
+Result<std::vector<ListedMember>> parse_tar_listing(std::string_view listing,
+                                                    const std::string& package) {
+  std::vector<ListedMember> out;
+  std::size_t number = 0;
+  for (const std::string& line : split_lines(listing)) {
+    ++number;
+    if (line.empty()) continue;
+    // MODE UID/GID SIZE DATE TIME NAME, blanks between the first five.
+    std::string_view rest = line;
+    std::string_view fields[5];
+    bool whole = true;
+    for (std::string_view& field : fields) {
+      const std::size_t start = rest.find_first_not_of(' ');
+      const std::size_t end = start == std::string_view::npos ? start : rest.find(' ', start);
+      if (end == std::string_view::npos) {
+        whole = false;
+        break;
+      }
+      field = rest.substr(start, end - start);
+      rest.remove_prefix(end + 1);
+    }
+    ListedMember m;
+    whole = whole && fields[0].size() == 10 && !rest.empty() && !fields[2].empty() &&
+            fields[2].size() <= 19;
+    if (whole) m.type = fields[0][0];
+    // A device lists MAJOR,MINOR for its size: it holds no bytes.
+    const bool device = whole && (m.type == 'c' || m.type == 'b');
+    if (whole && !device) {
+      const char* end = fields[2].data() + fields[2].size();
+      const auto [stop, ec] = std::from_chars(fields[2].data(), end, m.size);
+      whole = ec == std::errc() && stop == end;
+    }
+    if (!whole) {
+      return bad_input(package + ": line " + std::to_string(number) +
+                       " of its listing is not one tar writes: '" + line.substr(0, 200) + "'");
+    }
+    m.size = device ? 0 : m.size;
+    std::string name(rest);
+    const std::string_view to = m.type == 'l' ? " -> " : m.type == 'h' ? " link to " : "";
+    if (!to.empty()) name = name.substr(0, name.find(to));
+    m.name = std::move(name);
+    out.push_back(std::move(m));
+  }
+  return out;
+}
+
+Status check_unpacked_size(const std::vector<ListedMember>& members, std::uint64_t max_bytes,
+                           std::size_t max_entries, const std::string& package) {
+  if (members.size() > max_entries) {
+    return bad_input(package + " holds " + std::to_string(members.size()) +
+                     " members; publish unpacks at most " + std::to_string(max_entries));
+  }
+  std::uint64_t total = 0;
+  for (const ListedMember& m : members) {
+    // Each size is below 10^19, so the sum is checked before it can overflow.
+    if (m.size > max_bytes || total > max_bytes - m.size) {
+      return bad_input(package + " unpacks to more than " + std::to_string(max_bytes) +
+                       " bytes, the most publish unpacks of a package");
+    }
+    total += m.size;
+  }
+  return done();
+}
+
 std::string object_path(std::string_view sha256) {
   return "files/sha256/" + std::string(sha256.substr(0, 2)) + "/" + std::string(sha256.substr(2));
 }

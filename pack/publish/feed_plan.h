@@ -26,6 +26,32 @@ inline constexpr std::size_t kManifestMaxNotes = 32768;  ///< bytes of the notes
 inline constexpr std::uint64_t kManifestMaxSize = 1ULL << 40;  ///< a file's size and stored bytes
 inline constexpr std::int64_t kManifestMaxTime = 999999999999999999;  ///< 18 digits
 
+/// What publish unpacks of one package at most, checked on its listing
+/// before anything is unpacked: a desktop app with its runtime is a few
+/// hundred MiB in some thousands of files, so these leave room for big
+/// ones and stop a small archive that unpacks to a full disk.
+inline constexpr std::uint64_t kUnpackMaxBytes = 4ULL << 30;      ///< a tarball's files, summed
+inline constexpr std::size_t kUnpackMaxEntries = 200000;          ///< a tarball's members
+inline constexpr std::uint64_t kDebMembersMaxBytes = 256U << 20;  ///< a .deb's icons and changelog
+inline constexpr std::size_t kListingMaxBytes = 64U << 20;        ///< of `tar -tv`'s listing, read
+
+/// A member of a tar archive as `tar -tv --numeric-owner` lists it.
+struct ListedMember {
+  char type = '-';  ///< the mode's first letter: '-' file, 'd' folder, 'l' link, 'h' hard link, ...
+  std::uint64_t size = 0;
+  std::string name;  ///< as tar quotes it, without " -> TARGET" or " link to TARGET"
+};
+
+/// The members of `listing` (`tar -tv --numeric-owner` in the C locale).
+/// Bad input, naming `package`, for a line not of that form.
+Result<std::vector<ListedMember>> parse_tar_listing(std::string_view listing,
+                                                    const std::string& package);
+
+/// Refuses, naming `package` and the bound, more than `max_entries`
+/// members or more than `max_bytes` of them summed.
+Status check_unpacked_size(const std::vector<ListedMember>& members, std::uint64_t max_bytes,
+                           std::size_t max_entries, const std::string& package);
+
 /// One entry of a version's tree.
 struct FeedEntry {
   enum class Kind { kDir, kFile, kLink };
@@ -87,6 +113,13 @@ Result<std::string> manifest_body(const FeedFacts& facts, const std::vector<Feed
 /// `body`; refused when longer than kManifestMaxBytes.
 using SignFunction = std::function<Result<std::string>(std::string_view)>;
 Result<std::string> signed_manifest(const std::string& body, const SignFunction& sign);
+
+/// `body` (a manifest after its signature line, as `manifest_body` writes
+/// it) dated `date` and expiring at `expires` (format 2), or never when it
+/// is "" (format 1); the rest as it was. Refused when its header is not of
+/// that form or the dates are not of `feed_date`'s, the expiry after the date.
+Result<std::string> redated_body(std::string_view body, const std::string& date,
+                                 const std::string& expires);
 
 /// Where the object of content with this SHA-256 is stored: files/sha256/HH/REST.
 std::string object_path(std::string_view sha256);

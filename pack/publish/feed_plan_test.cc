@@ -112,6 +112,10 @@ TEST(FeedPlanTest, RefusesEntriesThatLeaveTheTreeOrRepeat) {
       {link("bin/x", "/usr/bin/java")},
       {link("bin/x", "../../outside")},
       {link("bin/x", "")},
+      // Through another link: `s -> .` turns the text's climb back into one out.
+      {link("s", "."), link("x", "s/s/s/s/../../../..")},
+      {dir("d"), link("d/s", ".."), link("x", "d/s/d/s/..")},
+      {link("s", "d"), dir("d"), file("d/f"), link("x", "s/f")},
       {FeedEntry{"a", Kind::kFile, 0644, 1, "ABC", 0, 0, ""}},
       {file("a", kManifestMaxSize + 1)},
       {FeedEntry{"a", Kind::kFile, 0644, 1, kHash, 0, kManifestMaxSize + 1, ""}},
@@ -132,6 +136,8 @@ TEST(FeedPlanTest, RefusesEntriesThatLeaveTheTreeOrRepeat) {
     EXPECT_EQ(body.error().kind, ErrorKind::kBadInput);
   }
   EXPECT_TRUE(manifest_body(kFacts, {link("lib/a/b", "../../bin/x")}, ""));
+  // A link may name another link as its last component, and climb back out of a real folder.
+  EXPECT_TRUE(manifest_body(kFacts, {link("s", "."), link("x", "d/../s"), dir("d")}, ""));
   EXPECT_TRUE(manifest_body(kFacts, {file("a", kManifestMaxSize), dir("a-"), file("a-/b")}, ""));
   EXPECT_TRUE(manifest_body(kFacts, many_dirs(kManifestMaxEntries), ""));
 }
@@ -222,6 +228,68 @@ TEST(FeedPlanTest, SignsTheBodyAndPlacesObjectsByHash) {
   EXPECT_FALSE(signed_manifest(
       "x", [](std::string_view) { return Result<std::string>(step_failed("no")); }));
   EXPECT_EQ(object_path("ab" + std::string(62, 'c')), "files/sha256/ab/" + std::string(62, 'c'));
+}
+
+// Renewing a version: the body made again with new dates is the one the
+// writer makes for those dates, whichever format it had.
+TEST(FeedPlanTest, RedatedBodyIsTheBodyOfTheNewDates) {
+  const std::vector<FeedEntry> entries = {dir("lib"), file("lib/a"), link("b", "lib/a")};
+  const std::string later = "2027-01-01T00:00:00Z";
+  const std::string expiry = "2027-01-31T00:00:00Z";
+  const std::pair<std::string, std::string> cases[] = {
+      {"", ""}, {"", expiry}, {"2026-12-09T03:00:00Z", ""}, {"2026-12-09T03:00:00Z", expiry}};
+  for (const auto& [old_expiry, new_expiry] : cases) {
+    FeedFacts before = kFacts;
+    before.expires = old_expiry;
+    FeedFacts after = kFacts;
+    after.date = later;
+    after.expires = new_expiry;
+    Result<std::string> redated =
+        redated_body(*manifest_body(before, entries, ""), later, new_expiry);
+    ASSERT_TRUE(redated) << old_expiry << " " << redated.error().message;
+    EXPECT_EQ(*redated, *manifest_body(after, entries, "")) << old_expiry << " -> " << new_expiry;
+  }
+  const std::string body = *manifest_body(kFacts, entries, "");
+  const std::pair<std::string, std::string> refused[] = {
+      {body, "2026-12-01T00:00:00Z"},              // expiry before the date
+      {body.substr(body.find('\n') + 1), expiry},  // no format line
+      {"vorlane-update 3\n" + body.substr(body.find('\n') + 1), expiry},
+      {body.substr(0, body.find("notes ")), expiry},  // cut before the notes
+  };
+  for (const auto& [text, new_expiry] : refused) {
+    EXPECT_FALSE(redated_body(text, later, new_expiry)) << text.substr(0, 40);
+  }
+}
+
+// Packages are bounded on their listing before anything is unpacked.
+TEST(FeedPlanTest, TarListingsAndTheirBounds) {
+  const std::string listing =
+      "drwxr-xr-x 0/0               0 2026-12-08 10:00 a/\n"
+      "-rw-r--r-- 1000/1000  4294967296 2026-12-08 10:00 a/big file\n"
+      "hrw-r--r-- 0/0               0 2026-12-08 10:00 a/h link to a/big file\n"
+      "lrwxrwxrwx 0/0               0 2026-12-08 10:00 a/l -> ../x\n"
+      "crw-r--r-- 0/0             1,3 2026-12-08 10:00 a/null\n";
+  Result<std::vector<ListedMember>> members = parse_tar_listing(listing, "t.tar.gz");
+  ASSERT_TRUE(members) << members.error().message;
+  ASSERT_EQ(members->size(), 5U);
+  const std::pair<std::string, std::uint64_t> want[] = {
+      {"a/", 0}, {"a/big file", 4294967296}, {"a/h", 0}, {"a/l", 0}, {"a/null", 0}};
+  for (std::size_t i = 0; i < 5; ++i) {
+    EXPECT_EQ((*members)[i].name, want[i].first);
+    EXPECT_EQ((*members)[i].size, want[i].second) << want[i].first;
+  }
+  for (const char* bad :
+       {"-rw-r--r-- 0/0 12x 2026-12-08 10:00 a\n",
+        "-rw-r--r-- 0/0 99999999999999999999 2026-12-08 10:00 a\n",
+        "-rw-r--r-- 0/0 1 2026-12-08 10:00\n", "tar: Error is not recoverable\n"}) {
+    EXPECT_FALSE(parse_tar_listing(bad, "t.tar.gz")) << bad;
+  }
+  EXPECT_TRUE(check_unpacked_size(*members, 4294967296, 5, "t"));
+  EXPECT_FALSE(check_unpacked_size(*members, 4294967295, 5, "t"));  // one byte over
+  EXPECT_FALSE(check_unpacked_size(*members, 4294967296, 4, "t"));  // one member over
+  // Sizes that would wrap a 64-bit sum are refused, not added.
+  const std::vector<ListedMember> huge = {{'-', ~0ULL, "a"}, {'-', 2, "b"}};
+  EXPECT_FALSE(check_unpacked_size(huge, kUnpackMaxBytes, 10, "t"));
 }
 
 TEST(FeedPlanTest, LatestIsTheNewestInDebianOrder) {

@@ -66,7 +66,67 @@ Status walk(const std::string& root, const std::string& rel, const std::string& 
   return done();
 }
 
+/// Runs `bash -c SCRIPT` with `args` as $0, $1, ...: a pipeline of the
+/// packaging tools, no word of it from the input.
+ProcessResult run_pipeline(const std::string& bash, const std::string& script,
+                           const std::vector<std::string>& args) {
+  std::vector<std::string> argv = {bash, "-c", script};
+  argv.insert(argv.end(), args.begin(), args.end());
+  ProcessOptions options;
+  options.env = {{"LC_ALL", "C"}};
+  options.timeout_seconds = kTarTimeout;
+  return run_process(argv, options);
+}
+
 }  // namespace
+
+Result<std::vector<ListedMember>> list_members(const UnpackTools& tools, const std::string& file,
+                                               bool deb) {
+  // `head` stops reading at the bound; tar then ends on SIGPIPE, which a
+  // listing of exactly the bound's size tells apart. The first failing
+  // command's status is the pipeline's.
+  const std::string script =
+      deb ? R"("$0" --fsys-tarfile -- "$1" | "$2" -tv --numeric-owner | "$3" -c "$4"; )"
+            R"(s=("${PIPESTATUS[@]}"); exit $(( s[0] ? s[0] : s[1] )))"
+          : R"("$2" -tvz --numeric-owner -f "$1" | "$3" -c "$4"; exit "${PIPESTATUS[0]}")";
+  const ProcessResult r =
+      run_pipeline(tools.bash, script,
+                   {tools.dpkg_deb, file, tools.tar, tools.head, std::to_string(kListingMaxBytes)});
+  if (interrupted()) return Error{ErrorKind::kInterrupted, "interrupted"};
+  if (r.out.size() >= kListingMaxBytes) {
+    return bad_input(file + " lists more than " + std::to_string(kListingMaxBytes) +
+                     " bytes of members: publish reads no package that big");
+  }
+  if (!r.ok()) {
+    return bad_input(file + " cannot be listed: " + r.describe_end(kTarTimeout) +
+                     tail_lines(r.err, 8));
+  }
+  return parse_tar_listing(r.out, file);
+}
+
+Status unpack_deb_members(const UnpackTools& tools, const std::string& deb,
+                          const std::vector<std::string>& members, const std::string& dir,
+                          const std::string& list_file) {
+  std::error_code ec;
+  fs::create_directories(dir, ec);
+  if (ec) return step_failed("cannot make " + dir + ": " + ec.message());
+  if (members.empty()) return done();
+  // The names as tar listed them, quoted: it unquotes what it reads with -T.
+  std::string names;
+  for (const std::string& m : members) names += m + "\n";
+  if (Status s = write_file_atomically(list_file, names, 0600); !s) return s;
+  const ProcessResult r =
+      run_pipeline(tools.bash,
+                   R"("$0" --fsys-tarfile -- "$1" | "$2" -x --no-same-owner -C "$3" -T "$4"; )"
+                   R"(s=("${PIPESTATUS[@]}"); exit $(( s[0] ? s[0] : s[1] )))",
+                   {tools.dpkg_deb, deb, tools.tar, dir, list_file});
+  if (interrupted()) return Error{ErrorKind::kInterrupted, "interrupted"};
+  if (!r.ok()) {
+    return bad_input(deb + " cannot be unpacked: " + r.describe_end(kTarTimeout) +
+                     tail_lines(r.err, 8));
+  }
+  return done();
+}
 
 Status FeedWriter::make_dirs(const std::string& dir) {
   std::vector<std::string> missing;
@@ -89,11 +149,19 @@ Result<std::string> FeedWriter::add(const FeedTarball& t, const NotesFunction& n
   std::error_code ec;
   fs::create_directories(dir, ec);
   if (ec) return step_failed("cannot make " + dir + ": " + ec.message());
+  // Bounded on its listing first: a few hundred bytes of gzip can hold
+  // terabytes of (sparse) zeros.
+  Result<std::vector<ListedMember>> listed = list_members(tools_, t.file, false);
+  if (!listed) return listed.error();
+  if (Status s = check_unpacked_size(*listed, kUnpackMaxBytes, kUnpackMaxEntries, t.file); !s) {
+    return s.error();
+  }
   ProcessOptions options;
   options.env = {{"LC_ALL", "C"}};
   options.timeout_seconds = kTarTimeout;
   const ProcessResult r = run_process(
-      {tar_, "-xzf", t.file, "-C", dir, "--no-same-owner", "--preserve-permissions"}, options);
+      {tools_.tar, "-xzf", t.file, "-C", dir, "--no-same-owner", "--preserve-permissions"},
+      options);
   if (interrupted()) return Error{ErrorKind::kInterrupted, "interrupted"};
   if (!r.ok()) {
     return bad_input(t.file + " cannot be unpacked: tar " + r.describe_end(kTarTimeout) +
@@ -204,8 +272,64 @@ Result<std::string> FeedWriter::add(const FeedTarball& t, const NotesFunction& n
   return version;
 }
 
+Result<std::size_t> FeedWriter::renew() {
+  const std::string updates = site_ + "/updates";
+  std::error_code ec;
+  // The site's own folders only: a name publish would not make, or a link, is passed by.
+  const auto folders = [&](const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& f : fs::directory_iterator(dir, ec)) {
+      if (f.is_directory(ec) && !f.is_symlink(ec)) names.push_back(f.path().filename().string());
+    }
+    return names;
+  };
+  for (const std::string& channel : folders(updates)) {
+    if (!valid_channel(channel)) continue;
+    for (const std::string& arch : folders(updates + "/" + channel)) {
+      if ((arch != "amd64" && arch != "arm64") || added_.contains({channel, arch})) continue;
+      const std::string folder = updates + "/" + channel + "/" + arch;
+      std::string newest;
+      for (const auto& f : fs::directory_iterator(folder, ec)) {
+        const std::string name = f.path().filename().string();
+        if (name == "latest" || name.starts_with(".") || !f.is_regular_file(ec)) continue;
+        if (newest.empty() || compare_versions(name, newest) > 0) newest = name;
+      }
+      if (newest.empty()) continue;
+      const std::string path = folder + "/" + newest;
+      Result<std::vector<std::uint8_t>> bytes = read_file_no_fifo(path);
+      if (!bytes) return bytes.error();
+      if (bytes->size() > kManifestMaxBytes) return bad_input(path + " is too big to be renewed");
+      const std::string old(bytes->begin(), bytes->end());
+      // Ed25519 signatures are deterministic: signing the body again gives
+      // the same file only when this key signed it as it stands, so nothing
+      // changed on the site is signed anew.
+      const std::size_t end = old.find('\n');
+      const std::string body = end == std::string::npos ? "" : old.substr(end + 1);
+      const SignFunction sign = [&](std::string_view b) { return key_.sign(b); };
+      Result<std::string> again = signed_manifest(body, sign);
+      if (!again) return again.error();
+      if (*again != old) {
+        return bad_input(path +
+                         " is not an update manifest signed with the given --feed-key: "
+                         "it was changed on the site and is not renewed");
+      }
+      const std::string expires =
+          valid_days_ > 0 ? feed_date(date_ + std::int64_t{valid_days_} * 86400) : "";
+      Result<std::string> redated = redated_body(body, feed_date(date_), expires);
+      if (!redated) return Error{redated.error().kind, path + ": " + redated.error().message};
+      Result<std::string> manifest = signed_manifest(*redated, sign);
+      if (!manifest) return manifest.error();
+      if (Status s = write_file_atomically(path, *manifest, 0644); !s) return s.error();
+      const std::string staged = scratch_ + "/latest-" + channel + "-" + arch;
+      if (Status s = write_file_atomically(staged, *manifest, 0644); !s) return s.error();
+      renewed_.emplace_back(staged, folder + "/latest");
+    }
+  }
+  return renewed_.size();
+}
+
 Result<std::vector<std::pair<std::string, std::string>>> FeedWriter::latest_files() {
-  std::vector<std::pair<std::string, std::string>> out;
+  std::vector<std::pair<std::string, std::string>> out = renewed_;
   for (const auto& [where, versions] : added_) {
     const std::string folder = site_ + "/updates/" + where.first + "/" + where.second;
     std::vector<std::string> published;

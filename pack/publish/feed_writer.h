@@ -13,6 +13,7 @@
 
 #include "pack/core/ed25519.h"
 #include "pack/core/error.h"
+#include "pack/publish/feed_plan.h"
 
 namespace vorlane::publish {
 
@@ -25,20 +26,41 @@ struct FeedTarball {
   std::string arch;
 };
 
+/// The programs that list and unpack packages (paths).
+struct UnpackTools {
+  std::string bash;
+  std::string tar;
+  std::string head;
+  std::string dpkg_deb;
+};
+
+/// The members of `file`, a .tar.gz, or with `deb` the files of a .deb,
+/// listed without unpacking anything. Bad input for an archive tar cannot
+/// read or whose listing is over kListingMaxBytes.
+Result<std::vector<ListedMember>> list_members(const UnpackTools& tools, const std::string& file,
+                                               bool deb);
+
+/// Unpacks into the folder `dir` only the `members` (names as listed) of
+/// the files of the .deb `deb`, through the names file `list_file`.
+Status unpack_deb_members(const UnpackTools& tools, const std::string& deb,
+                          const std::vector<std::string>& members, const std::string& dir,
+                          const std::string& list_file);
+
 /// The notes of a version, once its full version is known.
 using NotesFunction = std::function<Result<std::string>(const std::string& version)>;
 
 class FeedWriter {
  public:
   /// Writes into `site`, unpacks into `scratch` (inside the site, so a
-  /// stored file moves in with one rename), runs `tar` from `tar_path`.
+  /// stored file moves in with one rename) with `tools`, at most
+  /// kUnpackMaxBytes in kUnpackMaxEntries members a tarball.
   /// The manifests are dated `date` (seconds since 1970) and expire
   /// `valid_days` later, or never when it is 0.
-  FeedWriter(std::string site, std::string scratch, std::string tar_path, const Ed25519Key& key,
+  FeedWriter(std::string site, std::string scratch, UnpackTools tools, const Ed25519Key& key,
              std::int64_t date, int valid_days = 0)
       : site_(std::move(site)),
         scratch_(std::move(scratch)),
-        tar_(std::move(tar_path)),
+        tools_(std::move(tools)),
         key_(key),
         date_(date),
         valid_days_(valid_days) {}
@@ -47,6 +69,13 @@ class FeedWriter {
   /// manifest. Returns the version it names. A tarball without the NAME/
   /// tree, or whose tree holds what a manifest cannot, is refused (bad input).
   Result<std::string> add(const FeedTarball& t, const NotesFunction& notes);
+
+  /// Re-signs, with this writer's date and expiry, the newest version's
+  /// manifest of every channel and architecture of the site this run added
+  /// none to, and stages it as `latest`, so a publish renews a feed before
+  /// it expires. Refused when a manifest there is not, byte for byte, one
+  /// this key signed. Returns how many it renewed.
+  Result<std::size_t> renew();
 
   /// Each channel and architecture's `latest`, written in the scratch
   /// folder where a version added is the newest: (scratch file, site path)
@@ -66,7 +95,7 @@ class FeedWriter {
   Status make_dirs(const std::string& dir);
   std::string site_;
   std::string scratch_;
-  std::string tar_;
+  UnpackTools tools_;
   const Ed25519Key& key_;
   std::int64_t date_;
   int valid_days_;
@@ -76,6 +105,8 @@ class FeedWriter {
   std::vector<std::string> unshared_writes_;
   /// (channel, arch) -> versions added
   std::map<std::pair<std::string, std::string>, std::vector<std::string>> added_;
+  /// `latest` of the renewed ones: (scratch file, site path)
+  std::vector<std::pair<std::string, std::string>> renewed_;
 };
 
 }  // namespace vorlane::publish

@@ -224,7 +224,21 @@ Result<Manifest> parse_manifest(std::string_view text) {
           std::from_chars(f[9].data(), f[9].data() + f[9].size(), size).ec != std::errc()) {
         return refused(where + ": an entry needs 11 fields separated by tabs");
       }
-      m.entries.push_back({f[1], *format, f[3], f[4], f[5], f[6], f[7], f[8], size, f[10]});
+      SiteEntry e{f[1], *format, f[3], f[4], f[5], f[6], f[7], f[8], size, f[10]};
+      // The record is a file of the public site: a path other than the one
+      // publish gives the entry could name any file of this machine, which
+      // the next publish would copy or read onto the site.
+      if (!valid_channel(e.channel) || !valid_name(e.name) || !valid_version(e.version) ||
+          (e.arch != "amd64" && e.arch != "arm64")) {
+        return refused(where + ": an entry with a bad channel, name, version or architecture");
+      }
+      const std::string path =
+          site_path(PackageFacts{"", e.format, e.name, e.version, e.arch, "", 0, ""}, e.channel);
+      if (e.path != path) {
+        return refused(where + ": the entry's path '" + e.path + "' is not " + path +
+                       ", where publish puts it");
+      }
+      m.entries.push_back(std::move(e));
     } else {
       return refused(where + ": unknown line '" + line + "'");
     }
@@ -339,6 +353,14 @@ Result<PublishPlan> plan_publish(const PublishOptions& o, const SiteFacts& site,
     if (!valid_version(p.version)) {
       return refused(describe(p) + ": the version '" + p.version + "' is no package version");
     }
+    // An epoch outranks every version without one, so it would stay the
+    // feed's latest for good, and the updater reads no epoch.
+    if (p.format == Format::kTarGz && p.version.find(':') != std::string::npos &&
+        (!site.feed_key.empty() || !m.feed_key.empty())) {
+      return refused(describe(p) + ": the version '" + p.version +
+                     "' has an epoch, which the self-updater takes not: give it a version "
+                     "without 'N:'");
+    }
     if (p.arch != "amd64" && p.arch != "arm64") {
       return refused(describe(p) + ": the architecture '" + p.arch +
                      "' is not published (amd64 and arm64 are)");
@@ -377,16 +399,17 @@ Result<PublishPlan> plan_publish(const PublishOptions& o, const SiteFacts& site,
       entry.size = on_site->size;
     } else if (on_site) {
       // An .rpm of another channel: its signed copy serves this one too.
-      plan.copies.push_back({o.site + "/" + on_site->path, path, false});
+      plan.copies.push_back({o.site + "/" + on_site->path, path, false, on_site->sha256});
       entry.sha256 = on_site->sha256;
       entry.size = on_site->size;
     } else {
-      plan.copies.push_back({p.source, path, p.format == Format::kRpm});
+      plan.copies.push_back({p.source, path, p.format == Format::kRpm, ""});
     }
     m.entries.push_back(entry);
   }
   const bool added = m.entries.size() != (site.manifest ? site.manifest->entries.size() : 0);
-  plan.no_op = !added && keep == old_keep && base_url == m.base_url;
+  // --feed-valid-days renews the feed, even with nothing else to publish.
+  plan.no_op = !added && keep == old_keep && base_url == m.base_url && *valid_days == 0;
   m.name = m.name.empty() ? packages[0].name : m.name;
   m.base_url = base_url;
   m.key_fingerprint = site.key_fingerprint;

@@ -116,6 +116,9 @@ struct Copy {
   std::string source;  ///< a given file, or a file the site holds already
   std::string path;    ///< relative to the site's root
   bool sign = false;   ///< a given .rpm: signed with `rpm --addsign` on the site
+  /// A file the site holds: the SHA-256 its record gives, which the copy
+  /// must have; "" for a given file.
+  std::string sha256;
 };
 
 struct PublishPlan {

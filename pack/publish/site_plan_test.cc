@@ -113,6 +113,13 @@ TEST(SitePlan, Refusals) {
       {"valid days 1e3", [](auto& o, auto&, auto&) { o.feed_valid_days = "1e3"; },
        "--feed-valid-days '1e3'"},
       {"a folder not ours", [](auto&, auto& s, auto&) { s.has_other = true; }, "no site made by"},
+      {"a tarball with an epoch for the feed",
+       [](auto&, auto& s, auto& p) {
+         s.feed_key = "MCowBQYDK2VwAyEA";
+         p[0].format = Format::kTarGz;
+         p[0].version = "1:2.0";
+       },
+       "has an epoch, which the self-updater takes not"},
       {"a ftp address", [](auto& o, auto&, auto&) { o.base_url = "ftp://x.org"; }, "--base-url"},
       {"an address with a blank", [](auto& o, auto&, auto&) { o.base_url = "http://a b"; },
        "--base-url"},
@@ -217,6 +224,12 @@ TEST(SitePlan, Outcomes) {
        false,
        {"in/tiny_2.0-1_amd64.deb"},
        3},
+      {"the same packages with an expiry: the feed is signed again",
+       [](auto& o) { o.feed_valid_days = "30"; },
+       {deb("1.0-1")},
+       false,
+       {},
+       2},
       {"another keep, nothing new", [](auto& o) { o.keep = "2"; }, {deb("1.0-1")}, false, {}, 2},
       {"an escaped blank in the address",
        [](auto& o) { o.base_url = "https://example.org/my%20app"; },
@@ -313,6 +326,20 @@ TEST(SitePlan, ManifestRoundTripAndRefusals) {
       {"vorlane-site 1\nname t\nkey K\nwhat is this\n", "unknown line"},
       {"vorlane-site 1\nname t\nkey K\nfeed-key \n", "line 4: 'feed-key' needs"},
       {"vorlane-site 1\nname t\n", "names no app or no key"},
+      // Entry paths other than the one publish gives: the record is a file of the public site.
+      {"vorlane-site 1\nname t\nkey K\nentry\tstable\ttar.gz\tt\t1.0\tamd64\t"
+       "../private/t-1.0-linux-x86_64.tar.gz\ta\ta\t1\t\n",
+       "line 4: the entry's path '../private/t-1.0-linux-x86_64.tar.gz' is not "
+       "files/t-1.0-linux-x86_64.tar.gz"},
+      {"vorlane-site 1\nname t\nkey K\nentry\tbeta\trpm\tt\t1.0-1\tamd64\t"
+       "rpm/stable/Packages/t-1.0-1.x86_64.rpm\ta\ta\t1\t\n",
+       "is not rpm/beta/Packages/t-1.0-1.x86_64.rpm"},
+      {"vorlane-site 1\nname t\nkey K\nentry\tstable\tdeb\t..\t1.0\tamd64\t"
+       "pool/main/./../.._1.0_amd64.deb\ta\ta\t1\t\n",
+       "bad channel, name, version or architecture"},
+      {"vorlane-site 1\nname t\nkey K\nentry\t..\trpm\tt\t1.0\tamd64\t"
+       "rpm/../Packages/t-1.0.x86_64.rpm\ta\ta\t1\t\n",
+       "bad channel, name, version or architecture"},
   };
   for (const auto& row : rows) {
     Result<Manifest> parsed = parse_manifest(row.text);

@@ -308,6 +308,15 @@ class Publisher {
       fs::copy_file(c.source, staged, ec);
       if (ec) return step_failed("cannot copy " + c.source + ": " + ec.message());
       fs::permissions(staged, fs::perms(0644), ec);
+      if (!c.sha256.empty()) {
+        // The site's file, found by its record: copied only as recorded.
+        Result<std::string> copied = sha256_file(staged);
+        if (!copied) return copied.error();
+        if (*copied != c.sha256) {
+          return bad_input(c.source + " does not have the SHA-256 " + std::string(kManifestName) +
+                           " records for it: it was changed on the site; nothing is copied");
+        }
+      }
       if (c.sign) {
         if (Status s = signer_.sign_rpm(staged); !s) return s;
       }
@@ -466,9 +475,16 @@ class Publisher {
   Status make_feed(const Ed25519Key& key, const std::optional<std::string>& notes,
                    std::size_t old_entries, AddedFiles& added,
                    std::vector<std::pair<std::string, std::string>>& moves) {
-    FeedWriter feed(o_.site, scratch_, tools_["tar"], key, std::time(nullptr),
+    FeedWriter feed(o_.site, scratch_, unpack_tools(), key, std::time(nullptr),
                     plan_.feed_valid_days);
     Status status = feed_versions(feed, notes, old_entries);
+    if (status && plan_.feed_valid_days > 0) {
+      // An expiry is given: every channel's newest version is signed again
+      // with it, so re-publishing keeps the feed from going stale.
+      Result<std::size_t> renewed = feed.renew();
+      if (renewed) feed_renewed_ = *renewed;
+      status = renewed ? done() : Status(renewed.error());
+    }
     Result<std::vector<std::pair<std::string, std::string>>> latest =
         status ? feed.latest_files() : status.error();
     for (const std::string& f : feed.created()) added.add(f);
@@ -481,6 +497,7 @@ class Publisher {
 
   std::size_t feed_versions_made() const { return feed_versions_; }
   std::size_t feed_objects() const { return feed_objects_; }
+  std::size_t feed_renewed() const { return feed_renewed_; }
   const std::vector<std::string>& unshared_writes() const { return unshared_writes_; }
 
   /// The page of the `stable` channel, or of this one when stable has none.
@@ -549,6 +566,15 @@ class Publisher {
         }
       }
       const FeedTarball t{o_.site + "/" + e.path, e.name, version, e.channel, e.arch};
+      if (i < old_entries) {
+        // A tarball the site holds goes into the feed only as its record has it.
+        Result<std::string> hash = sha256_file(t.file);
+        if (!hash) return hash.error();
+        if (*hash != e.sha256) {
+          return bad_input(t.file + " does not have the SHA-256 " + std::string(kManifestName) +
+                           " records for it: it was changed on the site");
+        }
+      }
       Result<std::string> made = feed.add(t, [&](const std::string& v) -> Result<std::string> {
         if (notes) return *notes;
         return changelog_entry(v);
@@ -646,12 +672,43 @@ class Publisher {
     return write_file_atomically(scratch_ + "/" + f.icon, **bytes, 0644);
   }
 
-  /// Where the .deb `deb` is unpacked in the scratch folder, once a run.
+  UnpackTools unpack_tools() const {
+    return {tools_["bash"], tools_["tar"], tools_["head"], tools_["dpkg-deb"]};
+  }
+
+  /// Where the members of the .deb `deb` publish reads (the icons, the
+  /// changelogs) are unpacked in the scratch folder, once a run. The rest
+  /// stays packed: a small .deb can hold gigabytes of zeros.
   Result<std::string> unpacked(const std::string& deb) {
     if (const auto it = unpacked_.find(deb); it != unpacked_.end()) return it->second;
-    const std::string tree = scratch_ + "/deb-tree-" + std::to_string(unpacked_.size());
-    if (Result<std::string> r = run_tool({tools_["dpkg-deb"], "-x", deb, tree}); !r) {
-      return bad_input(deb + " cannot be unpacked: " + r.error().message);
+    const std::string n = std::to_string(unpacked_.size());
+    const std::string tree = scratch_ + "/deb-tree-" + n;
+    Result<std::vector<ListedMember>> listed = list_members(unpack_tools(), deb, true);
+    if (!listed) return listed.error();
+    std::vector<ListedMember> wanted;
+    for (const ListedMember& m : *listed) {
+      std::string_view name = m.name;
+      if (name.starts_with("./")) name.remove_prefix(2);
+      const bool changelog = name.starts_with("usr/share/doc/") &&
+                             name.ends_with("/changelog.Debian.gz") &&
+                             std::count(name.begin(), name.end(), '/') == 4;
+      if (changelog || name.starts_with("usr/share/icons/hicolor/")) wanted.push_back(m);
+    }
+    if (Status s = check_unpacked_size(wanted, kDebMembersMaxBytes, kUnpackMaxEntries,
+                                       deb + "'s icons and changelogs");
+        !s) {
+      return s.error();
+    }
+    std::vector<std::string> names;
+    // Folders are made for what lies in them; named, tar would unpack
+    // all they hold.
+    for (const ListedMember& m : wanted) {
+      if (m.type != 'd') names.push_back(m.name);
+    }
+    if (Status s =
+            unpack_deb_members(unpack_tools(), deb, names, tree, scratch_ + "/deb-members-" + n);
+        !s) {
+      return s.error();
     }
     unpacked_[deb] = tree;
     return tree;
@@ -664,6 +721,7 @@ class Publisher {
   std::string scratch_;
   std::size_t feed_versions_ = 0;
   std::size_t feed_objects_ = 0;
+  std::size_t feed_renewed_ = 0;
   std::vector<std::string> unshared_writes_;
   std::map<std::string, std::string> unpacked_;  ///< .deb -> its tree in the scratch folder
 };
@@ -683,6 +741,21 @@ Status switch_in(const std::string& from, const std::string& to) {
   fs::rename(from, to, ec);
   if (ec) return step_failed("cannot put " + to + " in place: " + ec.message());
   return done();
+}
+
+/// Starts a watcher that waits for the lock this run holds on its scratch
+/// folder `scratch` and, once it gets it (the run ended, however: killed
+/// outright too), removes the folder if it is still there: it lies in the
+/// served site and holds unpacked packages and unpublished signed files. A
+/// normal end has removed it already; the next publish's removal of
+/// abandoned scratch folders covers a watcher that could not start.
+void watch_scratch(const std::string& scratch) {
+  const std::string flock_program = find_program("flock");
+  if (flock_program.empty()) return;
+  const std::string script =
+      "exec 9<\"$1\" && \"$2\" 9 && [ -d \"$1\" ] && [ ! -L \"$1\" ] || exit 0\n"
+      "exec rm -rf -- \"$1\"";
+  start_detached({"/bin/sh", "-c", script, "sh", scratch, flock_program});
 }
 
 int make_key_only(const PublishOptions& o, const Report& report) {
@@ -729,12 +802,10 @@ int publish_site(const PublishOptions& o) {
     tools.need("rpm", "reads the .rpm packages; Debian package rpm");
     tools.need("createrepo_c", "makes the dnf indexes; Debian package createrepo-c");
   }
-  const bool given_tarballs =
-      std::any_of(o.packages.begin(), o.packages.end(),
-                  [](const std::string& p) { return p.ends_with(".tar.gz"); });
-  if (given_tarballs && (!o.feed_key.empty() || !o.new_key.empty())) {
-    tools.need("tar", "unpacks the .tar.gz packages for the update feed");
-  }
+  // Packages are listed, bounded, before anything of them is unpacked.
+  tools.need("tar", "lists and unpacks packages");
+  tools.need("bash", "runs the listing pipelines");
+  tools.need("head", "bounds the listings; Debian package coreutils");
   tools.need("gzip", "compresses the indexes");
   tools.need("xz", "compresses the indexes; Debian package xz-utils");
   if (!tools.missing().empty()) return report.fail(bad_input("missing tools: " + tools.missing()));
@@ -839,6 +910,7 @@ int publish_site(const PublishOptions& o) {
   // the indexes beside the old ones, switched in at the end.
   Result<StagingDir> scratch = StagingDir::create(o.site + "/.vorlane-next");
   if (!scratch) return report.fail(scratch.error());
+  watch_scratch(scratch->path());
   AddedFiles added;
   Publisher publisher(o, tools, *signer, *plan, scratch->path());
   const std::string channel = o.channel;
@@ -918,6 +990,11 @@ int publish_site(const PublishOptions& o) {
     report.note("update feed: " + std::to_string(publisher.feed_versions_made()) +
                 " version(s) in " + o.site + "/updates/" + channel + ", " +
                 std::to_string(publisher.feed_objects()) + " new file(s) stored");
+  }
+  if (publisher.feed_renewed() > 0) {
+    report.note("update feed: the newest version of " + std::to_string(publisher.feed_renewed()) +
+                " channel and architecture folder(s) signed again, valid " + o.feed_valid_days +
+                " day(s)");
   }
   return 0;
 }

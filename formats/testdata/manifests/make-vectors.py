@@ -118,6 +118,8 @@ vector("bad-link-out", "refused line 9 has a link that points out of the tree",
        header() + "link ../../outside bin/x\n")
 vector("bad-link-absolute", "refused line 9 has a link that points out of the tree",
        header() + "link %2Fusr%2Fbin%2Fjava bin/x\n")
+vector("bad-link-through-link", "refused line 10 has a link that points through another link",
+       header() + "link . s\n" + "link s/s/s/s/../../../.. x\n")
 vector("bad-link-empty", "refused line 9 has a link that points out of the tree",
        header() + "link  bin/x\n")
 vector("bad-notes-base64", "refused its notes are not base64",

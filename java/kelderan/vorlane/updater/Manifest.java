@@ -219,6 +219,7 @@ final class Manifest {
         }
         byte[] previous = null;
         Set<String> notDirs = new HashSet<>();
+        List<Integer> linkLines = new ArrayList<>();
         while (lines.next()) {
             if (m.entries.size() == MAX_ENTRIES) {
                 throw refused("it lists more than " + MAX_ENTRIES + " entries");
@@ -241,9 +242,61 @@ final class Manifest {
                 notDirs.add(e.path);
             }
             previous = raw;
+            if (e.kind == 'l') {
+                linkLines.add(lines.number);
+            }
             m.entries.add(e);
         }
+        // Checked once every link is known: a link may name one listed after it.
+        Set<String> links = new HashSet<>();
+        for (Entry e : m.entries) {
+            if (e.kind == 'l') {
+                links.add(e.path);
+            }
+        }
+        int n = 0;
+        for (Entry e : m.entries) {
+            if (e.kind == 'l' && throughLink(e.path, e.target, links)) {
+                throw refused("line " + linkLines.get(n) + " has a link that points through another link");
+            }
+            n += e.kind == 'l' ? 1 : 0;
+        }
         return m;
+    }
+
+    /**
+     * Whether the link text {@code target} at {@code path} reaches a component of its own
+     * text that is one of the tree's {@code links} and then goes on: the rest would be read
+     * from wherever that link points ({@code s -> .} makes {@code s/s/../..} climb two
+     * folders, not none), which the text alone does not show.
+     */
+    static boolean throughLink(String path, String target, Set<String> links) {
+        StringBuilder at = new StringBuilder(path.substring(0, Math.max(0, path.lastIndexOf('/'))));
+        List<Integer> starts = new ArrayList<>(); // the length of `at` before each component
+        for (int i = 0; at.length() > 0 && i >= 0; i = at.indexOf("/", i + 1)) {
+            starts.add(i);
+        }
+        boolean afterLink = false;
+        for (String part : target.split("/", -1)) {
+            if (part.isEmpty() || part.equals(".")) {
+                continue;
+            }
+            // Only a component reached by name can be a link: the link's own folders are
+            // real ones (nothing lies under a link), and so is what ".." climbs back to.
+            if (afterLink) {
+                return true;
+            }
+            if (part.equals("..")) {
+                if (!starts.isEmpty()) { // climbing out of the tree is refused on its line
+                    at.setLength(starts.remove(starts.size() - 1));
+                }
+            } else {
+                starts.add(at.length());
+                at.append(at.length() == 0 ? "" : "/").append(part);
+                afterLink = links.contains(at.toString());
+            }
+        }
+        return false;
     }
 
     /** A date of the one form YYYY-MM-DDTHH:MM:SSZ, of a day that exists. */
