@@ -31,11 +31,18 @@ constexpr std::size_t kMaxArgStrlen = std::size_t{128} * 1024;
 
 /// Every entry under `root`, links not followed: its type, size and time of
 /// last change. A file added, removed or written shows up as a difference.
+/// The user's state and config folders the suite keeps there are not the
+/// app's: a launch makes its state folder, where a crash log would go.
 std::map<std::string, std::string> snapshot(const std::string& root) {
   std::map<std::string, std::string> entries;
   std::error_code ignored;
   for (auto it = fs::recursive_directory_iterator(root, ignored);
        it != fs::recursive_directory_iterator(); it.increment(ignored)) {
+    if (it.depth() == 0 &&
+        (it->path().filename() == "state" || it->path().filename() == "config")) {
+      it.disable_recursion_pending();
+      continue;
+    }
     struct stat info {};
     if (lstat(it->path().c_str(), &info) != 0) continue;
     entries[it->path().string()] =

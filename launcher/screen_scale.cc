@@ -2,8 +2,6 @@
 
 #include <dlfcn.h>
 
-#include <charconv>
-#include <cmath>
 #include <cstdlib>
 
 namespace vorlane {
@@ -13,6 +11,35 @@ namespace {
 constexpr double kBaseDpi = 96.0;
 
 bool is_set(const char* value) { return value != nullptr && *value != '\0'; }
+
+/// `text` as DIGITS[.DIGITS] above 0, or nothing. By hand rather than with
+/// from_chars: the C++ runtime's floating-point parsing needs libm
+/// (fesetround), which the template does not link.
+std::optional<double> decimal(std::string_view text) {
+  double value = 0;
+  double scale = 1;
+  bool point = false;
+  bool digits = false;
+  for (const char c : text) {
+    if (c == '.' && !point) {
+      point = true;
+    } else if (c >= '0' && c <= '9') {
+      digits = true;
+      if (point) {
+        scale /= 10;
+        value += (c - '0') * scale;
+      } else if (value < 1e9) {
+        value = value * 10 + (c - '0');
+      } else {
+        return std::nullopt;
+      }
+    } else {
+      return std::nullopt;
+    }
+  }
+  if (!digits || !(value > 0)) return std::nullopt;
+  return value;
+}
 
 }  // namespace
 
@@ -38,13 +65,7 @@ std::optional<double> xft_dpi(std::string_view resources) {
     line.remove_prefix(kName.size());
     while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
     while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
-    double dpi = 0;
-    const auto [rest, error] = std::from_chars(line.data(), line.data() + line.size(), dpi);
-    if (error != std::errc() || rest != line.data() + line.size() || !(dpi > 0) ||
-        !std::isfinite(dpi)) {
-      return std::nullopt;
-    }
-    return dpi;
+    return decimal(line);
   }
   return std::nullopt;
 }
@@ -57,7 +78,11 @@ std::vector<std::string> scale_options(double dpi) {
   } else if (factor >= 2) {
     options.emplace_back("-Dsun.java2d.uiScale=2");
   }
-  const long hundredths = std::lround(factor * 100);
+  // Rounded by hand, not with lround: the template links no libm (the
+  // glibc it is linked against keeps lround there). The bound keeps an
+  // absurd dpi from overflowing the conversion.
+  const double scaled = factor * 100 + 0.5;
+  const long hundredths = scaled >= 1e6 ? 1000000 : static_cast<long>(scaled);
   if (hundredths > 100) {
     std::string text = std::to_string(hundredths / 100);
     if (const long fraction = hundredths % 100; fraction != 0) {
