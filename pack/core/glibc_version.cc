@@ -6,7 +6,10 @@ namespace vorlane {
 
 std::string GlibcVersion::text() const {
   std::string out = std::to_string(major) + "." + std::to_string(minor);
-  if (patch != 0) out += "." + std::to_string(patch);
+  if (patch != 0) {
+    out += '.';
+    out += std::to_string(patch);
+  }
   return out;
 }
 

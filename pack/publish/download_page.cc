@@ -62,7 +62,10 @@ std::string shell_word(std::string_view text) {
 std::string printf_lines(const std::vector<std::string>& lines) {
   // The lines are arguments, never the format: a '%' or '\\' in them stays as it is.
   std::string out = "printf '%s\\n'";
-  for (const std::string& line : lines) out += " " + shell_word(line);
+  for (const std::string& line : lines) {
+    out += ' ';
+    out += shell_word(line);
+  }
   return out;
 }
 
