@@ -12,6 +12,7 @@
 #include <regex>
 
 #include "e2e/app_tree.h"
+#include "pack/core/strings.h"
 #include "pack/image/archive_policy.h"
 #include "pack/jdk/jdk.h"
 
@@ -47,6 +48,17 @@ RunResult pack_quietly(const std::string& name, const std::string& in, const std
                   options);
 }
 
+/// The packer's standard error without its note on the glibc a runtime
+/// built for newer systems needs (Debian's own JDKs): a fact about the
+/// runtime, not about its archive.
+std::string archive_err(const std::string& err) {
+  std::string out;
+  for (const std::string& line : split_lines(err)) {
+    if (line.find(" needs glibc ") == std::string::npos) out += line + "\n";
+  }
+  return out;
+}
+
 /// The kind of archive made for the runtime under test.
 std::optional<ArchiveKind> runtime_archive_kind() {
   return archive_kind_for(release_java_version(read_text(Setup::get().runtime + "/release")));
@@ -71,7 +83,7 @@ TEST(Archive, ChangedRemovedOrAddedJarsNeverRunOldClassesAndTheOutputStaysClean)
                    {"--main-jar", "main.jar", "--main-class", "stale.Main", "--allow-java-option",
                     "-Xlog", "--allow-java-option", "-XX:-UseCompressedOops", "--app-cds"});
   ASSERT_EQ(made.status, 0) << made.err;
-  EXPECT_EQ(made.err, "");
+  EXPECT_EQ(archive_err(made.err), "");
   const std::string home = root.path() + "/dest/stale";
   const std::string file = archive_file_name(*kind);
   EXPECT_THAT(entries(home + "/lib/app"),
@@ -249,7 +261,7 @@ TEST(Archive, ARealAppThatReadsItsOwnResourcesGetsItsArchiveAndMapsItAtFixedTime
        "-Dmaven.multiModuleProjectDirectory=&&", "--allow-java-option", "-Xlog", "--app-cds=-v"},
       epoch_options);
   ASSERT_EQ(made.status, 0) << made.err;
-  EXPECT_EQ(made.err, "");  // no note that the archive is missing
+  EXPECT_EQ(archive_err(made.err), "");  // no note that the archive is missing
   const std::string home = root.path() + "/dest/mvn";
   // Every file has the epoch's time, the archive's jars before it was made.
   const std::string files[] = {"/lib/app/maven-core-3.x.jar", "/lib/app/vorlane-launcher.jar",
@@ -298,7 +310,7 @@ TEST(Archive, ARealDesktopAppGetsItsArchiveOnAPrivateDisplayAndMapsItsWindowClas
                     "--allow-java-option", "-Xlog", "--app-cds"},
                    options);
   ASSERT_EQ(made.status, 0) << made.err;
-  EXPECT_EQ(made.err, "");  // no note that the archive is missing
+  EXPECT_EQ(archive_err(made.err), "");  // no note that the archive is missing
 
   Child app({root.path() + "/dest/jedit/bin/jedit"},
             {{{"HOME", root.path() + "/home"},

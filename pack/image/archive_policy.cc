@@ -164,9 +164,9 @@ std::string archive_breaking_option(const std::vector<std::string>& options) {
   return "";
 }
 
-std::vector<ArchiveRun> archive_making_runs(ArchiveKind kind, const std::string& file) {
-  const std::string work = std::string("&&/") + archive_work_file_name(kind);
-  switch (kind) {
+std::vector<ArchiveRun> archive_making_runs(const ArchiveChoice& choice, const std::string& file) {
+  const std::string work = std::string("&&/") + archive_work_file_name(choice.kind);
+  switch (choice.kind) {
     case ArchiveKind::kDynamic:
       return {{{"-XX:ArchiveClassesAtExit=&&/" + file}, true}};
     case ArchiveKind::kStaticLinked:
@@ -180,9 +180,12 @@ std::vector<ArchiveRun> archive_making_runs(ArchiveKind kind, const std::string&
       // Two steps, not -XX:AOTCacheOutput: its second step starts the
       // runtime's bin/java as a child with options of its own making, which
       // an emulator cannot start. The create step, like the dump, runs no main.
-      return {{{"-XX:AOTMode=record", "-XX:AOTConfiguration=" + work}, true},
-              {{"-XX:AOTMode=create", "-XX:AOTConfiguration=" + work, "-XX:AOTCache=&&/" + file},
-               false}};
+      {
+        std::vector<std::string> create = {"-XX:AOTMode=create", "-XX:AOTConfiguration=" + work,
+                                           "-XX:AOTCache=&&/" + file};
+        if (choice.feature_version == 26) create.insert(create.begin() + 1, "-XX:-AOTClassLinking");
+        return {{{"-XX:AOTMode=record", "-XX:AOTConfiguration=" + work}, true}, {create, false}};
+      }
   }
   return {};
 }

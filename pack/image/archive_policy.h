@@ -104,9 +104,12 @@ struct ArchiveRun {
   bool runs_main = true;
 };
 
-/// The runs that make an archive of `kind` in lib/app, to `file` (relative
-/// to lib/app), in order.
-std::vector<ArchiveRun> archive_making_runs(ArchiveKind kind, const std::string& file);
+/// The runs that make the archive `choice` in lib/app, to `file` (relative
+/// to lib/app), in order. On 26 the cache is made without ahead-of-time
+/// class linking: with it, Debian's 26.0.2 stopped a real app (Maven,
+/// started through the launcher) at start-up with "Unexpected exception
+/// when loading aot-linked classes", where 25 and 27 ran it.
+std::vector<ArchiveRun> archive_making_runs(const ArchiveChoice& choice, const std::string& file);
 
 /// The options of a run that runs no main, before expansion: `block_options`
 /// without the archive options and the splash option (the launcher shows
