@@ -12,6 +12,7 @@
 #include <regex>
 
 #include "e2e/app_tree.h"
+#include "pack/core/strings.h"
 #include "pack/image/archive_policy.h"
 #include "pack/jdk/jdk.h"
 

@@ -78,7 +78,7 @@ other_arch=arm64
 [ "$host_deb_arch" = amd64 ] || other_arch=amd64
 mkdir -p "$work/other/d/DEBIAN" "$work/other/d/opt/tinyapp"
 echo "a stand-in for the $other_arch tree" >"$work/other/d/opt/tinyapp/README"
-printf 'Package: tinyapp\nVersion: 2.0-1\nArchitecture: %s\nMaintainer: Ann Example <ann@example.org>\nDescription: A tiny app\n For %s.\n' \
+printf 'Package: tinyapp\nVersion: 2.0-1\nArchitecture: %s\nDepends: libc6 (>= 2.17)\nMaintainer: Ann Example <ann@example.org>\nDescription: A tiny app\n For %s.\n' \
   "$other_arch" "$other_arch" >"$work/other/d/DEBIAN/control"
 dpkg-deb --root-owner-group -b "$work/other/d" "$work/other/tinyapp_2.0-1_$other_arch.deb" >/dev/null
 
@@ -356,8 +356,11 @@ publish "$small" "$work/other/k5.deb" --signing-key "$key/signing-key.asc" ||
 grep -q '^Version: 5.0-1' "$small/dists/stable/main/binary-$other_arch/Packages" || fail "version 5 is not listed"
 
 # --- The download page in headless chromium --------------------------------------
+# The page states the glibc floor the host's .deb declares (the stand-in asks for 2.17).
+floor="$(dpkg-deb -f "$deb2" Depends | grep -o 'libc6 (>= [0-9.]*)' | grep -o '[0-9][0-9.]*')"
 page_ok() {
   grep -q '<title>tinyapp 2.0-1</title>' "$1" && grep -q 'href="pool/main/t/tinyapp/' "$1" &&
+    grep -qF "Runs on Linux with glibc $floor or later (Debian " "$1" &&
     grep -q 'href="rpm/stable/Packages/' "$1" && grep -q 'href="files/tinyapp-2.0-linux-' "$1" &&
     ! grep -qi '<script' "$site/index.html"
 }

@@ -45,14 +45,18 @@ std::optional<GlibcVersion> highest_glibc(const std::vector<NeededVersion>& need
   return highest;
 }
 
+std::string GlibcSystem::name() const { return std::string(family) + " " + std::string(release); }
+
 std::span<const GlibcSystem> glibc_systems() {
   // Measured or taken from each release's own glibc package (December 2026).
   static constexpr GlibcSystem kSystems[] = {
-      {{2, 28}, "RHEL 8"},       {{2, 31}, "Debian 11"},        {{2, 31}, "Ubuntu 20.04"},
-      {{2, 31}, "SLES 15"},      {{2, 31}, "openSUSE Leap 15"}, {{2, 34}, "RHEL 9"},
-      {{2, 35}, "Ubuntu 22.04"}, {{2, 35}, "Linux Mint 21"},    {{2, 35}, "Pop!_OS 22.04"},
-      {{2, 36}, "Debian 12"},    {{2, 36}, "Fedora 37"},        {{2, 39}, "Ubuntu 24.04"},
-      {{2, 41}, "Debian 13"},
+      {{2, 28}, "RHEL", "8"},       {{2, 31}, "Debian", "11"},        {{2, 31}, "Ubuntu", "20.04"},
+      {{2, 31}, "SLES", "15"},      {{2, 31}, "openSUSE Leap", "15"}, {{2, 34}, "RHEL", "9"},
+      {{2, 35}, "Ubuntu", "22.04"}, {{2, 35}, "Linux Mint", "21"},    {{2, 35}, "Pop!_OS", "22.04"},
+      {{2, 36}, "Debian", "12"},    {{2, 36}, "Fedora", "37"},        {{2, 37}, "Fedora", "38"},
+      {{2, 38}, "Fedora", "39"},    {{2, 39}, "Ubuntu", "24.04"},     {{2, 39}, "Fedora", "40"},
+      {{2, 39}, "RHEL", "10"},      {{2, 40}, "Fedora", "41"},        {{2, 41}, "Debian", "13"},
+      {{2, 41}, "Fedora", "42"},
   };
   return kSystems;
 }
@@ -60,9 +64,23 @@ std::span<const GlibcSystem> glibc_systems() {
 std::vector<std::string> systems_before(GlibcVersion floor) {
   std::vector<std::string> names;
   for (const GlibcSystem& system : glibc_systems()) {
-    if (system.glibc < floor) names.emplace_back(system.name);
+    if (system.glibc < floor) names.push_back(system.name());
   }
   return names;
+}
+
+std::string systems_from(GlibcVersion floor) {
+  std::string out;
+  for (const std::string_view family : {"Debian", "Ubuntu", "Fedora", "RHEL"}) {
+    // The table is oldest first: the first release that reaches the floor.
+    for (const GlibcSystem& system : glibc_systems()) {
+      if (system.family != family || system.glibc < floor) continue;
+      if (!out.empty()) out += ", ";
+      out += system.name() + "+";
+      break;
+    }
+  }
+  return out;
 }
 
 }  // namespace vorlane

@@ -34,7 +34,10 @@ std::optional<GlibcVersion> highest_glibc(const std::vector<NeededVersion>& need
 /// A maintained desktop system and the glibc it ships.
 struct GlibcSystem {
   GlibcVersion glibc;
-  std::string_view name;  ///< "Debian 11"
+  std::string_view family;   ///< "Debian", "Linux Mint"
+  std::string_view release;  ///< "11", "22.04"
+  /// "Debian 11".
+  std::string name() const;
 };
 
 /// The systems the packer names when it says whom a glibc floor shuts out,
@@ -43,5 +46,11 @@ std::span<const GlibcSystem> glibc_systems();
 
 /// The names of the systems whose glibc is older than `floor`, oldest first.
 std::vector<std::string> systems_before(GlibcVersion floor);
+
+/// What a tree of glibc `floor` runs on, as a download page says it:
+/// "Debian 11+, Ubuntu 20.04+, Fedora 37+, RHEL 8+", for each of these
+/// families its oldest release in the table with that glibc or a newer one.
+/// A family none of whose releases has it is left out; "" when all are.
+std::string systems_from(GlibcVersion floor);
 
 }  // namespace vorlane

@@ -64,5 +64,24 @@ TEST(GlibcSystems, TheOnesAFloorShutsOut) {
                              [](const auto& a, const auto& b) { return a.glibc < b.glibc; }));
 }
 
+TEST(GlibcSystems, WhatAFloorRunsOn) {
+  const struct {
+    GlibcVersion floor;
+    const char* runs_on;
+  } cases[] = {
+      {{2, 2, 5}, "Debian 11+, Ubuntu 20.04+, Fedora 37+, RHEL 8+"},
+      {{2, 17}, "Debian 11+, Ubuntu 20.04+, Fedora 37+, RHEL 8+"},
+      {{2, 28}, "Debian 11+, Ubuntu 20.04+, Fedora 37+, RHEL 8+"},
+      {{2, 31}, "Debian 11+, Ubuntu 20.04+, Fedora 37+, RHEL 9+"},
+      {{2, 34}, "Debian 12+, Ubuntu 22.04+, Fedora 37+, RHEL 9+"},
+      {{2, 36}, "Debian 12+, Ubuntu 24.04+, Fedora 37+, RHEL 10+"},
+      // Debian's newest suite (JDK 26 and 27): no maintained RHEL 9 or older.
+      {{2, 38}, "Debian 13+, Ubuntu 24.04+, Fedora 39+, RHEL 10+"},
+      {{2, 41}, "Debian 13+, Fedora 42+"},
+      {{2, 99}, ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(systems_from(c.floor), c.runs_on) << c.floor.text();
+}
+
 }  // namespace
 }  // namespace vorlane

@@ -32,6 +32,37 @@ std::optional<ArchiveKind> archive_kind_for(const std::string& java_version) {
   return ArchiveKind::kAotCache;
 }
 
+std::vector<std::string> archive_notes(const ArchiveChoice& choice, const std::string& java_version,
+                                       const std::vector<std::string>& allowed_options) {
+  std::vector<std::string> notes;
+  const std::optional<JavaVersion> version = parse_java_version(java_version);
+  if (version && version->feature > kNewestTestedJava) {
+    notes.push_back("the runtime is Java " + std::to_string(version->feature) +
+                    ", newer than the newest release the app's class-data archive was tried on (" +
+                    std::to_string(kNewestTestedJava) + "); it gets the " +
+                    archive_kind_name(choice.kind) + " kind, as " +
+                    std::to_string(kNewestTestedJava) +
+                    " does: check that the app starts as fast as it should");
+  }
+  // The cache and the AOT-linked static archive keep the compressed-oops
+  // mode they were made in, and ZGC has none: under a user's ZGC the JVM
+  // sets them aside ("The saved state of UseCompressedOops (1) is different
+  // from runtime (0)") and shares no class at all. Measured on 25, 26 and
+  // 27; a dynamic archive over the runtime's own keeps the JDK's classes.
+  constexpr std::string_view kZgc = "-XX:+UseZGC";
+  const auto zgc = std::find_if(allowed_options.begin(), allowed_options.end(),
+                                [&](const std::string& p) { return kZgc.starts_with(p); });
+  if (zgc != allowed_options.end() && choice.kind != ArchiveKind::kDynamic) {
+    notes.push_back("--allow-java-option " + *zgc +
+                    " lets a user's VORLANE_JVM_OPTIONS choose ZGC (-XX:+UseZGC); the app's " +
+                    archive_kind_name(choice.kind) +
+                    " archive, made with compressed oops, is then set aside and the app starts "
+                    "with no shared class. Give ZGC in --java-option instead, so the archive is "
+                    "made with it");
+  }
+  return notes;
+}
+
 std::string archive_kind_name(ArchiveKind kind) {
   switch (kind) {
     case ArchiveKind::kDynamic:
@@ -133,9 +164,9 @@ std::string archive_breaking_option(const std::vector<std::string>& options) {
   return "";
 }
 
-std::vector<ArchiveRun> archive_making_runs(ArchiveKind kind, const std::string& file) {
-  const std::string work = std::string("&&/") + archive_work_file_name(kind);
-  switch (kind) {
+std::vector<ArchiveRun> archive_making_runs(const ArchiveChoice& choice, const std::string& file) {
+  const std::string work = std::string("&&/") + archive_work_file_name(choice.kind);
+  switch (choice.kind) {
     case ArchiveKind::kDynamic:
       return {{{"-XX:ArchiveClassesAtExit=&&/" + file}, true}};
     case ArchiveKind::kStaticLinked:
@@ -149,9 +180,12 @@ std::vector<ArchiveRun> archive_making_runs(ArchiveKind kind, const std::string&
       // Two steps, not -XX:AOTCacheOutput: its second step starts the
       // runtime's bin/java as a child with options of its own making, which
       // an emulator cannot start. The create step, like the dump, runs no main.
-      return {{{"-XX:AOTMode=record", "-XX:AOTConfiguration=" + work}, true},
-              {{"-XX:AOTMode=create", "-XX:AOTConfiguration=" + work, "-XX:AOTCache=&&/" + file},
-               false}};
+      {
+        std::vector<std::string> create = {"-XX:AOTMode=create", "-XX:AOTConfiguration=" + work,
+                                           "-XX:AOTCache=&&/" + file};
+        if (choice.feature_version == 26) create.insert(create.begin() + 1, "-XX:-AOTClassLinking");
+        return {{{"-XX:AOTMode=record", "-XX:AOTConfiguration=" + work}, true}, {create, false}};
+      }
   }
   return {};
 }

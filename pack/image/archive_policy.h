@@ -52,6 +52,20 @@ struct ArchiveChoice {
   int feature_version = 0;
 };
 
+/// The newest feature release the archive kinds were tried on. A newer one
+/// is not refused: it gets the kind of this one, with a note.
+inline constexpr int kNewestTestedJava = 27;
+
+/// What the packer says about the archive of `choice` for a runtime whose
+/// `release` says JAVA_VERSION=`java_version`, when a user's
+/// VORLANE_JVM_OPTIONS may hold what the prefixes in `allowed_options`
+/// (--allow-java-option) let through: that the release is newer than
+/// `kNewestTestedJava`; that a user's -XX:+UseZGC sets a cache or static
+/// archive aside (it keeps the compressed-oops mode it was made in). Notes,
+/// never refusals; empty when there is nothing to say.
+std::vector<std::string> archive_notes(const ArchiveChoice& choice, const std::string& java_version,
+                                       const std::vector<std::string>& allowed_options);
+
 /// The option that keeps the JVM quiet when the archive cannot be used (the
 /// tree moved, a jar changed): 24 and later print such warnings and errors
 /// on the app's standard output. `aot*=off,cds*=off` on 24 and later; older
@@ -90,9 +104,12 @@ struct ArchiveRun {
   bool runs_main = true;
 };
 
-/// The runs that make an archive of `kind` in lib/app, to `file` (relative
-/// to lib/app), in order.
-std::vector<ArchiveRun> archive_making_runs(ArchiveKind kind, const std::string& file);
+/// The runs that make the archive `choice` in lib/app, to `file` (relative
+/// to lib/app), in order. On 26 the cache is made without ahead-of-time
+/// class linking: with it, Debian's 26.0.2 stopped a real app (Maven,
+/// started through the launcher) at start-up with "Unexpected exception
+/// when loading aot-linked classes", where 25 and 27 ran it.
+std::vector<ArchiveRun> archive_making_runs(const ArchiveChoice& choice, const std::string& file);
 
 /// The options of a run that runs no main, before expansion: `block_options`
 /// without the archive options and the splash option (the launcher shows

@@ -56,6 +56,10 @@ TEST(ArchiveKind, PerRuntimeVersion) {
       {"25.0.10.1", K::kAotCache, "-Xlog:aot*=off,cds*=off"},
       {"25.1.0", K::kAotCache, "-Xlog:aot*=off,cds*=off"},
       {"26-ea", K::kAotCache, "-Xlog:aot*=off,cds*=off"},
+      // Debian's 26 and 27, and a release newer than any tried.
+      {"26.0.2.1", K::kAotCache, "-Xlog:aot*=off,cds*=off"},
+      {"27.0.1.0.3", K::kAotCache, "-Xlog:aot*=off,cds*=off"},
+      {"31", K::kAotCache, "-Xlog:aot*=off,cds*=off"},
       {"", std::nullopt, ""},
       {"1.8.0_412", std::nullopt, ""},
       {"25.x", std::nullopt, ""},
@@ -69,10 +73,45 @@ TEST(ArchiveKind, PerRuntimeVersion) {
   }
 }
 
+TEST(ArchiveKind, NewerReleasesAndCollectorsGetNotesNotRefusals) {
+  using K = ArchiveKind;
+  const std::vector<std::string> none;
+  const std::vector<std::string> zgc = {"-XX:+UseZGC"};
+  const std::vector<std::string> xx = {"-Xlog", "-XX:"};
+  const struct {
+    const char* version;
+    std::vector<std::string> allowed;
+    std::vector<const char*> notes;  // a word of each, in order
+  } cases[] = {
+      {"25.0.5", none, {}},
+      {"26.0.2", {"-Xlog", "-XX:+UseG1GC"}, {}},
+      {"17.0.15", xx, {}},  // a dynamic archive keeps the runtime's own under ZGC
+      {"25.0.5", zgc, {"no shared class"}},
+      {"25.0.3", xx, {"-XX: lets a user's VORLANE_JVM_OPTIONS choose ZGC"}},
+      {"27.0.1", zgc, {"aot-cache archive, made with compressed oops"}},
+      {"25.0.5", {"-XX:+UseG1GC", "-Xmx"}, {}},
+      {"28", none, {"Java 28, newer than the newest release"}},
+      {"31.0.1", zgc, {"as 27 does", "choose ZGC"}},
+  };
+  for (const auto& c : cases) {
+    const K kind = archive_kind_for(c.version).value();
+    // Never refused: the newest kind for any release from 26 on.
+    if (std::atoi(c.version) >= 26) {
+      EXPECT_EQ(kind, K::kAotCache) << c.version;
+    }
+    const std::vector<std::string> notes =
+        archive_notes({kind, std::atoi(c.version)}, c.version, c.allowed);
+    ASSERT_EQ(notes.size(), c.notes.size()) << c.version;
+    for (std::size_t i = 0; i < notes.size(); ++i) {
+      EXPECT_THAT(notes[i], HasSubstr(c.notes[i])) << c.version;
+    }
+  }
+}
+
 TEST(ArchiveKind, MakingRunsRunMainOnlyToRecord) {
-  const auto runs = [](ArchiveKind kind, const char* file) {
+  const auto runs = [](ArchiveKind kind, const char* file, int feature = 25) {
     std::vector<std::pair<bool, std::vector<std::string>>> out;
-    for (const ArchiveRun& run : archive_making_runs(kind, file)) {
+    for (const ArchiveRun& run : archive_making_runs({kind, feature}, file)) {
       out.emplace_back(run.runs_main, run.options);
     }
     return out;
@@ -93,6 +132,11 @@ TEST(ArchiveKind, MakingRunsRunMainOnlyToRecord) {
                   Run{false,
                       {"-XX:AOTMode=create", "-XX:AOTConfiguration=&&/vorlane-app.aotconf",
                        "-XX:AOTCache=&&/a.aot"}}));
+  // 26's aot-linked classes stopped a real app at start: its cache links none.
+  EXPECT_THAT(runs(ArchiveKind::kAotCache, "a.aot", 26)[1].second,
+              ElementsAre("-XX:AOTMode=create", "-XX:-AOTClassLinking",
+                          "-XX:AOTConfiguration=&&/vorlane-app.aotconf", "-XX:AOTCache=&&/a.aot"));
+  EXPECT_EQ(runs(ArchiveKind::kAotCache, "a.aot", 27), runs(ArchiveKind::kAotCache, "a.aot"));
   EXPECT_EQ(archive_temp_name("vorlane-app.aot"), "vorlane-app.new.aot");
 }
 

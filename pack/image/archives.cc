@@ -132,7 +132,7 @@ ArchiveOutcome make_app_archive(const std::string& home, const std::string& name
   const std::string expanded_app_dir = resolved;
   std::free(resolved);
 
-  const std::vector<ArchiveRun> runs = archive_making_runs(choice.kind, new_file);
+  const std::vector<ArchiveRun> runs = archive_making_runs(choice, new_file);
   // A desktop app's training run shows its window: on the packer's display,
   // else on a private one that lives as long as the runs. Without either, a
   // desktop app would record only what it loads before it fails.

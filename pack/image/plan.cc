@@ -57,6 +57,9 @@ Check check_archive(const AppOptions& o, const AppFacts& f, AppPlan& plan) {
   // A runtime whose release file gives no version gets the kind every runtime reads.
   const ArchiveKind kind = archive_kind_for(version).value_or(ArchiveKind::kDynamic);
   plan.archive = ArchiveChoice{kind, runtime_feature_version(f)};
+  for (std::string& note : archive_notes(*plan.archive, version, o.allowed_java_options)) {
+    plan.notes.push_back(std::move(note));
+  }
   if (const std::string bad = archive_breaking_option(o.java_options); !bad.empty()) {
     return bad_input(
         "--java-option " + bad +

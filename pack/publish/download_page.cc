@@ -40,7 +40,29 @@ std::string paragraphs(const std::string& text) {
   return out;
 }
 
+std::string_view trimmed(std::string_view text) {
+  const std::size_t begin = text.find_first_not_of(" \t\n");
+  if (begin == std::string_view::npos) return {};
+  return text.substr(begin, text.find_last_not_of(" \t\n") - begin + 1);
+}
+
 }  // namespace
+
+std::optional<GlibcVersion> libc6_floor(std::string_view depends) {
+  while (!depends.empty()) {
+    const std::size_t comma = depends.find(',');
+    const std::string_view entry = trimmed(depends.substr(0, comma));
+    depends = comma == std::string_view::npos ? std::string_view() : depends.substr(comma + 1);
+    constexpr std::string_view kPrefix = "libc6 (>=";
+    if (!entry.starts_with(kPrefix) || !entry.ends_with(')')) continue;
+    std::string_view version =
+        trimmed(entry.substr(kPrefix.size(), entry.size() - kPrefix.size() - 1));
+    // The upstream version only: a Debian revision or a tilde adds nothing to the glibc.
+    version = version.substr(0, version.find_first_of("-~+"));
+    return glibc_version_of("GLIBC_" + std::string(version));
+  }
+  return std::nullopt;
+}
 
 std::string shell_word(std::string_view text) {
   const bool plain = !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
@@ -100,6 +122,11 @@ std::string download_page(const PageFacts& f) {
           " (" + channel + ")</div></div>\n</header>\n";
   if (!f.summary.empty()) page += "<p><strong>" + markup_escape(f.summary) + "</strong></p>\n";
   page += paragraphs(f.description);
+  if (f.glibc_floor) {
+    const std::string systems = systems_from(*f.glibc_floor);
+    page += "<p>Runs on Linux with glibc " + f.glibc_floor->text() + " or later" +
+            (systems.empty() ? "" : " (" + markup_escape(systems) + ")") + ".</p>\n";
+  }
   page +=
       "<h2>Downloads</h2>\n<table>\n<thead><tr><th>Package</th><th>Architecture</th>"
       "<th>Size</th><th>SHA-256</th></tr></thead>\n<tbody>\n";

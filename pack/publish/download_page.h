@@ -3,9 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "pack/core/glibc_version.h"
 
 namespace vorlane::publish {
 
@@ -29,7 +32,14 @@ struct PageFacts {
   bool has_deb = false;
   bool has_rpm = false;
   std::vector<Download> downloads;
+  /// The oldest glibc the packages run on, as they declare it; unknown: no line.
+  std::optional<GlibcVersion> glibc_floor;
 };
+
+/// The glibc a .deb's Depends field asks for: the version of its plain
+/// "libc6 (>= 2.NN)" ("2.36-9" is 2.36). Nothing when there is none, when
+/// libc6 is only one of alternatives, or when the version is no glibc's.
+std::optional<GlibcVersion> libc6_floor(std::string_view depends);
 
 /// "1.4 MB", "812 kB", "96 bytes".
 std::string human_size(std::uint64_t bytes);
@@ -42,8 +52,9 @@ std::string shell_word(std::string_view text);
 /// A `printf '%s\n' LINE...` command that prints `lines`, each a word.
 std::string printf_lines(const std::vector<std::string>& lines);
 
-/// The page: the app's name, icon, version and description, a table of
-/// downloads (size, SHA-256), and the commands that add the repository.
+/// The page: the app's name, icon, version and description, what the
+/// packages run on, a table of downloads (size, SHA-256), and the commands
+/// that add the repository.
 std::string download_page(const PageFacts& facts);
 
 }  // namespace vorlane::publish

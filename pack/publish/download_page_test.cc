@@ -97,5 +97,34 @@ TEST(DownloadPage, Sizes) {
   for (const auto& row : rows) EXPECT_EQ(human_size(row.bytes), row.text) << row.bytes;
 }
 
+TEST(DownloadPage, WhatThePackagesRunOn) {
+  const struct {
+    const char* depends;
+    std::optional<GlibcVersion> floor;
+  } rows[] = {
+      {"libc6 (>= 2.17), libx11-6", GlibcVersion{2, 17}},
+      {"libasound2 (>= 1.0.16),libc6 (>= 2.31)", GlibcVersion{2, 31}},
+      {"libc6 (>=2.36-9)", GlibcVersion{2, 36}},
+      {"libc6 (>= 2.2.5)", GlibcVersion{2, 2, 5}},
+      // No plain floor: no claim.
+      {"libc6", std::nullopt},
+      {"libc6 (>= 2.17) | musl, libx11-6", std::nullopt},
+      {"libc6-dev (>= 2.17)", std::nullopt},
+      {"libc6 (<< 2.40)", std::nullopt},
+      {"libc6 (>= two)", std::nullopt},
+      {"", std::nullopt},
+  };
+  for (const auto& row : rows) EXPECT_EQ(libc6_floor(row.depends), row.floor) << row.depends;
+
+  PageFacts f = facts();
+  EXPECT_FALSE(has(download_page(f), "glibc"));
+  f.glibc_floor = GlibcVersion{2, 17};
+  EXPECT_TRUE(has(download_page(f),
+                  "Runs on Linux with glibc 2.17 or later (Debian 11+, Ubuntu 20.04+, Fedora 37+, "
+                  "RHEL 8+)."));
+  f.glibc_floor = GlibcVersion{2, 99};
+  EXPECT_TRUE(has(download_page(f), "Runs on Linux with glibc 2.99 or later.</p>"));
+}
+
 }  // namespace
 }  // namespace vorlane::publish

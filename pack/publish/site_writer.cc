@@ -518,6 +518,7 @@ class Publisher {
       if (f.version.empty() || compare_versions(e.version, f.version) > 0) f.version = e.version;
     }
     std::string newest_deb;
+    std::vector<std::string> current_debs;
     for (const SiteEntry& e : indexed) {
       // A .tar.gz has no release: 1.4 goes with the packages of 1.4-RELEASE.
       const bool current = e.format == Format::kTarGz
@@ -532,7 +533,9 @@ class Publisher {
       f.has_deb = f.has_deb || e.format == Format::kDeb;
       f.has_rpm = f.has_rpm || e.format == Format::kRpm;
       if (e.format == Format::kDeb && newest_deb.empty()) newest_deb = e.path;
+      if (e.format == Format::kDeb) current_debs.push_back(e.path);
     }
+    if (Status s = read_glibc_floor(current_debs, f); !s) return s;
     if (!newest_deb.empty()) {
       const bool new_deb = std::any_of(plan_.copies.begin(), plan_.copies.end(),
                                        [&](const Copy& c) { return c.path == newest_deb; });
@@ -617,6 +620,24 @@ class Publisher {
       return text ? changelog_notes(*text, version) : std::string();
     }
     return std::string();
+  }
+
+  /// What the page says the packages run on: the highest glibc that the
+  /// .deb packages `debs` declare in their libc6 dependency. None when a
+  /// package declares none, since the page would then claim too much.
+  Status read_glibc_floor(const std::vector<std::string>& debs, PageFacts& f) {
+    for (const std::string& deb : debs) {
+      Result<std::string> depends = run_tool(
+          {tools_["dpkg-deb"], "--showformat=${Depends}", "--show", "--", o_.site + "/" + deb});
+      if (!depends) return depends.error();
+      const std::optional<GlibcVersion> floor = libc6_floor(*depends);
+      if (!floor) {
+        f.glibc_floor.reset();
+        return done();
+      }
+      if (!f.glibc_floor || *floor > *f.glibc_floor) f.glibc_floor = floor;
+    }
+    return done();
   }
 
   /// The long description and the icon, from the .deb's control file and tree.
