@@ -56,13 +56,17 @@ done
 java_cp="$system_jdk/bin/java -cp $work/in/hello.jar bench.Hello"
 
 # A display of the script's own, with the resource a high-density desktop
-# sets. Xvfb picks a free number and writes it once it listens.
-coproc XVFB { exec Xvfb -displayfd 1 -nolisten tcp -screen 0 1024x768x24 2>/dev/null; }
+# sets. Xvfb picks a free number and writes it once it listens; -noreset, as
+# a desktop's server never resets: without it, Xvfb starts over each time
+# its last client leaves, drops the resources and keeps the next one waiting.
+coproc XVFB { exec Xvfb -displayfd 1 -noreset -nolisten tcp -screen 0 1024x768x24 2>/dev/null; }
 trap 'kill "$XVFB_PID" 2>/dev/null || true' EXIT
 read -r -t 60 number <&"${XVFB[0]}" || { echo "Xvfb did not start" >&2; exit 1; }
 display=:$number
-DISPLAY=$display xprop -root -f RESOURCE_MANAGER 8s -set RESOURCE_MANAGER "Xft.dpi:	144
-"
+DISPLAY=$display xprop -root -f RESOURCE_MANAGER 8s -set RESOURCE_MANAGER "$(printf 'Xft.dpi:\t144\n')"
+# The launcher must see them, or the display costs it nothing to measure.
+DISPLAY=$display VORLANE_DUMP_JVM_ARGS=1 "$work/apps/after/hello/bin/hello" 2>&1 >/dev/null |
+  grep -q -- '-Dvorlane.uiScale=1.5' || { echo "the launcher did not read Xft.dpi" >&2; exit 1; }
 
 labels=(before after java)
 commands=("$work/apps/before/hello/bin/hello" "$work/apps/after/hello/bin/hello" "$java_cp")
@@ -115,7 +119,7 @@ done
   echo
   echo "Measured by \`bench/desktop_start.sh\` on $(date -u +%Y-%m-%d), $(nproc) cores;" \
        "$("$system_jdk/bin/java" -version 2>&1 | head -1); a hello world app packed with" \
-       "the template of $before (before) and of $(git rev-parse --short HEAD) (after)," \
+       "the template of $before (before) and of $(git describe --always --dirty) (after)," \
        "against \`java -cp\`; $((per_round * rounds)) timed runs per variant (hyperfine," \
        "in $rounds rounds that take turns${NICE:+, at niceness $NICE}); the display is an" \
        "Xvfb with \`Xft.dpi: 144\`; load average $(cut -d' ' -f1-3 /proc/loadavg) at the end."
