@@ -15,6 +15,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 before=${BEFORE:-7784aac}
+# Named before the results file is written, which would make the tree dirty.
+after_rev=$(git describe --always --dirty)
 runs=${RUNS:-30}
 rounds=${ROUNDS:-3}
 results=${RESULTS:-bench/results}
@@ -119,7 +121,7 @@ done
   echo
   echo "Measured by \`bench/desktop_start.sh\` on $(date -u +%Y-%m-%d), $(nproc) cores;" \
        "$("$system_jdk/bin/java" -version 2>&1 | head -1); a hello world app packed with" \
-       "the template of $before (before) and of $(git describe --always --dirty) (after)," \
+       "the template of $before (before) and of $after_rev (after)," \
        "against \`java -cp\`; $((per_round * rounds)) timed runs per variant (hyperfine," \
        "in $rounds rounds that take turns${NICE:+, at niceness $NICE}); the display is an" \
        "Xvfb with \`Xft.dpi: 144\`; load average $(cut -d' ' -f1-3 /proc/loadavg) at the end."
