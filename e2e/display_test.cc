@@ -226,13 +226,23 @@ TEST_F(DisplayTest, FailuresShowADialogAndAreLogged) {
   fs::create_directories(no_tools);
   fs::create_symlink("/usr/bin/xmessage", only_xmessage + "/xmessage");
   const std::string main_class_missing = "Main class no.Such was not found";
+  const std::string state = tree_.temp_root() + "/state";
+  const std::string crash_agent = "-agentpath:" + Setup::get().probe_native + "=crash";
   const struct {
     std::string actions;  ///< the probe's; "" for a missing main class
     std::string user_options;
     std::string path;
     std::string title;  ///< of the dialog; "" for none
     std::string logged;
+    int status = 1;
   } rows[] = {
+      // The JVM ends the process itself as it starts: its exit and abort
+      // hooks report it, and its output stays as it is without a display.
+      {"args", "-Xms2g -Xmx1g", "/usr/bin:/bin", "display-app",
+       "The JVM stopped as it started.\n\nError occurred during initialization of VM\n"
+       "Initial heap size set to a larger value than the maximum heap size"},
+      {"args", crash_agent, "/usr/bin:/bin", "display-app",
+       "The JVM crashed as it started. Its crash log is " + state + "/display-app/hs_err_pid", 134},
       {"", "", "/usr/bin:/bin", "display-app", main_class_missing},
       {"args", "-Xfoo", only_xmessage, "display-app", "Unrecognized option: -Xfoo"},
       {"args", "-Dfoo", "/usr/bin:/bin", "Invalid JVM option", "VORLANE_JVM_OPTIONS: -Dfoo"},
@@ -240,7 +250,6 @@ TEST_F(DisplayTest, FailuresShowADialogAndAreLogged) {
        "probe failure"},
       {"", "", no_tools, "", main_class_missing},
   };
-  const std::string state = tree_.temp_root() + "/state";
   for (const auto& row : rows) {
     if (row.actions.empty()) {
       ASSERT_EQ(tree_
@@ -249,7 +258,8 @@ TEST_F(DisplayTest, FailuresShowADialogAndAreLogged) {
                     .status,
                 0);
     } else {
-      tree_.burn_probe(row.actions, {"--allow-java-option", "-X"});
+      tree_.burn_probe(row.actions,
+                       {"--allow-java-option", "-X", "--allow-java-option", "-agentpath:"});
     }
     RunOptions options;
     options.env = {{"DISPLAY", display_.name()},
@@ -257,7 +267,12 @@ TEST_F(DisplayTest, FailuresShowADialogAndAreLogged) {
                    {"PATH", row.path},
                    {"VORLANE_JVM_OPTIONS", row.user_options}};
     const RunResult launch = tree_.run({}, options);
-    EXPECT_EQ(launch.status, 1) << row.logged;
+    EXPECT_EQ(launch.status, row.status) << row.logged;
+    if (row.status == 1) {
+      options.env["DISPLAY"] = "";
+      const RunResult plain = tree_.run({}, options);
+      EXPECT_EQ(launch.out + launch.err, plain.out + plain.err) << row.logged;
+    }
     EXPECT_NE(read_text(state + "/display-app/launcher.log").find(row.logged), std::string::npos)
         << row.logged;
     if (row.title.empty()) continue;

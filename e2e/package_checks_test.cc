@@ -78,6 +78,18 @@ class PackageCheck : public testing::Test {
     ASSERT_FALSE(shared_->rpms.empty()) << "no .rpm in " << kPackages;
   }
   static const Shared& shared() { return *shared_; }
+  /// The .deb of this machine, or null.
+  static const Unpacked* host_deb() {
+#if defined(__x86_64__)
+    const std::string suffix = "_amd64.deb";
+#else
+    const std::string suffix = "_arm64.deb";
+#endif
+    for (const Unpacked& u : shared().debs) {
+      if (u.deb.ends_with(suffix)) return &u;
+    }
+    return nullptr;
+  }
   static std::unique_ptr<Shared> shared_;
 };
 std::unique_ptr<PackageCheck::Shared> PackageCheck::shared_;
@@ -159,15 +171,7 @@ TEST_F(PackageCheck, TheWindowsClassIsTheDesktopEntrysStartupWMClass) {
     if (!fs::exists(t)) GTEST_SKIP() << "no " << t << ": the window class is not checked";
   }
   if (emulated()) GTEST_SKIP() << "the host's .deb only";
-#if defined(__x86_64__)
-  const std::string suffix = "_amd64.deb";
-#else
-  const std::string suffix = "_arm64.deb";
-#endif
-  const Unpacked* host = nullptr;
-  for (const Unpacked& u : shared().debs) {
-    if (u.deb.ends_with(suffix)) host = &u;
-  }
+  const Unpacked* host = host_deb();
   ASSERT_NE(host, nullptr) << "no .deb of this machine in " << kPackages;
   const auto desktop = files_ending(host->root + "/usr/share/applications", ".desktop");
   ASSERT_EQ(desktop.size(), 1u);
@@ -193,6 +197,44 @@ TEST_F(PackageCheck, TheWindowsClassIsTheDesktopEntrysStartupWMClass) {
   ASSERT_EQ(r.status, 0) << r.err;
   // WM_CLASS = "sun-awt-X11-XFramePeer", "notes-Main"
   EXPECT_THAT(r.out, HasSubstr("\"" + want + "\"\n")) << r.err;
+}
+
+/// The desktop entry takes vnote: links (%u), and a second launch with one
+/// opens its note in the running window instead of a window of its own.
+TEST_F(PackageCheck, ALinkOpensItsNoteInTheRunningWindow) {
+  for (const char* t : {"/usr/bin/xvfb-run", "/usr/bin/xdotool"}) {
+    if (!fs::exists(t)) GTEST_SKIP() << "no " << t << ": links are not checked";
+  }
+  if (emulated()) GTEST_SKIP() << "the host's .deb only";
+  const Unpacked* deb = host_deb();
+  ASSERT_NE(deb, nullptr) << "no .deb of this machine in " << kPackages;
+  const auto desktop = files_ending(deb->root + "/usr/share/applications", ".desktop");
+  ASSERT_EQ(desktop.size(), 1u);
+  const std::string entry = read_text(desktop[0]);
+  EXPECT_THAT(entry, HasSubstr("Exec=/usr/bin/vorlane-notes %u\n"));
+  EXPECT_THAT(entry, HasSubstr(";x-scheme-handler/vnote;"));
+  // Each wait is xdotool's own; the limits only end a window that never comes.
+  const std::string script = R"sh(set -eu
+"$1" >/dev/null 2>&1 &
+pid=$!
+trap 'kill "$pid" 2>/dev/null || true' EXIT
+timeout 300 xdotool search --sync --onlyvisible --name '^Vorlane Notes$' >/dev/null
+"$1" 'vnote://note?title=From%20a%20link&text=Milk%0ABread'
+timeout 300 xdotool search --sync --onlyvisible --name '^Vorlane Notes - From a link$' >/dev/null
+echo "windows $(xdotool search --onlyvisible --name '^Vorlane Notes' | wc -l)"
+)sh";
+  const std::string runtime_dir = shared().dir.path() + "/run-user-link";
+  fs::create_directories(runtime_dir);
+  fs::permissions(runtime_dir, fs::perms::owner_all);
+  RunOptions options;
+  options.timeout_seconds = 700;
+  const RunResult r =
+      run_process({"/usr/bin/env", "XDG_RUNTIME_DIR=" + runtime_dir, "/usr/bin/xvfb-run", "-a",
+                   "-s", "-screen 0 1024x768x24", "/bin/sh", "-c", script, "sh",
+                   deb->root + "/opt/" + kName + "/bin/" + kName},
+                  options);
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "windows 1\n") << r.err;
 }
 
 }  // namespace

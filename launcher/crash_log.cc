@@ -16,4 +16,21 @@ std::optional<std::string> crash_log_option(const std::vector<std::string>& opti
   return result;
 }
 
+std::string crash_log_path(std::string_view state_dir, long pid) {
+  return std::string(state_dir) + "/hs_err_pid" + std::to_string(pid) + ".log";
+}
+
+std::string start_end_report(StartEnd end, std::string_view crash_log, std::string_view said) {
+  std::string report;
+  if (!crash_log.empty()) {
+    report = "The JVM crashed as it started. Its crash log is " + std::string(crash_log) + ".";
+  } else if (end.aborted) {
+    report = "The JVM stopped as it started.";
+  } else {
+    report = "The JVM ended as it started, with status " + std::to_string(end.status) + ".";
+  }
+  if (!said.empty()) report.append("\n\n").append(said);
+  return report;
+}
+
 }  // namespace vorlane

@@ -2,6 +2,7 @@
 // JVM in this process and runs the application's main method.
 
 #include <pthread.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -232,15 +233,17 @@ void append_final_option(std::string option) {
 /// Sends the JVM's crash log into the app's state folder (made 0700), unless
 /// the block or the user set -XX:ErrorFile or the folder cannot be used.
 /// Added after the others are expanded, as the folder's path is final text.
-void add_crash_log_option() {
+/// Returns the file the JVM of this process then writes ("" without one).
+std::string add_crash_log_option() {
   const std::string name = app_name();
   // Checked before the folder is made: an app whose options chose a place
   // gets no state folder for it.
   const std::optional<std::string> dir =
       state_dir(std::getenv("XDG_STATE_HOME"), std::getenv("HOME"), name);
   std::optional<std::string> option = dir ? crash_log_option(data.jvm_options, *dir) : std::nullopt;
-  if (!option || !make_state_dir(name)) return;
+  if (!option || !make_state_dir(name)) return {};
   append_final_option(std::move(*option));
+  return crash_log_path(*dir, static_cast<long>(getpid()));
 }
 
 /// Sets the JVM's whole scale, and the exact factor, from the X display's
@@ -260,12 +263,13 @@ void add_screen_scale_options() {
 void* run_jvm(void*) {
   const std::string app_dir = resolve_app_dir();
   const std::optional<std::string> splash_option = prepare_jvm_options(app_dir);
-  add_crash_log_option();
+  std::string crash_log = add_crash_log_option();
   add_screen_scale_options();
   if (splash_option) show_splash_screen(*splash_option, app_dir);
 
   JavaVM* vm = nullptr;
-  JNIEnv* env = create_jvm(data.jvm_options, &vm, failure_dialog_wanted(data.console_app));
+  JNIEnv* env = create_jvm(data.jvm_options, &vm,
+                           {failure_dialog_wanted(data.console_app), std::move(crash_log)});
   register_natives(env);
   bind_single_instance_natives(env);
   bind_jvm_options_natives(env, data.allowed_jvm_options);

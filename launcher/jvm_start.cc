@@ -1,5 +1,8 @@
 #include "launcher/jvm_start.h"
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <atomic>
 #include <cstdarg>
 #include <cstdint>
@@ -9,6 +12,7 @@
 #include <mutex>
 
 #include "java_api/java_api.h"
+#include "launcher/crash_log.h"
 #include "launcher/fatal.h"
 #include "launcher/modified_utf8.h"
 #include "launcher/sys.h"
@@ -61,6 +65,40 @@ std::string start_output() {
   const std::lock_guard<std::mutex> held(g_start_output.lock);
   return g_start_output.text;
 }
+
+/// The crash log a crash at start names; set before the JVM is created and
+/// read by the abort hook, which, like the print hook, carries no state.
+std::string g_crash_log;  // NOLINT(cert-err58-cpp): an empty string cannot throw
+
+/// The longest a hook's report may take: one that blocks (a crash while a
+/// lock it needs was held) ends by SIGALRM instead of hanging the process.
+constexpr unsigned kHookReportSeconds = 10;
+
+/// Reports a JVM that ends the process while it is being created; nothing
+/// once it has started, nor for an exit with status 0 (an option such as
+/// -XX:+PrintFlagsFinal ends the JVM on purpose). The JVM ends the process
+/// itself once the hook returns, with the status and output it would have
+/// had without it.
+void report_start_end(StartEnd end) {
+  if (!g_start_output.open.exchange(false)) return;
+  if (!end.aborted && end.status == 0) return;
+  alarm(kHookReportSeconds);
+  try {
+    const std::string crash_log =
+        !g_crash_log.empty() && sys::is_regular_file(g_crash_log) ? g_crash_log : std::string();
+    const std::lock_guard<std::mutex> held(g_start_output.lock);
+    report_failure(nullptr, start_end_report(end, crash_log, g_start_output.text).c_str());
+  } catch (const std::exception&) {  // NOLINT(bugprone-empty-catch): the JVM printed its own
+  }
+}
+
+/// The JVM's "exit" hook: called on every exit through the JVM, as it
+/// starts (an error in its options found late) and after (System.exit).
+void JNICALL jvm_exit(jint status) { report_start_end({.aborted = false, .status = status}); }
+
+/// The JVM's "abort" hook: called as the JVM aborts, after a crash (its
+/// crash log written) or an error during its initialization.
+void JNICALL jvm_abort() { report_start_end({.aborted = true}); }
 
 /// `value` in lower-case hexadecimal digits, as printf's "%x" writes it.
 std::string hex(std::uint32_t value) {
@@ -140,28 +178,33 @@ void check(JNIEnv* env) {
   exit_through_java(env, 1);
 }
 
-JNIEnv* create_jvm(const std::vector<std::string>& options, JavaVM** vm, bool keep_output) {
-  // Never released: the JVM may keep pointers into its options. The print
-  // hook comes first, as the JVM reads its options in order and reports the
-  // first bad one before it has seen the rest.
-  const std::size_t hooks = keep_output ? 1 : 0;
-  auto* vm_options = new JavaVMOption[hooks + options.size()];
-  if (keep_output) {
-    vm_options[0].optionString = const_cast<char*>("vfprintf");
-    vm_options[0].extraInfo = reinterpret_cast<void*>(&jvm_print);
+JNIEnv* create_jvm(const std::vector<std::string>& options, JavaVM** vm, const StartWatch& watch) {
+  // Never released: the JVM may keep pointers into its options. The hooks
+  // come first, as the JVM reads its options in order and reports the first
+  // bad one before it has seen the rest.
+  std::vector<JavaVMOption> hooks;
+  if (watch.hooks) {
+    g_crash_log = watch.crash_log;
+    hooks = {{const_cast<char*>("vfprintf"), reinterpret_cast<void*>(&jvm_print)},
+             {const_cast<char*>("exit"), reinterpret_cast<void*>(&jvm_exit)},
+             {const_cast<char*>("abort"), reinterpret_cast<void*>(&jvm_abort)}};
   }
+  auto* vm_options = new JavaVMOption[hooks.size() + options.size()];
+  std::copy(hooks.begin(), hooks.end(), vm_options);
   for (std::size_t i = 0; i < options.size(); ++i) {
-    vm_options[hooks + i].optionString = const_cast<char*>(options[i].c_str());
-    vm_options[hooks + i].extraInfo = nullptr;
+    vm_options[hooks.size() + i].optionString = const_cast<char*>(options[i].c_str());
+    vm_options[hooks.size() + i].extraInfo = nullptr;
   }
   JavaVMInitArgs init_args{};
   init_args.version = JNI_VERSION_1_8;
-  init_args.nOptions = static_cast<jint>(hooks + options.size());
+  init_args.nOptions = static_cast<jint>(hooks.size() + options.size());
   init_args.options = vm_options;
   init_args.ignoreUnrecognized = JNI_FALSE;
 
   JNIEnv* env = nullptr;
   const jint result = JNI_CreateJavaVM(vm, reinterpret_cast<void**>(&env), &init_args);
+  // Closed here, as the JVM has started or refused to: its hooks report
+  // nothing from now on.
   g_start_output.open.store(false);
   if (result != JNI_OK) {
     const std::string said = start_output();

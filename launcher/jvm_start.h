@@ -19,13 +19,25 @@ inline constexpr const char kInternalErrorTitle[] =
 /// exception is pending; the JVM describes the exception on its error stream.
 void check(JNIEnv* env);
 
+/// What the launch watches while the JVM is being created.
+struct StartWatch {
+  /// Sets the JVM's print, exit and abort hooks, so that the failure report
+  /// (not standard error) carries what the JVM printed as it refused to
+  /// start, and a JVM that exits or aborts during its own start is reported
+  /// too. The JVM then lists "vfprintf", "exit" and "abort" among its input
+  /// arguments (RuntimeMXBean), so they are asked for only where a dialog
+  /// shows the report.
+  bool hooks = false;
+  /// The crash log the JVM of this process writes, named in the report of a
+  /// crash at start when it exists; "" when the launcher did not choose it.
+  std::string crash_log;
+};
+
 /// Creates the JVM on this thread with `options` in order. The strings must
 /// not change until this returns. Bails with the JVM's result code on
-/// failure; with `keep_output`, the failure report (not standard error) also
-/// carries what the JVM printed as it refused to start. That takes the JVM's
-/// print hook, which the JVM then lists as "vfprintf" among its input
-/// arguments (RuntimeMXBean), so it is asked for only where a dialog shows it.
-JNIEnv* create_jvm(const std::vector<std::string>& options, JavaVM** vm, bool keep_output);
+/// failure. A JVM that ends the process itself as it starts keeps its exit
+/// status and its standard error; the hooks of `watch` only report it.
+JNIEnv* create_jvm(const std::vector<std::string>& options, JavaVM** vm, const StartWatch& watch);
 
 /// Binds the updater class's native method, if that class is on the class
 /// path; otherwise goes on silently.

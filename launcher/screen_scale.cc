@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 
+#include <cstdint>
 #include <cstdlib>
 
 namespace vorlane {
@@ -95,25 +96,82 @@ std::vector<std::string> scale_options(double dpi) {
   return options;
 }
 
+// The few types of libxcb's stable ABI that the read below passes by value
+// or reads a field of; the launcher declares them itself, as it links
+// nothing of X and builds without X headers.
+namespace xcb {
+struct Screen {
+  std::uint32_t root;  // the first field of xcb_screen_t
+};
+struct ScreenIterator {
+  Screen* data;
+  int rem;
+  int index;
+};
+struct Cookie {
+  unsigned int sequence;
+};
+constexpr std::uint32_t kResourceManager = 23;  // XCB_ATOM_RESOURCE_MANAGER
+constexpr std::uint32_t kString = 31;           // XCB_ATOM_STRING
+/// The longest resource text read, in 4-byte units: 1 MiB.
+constexpr std::uint32_t kMaxLength = 256U * 1024U;
+}  // namespace xcb
+
 std::optional<std::string> x_resources() {
   const char* display = std::getenv("DISPLAY");
   if (!is_set(display)) return std::nullopt;
-  // libX11 stays loaded: AWT loads the same library later, and unloading it
-  // would run its destructors for nothing.
-  void* x11 = dlopen("libX11.so.6", RTLD_LAZY | RTLD_LOCAL);
-  if (x11 == nullptr) return std::nullopt;
-  using Open = void* (*)(const char*);
-  using Resources = char* (*)(void*);
-  using Close = int (*)(void*);
-  const auto open = reinterpret_cast<Open>(dlsym(x11, "XOpenDisplay"));
-  const auto resources = reinterpret_cast<Resources>(dlsym(x11, "XResourceManagerString"));
-  const auto close = reinterpret_cast<Close>(dlsym(x11, "XCloseDisplay"));
-  if (open == nullptr || resources == nullptr || close == nullptr) return std::nullopt;
-  void* connection = open(display);
-  if (connection == nullptr) return std::nullopt;
+  // Through libxcb rather than Xlib's XOpenDisplay: the connection's set-up
+  // and one property request are two round trips to the server, where Xlib
+  // makes about seven, each a wait for the server's process on a busy
+  // machine. The library stays loaded: AWT loads it later through libX11,
+  // and unloading it would run its destructors for nothing.
+  void* lib = dlopen("libxcb.so.1", RTLD_LAZY | RTLD_LOCAL);
+  if (lib == nullptr) return std::nullopt;
+  using Connect = void* (*)(const char*, int*);
+  using HasError = int (*)(void*);
+  using GetSetup = const void* (*)(void*);
+  using Roots = xcb::ScreenIterator (*)(const void*);
+  using GetProperty = xcb::Cookie (*)(void*, std::uint8_t, std::uint32_t, std::uint32_t,
+                                      std::uint32_t, std::uint32_t, std::uint32_t);
+  using PropertyReply = void* (*)(void*, xcb::Cookie, void**);
+  using Value = void* (*)(const void*);
+  using ValueLength = int (*)(const void*);
+  using Disconnect = void (*)(void*);
+  const auto connect = reinterpret_cast<Connect>(dlsym(lib, "xcb_connect"));
+  const auto has_error = reinterpret_cast<HasError>(dlsym(lib, "xcb_connection_has_error"));
+  const auto get_setup = reinterpret_cast<GetSetup>(dlsym(lib, "xcb_get_setup"));
+  const auto roots = reinterpret_cast<Roots>(dlsym(lib, "xcb_setup_roots_iterator"));
+  const auto get_property = reinterpret_cast<GetProperty>(dlsym(lib, "xcb_get_property"));
+  const auto property_reply = reinterpret_cast<PropertyReply>(dlsym(lib, "xcb_get_property_reply"));
+  const auto value = reinterpret_cast<Value>(dlsym(lib, "xcb_get_property_value"));
+  const auto value_length =
+      reinterpret_cast<ValueLength>(dlsym(lib, "xcb_get_property_value_length"));
+  const auto disconnect = reinterpret_cast<Disconnect>(dlsym(lib, "xcb_disconnect"));
+  if (connect == nullptr || has_error == nullptr || get_setup == nullptr || roots == nullptr ||
+      get_property == nullptr || property_reply == nullptr || value == nullptr ||
+      value_length == nullptr || disconnect == nullptr) {
+    return std::nullopt;
+  }
+  // A connection that failed is still an object, in an error state.
+  void* connection = connect(display, nullptr);
   std::optional<std::string> text;
-  if (const char* value = resources(connection)) text = value;
-  close(connection);
+  if (connection != nullptr && has_error(connection) == 0) {
+    // The resources of screen 0's root window, as XResourceManagerString
+    // gives them.
+    const xcb::ScreenIterator screens = roots(get_setup(connection));
+    if (screens.rem > 0 && screens.data != nullptr) {
+      const xcb::Cookie cookie =
+          get_property(connection, 0, screens.data->root, xcb::kResourceManager, xcb::kString, 0,
+                       xcb::kMaxLength);
+      if (void* reply = property_reply(connection, cookie, nullptr)) {
+        const int length = value_length(reply);
+        if (length > 0)
+          text.emplace(static_cast<const char*>(value(reply)), static_cast<std::size_t>(length));
+        std::free(reply);  // NOLINT(cppcoreguidelines-no-malloc): libxcb's reply, malloc'd
+      }
+    }
+  }
+  if (connection != nullptr) disconnect(connection);
   return text;
 }
 

@@ -29,9 +29,9 @@ std::optional<double> xft_dpi(std::string_view resources);
 std::vector<std::string> scale_options(double dpi);
 
 /// The X display's resource database text (the root window's
-/// RESOURCE_MANAGER), through libX11 loaded with dlopen when DISPLAY is set
-/// and not empty; nullopt without a display, libX11 or resources. The
-/// launcher never links libX11: without a display this costs nothing.
+/// RESOURCE_MANAGER), through libxcb loaded with dlopen when DISPLAY is set
+/// and not empty; nullopt without a display, libxcb or resources. The
+/// launcher never links X libraries: without a display this costs nothing.
 std::optional<std::string> x_resources();
 
 }  // namespace vorlane

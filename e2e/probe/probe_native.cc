@@ -34,3 +34,12 @@ extern "C" JNIEXPORT jint JNICALL Java_probe_Probe_spawnSleeper(JNIEnv*, jclass)
   }
   return pid;
 }
+
+// Loaded with -agentpath:LIB=crash, a JVM agent that crashes the JVM while it
+// is being created: the JVM's signal handler writes its crash log and aborts.
+extern "C" JNIEXPORT jint JNICALL Agent_OnLoad(JavaVM*, char* options, void*) {
+  if (options != nullptr && std::string(options) == "crash") {
+    __builtin_trap();  // SIGILL, which the JVM reports as a crash
+  }
+  return JNI_OK;
+}
