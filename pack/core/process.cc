@@ -365,6 +365,16 @@ bool start_detached(const std::vector<std::string>& argv) {
   return failed == 0;
 }
 
+bool remove_when_released(const std::string& folder, const std::string& lock_file,
+                          const std::string& flock, const std::string& first) {
+  if (flock.empty()) return false;
+  std::string script = R"(exec 9<"$2" && "$3" 9 && [ -d "$1" ] && [ ! -L "$1" ] || exit 0)"
+                       "\n";
+  if (!first.empty()) script += first + "\n";
+  script += R"(exec rm -rf -- "$1")";
+  return start_detached({"/bin/sh", "-c", script, "sh", folder, lock_file, flock});
+}
+
 Result<BackgroundProcess> BackgroundProcess::start(const std::vector<std::string>& argv,
                                                    ProcessOptions options) {
   if (g_signal != 0) return Error{ErrorKind::kInterrupted, "interrupted"};

@@ -68,6 +68,16 @@ ProcessResult run_process(const std::vector<std::string>& argv, const ProcessOpt
 /// could not be started.
 bool start_detached(const std::vector<std::string>& argv);
 
+/// Starts a watcher (see `start_detached`) that waits for an exclusive lock
+/// on `lock_file`, which this process holds, and once it gets it (this
+/// process ended in any way, SIGKILL too) and `folder` is still a folder,
+/// not a link, runs the shell command `first` (with "$1" = `folder`; may be
+/// empty) and removes `folder`. `flock` is the path of util-linux's flock.
+/// For what a killed run must not leave behind: secret keys, unpublished
+/// files. False when it could not be started.
+bool remove_when_released(const std::string& folder, const std::string& lock_file,
+                          const std::string& flock, const std::string& first = "");
+
 /// A program left running while the packer works (a display server for a
 /// training run): in a process group of its own, its output discarded, and
 /// killed with the packer. Stopped and reaped when this goes: SIGTERM to its

@@ -82,14 +82,8 @@ void remove_abandoned_homes() {
 /// already; the next run's `remove_abandoned_homes` covers a watcher that
 /// could not start or was killed with this run.
 void watch_home(const std::string& home) {
-  const std::string sh = "/bin/sh";
-  const std::string flock_program = find_program("flock");
-  if (flock_program.empty()) return;
-  start_detached({sh, "-c",
-                  "exec 9<\"$1/lock\" && \"$2\" 9 && [ -d \"$1\" ] && [ ! -L \"$1\" ] || exit 0\n"
-                  "gpgconf --homedir \"$1\" --kill all >/dev/null 2>&1\n"
-                  "rm -rf -- \"$1\"",
-                  "sh", home, flock_program});
+  remove_when_released(home, home + "/lock", find_program("flock"),
+                       R"(gpgconf --homedir "$1" --kill all >/dev/null 2>&1)");
 }
 
 /// A new private home, and the descriptor that holds its `lock` while this

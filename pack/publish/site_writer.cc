@@ -771,12 +771,7 @@ Status switch_in(const std::string& from, const std::string& to) {
 /// normal end has removed it already; the next publish's removal of
 /// abandoned scratch folders covers a watcher that could not start.
 void watch_scratch(const std::string& scratch) {
-  const std::string flock_program = find_program("flock");
-  if (flock_program.empty()) return;
-  const std::string script =
-      "exec 9<\"$1\" && \"$2\" 9 && [ -d \"$1\" ] && [ ! -L \"$1\" ] || exit 0\n"
-      "exec rm -rf -- \"$1\"";
-  start_detached({"/bin/sh", "-c", script, "sh", scratch, flock_program});
+  remove_when_released(scratch, scratch, find_program("flock"));
 }
 
 int make_key_only(const PublishOptions& o, const Report& report) {
