@@ -79,6 +79,27 @@ std::vector<std::string> launches(const std::string& output) {
   return found;
 }
 
+/// Whether every thread of `pid` is stopped, waiting for that at most 10 s:
+/// kill(SIGSTOP) returns before the threads have stopped, and a thread
+/// that is still running may yet serve a connection.
+bool all_threads_stopped(pid_t pid) {
+  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+  for (int tries = 0; tries < 1000; ++tries) {
+    bool stopped = true;
+    std::error_code ec;
+    for (const auto& task : std::filesystem::directory_iterator(tasks, ec)) {
+      const std::string stat = read_text(task.path().string() + "/stat");
+      const std::size_t paren = stat.rfind(')');
+      if (paren == std::string::npos || paren + 2 >= stat.size() || stat[paren + 2] != 'T') {
+        stopped = false;
+      }
+    }
+    if (stopped && !ec) return true;
+    usleep(10'000);
+  }
+  return false;
+}
+
 std::string hex(const std::string& bytes) {
   std::string out;
   for (const unsigned char c : bytes) {
@@ -243,6 +264,7 @@ TEST(SingleInstance, StoppedPrimaryMakesTheSecondLaunchFailWithinItsBound) {
   SingleApp app;
   std::unique_ptr<Child> primary = app.start_primary();
   ASSERT_EQ(kill(primary->pid(), SIGSTOP), 0);
+  ASSERT_TRUE(all_threads_stopped(primary->pid()));
   const RunResult second = app.launch({"second"});
   EXPECT_EQ(second.status, 1);
   EXPECT_EQ(second.err,
