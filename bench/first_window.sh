@@ -57,8 +57,8 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 rows=()
 for jdk in "${jdks[@]}"; do
   release=$(sed -n 's/^JAVA_VERSION="\([^"]*\)"/\1/p' "$jdk/release")
-  for spec in "${apps[@]}"; do
-    read -r name main jar width in <<<"$spec"
+  for row in "${apps[@]}"; do
+    read -r name main jar width in <<<"$row"
     echo "== $name on $release" >&2
     dest=$work/trees/$release
     packed=$(build/vorlane-pack app --name "$name" --input "$in" --main-class "$main" \
