@@ -99,7 +99,8 @@ public final class Main {
         Image icon = icon();
         if (selfTest) {
             System.out.println("vorlane-notes self-test: " + area.getLineCount() + " lines"
-                    + (name == null ? "" : " from " + name) + ", icon "
+                    + (file != null ? " from " + file : name != null ? " from " + name : "")
+                    + ", icon "
                     + (icon == null ? "missing" : icon.getWidth(null) + "px"));
             return;
         }
