@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "launcher/sys.h"
+#include "launcher/user_dirs.h"
 
 namespace vorlane {
 
@@ -78,22 +79,7 @@ std::optional<std::string> find_in_path(
 
 std::optional<std::string> state_dir(const char* xdg_state_home, const char* home,
                                      std::string_view app_name) {
-  if (app_name.empty() || app_name == "." || app_name == ".." ||
-      app_name.find('/') != std::string_view::npos) {
-    return std::nullopt;
-  }
-  std::string base;
-  if (xdg_state_home != nullptr && xdg_state_home[0] == '/') {
-    base = xdg_state_home;
-  } else if (home != nullptr && home[0] == '/') {
-    base = std::string(home) + "/.local/state";
-  } else {
-    return std::nullopt;
-  }
-  while (base.size() > 1 && base.back() == '/') base.pop_back();
-  if (base != "/") base += '/';
-  base += app_name;
-  return base;
+  return user_app_dir(xdg_state_home, home, ".local/state", app_name);
 }
 
 std::string shorten(std::string_view text, std::size_t max) {

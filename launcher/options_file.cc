@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "launcher/user_dirs.h"
 #include "launcher/user_options.h"
 
 namespace vorlane {
@@ -27,24 +28,9 @@ bool is_text(std::string_view text) {
 
 std::optional<std::string> options_file_path(const char* xdg_config_home, const char* home,
                                              std::string_view app_name) {
-  if (app_name.empty() || app_name == "." || app_name == ".." ||
-      app_name.find('/') != std::string_view::npos) {
-    return std::nullopt;
-  }
-  std::string path;
-  if (xdg_config_home != nullptr && xdg_config_home[0] == '/') {
-    path = xdg_config_home;
-  } else if (home != nullptr && home[0] == '/') {
-    path = std::string(home) + "/.config";
-  } else {
-    return std::nullopt;
-  }
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  if (path != "/") path += '/';
-  path += app_name;
-  path += '/';
-  path += kOptionsFileName;
-  return path;
+  std::optional<std::string> dir = user_app_dir(xdg_config_home, home, ".config", app_name);
+  if (!dir) return std::nullopt;
+  return *dir + "/" + std::string(kOptionsFileName);
 }
 
 OptionsFile parse_options_file(std::string_view text, std::string_view path,
