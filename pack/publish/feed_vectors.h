@@ -11,6 +11,7 @@
 
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <charconv>
 #include <optional>
 #include <string>
@@ -66,15 +67,20 @@ std::optional<T> lenient_number(std::string_view text, int base = 10) {
 
 inline std::optional<std::string> base64_decode(std::string_view text) {
   if (text.size() % 4 != 0) return std::nullopt;
+  // Padding is at most the last two characters: "====" or "A===" decode to
+  // nothing a writer makes, and would count more padding than bytes below.
+  const std::size_t pad = text.size() - std::min(text.size(), text.find_last_not_of('=') + 1);
+  if (pad > 2 || text.substr(0, text.size() - pad).find('=') != std::string_view::npos) {
+    return std::nullopt;
+  }
   std::string out(text.size() / 4 * 3, '\0');
   const int n = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(out.data()),
                                 reinterpret_cast<const unsigned char*>(text.data()),
                                 static_cast<int>(text.size()));
   if (n < 0) return std::nullopt;
   // EVP_DecodeBlock counts the padding's bytes as zeros.
-  std::size_t size = static_cast<std::size_t>(n);
-  for (std::size_t i = text.size(); i > 0 && text[i - 1] == '='; --i) --size;
-  out.resize(size);
+  if (static_cast<std::size_t>(n) < pad) return std::nullopt;
+  out.resize(static_cast<std::size_t>(n) - pad);
   return out;
 }
 

@@ -124,6 +124,8 @@ vector("bad-link-empty", "refused line 9 has a link that points out of the tree"
        header() + "link  bin/x\n")
 vector("bad-notes-base64", "refused its notes are not base64",
        header().replace("notes Rml4ZWQK", "notes Rml4ZWQ!"))
+vector("bad-notes-all-padding", "refused its notes are not base64",
+       header().replace("notes Rml4ZWQK", "notes ===="))
 vector("bad-no-line-end", "refused its last line has no line end", header() + f("a")[:-1])
 vector("bad-cut-short", "refused it is cut short", "vorlane-update 1\nname notes\n")
 vector("bad-empty", "refused it is cut short", "")
