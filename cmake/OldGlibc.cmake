@@ -61,9 +61,6 @@ function(vorlane_link_old_glibc target)
     # makes the absolute paths in its libc.so and libpthread.so scripts name
     # files inside it.
     "-B${usr_lib}/" "-L${usr_lib}" "-L${lib}" "-Wl,--sysroot=${VORLANE_GLIBC_SYSROOT}"
-    # libjvm.so was linked against a newer C library than the one the linker
-    # reads here; the runtime shipped beside the template brings its own needs.
-    -Wl,--allow-shlib-undefined
     # Before 2.34 the threads functions live in libpthread, which the static
     # C++ runtime needs too: -pthread links it after that runtime.
     -pthread)

@@ -235,6 +235,7 @@ TEST_F(DisplayTest, FailuresShowADialogAndAreLogged) {
     std::string title;  ///< of the dialog; "" for none
     std::string logged;
     int status = 1;
+    bool without_runtime = false;  ///< lib/runtime moved away for the row
   } rows[] = {
       // The JVM ends the process itself as it starts: its exit and abort
       // hooks report it, and its output stays as it is without a display.
@@ -249,7 +250,13 @@ TEST_F(DisplayTest, FailuresShowADialogAndAreLogged) {
       {"throw", "", "/usr/bin:/bin", "The application has experienced an internal error",
        "probe failure"},
       {"", "", no_tools, "", main_class_missing},
+      // The launcher loads libjvm.so itself, so a missing runtime is its
+      // failure to report, not the dynamic loader's.
+      {"args", "", "/usr/bin:/bin", "display-app",
+       "The app's Java runtime cannot be loaded (libjvm.so: cannot open shared object file", 1,
+       true},
   };
+  const std::string runtime = tree_.home() + "/lib/runtime";
   for (const auto& row : rows) {
     if (row.actions.empty()) {
       ASSERT_EQ(tree_
@@ -261,6 +268,7 @@ TEST_F(DisplayTest, FailuresShowADialogAndAreLogged) {
       tree_.burn_probe(row.actions,
                        {"--allow-java-option", "-X", "--allow-java-option", "-agentpath:"});
     }
+    if (row.without_runtime) fs::rename(runtime, runtime + ".away");
     RunOptions options;
     options.env = {{"DISPLAY", display_.name()},
                    {"XDG_STATE_HOME", state},
@@ -273,6 +281,7 @@ TEST_F(DisplayTest, FailuresShowADialogAndAreLogged) {
       const RunResult plain = tree_.run({}, options);
       EXPECT_EQ(launch.out + launch.err, plain.out + plain.err) << row.logged;
     }
+    if (row.without_runtime) fs::rename(runtime + ".away", runtime);
     EXPECT_NE(read_text(state + "/display-app/launcher.log").find(row.logged), std::string::npos)
         << row.logged;
     if (row.title.empty()) continue;

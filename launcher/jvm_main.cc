@@ -12,6 +12,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "launcher/app_dir.h"
@@ -20,6 +21,7 @@
 #include "launcher/crash_log.h"
 #include "launcher/failure_dialog.h"
 #include "launcher/fatal.h"
+#include "launcher/jvm_library.h"
 #include "launcher/jvm_options_java.h"
 #include "launcher/jvm_start.h"
 #include "launcher/launch_area.h"
@@ -259,16 +261,31 @@ void add_screen_scale_options() {
   for (std::string& option : scale_options(*dpi)) append_final_option(std::move(option));
 }
 
+/// libjvm.so's entry point, loaded before the splash screen, whose library
+/// binds to it; a runtime that is missing or damaged ends the launch here.
+CreateJavaVm load_java_runtime(const std::string& app_dir) {
+  JvmLibrary runtime = load_jvm_library();
+  if (runtime.create == nullptr) {
+    // app_dir is the tree's lib/app; its runtime is lib/runtime beside it.
+    std::string_view lib = app_dir;
+    while (lib.ends_with('/')) lib.remove_suffix(1);
+    lib = lib.substr(0, lib.rfind('/') + 1);
+    bail("%s", missing_runtime_message(std::string(lib) + "runtime", runtime.problem).c_str());
+  }
+  return runtime.create;
+}
+
 /// The launch, from option list to exit status. Never returns.
 void* run_jvm(void*) {
   const std::string app_dir = resolve_app_dir();
   const std::optional<std::string> splash_option = prepare_jvm_options(app_dir);
   std::string crash_log = add_crash_log_option();
   add_screen_scale_options();
+  const CreateJavaVm create = load_java_runtime(app_dir);
   if (splash_option) show_splash_screen(*splash_option, app_dir);
 
   JavaVM* vm = nullptr;
-  JNIEnv* env = create_jvm(data.jvm_options, &vm,
+  JNIEnv* env = create_jvm(create, data.jvm_options, &vm,
                            {failure_dialog_wanted(data.console_app), std::move(crash_log)});
   register_natives(env);
   bind_single_instance_natives(env);

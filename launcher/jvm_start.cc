@@ -178,7 +178,8 @@ void check(JNIEnv* env) {
   exit_through_java(env, 1);
 }
 
-JNIEnv* create_jvm(const std::vector<std::string>& options, JavaVM** vm, const StartWatch& watch) {
+JNIEnv* create_jvm(CreateJavaVm create, const std::vector<std::string>& options, JavaVM** vm,
+                   const StartWatch& watch) {
   // Never released: the JVM may keep pointers into its options. The hooks
   // come first, as the JVM reads its options in order and reports the first
   // bad one before it has seen the rest.
@@ -202,7 +203,7 @@ JNIEnv* create_jvm(const std::vector<std::string>& options, JavaVM** vm, const S
   init_args.ignoreUnrecognized = JNI_FALSE;
 
   JNIEnv* env = nullptr;
-  const jint result = JNI_CreateJavaVM(vm, reinterpret_cast<void**>(&env), &init_args);
+  const jint result = create(vm, reinterpret_cast<void**>(&env), &init_args);
   // Closed here, as the JVM has started or refused to: its hooks report
   // nothing from now on.
   g_start_output.open.store(false);

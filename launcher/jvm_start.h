@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "launcher/jvm_library.h"
+
 namespace vorlane {
 
 inline constexpr const char kLauncherClass[] = "kelderan/vorlane/launcher/Launcher";
@@ -33,11 +35,13 @@ struct StartWatch {
   std::string crash_log;
 };
 
-/// Creates the JVM on this thread with `options` in order. The strings must
+/// Creates the JVM on this thread, through libjvm.so's `create`, with
+/// `options` in order. The strings must
 /// not change until this returns. Bails with the JVM's result code on
 /// failure. A JVM that ends the process itself as it starts keeps its exit
 /// status and its standard error; the hooks of `watch` only report it.
-JNIEnv* create_jvm(const std::vector<std::string>& options, JavaVM** vm, const StartWatch& watch);
+JNIEnv* create_jvm(CreateJavaVm create, const std::vector<std::string>& options, JavaVM** vm,
+                   const StartWatch& watch);
 
 /// Binds the updater class's native method, if that class is on the class
 /// path; otherwise goes on silently.
