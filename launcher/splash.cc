@@ -77,7 +77,7 @@ SplashOutcome show_splash(const std::string& library, const std::string& image, 
   // finds SplashClose among the process's global symbols when the app's first
   // window shows; loaded locally, the splash would stay on screen. Its
   // dependencies (libjvm.so among them) resolve through its own run path or
-  // are already loaded, as the launcher links libjvm.so.
+  // are already loaded: the launch loads libjvm.so before the splash.
   void* handle = dlopen(library.c_str(), RTLD_NOW | RTLD_GLOBAL);
   if (handle == nullptr) return SplashOutcome::kNoLibrary;
   using SetFileJarName = void (*)(const char*, const char*);
