@@ -163,6 +163,11 @@ TEST(SingleInstance, ArgumentsFolderAndTokensArriveWhole) {
        {{"DESKTOP_STARTUP_ID", "s_TIME42"}},
        "(null)",
        "s_TIME42"},
+      // A link the desktop opens with the app (Exec ... %u), with its activation token.
+      {{"vnote://note?title=A%20b&text=x#y"},
+       {{"XDG_ACTIVATION_TOKEN", "tok-2"}},
+       "tok-2",
+       "(null)"},
       {{std::string(100000, 'x')},
        {{"XDG_ACTIVATION_TOKEN", "t"}, {"DESKTOP_STARTUP_ID", "d"}},
        "t",
