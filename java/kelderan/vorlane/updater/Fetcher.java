@@ -4,8 +4,6 @@ import java.io.ByteArrayOutputStream;
 import java.io.IOException;
 import java.io.InputStream;
 import java.net.HttpURLConnection;
-import java.net.InetSocketAddress;
-import java.net.Proxy;
 import java.net.URI;
 import java.net.URL;
 import java.nio.ByteBuffer;
@@ -322,7 +320,7 @@ final class Fetcher {
             throw new UpdateException("The update site's address " + url + " cannot be used: " + e.getMessage(), e);
         }
         try {
-            HttpURLConnection c = (HttpURLConnection) u.openConnection(proxyFor(u));
+            HttpURLConnection c = (HttpURLConnection) u.openConnection(Proxies.proxyFor(u));
             c.setConnectTimeout(timeoutMillis);
             c.setReadTimeout(timeoutMillis);
             c.setUseCaches(false);
@@ -351,55 +349,5 @@ final class Fetcher {
                 : e.toString();
         return new UpdateException("Could not fetch " + url + " from the update site: " + why
                 + "; the next try goes on from there.", e);
-    }
-
-    /** The proxy of {@code https_proxy} or {@code http_proxy} (or upper case), unless {@code no_proxy} names the host. */
-    static Proxy proxyFor(URL url) {
-        String scheme = url.getProtocol().toLowerCase(Locale.ROOT);
-        String setting = env(scheme + "_proxy");
-        if (setting == null || setting.isEmpty() || bypassed(url.getHost(), env("no_proxy"))) {
-            return Proxy.NO_PROXY;
-        }
-        try {
-            URI p = URI.create(setting.contains("://") ? setting : "http://" + setting);
-            if (p.getHost() == null) {
-                return Proxy.NO_PROXY;
-            }
-            int port = p.getPort() > 0 ? p.getPort() : 80;
-            return new Proxy(Proxy.Type.HTTP, new InetSocketAddress(p.getHost(), port));
-        } catch (IllegalArgumentException e) {
-            return Proxy.NO_PROXY;
-        }
-    }
-
-    static boolean bypassed(String host, String noProxy) {
-        if (noProxy == null || noProxy.isEmpty()) {
-            return false;
-        }
-        host = host.toLowerCase(Locale.ROOT);
-        if (host.startsWith("[") && host.endsWith("]")) {
-            host = host.substring(1, host.length() - 1);
-        }
-        for (String entry : noProxy.split(",")) {
-            String e = entry.trim().toLowerCase(Locale.ROOT);
-            if (e.isEmpty()) {
-                continue;
-            }
-            if (e.equals("*")) {
-                return true;
-            }
-            if (e.startsWith(".")) {
-                e = e.substring(1);
-            }
-            if (host.equals(e) || host.endsWith("." + e)) {
-                return true;
-            }
-        }
-        return false;
-    }
-
-    private static String env(String lower) {
-        String v = System.getenv(lower);
-        return v != null ? v : System.getenv(lower.toUpperCase(Locale.ROOT));
     }
 }

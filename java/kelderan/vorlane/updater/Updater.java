@@ -150,7 +150,7 @@ public final class Updater {
         if (order == 0 || (order < 0 && !allowOlder)) {
             return Optional.empty();
         }
-        long bytes = kind == InstallKind.TARBALL ? SelfUpdate.of(this).downloadBytes(m) : 0;
+        long bytes = kind == InstallKind.TARBALL ? selfUpdate().downloadBytes(m) : 0;
         return Optional.of(new Update(m, latest.bytes, bytes, kind == InstallKind.TARBALL ? null : installCommand()));
     }
 
@@ -205,7 +205,7 @@ public final class Updater {
      */
     private Manifest installedManifest(Cancellation cancel) throws UpdateException {
         if (kind == InstallKind.TARBALL) {
-            Manifest kept = SelfUpdate.keptManifest(this, version);
+            Manifest kept = keptManifest(version);
             if (kept != null) {
                 return kept;
             }
@@ -228,7 +228,7 @@ public final class Updater {
         if (Versions.compare(update.version(), version) == 0) {
             throw new UpdateException(name + " " + version + " is already installed");
         }
-        SelfUpdate.of(this).apply(update.manifest(), update.signedBytes(),
+        selfUpdate().apply(update.manifest(), update.signedBytes(),
                 listener != null ? listener : new ProgressListener() {},
                 cancellation != null ? cancellation : new Cancellation());
     }
@@ -239,7 +239,8 @@ public final class Updater {
      * process with status 0.
      */
     public void restart(List<String> args) throws UpdateException {
-        Path launcher = kind == InstallKind.TARBALL ? SelfUpdate.of(this).installLink() : tree.resolve("bin").resolve(launcherName());
+        Path launcher = kind == InstallKind.TARBALL ? layout().installLink()
+                : tree.resolve("bin").resolve(launcherName());
         List<String> command = new ArrayList<>(List.of("/bin/sh", "-c",
                 "while kill -0 \"$1\" 2>/dev/null; do sleep 0.1; done; shift; exec \"$@\"", "sh",
                 Long.toString(ProcessHandle.current().pid()), launcher.toString()));
@@ -250,6 +251,7 @@ public final class Updater {
         } catch (IOException e) {
             throw new UpdateException("Cannot start " + launcher + ": " + e.getMessage(), e);
         }
+        // The contract apps rely on: the new start waits for this process to end, so it must end here.
         System.exit(0);
     }
 
@@ -259,7 +261,34 @@ public final class Updater {
             throw new UpdateException("This app was installed with the system's packages; its package"
                     + " manager installs older versions");
         }
-        return SelfUpdate.of(this).rollback();
+        return LinkSwitch.rollback(layout(), name);
+    }
+
+    /**
+     * The folders of this tarball install, found at each use, so that the
+     * checks of {@code R/bin} and its link hold when an apply or rollback runs.
+     */
+    private InstallLayout layout() throws UpdateException {
+        return InstallLayout.find(tree, name, launcherName());
+    }
+
+    /** The apply of a version to this tarball install. */
+    SelfUpdate selfUpdate() throws UpdateException {
+        return new SelfUpdate(layout(), name, fetcher(), site);
+    }
+
+    /** The manifest of {@code version} an apply kept, checked against the feed key; null when none holds. */
+    private Manifest keptManifest(String version) {
+        byte[] bytes = InstallLayout.keptManifest(tree, version);
+        if (bytes == null) {
+            return null;
+        }
+        try {
+            Manifest m = checked(Manifest.parse(bytes, feedKey()));
+            return m.version.equals(version) ? m : null;
+        } catch (UpdateException e) {
+            return null;
+        }
     }
 
     /** The command that updates a deb or rpm install. */
@@ -301,7 +330,7 @@ public final class Updater {
         return site + "/updates/" + channel + "/" + arch + "/" + which;
     }
 
-    PublicKey feedKey() throws UpdateException {
+    private PublicKey feedKey() throws UpdateException {
         if (feedKey.isEmpty()) {
             throw new UpdateException("This app's update record has no feed key: it was packaged without"
                     + " --update-feed-key, so its updates cannot be checked");
@@ -310,7 +339,7 @@ public final class Updater {
     }
 
     /** {@code m} when it is this install's name, architecture and channel and its version parses. */
-    Manifest checked(Manifest m) throws UpdateException {
+    private Manifest checked(Manifest m) throws UpdateException {
         if (!m.name.equals(name) || !m.arch.equals(arch) || !m.channel.equals(channel)) {
             throw new UpdateException("The update manifest is for " + m.name + " " + m.channel + " " + m.arch
                     + ", not this app's " + name + " " + channel + " " + arch + ". Nothing was changed.");
@@ -322,25 +351,13 @@ public final class Updater {
         return m;
     }
 
-    Fetcher fetcher() {
+    private Fetcher fetcher() {
         int seconds = Integer.getInteger("kelderan.vorlane.updater.timeout", DEFAULT_TIMEOUT_SECONDS);
         return new Fetcher(Math.max(1, seconds) * 1000);
     }
 
-    Path tree() {
-        return tree;
-    }
-
-    String name() {
-        return name;
-    }
-
-    String site() {
-        return site;
-    }
-
     /** The launcher's file name in {@code bin/}: the package's name, else the one executable there. */
-    String launcherName() {
+    private String launcherName() {
         Path bin = tree.resolve("bin");
         if (Files.isRegularFile(bin.resolve(name))) {
             return name;

@@ -145,17 +145,17 @@ class UpdaterTest {
     void inflatesNoMoreThanTheSize() throws Exception {
         byte[] content = "data 1.1-1\n".getBytes(StandardCharsets.US_ASCII);
         byte[] object = gzip(content);
-        String hash = SelfUpdate.hex(java.security.MessageDigest.getInstance("SHA-256").digest(content));
+        String hash = UpdateFiles.hex(java.security.MessageDigest.getInstance("SHA-256").digest(content));
         Cancellation go = new Cancellation();
-        assertEquals(hash, SelfUpdate.unpackedHash(new ByteArrayInputStream(object), content.length, go));
-        assertEquals("", SelfUpdate.unpackedHash(new ByteArrayInputStream(object), content.length - 1, go));
-        assertEquals("", SelfUpdate.unpackedHash(new ByteArrayInputStream(object), content.length + 1, go));
-        assertEquals("", SelfUpdate.unpackedHash(new ByteArrayInputStream(new byte[] {1, 2}), 2, go));
-        assertEquals("", SelfUpdate.unpackedHash(endless(gzip(new byte[1 << 20])), 1 << 20, go));
+        assertEquals(hash, Downloads.unpackedHash(new ByteArrayInputStream(object), content.length, go));
+        assertEquals("", Downloads.unpackedHash(new ByteArrayInputStream(object), content.length - 1, go));
+        assertEquals("", Downloads.unpackedHash(new ByteArrayInputStream(object), content.length + 1, go));
+        assertEquals("", Downloads.unpackedHash(new ByteArrayInputStream(new byte[] {1, 2}), 2, go));
+        assertEquals("", Downloads.unpackedHash(endless(gzip(new byte[1 << 20])), 1 << 20, go));
         Cancellation stop = new Cancellation();
         stop.cancel();
         UpdateException e = assertThrows(UpdateException.class,
-                () -> SelfUpdate.unpackedHash(endless(gzip(new byte[1 << 20])), Long.MAX_VALUE, stop));
+                () -> Downloads.unpackedHash(endless(gzip(new byte[1 << 20])), Long.MAX_VALUE, stop));
         assertTrue(e.getMessage().contains("cancelled"), e.getMessage());
     }
 
@@ -166,7 +166,7 @@ class UpdaterTest {
                 Paths.get("/home/ann/app/versions/1.1-1/lib/runtime/bin/java (deleted)"),
                 Paths.get("/home/ann/app/versions/1.2-1"), Paths.get("/home/ann/app/versions-old/1.3-1/bin/app"),
                 Paths.get("/usr/bin/bash"));
-        assertEquals(Set.of("1.0-1", "1.1-1"), SelfUpdate.runningVersions(versions, exes));
+        assertEquals(Set.of("1.0-1", "1.1-1"), InstallLayout.runningVersions(versions, exes));
     }
 
     /** A tarball install under {@code dir} with the versions {@code versions}, on {@code current}. */
@@ -216,8 +216,8 @@ class UpdaterTest {
             m.entries.add(new Manifest.Entry('f', "f" + i, 0644, 1, String.format("%064x", i), 0,
                     900_000_000_000_000_000L, null));
         }
-        assertEquals(Long.MAX_VALUE, SelfUpdate.of(u).downloadBytes(m));
-        assertEquals(Long.MAX_VALUE, SelfUpdate.addSaturated(Long.MAX_VALUE - 1, 2));
-        assertEquals(5, SelfUpdate.addSaturated(2, 3));
+        assertEquals(Long.MAX_VALUE, u.selfUpdate().downloadBytes(m));
+        assertEquals(Long.MAX_VALUE, UpdateFiles.addSaturated(Long.MAX_VALUE - 1, 2));
+        assertEquals(5, UpdateFiles.addSaturated(2, 3));
     }
 }
