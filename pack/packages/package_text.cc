@@ -6,7 +6,6 @@
 
 #include "formats/install_record.h"
 #include "formats/package_names.h"
-#include "pack/core/elf_section.h"
 #include "pack/core/strings.h"
 
 namespace vorlane::packages {

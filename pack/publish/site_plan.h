@@ -1,6 +1,6 @@
 // `vorlane-pack publish`, the pure part: what a site holds (its manifest),
 // what the given packages are, and from both what a publish adds and which
-// files each channel's indexes list. Probing and writing are in site_writer.
+// files each channel's indexes list. Probing is in site_probe, writing in site_writer.
 #pragma once
 
 #include <cstdint>

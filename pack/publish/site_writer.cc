@@ -1,9 +1,9 @@
 #include "pack/publish/site_writer.h"
 
 #include <fcntl.h>
-#include <stdio.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
