@@ -16,7 +16,7 @@ namespace {
 class SiteProbeTest : public testing::Test {
  public:
   std::string put(const std::string& name, const std::string& bytes) const {
-    const std::string path = (root_ / name).string();
+    std::string path = (root_ / name).string();
     fs::create_directories(fs::path(path).parent_path());
     std::ofstream(path, std::ios::binary) << bytes;
     return path;
