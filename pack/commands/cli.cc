@@ -18,7 +18,6 @@
 #include "pack/image/app_tree.h"
 #include "pack/image/burn.h"
 #include "pack/image/glibc_floor.h"
-#include "pack/publish/site_writer.h"
 
 namespace vorlane {
 
@@ -262,7 +261,7 @@ class PackageCommand : public Command {
 class PublishCommand : public Command {
  public:
   CLI::App* add(CLI::App& app) override { return add_publish_command(app, o_); }
-  int run(const CLI::App&, const TakenValues&) override { return publish::publish_site(o_); }
+  int run(const CLI::App&, const TakenValues&) override { return run_publish(o_); }
 
  private:
   publish::PublishOptions o_;

@@ -181,13 +181,4 @@ Result<std::string> ed25519_public_key_base64(const std::string& pem_path) {
   return base64_encode(*der);
 }
 
-std::string base64_encode(std::string_view bytes) {
-  std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-  const int size = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                                   reinterpret_cast<const unsigned char*>(bytes.data()),
-                                   static_cast<int>(bytes.size()));
-  out.resize(static_cast<std::size_t>(size));
-  return out;
-}
-
 }  // namespace vorlane

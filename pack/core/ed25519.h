@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "formats/base64.h"
 #include "pack/core/error.h"
 
 namespace vorlane {
@@ -49,6 +50,6 @@ Status write_private_key(const Ed25519Key& key, const std::string& path);
 Result<std::string> ed25519_public_key_base64(const std::string& pem_path);
 
 /// Standard base64 with padding.
-std::string base64_encode(std::string_view bytes);
+using formats::base64_encode;
 
 }  // namespace vorlane

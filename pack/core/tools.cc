@@ -42,4 +42,20 @@ Result<std::string> run_tool(const std::string& what, const std::vector<std::str
   return std::move(r.out);
 }
 
+Result<std::string> run_tool_output(const std::vector<std::string>& argv, const std::string& cwd,
+                                    int timeout_seconds, std::size_t shown_lines) {
+  ProcessOptions options;
+  options.env = {{"LC_ALL", "C"}};
+  options.working_directory = cwd;
+  options.timeout_seconds = timeout_seconds;
+  ProcessResult r = run_process(argv, options);
+  if (interrupted() != 0) return Error{ErrorKind::kInterrupted, "interrupted"};
+  if (!r.ok()) {
+    return step_failed(std::filesystem::path(argv[0]).filename().string() + " " +
+                       r.describe_end(timeout_seconds) +
+                       tail_lines(r.err.empty() ? r.out : r.err, shown_lines));
+  }
+  return std::move(r.out);
+}
+
 }  // namespace vorlane

@@ -4,7 +4,8 @@
 #include <ctime>
 #include <sstream>
 
-#include "pack/core/elf_section.h"
+#include "formats/install_record.h"
+#include "formats/package_names.h"
 #include "pack/core/strings.h"
 
 namespace vorlane::packages {
@@ -76,14 +77,10 @@ std::optional<PackageType> parse_package_type(const std::string& word) {
 }
 
 std::optional<Architecture> architecture_of(std::uint16_t elf_machine) {
-  switch (elf_machine) {
-    case kMachineX86_64:
-      return Architecture{"amd64", "x86_64", "()(64bit)"};
-    case kMachineAArch64:
-      return Architecture{"arm64", "aarch64", "()(64bit)"};
-    default:
-      return std::nullopt;
-  }
+  const std::optional<formats::Arch> arch = formats::arch_of_machine(elf_machine);
+  if (!arch) return std::nullopt;
+  return Architecture{std::string(arch->deb), std::string(arch->rpm),
+                      std::string(arch->rpm_lib_suffix)};
 }
 
 Result<FileAssociation> parse_file_association(const std::string& text) {
@@ -441,15 +438,15 @@ std::vector<std::string> split_categories(const std::string& text) {
 }
 
 std::string package_file_name(const PackageInfo& info, PackageType type) {
-  switch (type) {
-    case PackageType::kDeb:
-      return info.name + "_" + info.version + "-" + info.release + "_" + info.arch.deb + ".deb";
-    case PackageType::kRpm:
-      return info.name + "-" + info.version + "-" + info.release + "." + info.arch.rpm + ".rpm";
-    case PackageType::kTarGz:
-      return info.name + "-" + info.version + "-linux-" + info.arch.rpm + ".tar.gz";
-  }
-  return "";
+  // A tarball's name carries no release: the tree updates itself by version.
+  return type == PackageType::kDeb
+             ? formats::package_file_name(formats::PackageKind::kDeb, info.name,
+                                          info.version + "-" + info.release, info.arch.deb)
+         : type == PackageType::kRpm
+             ? formats::package_file_name(formats::PackageKind::kRpm, info.name,
+                                          info.version + "-" + info.release, info.arch.deb)
+             : formats::package_file_name(formats::PackageKind::kTarGz, info.name, info.version,
+                                          info.arch.deb);
 }
 
 std::string iso_date(std::int64_t epoch) { return format_time(epoch, "%Y-%m-%d"); }
@@ -696,14 +693,12 @@ std::string rpm_spec(const PackageInfo& info, const std::string& staged_root,
 }
 
 std::string install_record(const PackageInfo& info, PackageType type) {
-  const char* kind = type == PackageType::kDeb   ? "deb"
-                     : type == PackageType::kRpm ? "rpm"
-                                                 : "tarball";
-  std::string text = std::string("kind=") + kind + "\nname=" + info.name +
-                     "\nversion=" + info.version + "-" + info.release + "\narch=" + info.arch.deb +
-                     "\nsite=" + info.update_site + "\nchannel=" + info.update_channel + "\n";
-  if (!info.update_feed_key.empty()) text += "feed-key=" + info.update_feed_key + "\n";
-  return text;
+  const formats::InstallKind kind = type == PackageType::kDeb   ? formats::InstallKind::kDeb
+                                    : type == PackageType::kRpm ? formats::InstallKind::kRpm
+                                                                : formats::InstallKind::kTarball;
+  return formats::install_record_text({kind, info.name, info.version + "-" + info.release,
+                                       info.arch.deb, info.update_site, info.update_channel,
+                                       info.update_feed_key});
 }
 
 std::string desktop_entry(const PackageInfo& info) {

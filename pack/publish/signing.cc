@@ -14,6 +14,7 @@
 #include "pack/core/files.h"
 #include "pack/core/process.h"
 #include "pack/core/strings.h"
+#include "pack/core/tools.h"
 
 namespace fs = std::filesystem;
 
@@ -43,7 +44,7 @@ std::string home_prefix() { return "vorlane-gpg-" + std::to_string(getuid()) + "
 
 /// Ends the agent of `home` and removes the folder (not following links).
 void remove_home(const std::string& home) {
-  const std::string gpgconf = find_program("gpgconf");
+  const std::string gpgconf = find_program("gpgconf", std::getenv("PATH"));
   if (!gpgconf.empty()) {
     run_process({gpgconf, "--homedir", home, "--kill", "all"}, gpg_options(home));
   }
@@ -82,7 +83,7 @@ void remove_abandoned_homes() {
 /// already; the next run's `remove_abandoned_homes` covers a watcher that
 /// could not start or was killed with this run.
 void watch_home(const std::string& home) {
-  remove_when_released(home, home + "/lock", find_program("flock"),
+  remove_when_released(home, home + "/lock", find_program("flock", std::getenv("PATH")),
                        R"(gpgconf --homedir "$1" --kill all >/dev/null 2>&1)");
 }
 
@@ -110,18 +111,6 @@ Result<std::pair<std::string, int>> make_home() {
 }
 
 }  // namespace
-
-std::string find_program(const std::string& name) {
-  const char* path = std::getenv("PATH");
-  std::istringstream in(path == nullptr ? "/usr/bin:/bin" : path);
-  for (std::string dir; std::getline(in, dir, ':');) {
-    if (dir.empty()) continue;
-    std::string candidate = dir + "/" + name;
-    std::error_code ec;
-    if (access(candidate.c_str(), X_OK) == 0 && !fs::is_directory(candidate, ec)) return candidate;
-  }
-  return "";
-}
 
 Result<std::string> check_key(std::string_view colons, std::string_view packets) {
   std::string fingerprint;
@@ -183,7 +172,7 @@ Result<Signer> Signer::open(const std::string& key_file) {
   if (Result<std::vector<std::uint8_t>> key = read_file_no_fifo(key_file); !key) {
     return bad_input("the signing key: " + key.error().message);
   }
-  const std::string gpg = find_program("gpg");
+  const std::string gpg = find_program("gpg", std::getenv("PATH"));
   if (gpg.empty()) return bad_input("gpg is missing (Debian package gnupg): it signs the site");
   Result<std::pair<std::string, int>> home = make_home();
   if (!home) return home.error();
@@ -245,7 +234,7 @@ Status Signer::detach_sign(const std::string& in, const std::string& out) const 
 }
 
 Status Signer::sign_rpm(const std::string& rpm) const {
-  const std::string rpmsign = find_program("rpmsign");
+  const std::string rpmsign = find_program("rpmsign", std::getenv("PATH"));
   if (rpmsign.empty()) return step_failed("rpmsign is missing (Debian package rpm)");
   const ProcessResult r =
       run_process({rpmsign, "--define", "_gpg_name " + fingerprint_, "--define",
@@ -273,7 +262,7 @@ Result<std::string> make_new_key(const std::string& dir, const std::string& user
     return bad_input("--new-key " + dir +
                      " is not a new or empty folder: a key is never written over another");
   }
-  const std::string gpg = find_program("gpg");
+  const std::string gpg = find_program("gpg", std::getenv("PATH"));
   if (gpg.empty()) return bad_input("gpg is missing (Debian package gnupg): it makes the key");
   Result<std::pair<std::string, int>> home = make_home();
   if (!home) return home.error();

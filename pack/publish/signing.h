@@ -11,9 +11,6 @@
 
 namespace vorlane::publish {
 
-/// A program on PATH, or "".
-std::string find_program(const std::string& name);
-
 /// What `gpg --with-colons --list-secret-keys` and `gpg --list-packets` of
 /// the public key say about an imported key. Returns its fingerprint, or
 /// refuses: no secret key, more than one, a primary key other than

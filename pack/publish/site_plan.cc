@@ -29,68 +29,6 @@ bool valid_version(std::string_view version) {
   });
 }
 
-std::string rpm_arch(const std::string& arch) { return arch == "arm64" ? "aarch64" : "x86_64"; }
-
-/// Debian's ordering of one character in a non-digit run: '~' first, then
-/// the end of the run, then letters, then everything else.
-int order_of(char c) {
-  if (c == '~') return -1;
-  if (std::isalpha(static_cast<unsigned char>(c)) != 0) return c;
-  return c + 256;
-}
-
-int compare_part(std::string_view a, std::string_view b) {
-  std::size_t i = 0;
-  std::size_t j = 0;
-  while (i < a.size() || j < b.size()) {
-    while ((i < a.size() && std::isdigit(static_cast<unsigned char>(a[i])) == 0) ||
-           (j < b.size() && std::isdigit(static_cast<unsigned char>(b[j])) == 0)) {
-      const int ca =
-          i < a.size() && std::isdigit(static_cast<unsigned char>(a[i])) == 0 ? order_of(a[i]) : 0;
-      const int cb =
-          j < b.size() && std::isdigit(static_cast<unsigned char>(b[j])) == 0 ? order_of(b[j]) : 0;
-      if (ca != cb) return ca < cb ? -1 : 1;
-      if (i < a.size() && std::isdigit(static_cast<unsigned char>(a[i])) == 0) ++i;
-      if (j < b.size() && std::isdigit(static_cast<unsigned char>(b[j])) == 0) ++j;
-    }
-    while (i < a.size() && a[i] == '0') ++i;
-    while (j < b.size() && b[j] == '0') ++j;
-    std::size_t di = i;
-    std::size_t dj = j;
-    while (di < a.size() && std::isdigit(static_cast<unsigned char>(a[di])) != 0) ++di;
-    while (dj < b.size() && std::isdigit(static_cast<unsigned char>(b[dj])) != 0) ++dj;
-    // Without leading zeros, the longer run of digits is the bigger number.
-    if (di - i != dj - j) return di - i < dj - j ? -1 : 1;
-    if (const int c = a.substr(i, di - i).compare(b.substr(j, dj - j)); c != 0)
-      return c < 0 ? -1 : 1;
-    i = di;
-    j = dj;
-  }
-  return 0;
-}
-
-struct Version {
-  std::string_view epoch = "0";
-  std::string_view upstream;
-  std::string_view revision;
-};
-
-Version split_version(std::string_view v) {
-  Version out;
-  if (const std::size_t colon = v.find(':'); colon != std::string_view::npos) {
-    out.epoch = v.substr(0, colon);
-    v.remove_prefix(colon + 1);
-  }
-  if (const std::size_t dash = v.rfind('-'); dash != std::string_view::npos) {
-    out.revision = v.substr(dash + 1);
-    v = v.substr(0, dash);
-  }
-  out.upstream = v;
-  return out;
-}
-
-const char* const kFormats[] = {"deb", "rpm", "tar.gz"};
-
 std::string without_tabs(std::string text) {
   std::replace_if(
       text.begin(), text.end(), [](char c) { return c == '\t' || c == '\n'; }, ' ');
@@ -99,25 +37,16 @@ std::string without_tabs(std::string text) {
 
 Error refused(const std::string& message) { return bad_input(message); }
 
-std::string describe(const PackageFacts& p) {
-  return p.name + " " + p.version + " " + p.arch + " (." + std::string(format_name(p.format)) +
-         ", " + p.source + ")";
+std::string describe(const GivenPackage& p) {
+  return p.name + " " + p.version + " " + p.arch + " (." +
+         std::string(package_kind_name(p.format)) + ", " + p.source + ")";
 }
 
-bool same_identity(const SiteEntry& e, const PackageFacts& p) {
+bool same_identity(const SiteEntry& e, const GivenPackage& p) {
   return e.format == p.format && e.name == p.name && e.version == p.version && e.arch == p.arch;
 }
 
 }  // namespace
-
-std::string_view format_name(Format format) { return kFormats[static_cast<int>(format)]; }
-
-std::optional<Format> format_from_name(std::string_view name) {
-  for (int i = 0; i < 3; ++i) {
-    if (name == kFormats[i]) return static_cast<Format>(i);
-  }
-  return std::nullopt;
-}
 
 std::optional<int> whole_number(std::string_view text, int min, int max) {
   if (text.empty() || text.size() > 9 ||
@@ -151,14 +80,6 @@ bool valid_channel(std::string_view name) {
   return valid_name(name) && name.find('+') == name.npos;
 }
 
-int compare_versions(std::string_view a, std::string_view b) {
-  const Version va = split_version(a);
-  const Version vb = split_version(b);
-  if (const int c = compare_part(va.epoch, vb.epoch); c != 0) return c;
-  if (const int c = compare_part(va.upstream, vb.upstream); c != 0) return c;
-  return compare_part(va.revision, vb.revision);
-}
-
 std::string format_manifest(const Manifest& m) {
   std::string out = "vorlane-site 1\nname " + m.name + "\nbase-url " + m.base_url + "\nkey " +
                     m.key_fingerprint + "\n";
@@ -169,7 +90,7 @@ std::string format_manifest(const Manifest& m) {
   for (const SiteEntry& e : m.entries) {
     const std::vector<std::string> fields = {"entry",
                                              e.channel,
-                                             std::string(format_name(e.format)),
+                                             std::string(package_kind_name(e.format)),
                                              e.name,
                                              e.version,
                                              e.arch,
@@ -218,7 +139,8 @@ Result<Manifest> parse_manifest(std::string_view text) {
       m.keep[parts[0]] = keep;
     } else if (word == "entry") {
       const std::vector<std::string> f = split(line, '\t');
-      std::optional<Format> format = f.size() == 11 ? format_from_name(f[2]) : std::nullopt;
+      std::optional<PackageKind> format =
+          f.size() == 11 ? package_kind_from_name(f[2]) : std::nullopt;
       std::uint64_t size = 0;
       if (!format ||
           std::from_chars(f[9].data(), f[9].data() + f[9].size(), size).ec != std::errc()) {
@@ -229,11 +151,11 @@ Result<Manifest> parse_manifest(std::string_view text) {
       // publish gives the entry could name any file of this machine, which
       // the next publish would copy or read onto the site.
       if (!valid_channel(e.channel) || !valid_name(e.name) || !valid_version(e.version) ||
-          (e.arch != "amd64" && e.arch != "arm64")) {
+          !formats::arch_of_deb(e.arch)) {
         return refused(where + ": an entry with a bad channel, name, version or architecture");
       }
       const std::string path =
-          site_path(PackageFacts{"", e.format, e.name, e.version, e.arch, "", 0, ""}, e.channel);
+          site_path(GivenPackage{"", e.format, e.name, e.version, e.arch, "", 0, ""}, e.channel);
       if (e.path != path) {
         return refused(where + ": the entry's path '" + e.path + "' is not " + path +
                        ", where publish puts it");
@@ -249,21 +171,20 @@ Result<Manifest> parse_manifest(std::string_view text) {
   return m;
 }
 
-std::string site_path(const PackageFacts& p, const std::string& channel) {
+std::string site_path(const GivenPackage& p, const std::string& channel) {
   std::string version = p.version;
   // File names carry no epoch.
   if (const std::size_t colon = version.find(':'); colon != std::string::npos) {
     version = version.substr(colon + 1);
   }
+  const std::string file = formats::package_file_name(p.format, p.name, version, p.arch);
   switch (p.format) {
-    case Format::kDeb:
-      return "pool/main/" + p.name.substr(0, 1) + "/" + p.name + "/" + p.name + "_" + version +
-             "_" + p.arch + ".deb";
-    case Format::kRpm:
-      return "rpm/" + channel + "/Packages/" + p.name + "-" + version + "." + rpm_arch(p.arch) +
-             ".rpm";
-    case Format::kTarGz:
-      return "files/" + p.name + "-" + version + "-linux-" + rpm_arch(p.arch) + ".tar.gz";
+    case PackageKind::kDeb:
+      return "pool/main/" + p.name.substr(0, 1) + "/" + p.name + "/" + file;
+    case PackageKind::kRpm:
+      return "rpm/" + channel + "/Packages/" + file;
+    case PackageKind::kTarGz:
+      return "files/" + file;
   }
   return {};
 }
@@ -271,7 +192,7 @@ std::string site_path(const PackageFacts& p, const std::string& channel) {
 std::vector<SiteEntry> indexed_entries(const Manifest& manifest, const std::string& channel) {
   const auto keep_it = manifest.keep.find(channel);
   const int keep = keep_it == manifest.keep.end() ? kDefaultKeep : keep_it->second;
-  std::map<std::tuple<Format, std::string, std::string>, std::vector<SiteEntry>> groups;
+  std::map<std::tuple<PackageKind, std::string, std::string>, std::vector<SiteEntry>> groups;
   for (const SiteEntry& e : manifest.entries) {
     if (e.channel == channel) groups[{e.format, e.name, e.arch}].push_back(e);
   }
@@ -287,7 +208,7 @@ std::vector<SiteEntry> indexed_entries(const Manifest& manifest, const std::stri
 }
 
 Result<PublishPlan> plan_publish(const PublishOptions& o, const SiteFacts& site,
-                                 const std::vector<PackageFacts>& packages) {
+                                 const std::vector<GivenPackage>& packages) {
   if (o.site.empty()) return refused("no site folder given: publish SITE PACKAGE...");
   if (packages.empty()) return refused("no package given: publish SITE PACKAGE...");
   if (!valid_channel(o.channel)) {
@@ -345,7 +266,7 @@ Result<PublishPlan> plan_publish(const PublishOptions& o, const SiteFacts& site,
   const int keep = *given_keep > 0 ? *given_keep : (old_keep > 0 ? old_keep : kDefaultKeep);
 
   std::set<std::string> seen;
-  for (const PackageFacts& p : packages) {
+  for (const GivenPackage& p : packages) {
     if (!valid_name(p.name)) {
       return refused(describe(p) + ": the name '" + p.name +
                      "' is no package name (lower-case letters, digits, '+', '-', '.')");
@@ -355,13 +276,13 @@ Result<PublishPlan> plan_publish(const PublishOptions& o, const SiteFacts& site,
     }
     // An epoch outranks every version without one, so it would stay the
     // feed's latest for good, and the updater reads no epoch.
-    if (p.format == Format::kTarGz && p.version.find(':') != std::string::npos &&
+    if (p.format == PackageKind::kTarGz && p.version.find(':') != std::string::npos &&
         (!site.feed_key.empty() || !m.feed_key.empty())) {
       return refused(describe(p) + ": the version '" + p.version +
                      "' has an epoch, which the self-updater takes not: give it a version "
                      "without 'N:'");
     }
-    if (p.arch != "amd64" && p.arch != "arm64") {
+    if (!formats::arch_of_deb(p.arch)) {
       return refused(describe(p) + ": the architecture '" + p.arch +
                      "' is not published (amd64 and arm64 are)");
     }
@@ -372,7 +293,7 @@ Result<PublishPlan> plan_publish(const PublishOptions& o, const SiteFacts& site,
     }
     const std::string path = site_path(p, o.channel);
     // The same package given twice is one; two files for one place are refused.
-    for (const PackageFacts& q : packages) {
+    for (const GivenPackage& q : packages) {
       if (&q != &p && site_path(q, o.channel) == path && q.sha256 != p.sha256) {
         return refused(describe(p) + " and " + q.source + " are the same package with other bytes");
       }
@@ -403,7 +324,7 @@ Result<PublishPlan> plan_publish(const PublishOptions& o, const SiteFacts& site,
       entry.sha256 = on_site->sha256;
       entry.size = on_site->size;
     } else {
-      plan.copies.push_back({p.source, path, p.format == Format::kRpm, ""});
+      plan.copies.push_back({p.source, path, p.format == PackageKind::kRpm, ""});
     }
     m.entries.push_back(entry);
   }

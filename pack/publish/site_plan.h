@@ -1,6 +1,6 @@
 // `vorlane-pack publish`, the pure part: what a site holds (its manifest),
 // what the given packages are, and from both what a publish adds and which
-// files each channel's indexes list. Probing and writing are in site_writer.
+// files each channel's indexes list. Probing is in site_probe, writing in site_writer.
 #pragma once
 
 #include <cstdint>
@@ -10,20 +10,22 @@
 #include <string_view>
 #include <vector>
 
+#include "formats/debian_version.h"
+#include "formats/package_names.h"
 #include "pack/core/error.h"
 
 namespace vorlane::publish {
 
-enum class Format { kDeb, kRpm, kTarGz };
-
-/// "deb", "rpm", "tar.gz".
-std::string_view format_name(Format format);
-std::optional<Format> format_from_name(std::string_view name);
+// The package formats and Debian's version order, one definition in formats/.
+using formats::compare_versions;
+using formats::package_kind_from_name;
+using formats::package_kind_name;
+using formats::PackageKind;
 
 /// A package given to publish, as probed from the file.
-struct PackageFacts {
+struct GivenPackage {
   std::string source;  ///< the path given on the command line
-  Format format = Format::kDeb;
+  PackageKind format = PackageKind::kDeb;
   std::string name;
   std::string version;  ///< the full version: VERSION-RELEASE for .deb and .rpm
   std::string arch;     ///< Debian's word: amd64 or arm64
@@ -36,7 +38,7 @@ struct PackageFacts {
 /// never rewritten or removed; `--keep` decides only which ones the indexes list.
 struct SiteEntry {
   std::string channel;
-  Format format = Format::kDeb;
+  PackageKind format = PackageKind::kDeb;
   std::string name;
   std::string version;
   std::string arch;
@@ -64,11 +66,6 @@ inline constexpr std::string_view kManifestName = "vorlane-site.txt";
 /// does not understand, naming it, rather than guessing.
 std::string format_manifest(const Manifest& manifest);
 Result<Manifest> parse_manifest(std::string_view text);
-
-/// Debian's order of versions (epoch, then upstream and revision compared
-/// as runs of non-digits, where '~' sorts before everything, and numbers):
-/// below 0, 0 or above 0 as `a` is older than, equal to or newer than `b`.
-int compare_versions(std::string_view a, std::string_view b);
 
 /// The options of `vorlane-pack publish`, as given.
 struct PublishOptions {
@@ -133,7 +130,7 @@ struct PublishPlan {
 
 /// The site path a package goes to: `pool/main/N/NAME/NAME_VERSION_ARCH.deb`,
 /// `rpm/CHANNEL/Packages/NAME-VERSION.RPMARCH.rpm`, `files/NAME-VERSION-linux-MACHINE.tar.gz`.
-std::string site_path(const PackageFacts& package, const std::string& channel);
+std::string site_path(const GivenPackage& package, const std::string& channel);
 
 /// The entries of `channel` its indexes list: for each name, format and
 /// architecture the newest `keep` versions.
@@ -142,7 +139,7 @@ std::vector<SiteEntry> indexed_entries(const Manifest& manifest, const std::stri
 /// Checks the options and the probed facts and decides the publish. Every
 /// refusal is a bad-input error that names what to change.
 Result<PublishPlan> plan_publish(const PublishOptions& options, const SiteFacts& site,
-                                 const std::vector<PackageFacts>& packages);
+                                 const std::vector<GivenPackage>& packages);
 
 /// Whether `name` may be a channel: a suite and folder name, [a-z0-9][a-z0-9.+-]*.
 bool valid_channel(std::string_view name);

@@ -1,0 +1,26 @@
+#include "formats/base64.h"
+
+#include <algorithm>
+#include <cstdint>
+
+namespace vorlane::formats {
+
+std::string base64_encode(std::string_view bytes) {
+  static constexpr char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  out.reserve(4 * ((bytes.size() + 2) / 3));
+  for (std::size_t i = 0; i < bytes.size(); i += 3) {
+    const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
+    std::uint32_t group = 0;
+    for (std::size_t k = 0; k < 3; ++k) {
+      group = (group << 8) | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0U);
+    }
+    for (std::size_t k = 0; k < 4; ++k) {
+      out += k <= n ? kAlphabet[(group >> (18 - 6 * k)) & 63] : '=';
+    }
+  }
+  return out;
+}
+
+}  // namespace vorlane::formats
