@@ -18,6 +18,12 @@ std::size_t placeholder_at(std::string_view line, std::size_t at) {
   return end < line.size() && line[end] == '@' ? end + 1 - at : 0;
 }
 
+/// The value of the placeholder `name`, which the caller checked is there.
+const Value& value_of(const std::vector<Field>& fields, std::string_view name) {
+  return std::find_if(fields.begin(), fields.end(), [&](const Field& f) { return f.name == name; })
+      ->value;
+}
+
 std::string join_words(TextFormat format, const std::vector<std::string>& values) {
   std::string out;
   for (const std::string& v : values)
@@ -53,9 +59,7 @@ std::string fill_line(std::string_view line, TextFormat format, const std::vecto
     }
     const std::string_view name = line.substr(i + 1, n - 2);
     i += n;
-    const Value& v = std::find_if(fields.begin(), fields.end(), [&](const Field& f) {
-                       return f.name == name;
-                     })->value;
+    const Value& v = value_of(fields, name);
     switch (v.kind()) {
       case Value::Kind::kText:
         out += escape_value(format, v.values().front());
@@ -127,9 +131,7 @@ Result<std::string> fill_template(std::string_view text, TextFormat format,
     start = end + 1;
     const Value* repeated = nullptr;
     for (const std::string& name : template_placeholders(line)) {
-      const Value& v = std::find_if(fields.begin(), fields.end(), [&](const Field& f) {
-                         return f.name == name;
-                       })->value;
+      const Value& v = value_of(fields, name);
       if (v.kind() != Value::Kind::kLines) continue;
       if (repeated != nullptr)
         return step_failed("two line lists on the line '" + std::string(line) + "'");
@@ -144,9 +146,7 @@ Result<std::string> fill_template(std::string_view text, TextFormat format,
       }
     } else if (alone) {
       const std::string_view indent = line.substr(0, blanks);
-      const Value& v = std::find_if(fields.begin(), fields.end(), [&](const Field& f) {
-                         return f.name == line.substr(blanks + 1, line.size() - blanks - 2);
-                       })->value;
+      const Value& v = value_of(fields, line.substr(blanks + 1, line.size() - blanks - 2));
       if (v.kind() == Value::Kind::kFragment) {
         if (v.values().front().empty()) continue;
         out.append(indent).append(indented(without_final_break(v.values().front()), indent));
