@@ -98,6 +98,7 @@ std::string rpm_changelog_date(std::int64_t epoch);
 std::string deb_control(const PackageInfo& info);
 std::string deb_copyright(const PackageInfo& info);
 std::string deb_changelog(const PackageInfo& info);
+
 /// The spec for rpmbuild, whose %install copies `staged_root` whole, then
 /// `rpm_root` (the .rpm's own files: its repository file and key). `files`
 /// are the paths the package owns (files and the folders of its own).
