@@ -8,6 +8,7 @@
 #include "pack/core/tools.h"
 #include "pack/core/tree_times.h"
 #include "pack/packages/base_archives.h"
+#include "pack/packages/package_scripts.h"
 
 namespace vorlane::packages {
 namespace {

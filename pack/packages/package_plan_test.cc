@@ -8,6 +8,7 @@
 #include <regex>
 
 #include "pack/core/strings.h"
+#include "pack/packages/package_scripts.h"
 
 namespace vorlane::packages {
 namespace {

@@ -11,6 +11,7 @@
 #include "pack/core/process.h"
 #include "pack/core/tools.h"
 #include "pack/core/tree_times.h"
+#include "pack/packages/package_scripts.h"
 
 namespace vorlane::packages {
 namespace {

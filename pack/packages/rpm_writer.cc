@@ -6,6 +6,7 @@
 #include "pack/core/files.h"
 #include "pack/core/tools.h"
 #include "pack/packages/base_archives.h"
+#include "pack/packages/package_scripts.h"
 
 namespace vorlane::packages {
 

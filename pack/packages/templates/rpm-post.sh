@@ -1,0 +1,2 @@
+@DUMPS@
+exit 0
