@@ -71,8 +71,9 @@ InstanceClaim claim_instance(const std::string& id, const ForwardedLaunch& launc
   if (const std::optional<std::string> problem = parent_problem(parent_facts, uid)) {
     return off(folder + " " + *problem);
   }
-  if (mkdirat(above.get(), leaf.c_str(), 0700) != 0 && errno != EEXIST)
+  if (mkdirat(above.get(), leaf.c_str(), 0700) != 0 && errno != EEXIST) {
     return off(errno_text(folder));
+  }
   struct stat seen {};
   if (fstatat(above.get(), leaf.c_str(), &seen, AT_SYMLINK_NOFOLLOW) != 0) {
     return off(errno_text(folder));
