@@ -18,12 +18,13 @@
 #include <string>
 #include <vector>
 
+#include "formats/launch_data.h"
+#include "formats/launch_data_encoder.h"
+#include "formats/option_expansion.h"
+#include "formats/user_options.h"
 #include "launcher/app_dir.h"
-#include "launcher/burned_in_data.h"
-#include "launcher/burned_in_data_encoder.h"
 #include "launcher/command_record.h"
-#include "launcher/option_expansion.h"
-#include "launcher/user_options.h"
+#include "launcher/file_system.h"
 #include "pack/core/process.h"
 
 namespace fs = std::filesystem;

@@ -25,8 +25,8 @@
 #include <string>
 #include <vector>
 
-#include "launcher/scoped_temp_dir.h"
 #include "pack/core/process.h"
+#include "testing/scoped_temp_dir.h"
 
 extern char** environ;
 

@@ -35,7 +35,8 @@ if(_host_targets)
     USES_TERMINAL
     VERBATIM)
   # Target objects wait for it: the nested build has the machine to itself.
-  add_dependencies(vorlane_core vorlane_host_tools)
+  add_dependencies(vorlane_formats vorlane_host_tools)
+  add_dependencies(vorlane_launcher_lib vorlane_host_tools)
 endif()
 
 if(VORLANE_BUILD_PACK)

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "e2e/process.h"
-#include "launcher/scoped_temp_dir.h"
+#include "testing/scoped_temp_dir.h"
 
 namespace vorlane::e2e {
 

@@ -13,8 +13,8 @@
 #include <set>
 
 #include "e2e/app_tree.h"
-#include "launcher/burned_in_data.h"
-#include "launcher/burned_in_data_encoder.h"
+#include "formats/launch_data.h"
+#include "formats/launch_data_encoder.h"
 
 extern "C" char** environ;
 

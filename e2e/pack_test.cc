@@ -6,7 +6,7 @@
 #include <fstream>
 
 #include "e2e/app_tree.h"
-#include "launcher/burned_in_data.h"
+#include "formats/launch_data.h"
 #include "pack/core/elf_section.h"
 #include "pack/core/files.h"
 

@@ -22,6 +22,8 @@
 #include <memory>
 
 #include "e2e/app_tree.h"
+#include "formats/launch_message.h"
+#include "launcher/launch_queue.h"
 
 namespace vorlane::e2e {
 namespace {

@@ -10,9 +10,9 @@
 #include <span>
 #include <vector>
 
+#include "formats/launch_data.h"
+#include "formats/launch_data_encoder.h"
 #include "fuzz/fuzz_check.h"
-#include "launcher/burned_in_data.h"
-#include "launcher/burned_in_data_encoder.h"
 
 namespace {
 

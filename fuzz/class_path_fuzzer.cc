@@ -17,9 +17,9 @@
 #include <string_view>
 #include <vector>
 
+#include "formats/class_path.h"
+#include "formats/fake_file_system.h"
 #include "fuzz/fuzz_check.h"
-#include "launcher/class_path.h"
-#include "launcher/fake_file_system.h"
 
 namespace {
 

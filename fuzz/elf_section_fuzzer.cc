@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "formats/launch_data.h"
 #include "fuzz/fuzz_check.h"
-#include "launcher/burned_in_data.h"
 #include "pack/core/elf_section.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {

@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "formats/launch_message.h"
 #include "fuzz/fuzz_check.h"
-#include "launcher/single_instance.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
   const std::string_view body(reinterpret_cast<const char*>(bytes), size);

@@ -12,8 +12,8 @@
 #include <string>
 #include <string_view>
 
+#include "formats/option_expansion.h"
 #include "fuzz/fuzz_check.h"
-#include "launcher/option_expansion.h"
 
 namespace {
 

@@ -17,8 +17,8 @@
 #include <string_view>
 #include <vector>
 
+#include "formats/user_options.h"
 #include "fuzz/fuzz_check.h"
-#include "launcher/user_options.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <fstream>
 #include <set>
 
-#include "launcher/scoped_temp_dir.h"
 #include "launcher/sys.h"
+#include "testing/scoped_temp_dir.h"
 
 namespace vorlane {
 namespace {

@@ -15,24 +15,26 @@
 #include <string_view>
 #include <vector>
 
+#include "formats/launch_data.h"
+#include "formats/launch_options.h"
+#include "formats/option_expansion.h"
+#include "formats/user_options.h"
 #include "launcher/app_dir.h"
-#include "launcher/burned_in_data.h"
 #include "launcher/command_record.h"
 #include "launcher/crash_log.h"
 #include "launcher/failure_dialog.h"
 #include "launcher/fatal.h"
+#include "launcher/file_system.h"
 #include "launcher/jvm_library.h"
 #include "launcher/jvm_options_java.h"
 #include "launcher/jvm_start.h"
 #include "launcher/launch_area.h"
-#include "launcher/option_expansion.h"
 #include "launcher/options_file.h"
 #include "launcher/screen_scale.h"
 #include "launcher/single_instance.h"
 #include "launcher/single_instance_java.h"
 #include "launcher/splash.h"
 #include "launcher/sys.h"
-#include "launcher/user_options.h"
 
 namespace vorlane {
 

@@ -3,8 +3,8 @@
 #include <array>
 #include <string_view>
 
-#include "launcher/burned_in_data.h"
-#include "launcher/burned_in_data_encoder.h"
+#include "formats/launch_data.h"
+#include "formats/launch_data_encoder.h"
 
 namespace vorlane {
 

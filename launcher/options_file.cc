@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "formats/user_options.h"
 #include "launcher/user_dirs.h"
-#include "launcher/user_options.h"
 
 namespace vorlane {
 

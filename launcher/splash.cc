@@ -2,27 +2,11 @@
 
 #include <dlfcn.h>
 
-#include <algorithm>
 #include <charconv>
 
 #include "launcher/sys.h"
 
 namespace vorlane {
-
-std::optional<std::string> take_splash_option(std::vector<std::string>& options) {
-  const auto is_splash = [](const std::string& option) {
-    return option.starts_with(kSplashOptionPrefix);
-  };
-  const auto first = std::find_if(options.begin(), options.end(), is_splash);
-  if (first == options.end()) return std::nullopt;
-  std::string taken = *first;
-  std::erase_if(options, is_splash);
-  return taken;
-}
-
-std::string_view splash_image(std::string_view option) {
-  return option.substr(std::min(option.size(), kSplashOptionPrefix.size()));
-}
 
 std::string splash_library_path(std::string_view app_dir) {
   std::string path(app_dir);

@@ -1,26 +1,14 @@
 // The splash screen: an image of the launch data's "-splash:" option, shown
 // before the JVM starts through the runtime's own splash library, so that the
 // app's java.awt.SplashScreen finds it, can draw on it and close it, and AWT
-// closes it when the app's first window appears.
+// closes it when the app's first window appears. The option's format is
+// in formats/launch_options.h.
 #pragma once
 
-#include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace vorlane {
-
-inline constexpr std::string_view kSplashOptionPrefix = "-splash:";
-
-/// Takes every option that starts with "-splash:" out of `options`, keeping
-/// all others in their order, and returns the first of them whole; nullopt
-/// when there is none. The later ones are dropped: the JVM knows no such
-/// option, and only the first names the image.
-std::optional<std::string> take_splash_option(std::vector<std::string>& options);
-
-/// The image a "-splash:" option names: the text after the prefix.
-std::string_view splash_image(std::string_view option);
 
 /// The runtime's splash library for the app directory `app_dir` (lib/app of
 /// the tree): app_dir/../runtime/lib/libsplashscreen.so.

@@ -5,37 +5,7 @@
 namespace vorlane {
 namespace {
 
-TEST(TakeSplashOption, Table) {
-  using List = std::vector<std::string>;
-  const struct {
-    List options;
-    std::optional<std::string> taken;
-    List rest;
-  } cases[] = {
-      {{}, std::nullopt, {}},
-      {{"-Xmx1g", "-Da=b"}, std::nullopt, {"-Xmx1g", "-Da=b"}},
-      {{"-splash:/a.png"}, "-splash:/a.png", {}},
-      {{"-Xmx1g", "-splash:/a.png", "-Da=b"}, "-splash:/a.png", {"-Xmx1g", "-Da=b"}},
-      // Only the first names the image; the later ones are no JVM options either.
-      {{"-splash:/a.png", "-Dx", "-splash:/b.png", "-Dy"}, "-splash:/a.png", {"-Dx", "-Dy"}},
-      {{"-splash:", "-splash:/b.png"}, "-splash:", {}},
-      // Only a leading "-splash:" counts, and case matters.
-      {{"-Dp=-splash:/a.png", "-SPLASH:/a.png", "-splash", " -splash:/a.png"},
-       std::nullopt,
-       {"-Dp=-splash:/a.png", "-SPLASH:/a.png", "-splash", " -splash:/a.png"}},
-      // Empty options stay where they were.
-      {{"", "-splash:/a.png", ""}, "-splash:/a.png", {"", ""}},
-  };
-  for (const auto& c : cases) {
-    List options = c.options;
-    EXPECT_EQ(take_splash_option(options), c.taken) << ::testing::PrintToString(c.options);
-    EXPECT_EQ(options, c.rest) << ::testing::PrintToString(c.options);
-  }
-}
-
 TEST(SplashPaths, Table) {
-  EXPECT_EQ(splash_image("-splash:/opt/x/lib/app/s.png"), "/opt/x/lib/app/s.png");
-  EXPECT_EQ(splash_image("-splash:"), "");
   EXPECT_EQ(splash_library_path("/opt/x/lib/app"),
             "/opt/x/lib/app/../runtime/lib/libsplashscreen.so");
   EXPECT_EQ(splash_library_path("/opt/x/lib/app/"),

@@ -100,26 +100,12 @@ int make_private_dirs(const std::string& path) {
   return 0;
 }
 
+void Fd::reset(int fd) {
+  if (fd_ >= 0) close(fd_);
+  fd_ = fd;
+}
+
 namespace {
-
-/// A descriptor closed when it goes out of scope.
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  ~Fd() {
-    if (fd_ >= 0) close(fd_);
-  }
-  int get() const { return fd_; }
-  void reset(int fd) {
-    if (fd_ >= 0) close(fd_);
-    fd_ = fd;
-  }
-
- private:
-  int fd_;
-};
 
 /// Opens `name` in `dir` for appending, refusing links, and checks that it
 /// is a regular file. O_NONBLOCK keeps a FIFO put there from blocking the

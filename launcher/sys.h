@@ -19,6 +19,32 @@ struct SysResult {
   bool ok() const { return error == 0; }
 };
 
+/// A descriptor closed when it goes out of scope; -1 holds none.
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  Fd(Fd&& other) noexcept : fd_(other.release()) {}
+  Fd& operator=(Fd&& other) noexcept {
+    if (this != &other) reset(other.release());
+    return *this;
+  }
+  ~Fd() { reset(-1); }
+  int get() const { return fd_; }
+  /// Closes the descriptor held, if any, and holds `fd` instead.
+  void reset(int fd);
+  /// Gives up the descriptor without closing it.
+  int release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+
+ private:
+  int fd_;
+};
+
 /// The target of the link `path`, read into a buffer of `buffer_size` bytes
 /// (so a value of exactly `buffer_size` bytes may have been cut short).
 SysResult<std::string> read_link(const char* path, std::size_t buffer_size);

@@ -4,7 +4,7 @@
 
 #include <fstream>
 
-#include "launcher/scoped_temp_dir.h"
+#include "testing/scoped_temp_dir.h"
 
 namespace vorlane {
 namespace {

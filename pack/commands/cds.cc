@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "launcher/user_options.h"
+#include "formats/user_options.h"
 #include "pack/core/elf_section.h"
 #include "pack/core/files.h"
 #include "pack/core/process.h"

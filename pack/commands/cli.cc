@@ -7,7 +7,7 @@
 #include <map>
 #include <memory>
 
-#include "launcher/burned_in_data_encoder.h"
+#include "formats/launch_data_encoder.h"
 #include "pack/commands/app.h"
 #include "pack/commands/arg_files.h"
 #include "pack/commands/cds.h"

@@ -5,7 +5,7 @@
 #include <optional>
 #include <vector>
 
-#include "launcher/byte_reader.h"
+#include "formats/byte_reader.h"
 #include "pack/core/files.h"
 
 namespace vorlane {

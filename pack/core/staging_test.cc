@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "launcher/scoped_temp_dir.h"
+#include "testing/scoped_temp_dir.h"
 
 namespace fs = std::filesystem;
 

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <functional>
 
-#include "launcher/scoped_temp_dir.h"
+#include "testing/scoped_temp_dir.h"
 
 namespace fs = std::filesystem;
 

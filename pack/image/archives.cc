@@ -7,8 +7,8 @@
 #include <cstring>
 #include <filesystem>
 
-#include "launcher/file_system.h"
-#include "launcher/option_expansion.h"
+#include "formats/option_expansion.h"
+#include "pack/core/disk_file_system.h"
 #include "pack/core/process.h"
 #include "pack/core/strings.h"
 #include "pack/image/archive_policy.h"
@@ -163,7 +163,7 @@ ArchiveOutcome make_app_archive(const std::string& home, const std::string& name
       std::vector<std::string> java_options =
           runtime_java_options(block->jvm_options, runs[i].options);
       expand_options(
-          java_options, expanded_app_dir, [] { return std::getenv("HOME"); }, SystemFileSystem(),
+          java_options, expanded_app_dir, [] { return std::getenv("HOME"); }, DiskFileSystem(),
           nullptr);
       argv.push_back(home + "/lib/runtime/bin/java");
       argv.insert(argv.end(), java_options.begin(), java_options.end());

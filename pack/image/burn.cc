@@ -3,9 +3,8 @@
 #include <algorithm>
 #include <string_view>
 
-#include "launcher/burned_in_data_encoder.h"
-#include "launcher/single_instance.h"
-#include "launcher/splash.h"
+#include "formats/launch_data_encoder.h"
+#include "formats/launch_options.h"
 #include "pack/core/elf_section.h"
 #include "pack/core/files.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "launcher/burned_in_data.h"
+#include "formats/launch_data.h"
 #include "pack/core/error.h"
 
 namespace vorlane {

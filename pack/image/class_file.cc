@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "launcher/byte_reader.h"
+#include "formats/byte_reader.h"
 
 namespace vorlane {
 

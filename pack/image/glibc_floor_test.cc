@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "launcher/scoped_temp_dir.h"
+#include "testing/scoped_temp_dir.h"
 
 namespace vorlane {
 namespace {

@@ -5,10 +5,9 @@
 #include <filesystem>
 #include <set>
 
-#include "launcher/burned_in_data_encoder.h"
-#include "launcher/single_instance.h"
-#include "launcher/splash.h"
-#include "launcher/user_options.h"
+#include "formats/launch_data_encoder.h"
+#include "formats/launch_options.h"
+#include "formats/user_options.h"
 #include "pack/core/elf_section.h"
 #include "pack/core/strings.h"
 #include "pack/image/splash_image.h"

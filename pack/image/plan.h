@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "launcher/burned_in_data.h"
+#include "formats/launch_data.h"
 #include "pack/core/error.h"
 #include "pack/core/files.h"
 #include "pack/image/app_config.h"

@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "launcher/scoped_temp_dir.h"
 #include "pack/core/elf_section.h"
+#include "testing/scoped_temp_dir.h"
 
 namespace fs = std::filesystem;
 

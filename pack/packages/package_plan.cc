@@ -4,7 +4,7 @@
 #include <cctype>
 #include <tuple>
 
-#include "launcher/user_options.h"
+#include "formats/user_options.h"
 #include "pack/core/elf_section.h"
 #include "pack/core/strings.h"
 #include "pack/image/app_config.h"

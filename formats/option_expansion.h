@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "launcher/file_system.h"
+#include "formats/file_system.h"
 
 namespace vorlane {
 

@@ -5,7 +5,7 @@
 #include <map>
 #include <set>
 
-#include "launcher/file_system.h"
+#include "formats/file_system.h"
 
 namespace vorlane {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "launcher/file_system.h"
+#include "formats/file_system.h"
 
 namespace vorlane {
 

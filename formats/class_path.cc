@@ -1,4 +1,4 @@
-#include "launcher/class_path.h"
+#include "formats/class_path.h"
 
 namespace vorlane {
 

@@ -1,6 +1,6 @@
 // Writing the launch data block: the other half of the format that
-// burned_in_data.h decodes. The encoding itself is constexpr, so that the
-// template's default area (launch_area.cc) is made by it when the launcher
+// launch_data.h decodes. The encoding itself is constexpr, so that the
+// template's default area (launcher/launch_area.cc) is made by it when the launcher
 // is compiled; the launcher links nothing of this unit. Validation and the
 // encoding of a decoded block serve the packer.
 #pragma once
@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "launcher/burned_in_data.h"
+#include "formats/launch_data.h"
 
 namespace vorlane {
 

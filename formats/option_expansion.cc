@@ -1,6 +1,6 @@
-#include "launcher/option_expansion.h"
+#include "formats/option_expansion.h"
 
-#include "launcher/class_path.h"
+#include "formats/class_path.h"
 
 namespace vorlane {
 

@@ -1,4 +1,5 @@
 // The launch data block: what a packaging step burned into the launcher.
+// The packer writes it (launch_data_encoder.h), the launcher decodes it.
 #pragma once
 
 #include <cstddef>
@@ -6,8 +7,6 @@
 #include <span>
 #include <string>
 #include <vector>
-
-#include "launcher/fatal.h"
 
 namespace vorlane {
 
@@ -56,9 +55,5 @@ struct BurnedInData {
   /// The flags byte these fields encode.
   std::uint8_t flags() const;
 };
-
-/// The launch data of this process, decoded from the reserved area before
-/// `main` runs. Defined by the launcher executable.
-extern BurnedInData data;
 
 }  // namespace vorlane

@@ -1,6 +1,6 @@
-#include "launcher/burned_in_data.h"
+#include "formats/launch_data.h"
 
-#include "launcher/byte_reader.h"
+#include "formats/byte_reader.h"
 
 namespace vorlane {
 

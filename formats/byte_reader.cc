@@ -1,4 +1,4 @@
-#include "launcher/byte_reader.h"
+#include "formats/byte_reader.h"
 
 #include <cstring>
 
@@ -64,6 +64,16 @@ std::string ByteReader::c_string() {
   const std::size_t length = static_cast<const std::uint8_t*>(nul) - start;
   offset_ += length + 1;
   return {reinterpret_cast<const char*>(start), length};
+}
+
+std::string ByteReader::bytes(std::size_t size) {
+  if (!ok_ || bytes_.size() - offset_ < size) {
+    ok_ = false;
+    return {};
+  }
+  const char* start = reinterpret_cast<const char*>(bytes_.data() + offset_);
+  offset_ += size;
+  return {start, size};
 }
 
 }  // namespace vorlane

@@ -1,4 +1,4 @@
-#include "launcher/burned_in_data.h"
+#include "formats/launch_data.h"
 
 #include <gtest/gtest.h>
 

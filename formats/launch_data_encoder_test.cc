@@ -1,4 +1,4 @@
-#include "launcher/burned_in_data_encoder.h"
+#include "formats/launch_data_encoder.h"
 
 #include <gtest/gtest.h>
 

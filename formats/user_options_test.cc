@@ -1,4 +1,4 @@
-#include "launcher/user_options.h"
+#include "formats/user_options.h"
 
 #include <gtest/gtest.h>
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace vorlane {
 
@@ -15,6 +16,9 @@ namespace vorlane {
 class ByteReader {
  public:
   explicit ByteReader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+  /// Reads the bytes of `text`.
+  explicit ByteReader(std::string_view text)
+      : bytes_(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()) {}
 
   /// One byte.
   std::uint8_t u8();
@@ -27,12 +31,20 @@ class ByteReader {
   /// The bytes up to the next 0 byte; the cursor moves past that 0. Fails
   /// when no 0 byte is left in the range.
   std::string c_string();
+  /// The next `size` bytes.
+  std::string bytes(std::size_t size);
 
   /// Moves the cursor to `offset`; fails when that lies past the end.
   void seek(std::uint64_t offset);
 
+  /// Fails the reader, for a value read whole but not valid, so that the
+  /// decoder's one check of `ok()` sees it too.
+  void fail() { ok_ = false; }
+
   bool ok() const { return ok_; }
   std::size_t offset() const { return offset_; }
+  /// Bytes left after the cursor.
+  std::size_t remaining() const { return bytes_.size() - offset_; }
 
  private:
   std::span<const std::uint8_t> bytes_;

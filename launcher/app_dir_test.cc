@@ -1,0 +1,22 @@
+#include "launcher/app_dir.h"
+
+#include <gtest/gtest.h>
+
+namespace vorlane {
+namespace {
+
+TEST(AppDirCandidate, Table) {
+  const struct {
+    const char* exe;
+    const char* candidate;
+  } cases[] = {
+      {"/opt/demo/bin/demo", "/opt/demo/bin/../lib/app/"},
+      {"/demo", "/../lib/app/"},
+      {"/a b/bin/x", "/a b/bin/../lib/app/"},
+      {"demo", "./../lib/app/"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(app_dir_candidate(c.exe), c.candidate) << c.exe;
+}
+
+}  // namespace
+}  // namespace vorlane
