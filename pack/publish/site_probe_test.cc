@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "launcher/scoped_temp_dir.h"
 #include "pack/publish/site_writer.h"
+#include "testing/scoped_temp_dir.h"
 
 namespace fs = std::filesystem;
 
