@@ -57,7 +57,7 @@ std::vector<SplashFile> probe_splash(const std::string& image) {
     if (head) {
       file.head.assign(head->begin(), head->end());
     } else {
-      file.error = bad_input("--splash: " + head.error().message);
+      file.error = as_input(with_context("--splash: ", head.error()));
     }
   }
   return files;
@@ -73,7 +73,7 @@ Result<std::vector<std::string>> find_modules(const AppOptions& o, const AppPlan
   const Clock::time_point started = Clock::now();
   const ProcessResult result =
       run_process(jdeps_command(*plan.host_jdk, jars, plan.feature_version), tool_options(0));
-  if (interrupted()) return Error{ErrorKind::kInterrupted, "interrupted"};
+  if (interrupted()) return interruption();
   std::optional<std::vector<std::string>> found;
   if (result.ok()) found = parse_module_deps(result.out);
   if (!found) {
@@ -82,7 +82,7 @@ Result<std::vector<std::string>> find_modules(const AppOptions& o, const AppPlan
     // only on the module path: try once more with the jars there too.
     const ProcessResult again = run_process(
         jdeps_command(*plan.host_jdk, jars, plan.feature_version, true), tool_options(0));
-    if (interrupted()) return Error{ErrorKind::kInterrupted, "interrupted"};
+    if (interrupted()) return interruption();
     if (again.ok()) found = parse_module_deps(again.out);
     if (!found) {
       return step_failed("jdeps " + result.describe_end(0) +
@@ -140,7 +140,7 @@ Status make_runtime(const AppOptions& o, const AppPlan& plan, const std::string&
     const ProcessResult result = run_process(
         jlink_command(*plan.host_jdk, *plan.module_jdk, *modules, runtime, jlink_archive),
         tool_options(0));
-    if (interrupted()) return Error{ErrorKind::kInterrupted, "interrupted"};
+    if (interrupted()) return interruption();
     if (!result.ok()) {
       return step_failed("jlink " + result.describe_end(0) + "; it printed:\n" +
                          tail_lines(result.out, kShownLines));
@@ -150,7 +150,7 @@ Status make_runtime(const AppOptions& o, const AppPlan& plan, const std::string&
                     (jlink_archive ? " with its class-data archive" : ""),
                 started);
   }
-  if (interrupted()) return Error{ErrorKind::kInterrupted, "interrupted"};
+  if (interrupted()) return interruption();
   if (plan.cds.base_archive && !has_base_archive(runtime)) {
     const Clock::time_point started = Clock::now();
     const ArchiveOutcome base = make_base_archive(runtime, plan.emulator, o.training_timeout);
@@ -222,9 +222,9 @@ AppFacts probe_app(const AppOptions& o) {
   AppFacts f;
   f.template_path = o.template_path.empty() ? default_template_path() : o.template_path;
   if (Result<BurnedInData> block = read_burned_block(f.template_path); !block) {
-    f.template_error = bad_input(block.error().message);
+    f.template_error = as_input(block.error());
   } else if (Result<std::uint16_t> machine = elf_machine_of_file(f.template_path); !machine) {
-    f.template_error = bad_input(machine.error().message);
+    f.template_error = as_input(machine.error());
   } else {
     f.target_machine = *machine;
   }

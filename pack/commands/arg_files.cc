@@ -14,7 +14,7 @@ Status expand_arg_files(std::vector<std::string>& args) {
     }
     const std::string path = arg.substr(1);
     Result<std::vector<std::uint8_t>> bytes = read_file(path);
-    if (!bytes) return bad_input(bytes.error().message);
+    if (!bytes) return as_input(bytes.error());
     std::string_view text(reinterpret_cast<const char*>(bytes->data()), bytes->size());
     if (text.find('\0') != std::string::npos) {
       return bad_input("argument file " + path + " holds a 0 byte");

@@ -32,9 +32,9 @@ int remake_archive(const CdsOptions& o) {
   }
   const std::string launcher = o.app_dir + "/bin/" + marker->name;
   Result<std::uint16_t> target = elf_machine_of_file(launcher);
-  if (!target) return report.fail(bad_input(target.error().message));
+  if (!target) return report.fail(as_input(target.error()));
   Result<BurnedInData> block = read_burned_block(launcher);
-  if (!block) return report.fail(bad_input(block.error().message));
+  if (!block) return report.fail(as_input(block.error()));
   // The launcher's own archive options aside: those are remade.
   if (const std::string bad =
           archive_breaking_option(set_archive_options(block->jvm_options, std::nullopt));

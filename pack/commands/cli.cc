@@ -117,7 +117,7 @@ class ShowCommand : public Command {
   }
   int run(const CLI::App&, const TakenValues&) override {
     Result<BurnedInData> block = read_burned_block(path_);
-    if (!block) return Report(false).fail(bad_input(block.error().message));
+    if (!block) return Report(false).fail(as_input(block.error()));
     std::cout << describe_block(*block);
     show_glibc_floor();
     return 0;

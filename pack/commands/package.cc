@@ -33,7 +33,7 @@ constexpr char kEmulatorVariable[] = "VORLANE_EMULATOR";
 /// A text file the packager reads (a license, a description, an association).
 Result<std::string> read_text(const std::string& path) {
   const auto bytes = read_file_no_fifo(path);
-  if (!bytes) return bad_input(bytes.error().message);
+  if (!bytes) return as_input(bytes.error());
   if (bytes->size() > kMaxTextFile) return bad_input(path + " is larger than 16 MiB");
   return std::string(bytes->begin(), bytes->end());
 }
@@ -42,7 +42,7 @@ Result<IconInfo> probe_icon(const std::string& path) {
   std::error_code ec;
   if (!fs::is_regular_file(path, ec)) return bad_input("is not a regular file");
   const auto bytes = read_file_no_fifo(path);
-  if (!bytes) return bad_input("cannot be read: " + bytes.error().message);
+  if (!bytes) return as_input(with_context("cannot be read: ", bytes.error()));
   if (bytes->size() > kMaxTextFile) return bad_input("is larger than 16 MiB");
   return identify_icon(*bytes);
 }
@@ -118,7 +118,7 @@ Status write_packages(const PackageOptions& o, const PackagePlan& plan, const Re
   std::vector<std::pair<std::string, std::string>> made;  // staged file, final name
   for (PackageType type : {PackageType::kTarGz, PackageType::kRpm, PackageType::kDeb}) {
     if (!plan.types.contains(type)) continue;
-    if (interrupted() != 0) return Error{ErrorKind::kInterrupted, "interrupted"};
+    if (interrupted() != 0) return interruption();
     const auto started = Clock::now();
     const std::string name = package_file_name(info, type);
     const std::string out = dir + "/" + name;
@@ -131,7 +131,7 @@ Status write_packages(const PackageOptions& o, const PackagePlan& plan, const Re
     report.step("made " + name + " (" + std::to_string(fs::file_size(out, ec) >> 10) + " KiB)",
                 started);
   }
-  if (interrupted() != 0) return Error{ErrorKind::kInterrupted, "interrupted"};
+  if (interrupted() != 0) return interruption();
   if (!staged->debug_file.empty()) made.emplace_back(staged->debug_file, debug_file_name(info));
   return put_in_place(made, o.dest, dir + "/replaced", report);
 }

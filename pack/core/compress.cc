@@ -11,9 +11,9 @@ namespace vorlane {
 
 Status gzip_file(const std::string& from, const std::string& to) {
   std::ifstream in(from, std::ios::binary);
-  if (!in) return step_failed(system_error("read", from));
+  if (!in) return system_failure("read", from);
   std::ofstream out(to, std::ios::binary | std::ios::trunc);
-  if (!out) return step_failed(system_error("write", to));
+  if (!out) return system_failure("write", to);
   z_stream z{};
   // 15 + 16: a gzip wrapper with a zeroed header.
   if (deflateInit2(&z, 9, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
@@ -36,9 +36,9 @@ Status gzip_file(const std::string& from, const std::string& to) {
     } while (z.avail_out == 0);
   } while (flush != Z_FINISH && in);
   deflateEnd(&z);
-  if (in.bad()) return step_failed(system_error("read", from));
+  if (in.bad()) return system_failure("read", from);
   out.close();
-  if (!out) return step_failed(system_error("write", to));
+  if (!out) return system_failure("write", to);
   if (rc != Z_STREAM_END) return step_failed("cannot compress " + from);
   return done();
 }

@@ -46,7 +46,7 @@ int no_passphrase(char* /*buf*/, int /*size*/, int /*rwflag*/, void* /*u*/) { re
 /// The PEM file at `path` in a memory BIO.
 Result<std::pair<std::vector<std::uint8_t>, BioPtr>> read_pem(const std::string& path) {
   Result<std::vector<std::uint8_t>> bytes = read_file_no_fifo(path);
-  if (!bytes) return bad_input(bytes.error().message);
+  if (!bytes) return as_input(bytes.error());
   if (bytes->empty()) return bad_input(path + " is not an Ed25519 key: it is empty");
   if (bytes->size() > kMaxKeyFile) {
     return bad_input(path + " is not an Ed25519 key: it is far too large for one");
@@ -154,11 +154,11 @@ Status write_private_key(const Ed25519Key& key, const std::string& path) {
   Result<std::string> pem = key.private_pem();
   if (!pem) return pem.error();
   const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) return step_failed(system_error("make the key file", path));
+  if (fd < 0) return system_failure("make the key file", path);
   Status written =
       write_all(fd, {reinterpret_cast<const std::uint8_t*>(pem->data()), pem->size()}, path);
-  if (written && fsync(fd) != 0) written = step_failed(system_error("write", path));
-  if (close(fd) != 0 && written) written = step_failed(system_error("write", path));
+  if (written && fsync(fd) != 0) written = system_failure("write", path);
+  if (close(fd) != 0 && written) written = system_failure("write", path);
   if (!written) unlink(path.c_str());
   return written;
 }

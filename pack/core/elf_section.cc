@@ -215,7 +215,7 @@ std::string machine_name(std::uint16_t machine) {
 
 Result<std::uint16_t> host_machine() {
   Result<std::uint16_t> machine = elf_machine_of_file("/proc/self/exe");
-  if (!machine) return step_failed("cannot tell this machine's kind: " + machine.error().message);
+  if (!machine) return as_step(with_context("cannot tell this machine's kind: ", machine.error()));
   return machine;
 }
 
@@ -223,7 +223,7 @@ Result<std::uint16_t> elf_machine_of_file(const std::string& path) {
   Result<std::vector<std::uint8_t>> head = read_file_head(path, 20);
   if (!head) return head.error();
   Result<std::uint16_t> machine = elf_machine(*head);
-  if (!machine) return bad_input(path + " is " + machine.error().message);
+  if (!machine) return as_input(with_context(path + " is ", machine.error()));
   return machine;
 }
 

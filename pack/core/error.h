@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <utility>
 #include <variant>
 
@@ -34,11 +35,40 @@ struct Error {
   ErrorKind kind = ErrorKind::kStepFailed;
   /// A sentence for the user, without the tool's name in front.
   std::string message;
+  /// A failure of the machine rather than of what was named: a disk error,
+  /// a full disk, no memory or descriptors left. Such a failure stays a
+  /// failed step where a caller would otherwise call it bad input.
+  bool machine_fault = false;
 };
 
 inline Error bad_input(std::string message) { return {ErrorKind::kBadInput, std::move(message)}; }
 inline Error step_failed(std::string message) {
   return {ErrorKind::kStepFailed, std::move(message)};
+}
+/// A step that stopped on SIGINT, SIGTERM or SIGHUP.
+inline Error interruption() { return {ErrorKind::kInterrupted, "interrupted"}; }
+
+/// `error` with `context` in front of its message; its kind is kept.
+inline Error with_context(std::string_view context, Error error) {
+  error.message.insert(0, context);
+  return error;
+}
+
+/// `error` as a refusal of what the user gave (a path that is missing, not
+/// a file, or not readable, a file that is no launcher...), exit status 2;
+/// a failure of the machine and an interruption keep their kind.
+inline Error as_input(Error error) {
+  if (error.kind == ErrorKind::kStepFailed && !error.machine_fault) {
+    error.kind = ErrorKind::kBadInput;
+  }
+  return error;
+}
+
+/// `error` as a failed step of the packer's own (what it made or read of
+/// its own is not as it should be), exit status 1; an interruption stays one.
+inline Error as_step(Error error) {
+  if (error.kind == ErrorKind::kBadInput) error.kind = ErrorKind::kStepFailed;
+  return error;
 }
 
 /// A value or the error that kept it from being made.

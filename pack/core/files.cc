@@ -45,7 +45,7 @@ class FileFd {
 Result<std::vector<std::uint8_t>> read_up_to(const std::string& path, std::size_t limit,
                                              bool no_fifo, bool& more) {
   FileFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | (no_fifo ? O_NONBLOCK : 0)));
-  if (fd.get() < 0) return step_failed(system_error("open", path));
+  if (fd.get() < 0) return system_failure("open", path);
   struct stat st {};
   if (no_fifo && fstat(fd.get(), &st) == 0 && S_ISFIFO(st.st_mode)) {
     return step_failed("cannot read " + path + ": it is a FIFO, not a file");
@@ -61,7 +61,7 @@ Result<std::vector<std::uint8_t>> read_up_to(const std::string& path, std::size_
     const ssize_t n = read(fd.get(), buffer.data(), want);
     if (n < 0 && errno == EINTR) continue;
     // A directory opens, but reading it fails (EISDIR).
-    if (n < 0) return step_failed(system_error("read", path));
+    if (n < 0) return system_failure("read", path);
     if (n == 0) break;
     bytes.insert(bytes.end(), buffer.begin(), buffer.begin() + n);
     if (bytes.size() > limit) {
@@ -85,9 +85,9 @@ Result<std::vector<std::uint8_t>> read_whole(const std::string& path, bool no_fi
 Status copy_file(const std::string& from, const std::string& to) {
   FileFd in(open(from.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat st {};
-  if (in.get() < 0 || fstat(in.get(), &st) != 0) return step_failed(system_error("open", from));
+  if (in.get() < 0 || fstat(in.get(), &st) != 0) return system_failure("open", from);
   FileFd out(open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-  if (out.get() < 0) return step_failed(system_error("create", to));
+  if (out.get() < 0) return system_failure("create", to);
   std::vector<std::uint8_t> buffer(std::size_t{1} << 17);
   off_t at = 0;
   while (at < st.st_size) {
@@ -101,9 +101,9 @@ Status copy_file(const std::string& from, const std::string& to) {
           static_cast<std::size_t>(std::min<off_t>(hole - pos, static_cast<off_t>(buffer.size())));
       const ssize_t n = pread(in.get(), buffer.data(), want, pos);
       if (n < 0 && errno == EINTR) continue;
-      if (n < 0) return step_failed(system_error("read", from));
+      if (n < 0) return system_failure("read", from);
       if (n == 0) break;  // the file shrank meanwhile
-      if (lseek(out.get(), pos, SEEK_SET) < 0) return step_failed(system_error("write", to));
+      if (lseek(out.get(), pos, SEEK_SET) < 0) return system_failure("write", to);
       if (Status written =
               write_all(out.get(), std::span(buffer.data(), static_cast<std::size_t>(n)), to);
           !written) {
@@ -113,21 +113,21 @@ Status copy_file(const std::string& from, const std::string& to) {
     }
     at = hole;
   }
-  if (ftruncate(out.get(), st.st_size) != 0) return step_failed(system_error("write", to));
+  if (ftruncate(out.get(), st.st_size) != 0) return system_failure("write", to);
   if (fchmod(out.get(), st.st_mode & 07777) != 0) {
-    return step_failed(system_error("set the permissions of", to));
+    return system_failure("set the permissions of", to);
   }
   // Class-data archives check each jar's size and time: a jar keeps its time.
   const struct timespec times[2] = {st.st_atim, st.st_mtim};
-  if (futimens(out.get(), times) != 0) return step_failed(system_error("set the time of", to));
-  if (!out.close_now()) return step_failed(system_error("write", to));
+  if (futimens(out.get(), times) != 0) return system_failure("set the time of", to);
+  if (!out.close_now()) return system_failure("write", to);
   return done();
 }
 
 /// The names in the folder `path`, sorted, without "." and "..".
 Result<std::vector<std::string>> list_folder(const std::string& path) {
   DIR* dir = opendir(path.c_str());
-  if (dir == nullptr) return step_failed(system_error("list", path));
+  if (dir == nullptr) return system_failure("list", path);
   std::vector<std::string> names;
   errno = 0;
   while (const dirent* entry = readdir(dir)) {
@@ -138,7 +138,7 @@ Result<std::vector<std::string>> list_folder(const std::string& path) {
   closedir(dir);
   if (saved != 0) {
     errno = saved;
-    return step_failed(system_error("list", path));
+    return system_failure("list", path);
   }
   std::sort(names.begin(), names.end());
   return names;
@@ -163,7 +163,7 @@ class TreeWalker {
       const std::string rel = relative.empty() ? name : relative + "/" + name;
       const std::string path = root_ + "/" + rel;
       struct stat st {};
-      if (lstat(path.c_str(), &st) != 0) return step_failed(system_error("look at", path));
+      if (lstat(path.c_str(), &st) != 0) return system_failure("look at", path);
       if (S_ISLNK(st.st_mode)) {
         const std::string target = link_text(path);
         if (links_ == Links::kKeepInternal && !target.empty() && target[0] != '/' &&
@@ -202,7 +202,7 @@ class TreeWalker {
 
   Status start() {
     struct stat st {};
-    if (stat(root_.c_str(), &st) != 0) return step_failed(system_error("look at", root_));
+    if (stat(root_.c_str(), &st) != 0) return system_failure("look at", root_);
     open_folders_.insert({st.st_dev, st.st_ino});
     return done();
   }
@@ -227,6 +227,14 @@ class TreeWalker {
 };
 
 }  // namespace
+
+Error system_failure(const std::string& what, const std::string& path) {
+  const int saved = errno;
+  Error error = step_failed(system_error(what, path));
+  error.machine_fault = saved == EIO || saved == ENOSPC || saved == EDQUOT || saved == ENOMEM ||
+                        saved == EMFILE || saved == ENFILE;
+  return error;
+}
 
 std::string system_error(const std::string& what, const std::string& path) {
   const int saved = errno;
@@ -255,7 +263,7 @@ Status write_all(int fd, std::span<const std::uint8_t> bytes, const std::string&
   while (written < bytes.size()) {
     const ssize_t n = write(fd, bytes.data() + written, bytes.size() - written);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return step_failed(system_error("write", path));
+    if (n <= 0) return system_failure("write", path);
     written += static_cast<std::size_t>(n);
   }
   return done();
@@ -270,15 +278,15 @@ Status write_file_atomically(const std::string& path, std::span<const std::uint8
                              unsigned mode) {
   std::string temp = path + ".XXXXXX";
   const int fd = mkostemp(temp.data(), O_CLOEXEC);
-  if (fd < 0) return step_failed(system_error("create a file beside", path));
+  if (fd < 0) return system_failure("create a file beside", path);
   Status status = write_all(fd, bytes, temp);
   if (status && fchmod(fd, mode) != 0) {
-    status = step_failed(system_error("set the permissions of", temp));
+    status = system_failure("set the permissions of", temp);
   }
-  if (status && fsync(fd) != 0) status = step_failed(system_error("write", temp));
-  if (close(fd) != 0 && status) status = step_failed(system_error("write", temp));
+  if (status && fsync(fd) != 0) status = system_failure("write", temp);
+  if (close(fd) != 0 && status) status = system_failure("write", temp);
   if (status && rename(temp.c_str(), path.c_str()) != 0) {
-    status = step_failed(system_error("replace", path));
+    status = system_failure("replace", path);
   }
   if (!status) unlink(temp.c_str());
   return status;
@@ -304,17 +312,17 @@ Result<std::vector<TreeEntry>> walk_tree(const std::string& root, Links links) {
 Status copy_tree(const std::string& from, const std::string& to, Links links) {
   Result<std::vector<TreeEntry>> entries = walk_tree(from, links);
   if (!entries) return entries.error();
-  if (mkdir(to.c_str(), 0777) != 0) return step_failed(system_error("create", to));
+  if (mkdir(to.c_str(), 0777) != 0) return system_failure("create", to);
   for (const TreeEntry& entry : *entries) {
     const std::string source = from + "/" + entry.path;
     const std::string target = to + "/" + entry.path;
     switch (entry.type) {
       case TreeEntry::Type::kFolder:
-        if (mkdir(target.c_str(), 0777) != 0) return step_failed(system_error("create", target));
+        if (mkdir(target.c_str(), 0777) != 0) return system_failure("create", target);
         break;
       case TreeEntry::Type::kLink:
         if (symlink(entry.link_target.c_str(), target.c_str()) != 0) {
-          return step_failed(system_error("create the link", target));
+          return system_failure("create the link", target);
         }
         break;
       case TreeEntry::Type::kFile:
@@ -329,7 +337,7 @@ Status set_tree_times(const std::string& root, std::int64_t seconds) {
   const timespec times[2] = {{static_cast<time_t>(seconds), 0}, {static_cast<time_t>(seconds), 0}};
   const auto set = [&times](const std::string& path) -> Status {
     if (utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
-      return step_failed(system_error("set the time of", path));
+      return system_failure("set the time of", path);
     }
     return done();
   };

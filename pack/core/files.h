@@ -20,6 +20,11 @@ inline constexpr std::size_t kMaxFileSize = std::size_t{256} << 20;
 /// and what to do, rather than leaving the user with the bare reason.
 std::string system_error(const std::string& what, const std::string& path);
 
+/// A failed step with `system_error`'s message, marked a failure of the
+/// machine when errno says so (EIO, ENOSPC, EDQUOT, ENOMEM, EMFILE, ENFILE),
+/// so that callers that turn a failure into bad input leave it a failed step.
+Error system_failure(const std::string& what, const std::string& path);
+
 /// The whole file, or the reason it cannot be read: the system's (a
 /// directory, for one, cannot be read), or that it holds more than
 /// kMaxFileSize bytes, as an endless device or pipe does.

@@ -377,7 +377,7 @@ bool remove_when_released(const std::string& folder, const std::string& lock_fil
 
 Result<BackgroundProcess> BackgroundProcess::start(const std::vector<std::string>& argv,
                                                    ProcessOptions options) {
-  if (g_signal != 0) return Error{ErrorKind::kInterrupted, "interrupted"};
+  if (g_signal != 0) return interruption();
   options.discarded_streams = {1, 2};
   std::string error;
   const pid_t pid = spawn(argv, options, -1, -1, false, error);

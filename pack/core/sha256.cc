@@ -12,7 +12,7 @@ namespace vorlane {
 
 Result<std::string> sha256_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) return step_failed(system_error("read", path));
+  if (!in) return system_failure("read", path);
   std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
   if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) != 1) {
     return step_failed("cannot start hashing " + path);
@@ -24,7 +24,7 @@ Result<std::string> sha256_file(const std::string& path) {
       EVP_DigestUpdate(ctx.get(), buffer.data(), static_cast<std::size_t>(in.gcount()));
     }
   }
-  if (in.bad()) return step_failed(system_error("read", path));
+  if (in.bad()) return system_failure("read", path);
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int size = 0;
   EVP_DigestFinal_ex(ctx.get(), digest, &size);

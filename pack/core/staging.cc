@@ -63,7 +63,7 @@ Result<StagingDir> StagingDir::create(const std::string& final_path) {
   name.append(final_abs.filename().string()).append(".vorlane-XXXXXX");
   std::string pattern = (final_abs.parent_path() / name).string();
   if (mkdtemp(pattern.data()) == nullptr) {
-    return step_failed(system_error("make a folder in", final_abs.parent_path().string()));
+    return system_failure("make a folder in", final_abs.parent_path().string());
   }
   // mkdtemp makes it private; the app's folder is as open as any new folder.
   const mode_t mask = umask(0);
@@ -90,7 +90,7 @@ Status StagingDir::commit(bool replace_existing) {
   if (!replace_existing) {
     // rename replaces an empty folder, and fails on one that filled up meanwhile.
     if (rename(path_.c_str(), final_path_.c_str()) != 0)
-      return step_failed(system_error("move the new tree to", final_path_));
+      return system_failure("move the new tree to", final_path_);
     path_.clear();
     return done();
   }
@@ -98,14 +98,14 @@ Status StagingDir::commit(bool replace_existing) {
   // folder then holds the old tree and goes with this object.
   if (renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, final_path_.c_str(), RENAME_EXCHANGE) == 0)
     return done();
-  if (errno != EINVAL && errno != ENOSYS) return step_failed(system_error("replace", final_path_));
+  if (errno != EINVAL && errno != ENOSYS) return system_failure("replace", final_path_);
   // A file system without exchange: two renames, with a short gap. The old
   // tree goes to a name that later runs also clean up.
   const std::string old = path_ + "-old";
   if (rename(final_path_.c_str(), old.c_str()) != 0)
-    return step_failed(system_error("move away", final_path_));
+    return system_failure("move away", final_path_);
   if (rename(path_.c_str(), final_path_.c_str()) != 0) {
-    const Error error = step_failed(system_error("move the new tree to", final_path_));
+    const Error error = system_failure("move the new tree to", final_path_);
     (void)rename(old.c_str(), final_path_.c_str());
     return error;
   }

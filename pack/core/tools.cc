@@ -49,7 +49,7 @@ Result<std::string> run_tool_output(const std::vector<std::string>& argv, const 
   options.working_directory = cwd;
   options.timeout_seconds = timeout_seconds;
   ProcessResult r = run_process(argv, options);
-  if (interrupted() != 0) return Error{ErrorKind::kInterrupted, "interrupted"};
+  if (interrupted() != 0) return interruption();
   if (!r.ok()) {
     return step_failed(std::filesystem::path(argv[0]).filename().string() + " " +
                        r.describe_end(timeout_seconds) +

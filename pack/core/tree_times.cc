@@ -17,15 +17,15 @@ Status normalize_tree(const std::string& root, std::int64_t epoch) {
                                     {static_cast<time_t>(epoch), 0}};
   auto fix = [&](const fs::path& p) -> Status {
     struct stat st {};
-    if (lstat(p.c_str(), &st) != 0) return step_failed(system_error("read the mode of", p));
+    if (lstat(p.c_str(), &st) != 0) return system_failure("read the mode of", p);
     if (!S_ISLNK(st.st_mode)) {
       const bool exec = S_ISDIR(st.st_mode) || (st.st_mode & 0111) != 0;
       if (chmod(p.c_str(), exec ? 0755 : 0644) != 0) {
-        return step_failed(system_error("set the mode of", p));
+        return system_failure("set the mode of", p);
       }
     }
     if (utimensat(AT_FDCWD, p.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
-      return step_failed(system_error("set the time of", p));
+      return system_failure("set the time of", p);
     }
     return done();
   };

@@ -133,7 +133,7 @@ Result<AppMarker> read_marker(const std::string& app_dir) {
                      kMarkerName + ")");
   }
   Result<AppMarker> marker = parse_marker(std::string(bytes->begin(), bytes->end()));
-  if (!marker) return bad_input(path + ": " + marker.error().message);
+  if (!marker) return as_input(with_context(path + ": ", marker.error()));
   return marker;
 }
 

@@ -17,7 +17,7 @@ Result<SectionLocation> find_launch_area(std::span<const std::uint8_t> image,
                                          const std::string& path) {
   Result<SectionLocation> area = find_elf_section(image, kLaunchAreaSection);
   if (!area) {
-    return bad_input(path + " is not a launcher template: " + area.error().message);
+    return as_input(with_context(path + " is not a launcher template: ", area.error()));
   }
   if (area->size != kLaunchAreaSize) {
     return bad_input(path + " is not a launcher template: its launch data area holds " +

@@ -31,7 +31,7 @@ Result<std::optional<GlibcVersion>> read_glibc_need(const std::string& path) {
   Result<std::vector<std::uint8_t>> image = read_file(path);
   if (!image) return image.error();
   Result<std::vector<NeededVersion>> needed = needed_versions(*image);
-  if (!needed) return bad_input(path + ": " + needed.error().message);
+  if (!needed) return as_input(with_context(path + ": ", needed.error()));
   return highest_glibc(*needed);
 }
 

@@ -22,7 +22,7 @@ Result<IconFile> plan_icon(const PackageFacts& f, const std::string& path,
                            const std::string& what) {
   const auto found = f.icons.find(path);
   if (found == f.icons.end()) return step_failed(what + " " + path + " was not probed");
-  if (!found->second) return bad_input(what + " " + path + " " + found->second.error().message);
+  if (!found->second) return as_input(with_context(what + " " + path + " ", found->second.error()));
   const IconInfo& icon = *found->second;
   if (icon.kind == IconKind::kPng && icon.width != icon.height) {
     return bad_input(what + " " + path + " is " + std::to_string(icon.width) + "x" +
@@ -187,7 +187,7 @@ Status plan_update_site(const PackageOptions& o, const PackageFacts& f, PackageI
     return bad_input("--update-channel '" + channel +
                      "' is no channel name (letters, digits, '.', '_', '-')");
   }
-  if (!*f.update_key) return bad_input("--update-key: " + f.update_key->error().message);
+  if (!*f.update_key) return as_input(with_context("--update-key: ", f.update_key->error()));
   const std::string& key = **f.update_key;
   if (!key.starts_with("-----BEGIN PGP PUBLIC KEY BLOCK-----")) {
     return bad_input("--update-key " + o.update_key +
@@ -225,7 +225,7 @@ Status plan_feed_key(const PackageOptions& o, const PackageFacts& f, PackagePlan
   }
   if (!f.update_feed_key) return step_failed("--update-feed-key was not read");
   if (!*f.update_feed_key) {
-    return bad_input("--update-feed-key: " + f.update_feed_key->error().message);
+    return as_input(with_context("--update-feed-key: ", f.update_feed_key->error()));
   }
   plan.info.update_feed_key = **f.update_feed_key;
   return done();
@@ -347,12 +347,13 @@ Result<PackagePlan> plan_packages(const PackageOptions& o, const PackageFacts& f
   info.long_description = o.long_description;
   if (f.long_description_file) {
     if (!*f.long_description_file) {
-      return bad_input("--long-description-file: " + f.long_description_file->error().message);
+      return as_input(with_context("--long-description-file: ", f.long_description_file->error()));
     }
     info.long_description = **f.long_description_file;
   }
   if (f.license_file) {
-    if (!*f.license_file) return bad_input("--license-file: " + f.license_file->error().message);
+    if (!*f.license_file)
+      return as_input(with_context("--license-file: ", f.license_file->error()));
     info.license_text = **f.license_file;
   }
   info.license = o.license_type;
@@ -378,10 +379,10 @@ Result<PackagePlan> plan_packages(const PackageOptions& o, const PackageFacts& f
     const std::string& value = o.file_associations[i];
     if (i >= f.file_associations.size()) return step_failed("--file-association was not probed");
     if (!f.file_associations[i]) {
-      return bad_input("--file-association: " + f.file_associations[i].error().message);
+      return as_input(with_context("--file-association: ", f.file_associations[i].error()));
     }
     Result<FileAssociation> fa = parse_file_association(*f.file_associations[i]);
-    if (!fa) return bad_input("--file-association " + value + ": " + fa.error().message);
+    if (!fa) return as_input(with_context("--file-association " + value + ": ", fa.error()));
     if (Status checked = check_text("--file-association description", fa->description, false);
         !checked) {
       return checked.error();

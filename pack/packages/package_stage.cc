@@ -155,7 +155,7 @@ class Stager {
       if (lstat(source.c_str(), &from) != 0) {
         // A class path entry the tree lacks is no file the archive could check.
         if (errno == ENOENT) continue;
-        return step_failed(system_error("read the time of", source));
+        return system_failure("read the time of", source);
       }
       if (lstat(target.c_str(), &to) != 0 || to.st_size != from.st_size) {
         return step_failed(target + " is not the same size as " + source +
@@ -234,7 +234,7 @@ class Stager {
     fs::remove(link_name, ec);
     if (!r) return r.error();
     if (Result<TreeFacts> read = read_tree(tree); !read) {
-      return step_failed("the stripped launcher lost its launch data: " + read.error().message);
+      return as_step(with_context("the stripped launcher lost its launch data: ", read.error()));
     }
     return done();
   }
@@ -378,7 +378,7 @@ Status write_install_record(const StagedRoot& staged, PackageType type) {
   const struct timespec times[2] = {{epoch, 0}, {epoch, 0}};
   for (const std::string& at : {path, fs::path(path).parent_path().string()}) {
     if (utimensat(AT_FDCWD, at.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
-      return step_failed(system_error("set the time of", at));
+      return system_failure("set the time of", at);
     }
   }
   return done();
@@ -388,7 +388,7 @@ Status restore_kept_times(const StagedRoot& staged) {
   for (const auto& [path, mtime] : staged.kept_times) {
     const struct timespec times[2] = {mtime, mtime};
     if (utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
-      return step_failed(system_error("set the time of", path));
+      return system_failure("set the time of", path);
     }
   }
   return done();

@@ -35,7 +35,7 @@ Result<std::string> make_layout(const PackageInfo& info, const std::string& layo
   for (const std::string& path :
        {top + "/bin/" + info.name, top + "/bin", top + "/versions", top}) {
     if (utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
-      return step_failed(system_error("set the time of", path));
+      return system_failure("set the time of", path);
     }
   }
   return info.name + "/versions/" + version;
@@ -57,7 +57,7 @@ Status write_tar(const StagedRoot& staged, const PackageTools& tools, const std:
   auto reset_folders = [&]() -> Status {
     for (const std::string& path : joined) {
       if (utimensat(AT_FDCWD, fs::path(path).parent_path().c_str(), epoch, 0) != 0) {
-        return step_failed(system_error("set the time of", fs::path(path).parent_path()));
+        return system_failure("set the time of", fs::path(path).parent_path());
       }
     }
     return done();

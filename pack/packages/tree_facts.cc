@@ -20,12 +20,12 @@ Result<TreeFacts> read_tree(const std::string& app_dir) {
   TreeFacts facts;
   facts.marker_name = kMarkerName;
   Result<AppMarker> marker = read_marker(app_dir);
-  if (!marker) return bad_input(marker.error().message);
+  if (!marker) return as_input(marker.error());
   facts.launcher_name = marker->name;
   facts.training_args = marker->training_args;
   const std::string launcher = app_dir + "/bin/" + marker->name;
   const auto block = read_burned_block(launcher);
-  if (!block) return bad_input(launcher + ": " + block.error().message);
+  if (!block) return as_input(with_context(launcher + ": ", block.error()));
   facts.main_class = block->main_class;
   facts.jvm_options = block->jvm_options;
   facts.app_args = block->app_args;
@@ -37,7 +37,7 @@ Result<TreeFacts> read_tree(const std::string& app_dir) {
   facts.has_app_archive_option = std::find(facts.jvm_options.begin(), facts.jvm_options.end(),
                                            named) != facts.jvm_options.end();
   const auto machine = elf_machine_of_file(launcher);
-  if (!machine) return bad_input(machine.error().message);
+  if (!machine) return as_input(machine.error());
   facts.machine = *machine;
   return facts;
 }

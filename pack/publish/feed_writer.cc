@@ -38,7 +38,7 @@ Status walk(const std::string& root, const std::string& rel, const std::string& 
     const std::string path = (rel.empty() ? "" : rel + "/") + child.path().filename().string();
     const std::string full = root + "/" + path;
     struct stat st {};
-    if (lstat(full.c_str(), &st) != 0) return step_failed(system_error("read", full));
+    if (lstat(full.c_str(), &st) != 0) return system_failure("read", full);
     FeedEntry e;
     e.path = path;
     e.mode = st.st_mode & 07777;
@@ -92,7 +92,7 @@ Result<std::vector<ListedMember>> list_members(const UnpackTools& tools, const s
   const ProcessResult r =
       run_pipeline(tools.bash, script,
                    {tools.dpkg_deb, file, tools.tar, tools.head, std::to_string(kListingMaxBytes)});
-  if (interrupted()) return Error{ErrorKind::kInterrupted, "interrupted"};
+  if (interrupted()) return interruption();
   if (r.out.size() >= kListingMaxBytes) {
     return bad_input(file + " lists more than " + std::to_string(kListingMaxBytes) +
                      " bytes of members: publish reads no package that big");
@@ -120,7 +120,7 @@ Status unpack_deb_members(const UnpackTools& tools, const std::string& deb,
                    R"("$0" --fsys-tarfile -- "$1" | "$2" -x --no-same-owner -C "$3" -T "$4"; )"
                    R"(s=("${PIPESTATUS[@]}"); exit $(( s[0] ? s[0] : s[1] )))",
                    {tools.dpkg_deb, deb, tools.tar, dir, list_file});
-  if (interrupted()) return Error{ErrorKind::kInterrupted, "interrupted"};
+  if (interrupted()) return interruption();
   if (!r.ok()) {
     return bad_input(deb + " cannot be unpacked: " + r.describe_end(kTarTimeout) +
                      tail_lines(r.err, 8));
@@ -162,7 +162,7 @@ Result<std::string> FeedWriter::add(const FeedTarball& t, const NotesFunction& n
   const ProcessResult r = run_process(
       {tools_.tar, "-xzf", t.file, "-C", dir, "--no-same-owner", "--preserve-permissions"},
       options);
-  if (interrupted()) return Error{ErrorKind::kInterrupted, "interrupted"};
+  if (interrupted()) return interruption();
   if (!r.ok()) {
     return bad_input(t.file + " cannot be unpacked: tar " + r.describe_end(kTarTimeout) +
                      tail_lines(r.err, 8));
@@ -222,7 +222,7 @@ Result<std::string> FeedWriter::add(const FeedTarball& t, const NotesFunction& n
 
   for (FeedEntry& e : entries) {
     if (e.kind != FeedEntry::Kind::kFile || remade.contains(e.path)) continue;
-    if (interrupted()) return Error{ErrorKind::kInterrupted, "interrupted"};
+    if (interrupted()) return interruption();
     const std::string file = root + "/" + e.path;
     Result<std::string> hash = sha256_file(file);
     if (!hash) return hash.error();

@@ -76,7 +76,7 @@ Result<Fd> open_folder(const std::string& root, const std::string& package,
     return bad_input(package + ": '..' names no member");
   }
   Fd dir(open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.get() < 0) return step_failed(system_error("open", root));
+  if (dir.get() < 0) return system_failure("open", root);
   std::string walked;
   for (std::size_t i = 0; i < n; ++i) {
     walked += (walked.empty() ? "" : "/") + parts[i];
@@ -85,7 +85,7 @@ Result<Fd> open_folder(const std::string& root, const std::string& package,
       if (errno == ENOENT) return Fd();
       if (errno == ENOTDIR || errno == ELOOP)
         return not_a(package, walked, dir.get(), parts[i], "folder");
-      return step_failed(system_error("open", root + "/" + walked));
+      return system_failure("open", root + "/" + walked);
     }
     dir = std::move(next);
   }
@@ -105,10 +105,10 @@ Result<std::optional<std::vector<std::uint8_t>>> PackageTree::read(const std::st
   if (file.get() < 0) {
     if (errno == ENOENT) return std::optional<std::vector<std::uint8_t>>();
     if (errno == ELOOP) return not_a(package_, member, dir->get(), parts.back(), "file");
-    return step_failed(system_error("open", root_ + "/" + member));
+    return system_failure("open", root_ + "/" + member);
   }
   struct stat st {};
-  if (fstat(file.get(), &st) != 0) return step_failed(system_error("read", root_ + "/" + member));
+  if (fstat(file.get(), &st) != 0) return system_failure("read", root_ + "/" + member);
   if (!S_ISREG(st.st_mode)) return not_a(package_, member, dir->get(), parts.back(), "file");
   if (static_cast<std::uint64_t>(st.st_size) > max_bytes) {
     return bad_input(package_ + ": its member ./" + member + " holds " +
@@ -120,7 +120,7 @@ Result<std::optional<std::vector<std::uint8_t>>> PackageTree::read(const std::st
   while (got < bytes.size()) {
     const ssize_t n = ::read(file.get(), bytes.data() + got, bytes.size() - got);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return step_failed(system_error("read", root_ + "/" + member));
+    if (n < 0) return system_failure("read", root_ + "/" + member);
     if (n == 0) break;
     got += static_cast<std::size_t>(n);
   }
@@ -136,7 +136,7 @@ Result<std::vector<PackageTree::Child>> PackageTree::list(const std::string& mem
   if (dir->get() < 0) return children;
   // fdopendir owns the descriptor from here on.
   DIR* stream = fdopendir(dir->get());
-  if (stream == nullptr) return step_failed(system_error("list", root_ + "/" + member));
+  if (stream == nullptr) return system_failure("list", root_ + "/" + member);
   const int fd = dir->release();
   while (const dirent* entry = readdir(stream)) {
     const std::string name = entry->d_name;

@@ -93,7 +93,7 @@ Result<std::pair<std::string, int>> make_home() {
   remove_abandoned_homes();
   std::string pattern = "/tmp/" + home_prefix() + "XXXXXX";
   if (mkdtemp(pattern.data()) == nullptr) {
-    return step_failed(system_error("make the GnuPG folder", pattern));
+    return system_failure("make the GnuPG folder", pattern);
   }
   // Locked under another name, then renamed: a cleaner never sees it unlocked.
   const std::string fresh = pattern + "/lock.new";
@@ -170,7 +170,7 @@ Result<std::string> check_key(std::string_view colons, std::string_view packets)
 
 Result<Signer> Signer::open(const std::string& key_file) {
   if (Result<std::vector<std::uint8_t>> key = read_file_no_fifo(key_file); !key) {
-    return bad_input("the signing key: " + key.error().message);
+    return as_input(with_context("the signing key: ", key.error()));
   }
   const std::string gpg = find_program("gpg", std::getenv("PATH"));
   if (gpg.empty()) return bad_input("gpg is missing (Debian package gnupg): it signs the site");
@@ -179,8 +179,8 @@ Result<Signer> Signer::open(const std::string& key_file) {
   Signer signer(home->first, gpg, home->second);
   const std::string absolute = fs::absolute(key_file).string();
   if (Status imported = signer.run_gpg({"--import", absolute}); !imported) {
-    return bad_input("the signing key file " + key_file +
-                     " could not be imported: " + imported.error().message);
+    return as_input(with_context("the signing key file " + key_file + " could not be imported: ",
+                                 imported.error()));
   }
   std::string colons;
   std::string packets;
@@ -275,7 +275,7 @@ Result<std::string> make_new_key(const std::string& dir, const std::string& user
     return s.error();
   }
   Result<std::string> fingerprint = check_key(colons, "");
-  if (!fingerprint) return step_failed("the new key: " + fingerprint.error().message);
+  if (!fingerprint) return as_step(with_context("the new key: ", fingerprint.error()));
   std::string secret;
   if (Status s = maker.run_gpg({"--armor", "--export-secret-keys", *fingerprint}, &secret); !s) {
     return s.error();

@@ -75,13 +75,13 @@ Status SiteLock::take(const std::string& site) {
     if (!parent.empty()) fs::create_directories(parent, ec);
     made_site_ = mkdir(site.c_str(), 0755) == 0;
     if (!made_site_ && errno != EEXIST) {
-      return step_failed(system_error("make the folder", site));
+      return system_failure("make the folder", site);
     }
     if (!fs::is_directory(site, ec)) return bad_input(site + " is no folder");
     const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0) {
       if (errno == ENOENT) continue;  // the site went away: make it again
-      return step_failed(system_error("open", path));
+      return system_failure("open", path);
     }
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
       close(fd);
@@ -111,7 +111,7 @@ Result<GivenPackage> probe_package(const PublishTools& tools, const std::string&
   p.source = path;
   p.size = fs::file_size(path, ec);
   Result<std::vector<std::uint8_t>> head = read_file_head(path, 8);
-  if (!head) return bad_input(head.error().message);
+  if (!head) return as_input(head.error());
   const std::string magic(head->begin(), head->end());
   const std::string file = fs::path(path).filename().string();
   std::vector<std::string> fields;
@@ -122,7 +122,7 @@ Result<GivenPackage> probe_package(const PublishTools& tools, const std::string&
         {tools["dpkg-deb"],
          R"(--showformat=${Package}\n${Version}\n${Architecture}\n${binary:Summary}\n)", "--show",
          "--", path});
-    if (!out) return bad_input(path + " is no readable .deb: " + out.error().message);
+    if (!out) return as_input(with_context(path + " is no readable .deb: ", out.error()));
     fields = split_lines(*out);
   } else if (file.ends_with(".rpm")) {
     p.format = PackageKind::kRpm;
@@ -130,7 +130,7 @@ Result<GivenPackage> probe_package(const PublishTools& tools, const std::string&
     Result<std::string> out =
         publish_tool({tools["rpm"], "-qp", "--nosignature", "--qf",
                       R"(%{NAME}\n%{VERSION}-%{RELEASE}\n%{ARCH}\n%{SUMMARY}\n)", "--", path});
-    if (!out) return bad_input(path + " is no readable .rpm: " + out.error().message);
+    if (!out) return as_input(with_context(path + " is no readable .rpm: ", out.error()));
     fields = split_lines(*out);
     if (fields.size() >= 3) {
       if (const std::optional<formats::Arch> arch = formats::arch_of_rpm(fields[2])) {
@@ -165,7 +165,7 @@ Result<SiteFacts> probe_site(const std::string& site_dir, bool made) {
   const std::string manifest_path = site_dir + "/" + std::string(kManifestName);
   if (fs::exists(manifest_path, ec)) {
     Result<std::vector<std::uint8_t>> text = read_file_no_fifo(manifest_path);
-    if (!text) return step_failed(text.error().message);
+    if (!text) return as_step(text.error());
     Result<Manifest> m = parse_manifest(std::string(text->begin(), text->end()));
     if (!m) return m.error();
     site.manifest = *m;
@@ -180,7 +180,7 @@ Result<SiteFacts> probe_site(const std::string& site_dir, bool made) {
 
 Result<std::string> read_notes(const std::string& path) {
   Result<std::vector<std::uint8_t>> text = read_file_no_fifo(path);
-  if (!text) return bad_input(text.error().message);
+  if (!text) return as_input(text.error());
   std::string notes(text->begin(), text->end());
   if (!formats::valid_utf8(notes)) return bad_input("--notes " + path + " is no UTF-8 text");
   return notes;

@@ -30,7 +30,7 @@ Status switch_in(const std::string& from, const std::string& to) {
   fs::create_directories(fs::path(to).parent_path(), ec);
   if (fs::is_directory(to, ec) && fs::is_directory(from, ec)) {
     if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_EXCHANGE) != 0) {
-      return step_failed(system_error("swap in", to));
+      return system_failure("swap in", to);
     }
     fs::remove_all(from, ec);
     return done();
@@ -141,7 +141,7 @@ Status SiteWriter::stage_keys_and_manifest(const std::string& feed_public_pem) {
   if (keys && !feed_public_pem.empty()) {
     keys = write_file_atomically(s + "/feed-key.pub.pem", feed_public_pem, 0644);
   }
-  if (!keys) return step_failed(keys.error().message);
+  if (!keys) return as_step(keys.error());
   return write_file_atomically(s + "/manifest", format_manifest(plan_.manifest), 0644);
 }
 
