@@ -6,15 +6,13 @@
 #include <string_view>
 #include <vector>
 
+#include "formats/text_split.h"
+
 namespace vorlane {
 
-/// The parts of `text` between the `separator`s: "a,,b" gives {"a", "", "b"},
-/// "" gives {""}.
-std::vector<std::string> split(std::string_view text, char separator);
-
-/// The lines of `text`: a final line break ends the last line rather than
-/// starting an empty one, and a '\r' before a line break is dropped.
-std::vector<std::string> split_lines(std::string_view text);
+// split and split_lines: the text formats' own (formats/text_split.h).
+using formats::split;
+using formats::split_lines;
 
 /// The runs of `text` between blanks (spaces and tabs), none empty.
 std::vector<std::string> split_words(std::string_view text);
