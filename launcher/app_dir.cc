@@ -5,6 +5,11 @@
 
 namespace vorlane {
 
+std::string runtime_dir(std::string_view app_dir) {
+  while (app_dir.ends_with('/')) app_dir.remove_suffix(1);
+  return std::string(app_dir.substr(0, app_dir.rfind('/') + 1)) + "runtime";
+}
+
 std::string app_dir_candidate(std::string_view exe_path) {
   const std::size_t slash = exe_path.rfind('/');
   std::string candidate(slash == std::string_view::npos ? "." : exe_path.substr(0, slash));

@@ -18,6 +18,11 @@ inline constexpr const char kExePathTooLong[] =
 /// /opt/demo/bin/../lib/app/. A path without '/' counts as in ".".
 std::string app_dir_candidate(std::string_view exe_path);
 
+/// The folder the app's Java runtime belongs in, beside the app directory
+/// `app_dir` (lib/app, with or without a final '/'): /opt/demo/lib/app
+/// gives /opt/demo/lib/runtime.
+std::string runtime_dir(std::string_view app_dir);
+
 /// The app directory of this process: the canonical form of the candidate
 /// for /proc/self/exe, or the candidate itself when it cannot be
 /// canonicalised. Ends the process when the executable's path cannot be read

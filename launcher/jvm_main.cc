@@ -12,7 +12,6 @@
 #include <optional>
 #include <span>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "formats/launch_data.h"
@@ -268,11 +267,7 @@ void add_screen_scale_options() {
 CreateJavaVm load_java_runtime(const std::string& app_dir) {
   JvmLibrary runtime = load_jvm_library();
   if (runtime.create == nullptr) {
-    // app_dir is the tree's lib/app; its runtime is lib/runtime beside it.
-    std::string_view lib = app_dir;
-    while (lib.ends_with('/')) lib.remove_suffix(1);
-    lib = lib.substr(0, lib.rfind('/') + 1);
-    bail("%s", missing_runtime_message(std::string(lib) + "runtime", runtime.problem).c_str());
+    bail("%s", missing_runtime_message(runtime_dir(app_dir), runtime.problem).c_str());
   }
   return runtime.create;
 }
