@@ -1,6 +1,7 @@
 // Running a program and collecting what it prints: the one place that
 // spawns processes, for the packer's tools and training runs, the
-// end-to-end harness and the benchmarks.
+// end-to-end harness and the benchmarks. Programs that are not waited for
+// are in background_process.h.
 #pragma once
 
 #include <cstddef>
@@ -61,49 +62,6 @@ struct ProcessResult {
 /// ends when it exits: a child it left behind holding the pipes open keeps
 /// no one waiting.
 ProcessResult run_process(const std::vector<std::string>& argv, const ProcessOptions& options = {});
-
-/// Starts `argv` (a path, not looked up) in a session of its own, with its
-/// standard streams on /dev/null, and does not wait for it: for a watcher
-/// that must outlive this process, even one killed outright. False when it
-/// could not be started.
-bool start_detached(const std::vector<std::string>& argv);
-
-/// Starts a watcher (see `start_detached`) that waits for an exclusive lock
-/// on `lock_file`, which this process holds, and once it gets it (this
-/// process ended in any way, SIGKILL too) and `folder` is still a folder,
-/// not a link, runs the shell command `first` (with "$1" = `folder`; may be
-/// empty) and removes `folder`. `flock` is the path of util-linux's flock.
-/// For what a killed run must not leave behind: secret keys, unpublished
-/// files. False when it could not be started.
-bool remove_when_released(const std::string& folder, const std::string& lock_file,
-                          const std::string& flock, const std::string& first = "");
-
-/// A program left running while the packer works (a display server for a
-/// training run): in a process group of its own, its output discarded, and
-/// killed with the packer. Stopped and reaped when this goes: SIGTERM to its
-/// group, then SIGKILL after kStopSeconds.
-class BackgroundProcess {
- public:
-  static constexpr int kStopSeconds = 10;
-
-  /// Starts `argv` (argv[0] a path) as `options` say, but for the output
-  /// streams and the timeout, which do not apply.
-  static Result<BackgroundProcess> start(const std::vector<std::string>& argv,
-                                         ProcessOptions options = {});
-  BackgroundProcess(BackgroundProcess&& other) noexcept;
-  BackgroundProcess& operator=(BackgroundProcess&& other) noexcept;
-  BackgroundProcess(const BackgroundProcess&) = delete;
-  BackgroundProcess& operator=(const BackgroundProcess&) = delete;
-  ~BackgroundProcess();
-
-  int pid() const { return pid_; }
-  /// Ends the program now, as the destructor would; then pid() is -1.
-  void stop();
-
- private:
-  BackgroundProcess() = default;
-  int pid_ = -1;
-};
 
 /// From now on SIGINT, SIGTERM and SIGHUP do not end this process at once:
 /// they kill the running program's process group and are recorded, so that

@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "pack/core/background_process.h"
 #include "pack/core/error.h"
-#include "pack/core/process.h"
 
 namespace vorlane {
 

@@ -11,6 +11,7 @@
 #include <sstream>
 #include <utility>
 
+#include "pack/core/background_process.h"
 #include "pack/core/files.h"
 #include "pack/core/process.h"
 #include "pack/core/strings.h"

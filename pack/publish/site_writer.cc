@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "pack/core/background_process.h"
 #include "pack/core/files.h"
-#include "pack/core/process.h"
 #include "pack/core/sha256.h"
 #include "pack/core/tools.h"
 
