@@ -33,6 +33,11 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 using namespace vorlane;
+using formats::BurnedInData;
+using formats::check_user_options;
+using formats::encode_area;
+using formats::expand_options;
+using formats::UserOptions;
 
 /// Median seconds of `runs` calls of `work`.
 double median_seconds(int runs, const std::function<void()>& work) {

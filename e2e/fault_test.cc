@@ -21,6 +21,11 @@ extern "C" char** environ;
 namespace fs = std::filesystem;
 
 namespace vorlane::e2e {
+
+using formats::BurnedInData;
+using formats::encode_block;
+using formats::kLaunchAreaSize;
+
 namespace {
 
 using testing::HasSubstr;

@@ -13,6 +13,10 @@
 namespace fs = std::filesystem;
 
 namespace vorlane::e2e {
+
+using formats::kLaunchAreaSection;
+using formats::kLaunchAreaSize;
+
 namespace {
 
 using testing::HasSubstr;

@@ -26,6 +26,12 @@
 #include "launcher/launch_queue.h"
 
 namespace vorlane::e2e {
+
+using formats::encode_launch;
+using formats::ForwardedLaunch;
+using formats::kLaunchAck;
+using formats::kLaunchConfirm;
+
 namespace {
 
 using testing::HasSubstr;

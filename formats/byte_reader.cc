@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-namespace vorlane {
+namespace vorlane::formats {
 
 std::uint8_t ByteReader::u8() {
   if (!ok_ || bytes_.size() - offset_ < 1) {
@@ -76,4 +76,4 @@ std::string ByteReader::bytes(std::size_t size) {
   return {start, size};
 }
 
-}  // namespace vorlane
+}  // namespace vorlane::formats

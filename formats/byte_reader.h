@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace vorlane {
+namespace vorlane::formats {
 
 /// Reads values one after another from a byte range and never past its end.
 /// The first read that would leave the range fails; from then on every read
@@ -52,4 +52,4 @@ class ByteReader {
   bool ok_ = true;
 };
 
-}  // namespace vorlane
+}  // namespace vorlane::formats

@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-namespace vorlane {
+namespace vorlane::formats {
 namespace {
 
 using namespace std::string_literals;
@@ -46,4 +46,4 @@ TEST(ByteReader, ReadsNeverPastTheEndAndFailuresStick) {
 }
 
 }  // namespace
-}  // namespace vorlane
+}  // namespace vorlane::formats

@@ -1,6 +1,6 @@
 #include "formats/class_path.h"
 
-namespace vorlane {
+namespace vorlane::formats {
 
 namespace {
 
@@ -70,4 +70,4 @@ void expand_class_path(std::string& option, const FileSystem& fs) {
   option.replace(value_start, std::string::npos, rewritten);
 }
 
-}  // namespace vorlane
+}  // namespace vorlane::formats

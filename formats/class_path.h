@@ -6,7 +6,7 @@
 
 #include "formats/file_system.h"
 
-namespace vorlane {
+namespace vorlane::formats {
 
 /// Rewrites the class path in `option`, if it holds one of the keys
 /// "-Djava.class.path=", "-cp " or "-classpath " (searched in that order of
@@ -29,4 +29,4 @@ bool is_wildcard_element(std::string_view element);
 /// cannot be listed.
 std::string expand_wildcard(std::string_view element, const FileSystem& fs);
 
-}  // namespace vorlane
+}  // namespace vorlane::formats

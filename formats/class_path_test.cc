@@ -6,7 +6,7 @@
 
 #include "formats/fake_file_system.h"
 
-namespace vorlane {
+namespace vorlane::formats {
 namespace {
 
 /// /app/lib as listed: regular files core.jar, README, ui.jar, .jar, old.JAR,
@@ -66,4 +66,4 @@ TEST(ExpandClassPath, Table) {
 }
 
 }  // namespace
-}  // namespace vorlane
+}  // namespace vorlane::formats

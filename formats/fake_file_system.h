@@ -7,7 +7,7 @@
 
 #include "formats/file_system.h"
 
-namespace vorlane {
+namespace vorlane::formats {
 
 /// Directories as listed (by path with its final '/') and the paths that are
 /// regular files; a directory without a listing cannot be opened.
@@ -28,4 +28,4 @@ class FakeFileSystem final : public FileSystem {
   }
 };
 
-}  // namespace vorlane
+}  // namespace vorlane::formats

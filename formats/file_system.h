@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace vorlane {
+namespace vorlane::formats {
 
 class FileSystem {
  public:
@@ -19,4 +19,4 @@ class FileSystem {
   virtual bool is_regular_file(const std::string& path) const = 0;
 };
 
-}  // namespace vorlane
+}  // namespace vorlane::formats

@@ -2,7 +2,7 @@
 
 #include "formats/byte_reader.h"
 
-namespace vorlane {
+namespace vorlane::formats {
 
 namespace {
 
@@ -41,4 +41,4 @@ std::uint8_t BurnedInData::flags() const {
          (flag_bit2 ? kFlagBit2 : 0) | (flag_bit3 ? kFlagBit3 : 0) | (flag_bit4 ? kFlagBit4 : 0);
 }
 
-}  // namespace vorlane
+}  // namespace vorlane::formats

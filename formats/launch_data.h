@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace vorlane {
+namespace vorlane::formats {
 
 /// Size of the reserved area in the launcher's read-only data that holds the
 /// block, its filler and a final 0 byte.
@@ -56,4 +56,4 @@ struct BurnedInData {
   std::uint8_t flags() const;
 };
 
-}  // namespace vorlane
+}  // namespace vorlane::formats

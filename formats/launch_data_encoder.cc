@@ -4,7 +4,7 @@
 #include <charconv>
 #include <limits>
 
-namespace vorlane {
+namespace vorlane::formats {
 
 namespace {
 
@@ -155,4 +155,4 @@ std::vector<std::uint8_t> encode_area(const BurnedInData& block) {
   return area;
 }
 
-}  // namespace vorlane
+}  // namespace vorlane::formats

@@ -14,7 +14,7 @@
 
 #include "formats/launch_data.h"
 
-namespace vorlane {
+namespace vorlane::formats {
 
 /// A block's fields as views, for encoding.
 struct BlockFields {
@@ -84,4 +84,4 @@ std::vector<std::uint8_t> encode_block(const BurnedInData& block);
 /// block must fit (see `validate_block`).
 std::vector<std::uint8_t> encode_area(const BurnedInData& block);
 
-}  // namespace vorlane
+}  // namespace vorlane::formats

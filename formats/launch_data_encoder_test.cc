@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace vorlane {
+namespace vorlane::formats {
 namespace {
 
 TEST(BinaryClassName, Table) {
@@ -129,4 +129,4 @@ TEST(ValidateBlock, Refusals) {
 }
 
 }  // namespace
-}  // namespace vorlane
+}  // namespace vorlane::formats

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace vorlane {
+namespace vorlane::formats {
 namespace {
 
 std::vector<std::uint8_t> bytes(std::string_view s) { return {s.begin(), s.end()}; }
@@ -88,4 +88,4 @@ TEST(BurnedInData, BlockRunningPastTheAreaIsCorrupt) {
 }
 
 }  // namespace
-}  // namespace vorlane
+}  // namespace vorlane::formats

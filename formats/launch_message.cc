@@ -2,7 +2,7 @@
 
 #include "formats/byte_reader.h"
 
-namespace vorlane {
+namespace vorlane::formats {
 
 namespace {
 
@@ -76,4 +76,4 @@ std::optional<ForwardedLaunch> decode_launch_body(std::string_view body) {
   return launch;
 }
 
-}  // namespace vorlane
+}  // namespace vorlane::formats

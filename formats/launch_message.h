@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-namespace vorlane {
+namespace vorlane::formats {
 
 /// The largest message the primary reads: more than any command line the
 /// kernel lets through by default (ARG_MAX, 2 MiB), so no real launch is
@@ -55,4 +55,4 @@ std::optional<std::uint32_t> launch_body_size(std::string_view header);
 /// presence byte other than 0 or 1, or a count larger than the body holds.
 std::optional<ForwardedLaunch> decode_launch_body(std::string_view body);
 
-}  // namespace vorlane
+}  // namespace vorlane::formats

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-namespace vorlane {
+namespace vorlane::formats {
 namespace {
 
 using namespace std::string_literals;
@@ -75,4 +75,4 @@ TEST(LaunchMessage, HeaderChecksMagicAndSizeBound) {
 }
 
 }  // namespace
-}  // namespace vorlane
+}  // namespace vorlane::formats

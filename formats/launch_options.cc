@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace vorlane {
+namespace vorlane::formats {
 
 std::optional<std::string> take_splash_option(std::vector<std::string>& options) {
   const auto is_splash = [](const std::string& option) {
@@ -38,4 +38,4 @@ bool is_valid_instance_id(std::string_view id) {
   return true;
 }
 
-}  // namespace vorlane
+}  // namespace vorlane::formats

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace vorlane {
+namespace vorlane::formats {
 
 inline constexpr std::string_view kSplashOptionPrefix = "-splash:";
 
@@ -29,4 +29,4 @@ std::optional<std::string> single_instance_id(const std::vector<std::string>& op
 /// Whether `id` is 1 to 128 letters, digits, '.', '-' and '_', not "." or "..".
 bool is_valid_instance_id(std::string_view id);
 
-}  // namespace vorlane
+}  // namespace vorlane::formats

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace vorlane {
+namespace vorlane::formats {
 namespace {
 
 using namespace std::string_literals;
@@ -66,4 +66,4 @@ TEST(SingleInstanceId, Validity) {
 }
 
 }  // namespace
-}  // namespace vorlane
+}  // namespace vorlane::formats

@@ -2,7 +2,7 @@
 
 #include "formats/class_path.h"
 
-namespace vorlane {
+namespace vorlane::formats {
 
 namespace {
 
@@ -69,4 +69,4 @@ void expand_options(std::vector<std::string>& options, std::string_view app_dir,
   }
 }
 
-}  // namespace vorlane
+}  // namespace vorlane::formats

@@ -10,7 +10,7 @@
 
 #include "formats/file_system.h"
 
-namespace vorlane {
+namespace vorlane::formats {
 
 /// Replaces every "&&" in `option`, left to right and never overlapping, by
 /// `app_dir`. Inserted text is not searched again, so "&" in `app_dir` is safe.
@@ -33,4 +33,4 @@ void expand_home(std::string& option, const HomeLookup& home);
 void expand_options(std::vector<std::string>& options, std::string_view app_dir,
                     const HomeLookup& home, const FileSystem& fs, std::FILE* dump);
 
-}  // namespace vorlane
+}  // namespace vorlane::formats

@@ -4,7 +4,7 @@
 
 #include <optional>
 
-namespace vorlane {
+namespace vorlane::formats {
 namespace {
 
 TEST(ReplaceAppDirToken, Table) {
@@ -56,4 +56,4 @@ TEST(ExpandHome, Table) {
 }
 
 }  // namespace
-}  // namespace vorlane
+}  // namespace vorlane::formats

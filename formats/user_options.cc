@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace vorlane {
+namespace vorlane::formats {
 
 namespace {
 
@@ -71,4 +71,4 @@ UserOptions check_user_options(const char* value, const std::vector<std::string>
   return result;
 }
 
-}  // namespace vorlane
+}  // namespace vorlane::formats

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-namespace vorlane {
+namespace vorlane::formats {
 
 inline constexpr const char kUserOptionsVariable[] = "VORLANE_JVM_OPTIONS";
 inline constexpr const char kUserOptionsNotEnabled[] =
@@ -46,4 +46,4 @@ struct UserOptions {
 /// in turn, the first that starts with no allowed prefix ending the check.
 UserOptions check_user_options(const char* value, const std::vector<std::string>& allowed);
 
-}  // namespace vorlane
+}  // namespace vorlane::formats

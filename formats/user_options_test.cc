@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace vorlane {
+namespace vorlane::formats {
 namespace {
 
 using Tokens = std::vector<std::string>;
@@ -97,4 +97,4 @@ TEST(CheckUserOptions, AValueAsLongAsOneEnvironmentString) {
 }
 
 }  // namespace
-}  // namespace vorlane
+}  // namespace vorlane::formats

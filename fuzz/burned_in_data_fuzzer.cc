@@ -16,7 +16,7 @@
 
 namespace {
 
-using vorlane::BurnedInData;
+using vorlane::formats::BurnedInData;
 using vorlane::fuzz::require;
 
 bool same_fields(const BurnedInData& a, const BurnedInData& b) {
@@ -36,15 +36,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     return 0;
   }
 
-  const std::vector<std::uint8_t> encoded = vorlane::encode_block(block);
+  const std::vector<std::uint8_t> encoded = vorlane::formats::encode_block(block);
   require(encoded.size() <= size, "a decoded block is no longer than its area");
   require(encoded[0] == (bytes[0] & 0x1F), "flag bits 0-4 survive a round trip");
   require(std::equal(encoded.begin() + 1, encoded.end(), bytes + 1),
           "a decoded block encodes back to its own bytes");
 
-  if (encoded.size() <= vorlane::kLaunchAreaSize - 1) {
-    const std::vector<std::uint8_t> area = vorlane::encode_area(block);
-    require(area.size() == vorlane::kLaunchAreaSize && area.back() == 0,
+  if (encoded.size() <= vorlane::formats::kLaunchAreaSize - 1) {
+    const std::vector<std::uint8_t> area = vorlane::formats::encode_area(block);
+    require(area.size() == vorlane::formats::kLaunchAreaSize && area.back() == 0,
             "the packer's area has the template's size and ends in a 0 byte");
     require(same_fields(BurnedInData(area), block), "the packer's area decodes to the same fields");
   }

@@ -28,8 +28,8 @@ using vorlane::fuzz::require;
 constexpr std::string_view kDirectories[] = {"./", "/d/", "/d/e/"};
 constexpr std::string_view kKeys[] = {"-Djava.class.path=", "-cp ", "-classpath "};
 
-vorlane::FakeFileSystem parse_disk(std::string_view text) {
-  vorlane::FakeFileSystem disk;
+vorlane::formats::FakeFileSystem parse_disk(std::string_view text) {
+  vorlane::formats::FakeFileSystem disk;
   for (const std::string_view line : vorlane::fuzz::split(text, '\n')) {
     if (line.empty() || line[0] < '0' || line[0] > '2') continue;
     const std::string directory(kDirectories[line[0] - '0']);
@@ -58,11 +58,11 @@ std::size_t value_start(std::string_view option) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(bytes), size);
   const auto [disk_text, option_text] = vorlane::fuzz::split_header(input, "\n\n");
-  const vorlane::FakeFileSystem disk = parse_disk(disk_text);
+  const vorlane::formats::FakeFileSystem disk = parse_disk(disk_text);
   const std::string before(option_text);
 
   std::string option = before;
-  vorlane::expand_class_path(option, disk);
+  vorlane::formats::expand_class_path(option, disk);
 
   const std::size_t start = value_start(before);
   if (start == std::string_view::npos) {
@@ -76,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
   std::size_t wildcards = 0;
   std::set<std::string_view> kept;
   for (const std::string_view element : old_elements) {
-    wildcards += vorlane::is_wildcard_element(element) ? 1 : 0;
+    wildcards += vorlane::formats::is_wildcard_element(element) ? 1 : 0;
     kept.insert(element);
   }
   require(disk.list_calls == wildcards, "each wildcard element is listed once");

@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
   using vorlane::fuzz::require;
   const std::span<const std::uint8_t> image(bytes, size);
   const vorlane::Result<vorlane::SectionLocation> section =
-      vorlane::find_elf_section(image, vorlane::kLaunchAreaSection);
+      vorlane::find_elf_section(image, vorlane::formats::kLaunchAreaSection);
   if (!section) {
     require(!section.error().message.empty(), "a failed lookup says why");
   } else {

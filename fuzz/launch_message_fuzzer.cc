@@ -13,13 +13,14 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
   const std::string_view body(reinterpret_cast<const char*>(bytes), size);
-  const std::optional<vorlane::ForwardedLaunch> launch = vorlane::decode_launch_body(body);
+  const std::optional<vorlane::formats::ForwardedLaunch> launch =
+      vorlane::formats::decode_launch_body(body);
   if (!launch) return 0;
-  const std::string message = vorlane::encode_launch(*launch);
-  vorlane::fuzz::require(message.substr(vorlane::kLaunchHeaderSize) == body,
+  const std::string message = vorlane::formats::encode_launch(*launch);
+  vorlane::fuzz::require(message.substr(vorlane::formats::kLaunchHeaderSize) == body,
                          "a decoded body encodes back to the same bytes");
-  vorlane::fuzz::require(vorlane::launch_body_size(std::string_view(message).substr(
-                             0, vorlane::kLaunchHeaderSize)) == size,
+  vorlane::fuzz::require(vorlane::formats::launch_body_size(std::string_view(message).substr(
+                             0, vorlane::formats::kLaunchHeaderSize)) == size,
                          "its header announces its size");
   return 0;
 }

@@ -53,7 +53,7 @@ std::size_t count_tokens(std::string_view option) {
 
 void check_token_pass(const Input& in) {
   std::string option = in.option;
-  vorlane::replace_app_dir_token(option, in.app_dir);
+  vorlane::formats::replace_app_dir_token(option, in.app_dir);
   const std::size_t tokens = count_tokens(in.option);
   require(option.size() + 2 * tokens == in.option.size() + tokens * in.app_dir.size(),
           "each token is replaced by the directory once");
@@ -65,7 +65,7 @@ void check_token_pass(const Input& in) {
 void check_home_pass(const Input& in) {
   std::string option = in.option;
   std::size_t lookups = 0;
-  vorlane::expand_home(option, [&]() -> const char* {
+  vorlane::formats::expand_home(option, [&]() -> const char* {
     ++lookups;
     return in.home_set ? in.home.c_str() : nullptr;
   });

@@ -22,7 +22,7 @@
 
 namespace {
 
-using vorlane::UserOptions;
+using vorlane::formats::UserOptions;
 using vorlane::fuzz::require;
 using Tokens = std::vector<std::string>;
 
@@ -69,13 +69,13 @@ void check_split(std::string_view value, const std::optional<Tokens>& tokens) {
   }
   if (!tokens) return;
   for (const std::string& token : *tokens) require(!token.empty(), "tokens are never empty");
-  require(vorlane::split_user_options(join(*tokens, escape_every_byte)) == tokens,
+  require(vorlane::formats::split_user_options(join(*tokens, escape_every_byte)) == tokens,
           "tokens with every byte escaped split back to themselves");
   const bool quotable = std::none_of(tokens->begin(), tokens->end(), [](const std::string& t) {
     return t.find_first_of("'\\") != std::string::npos;
   });
   if (quotable) {
-    require(vorlane::split_user_options(join(*tokens, single_quote)) == tokens,
+    require(vorlane::formats::split_user_options(join(*tokens, single_quote)) == tokens,
             "single-quoted tokens split back to themselves");
   }
 }
@@ -116,8 +116,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
   }
   const std::string value(rest.substr(0, rest.find('\0')));
 
-  const std::optional<Tokens> tokens = vorlane::split_user_options(value);
+  const std::optional<Tokens> tokens = vorlane::formats::split_user_options(value);
   check_split(value, tokens);
-  check_outcome(value, allowed, tokens, vorlane::check_user_options(value.c_str(), allowed));
+  check_outcome(value, allowed, tokens,
+                vorlane::formats::check_user_options(value.c_str(), allowed));
   return 0;
 }

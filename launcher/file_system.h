@@ -11,7 +11,7 @@
 namespace vorlane {
 
 /// The real disk: opendir/readdir and stat.
-class SystemFileSystem final : public FileSystem {
+class SystemFileSystem final : public formats::FileSystem {
  public:
   std::optional<std::vector<std::string>> list_directory(const std::string& path) const override {
     sys::SysResult<std::vector<std::string>> names = sys::list_directory(path);

@@ -13,6 +13,10 @@
 namespace fs = std::filesystem;
 
 namespace vorlane {
+
+using formats::expand_class_path;
+using formats::expand_wildcard;
+
 namespace {
 
 /// A real directory: the system's listing order is whatever it is, so the

@@ -20,6 +20,15 @@
 
 namespace vorlane {
 
+using formats::decode_launch_body;
+using formats::ForwardedLaunch;
+using formats::kLaunchAck;
+using formats::kLaunchConfirm;
+using formats::kLaunchHeaderSize;
+using formats::kLaunchQueueFull;
+using formats::kLaunchRefused;
+using formats::launch_body_size;
+
 namespace {
 
 /// How long the primary gives one connection to deliver its message: a

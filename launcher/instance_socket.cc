@@ -14,6 +14,10 @@
 
 namespace vorlane {
 
+using formats::kLaunchAck;
+using formats::kLaunchConfirm;
+using formats::kLaunchQueueFull;
+
 namespace {
 
 enum class Io { kOk, kEnd, kTimeout, kError };

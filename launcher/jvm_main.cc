@@ -37,6 +37,19 @@
 
 namespace vorlane {
 
+using formats::BurnedInData;
+using formats::check_user_options;
+using formats::expand_options;
+using formats::kDisallowedOptionPrefix;
+using formats::kInvalidOptionTitle;
+using formats::kUnterminatedQuote;
+using formats::kUserOptionsNotEnabled;
+using formats::kUserOptionsVariable;
+using formats::single_instance_id;
+using formats::splash_image;
+using formats::take_splash_option;
+using formats::UserOptions;
+
 BurnedInData data(launch_area());
 
 }  // namespace vorlane

@@ -8,6 +8,9 @@
 
 namespace vorlane {
 
+using formats::encode_area_into;
+using formats::kLaunchAreaSize;
+
 namespace {
 
 // The template's own block: 2 MiB launcher thread, main class "Main", every

@@ -14,6 +14,6 @@ std::span<const std::uint8_t> launch_area();
 
 /// The launch data of this process, decoded from the reserved area before
 /// `main` runs. Defined by the launcher executable.
-extern BurnedInData data;
+extern formats::BurnedInData data;
 
 }  // namespace vorlane

@@ -2,6 +2,8 @@
 
 namespace vorlane {
 
+using formats::ForwardedLaunch;
+
 bool LaunchQueue::reserve(std::size_t bytes) {
   const std::lock_guard lock(mutex_);
   if (count_ >= max_launches_ || bytes > max_bytes_ - bytes_) return false;

@@ -32,14 +32,14 @@ class LaunchQueue {
   /// Gives back room reserved for a launch that did not come.
   void release(std::size_t bytes);
   /// Queues a launch into the room reserved for it with `bytes`.
-  void push(ForwardedLaunch launch, std::size_t bytes);
+  void push(formats::ForwardedLaunch launch, std::size_t bytes);
   /// The oldest launch, waiting for one; frees its room.
-  ForwardedLaunch pop();
+  formats::ForwardedLaunch pop();
 
  private:
   std::mutex mutex_;
   std::condition_variable ready_;
-  std::deque<std::pair<ForwardedLaunch, std::size_t>> launches_;
+  std::deque<std::pair<formats::ForwardedLaunch, std::size_t>> launches_;
   const std::size_t max_launches_;
   const std::size_t max_bytes_;
   std::size_t count_ = 0;  ///< reserved or queued launches

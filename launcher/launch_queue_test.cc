@@ -6,6 +6,9 @@
 #include <vector>
 
 namespace vorlane {
+
+using formats::kMaxLaunchMessage;
+
 namespace {
 
 TEST(LaunchQueue, BoundsCountAndBytesOfReservedAndQueuedLaunches) {

@@ -7,6 +7,8 @@
 
 namespace vorlane {
 
+using formats::starts_with_allowed_prefix;
+
 namespace {
 
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }

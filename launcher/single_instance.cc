@@ -22,6 +22,12 @@
 
 namespace vorlane {
 
+using formats::encode_launch;
+using formats::ForwardedLaunch;
+using formats::is_valid_instance_id;
+using formats::kLaunchHeaderSize;
+using formats::kMaxLaunchMessage;
+
 namespace {
 
 /// Never destroyed: at exit the Java side's thread may still wait on it,

@@ -25,7 +25,7 @@ inline constexpr int kHandOverTimeoutMs = 5000;
 
 /// This process's launch: `args`, the working directory ("" when it is
 /// gone), XDG_ACTIVATION_TOKEN and DESKTOP_STARTUP_ID.
-ForwardedLaunch this_launch(std::span<const char* const> args);
+formats::ForwardedLaunch this_launch(std::span<const char* const> args);
 
 enum class InstanceRole {
   kPrimary,     ///< holds the lock and listens; the launch goes on
@@ -45,12 +45,13 @@ struct InstanceClaim {
 /// at most `timeout_ms` for the socket and the acknowledgement. A primary
 /// keeps the lock for the life of the process and starts its listening
 /// thread, so launches queue from now on.
-InstanceClaim claim_instance(const std::string& id, const ForwardedLaunch& launch, int timeout_ms);
+InstanceClaim claim_instance(const std::string& id, const formats::ForwardedLaunch& launch,
+                             int timeout_ms);
 
 /// True once this process is the primary.
 bool is_instance_primary();
 
 /// The next queued launch, waiting for one. Only for the primary.
-ForwardedLaunch next_forwarded_launch();
+formats::ForwardedLaunch next_forwarded_launch();
 
 }  // namespace vorlane

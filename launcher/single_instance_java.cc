@@ -7,6 +7,8 @@
 
 namespace vorlane {
 
+using formats::ForwardedLaunch;
+
 namespace {
 
 /// The same characters the app's main gets for these bytes; null for nullopt.

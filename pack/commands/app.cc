@@ -19,6 +19,8 @@ namespace fs = std::filesystem;
 
 namespace vorlane {
 
+using formats::BurnedInData;
+
 namespace {
 
 using Clock = Report::Clock;

@@ -16,6 +16,9 @@
 
 namespace vorlane {
 
+using formats::BurnedInData;
+using formats::split_user_options;
+
 int remake_archive(const CdsOptions& o) {
   using Clock = Report::Clock;
   const Report report(o.quiet);

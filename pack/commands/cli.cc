@@ -21,6 +21,9 @@
 
 namespace vorlane {
 
+using formats::BurnedInData;
+using formats::parse_size;
+
 namespace {
 
 /// Options whose value is any text; taken out before CLI11 parses the rest

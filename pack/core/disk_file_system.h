@@ -12,7 +12,7 @@ namespace vorlane {
 
 /// The real disk: opendir/readdir and stat, as the launcher reads it, so a
 /// wildcard expands to the same files in the same order.
-class DiskFileSystem final : public FileSystem {
+class DiskFileSystem final : public formats::FileSystem {
  public:
   std::optional<std::vector<std::string>> list_directory(const std::string& path) const override;
   bool is_regular_file(const std::string& path) const override;

@@ -10,6 +10,8 @@
 
 namespace vorlane {
 
+using formats::ByteReader;
+
 namespace {
 
 constexpr std::uint8_t kElfMagic[4] = {0x7F, 'E', 'L', 'F'};

@@ -21,6 +21,9 @@ namespace fs = std::filesystem;
 
 namespace vorlane {
 
+using formats::BurnedInData;
+using formats::expand_options;
+
 namespace {
 
 /// Tells the app's Java side that this run is the training run (Launcher.TRAINING).

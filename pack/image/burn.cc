@@ -10,6 +10,14 @@
 
 namespace vorlane {
 
+using formats::BurnedInData;
+using formats::encode_area;
+using formats::kLaunchAreaSection;
+using formats::kLaunchAreaSize;
+using formats::kSplashOptionPrefix;
+using formats::single_instance_id;
+using formats::validate_block;
+
 namespace {
 
 /// The reserved area's place in a launcher image, or the reason there is none.

@@ -18,12 +18,12 @@ std::string default_template_path();
 /// requested size before it is narrowed into the block. Returns the reasons
 /// it cannot, each a sentence; on any failure no output file is left.
 std::vector<std::string> burn(const std::string& template_path, const std::string& output_path,
-                              BurnedInData block, std::uint64_t stack_size);
+                              formats::BurnedInData block, std::uint64_t stack_size);
 
 /// The block burned into the launcher at `path`, or the reason it cannot be read.
-Result<BurnedInData> read_burned_block(const std::string& path);
+Result<formats::BurnedInData> read_burned_block(const std::string& path);
 
 /// The block as a person reads it: flags, stack size, main class, each list.
-std::string describe_block(const BurnedInData& block);
+std::string describe_block(const formats::BurnedInData& block);
 
 }  // namespace vorlane

@@ -7,6 +7,8 @@
 
 namespace vorlane {
 
+using formats::ByteReader;
+
 namespace {
 
 constexpr std::uint32_t kMagic = 0xCAFEBABE;

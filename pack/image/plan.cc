@@ -9,6 +9,8 @@
 
 namespace vorlane {
 
+using formats::is_binary_class_name;
+
 namespace {
 
 /// Each check returns a refusal, or nothing with its part of the plan filled in.

@@ -116,7 +116,7 @@ struct AppPlan {
   int feature_version = 0;  ///< of the runtime the app gets; 0 when unknown
   /// The app archive --app-cds makes, picked by the runtime's version.
   std::optional<ArchiveChoice> archive;
-  BurnedInData block;
+  formats::BurnedInData block;
   std::string home;  ///< DEST/NAME
   bool replace_existing = false;
   CdsPlan cds;

@@ -11,6 +11,8 @@ namespace fs = std::filesystem;
 
 namespace vorlane {
 
+using formats::kSplashOptionPrefix;
+
 namespace {
 
 using Check = std::optional<Error>;

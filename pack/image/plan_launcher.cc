@@ -12,6 +12,12 @@ namespace fs = std::filesystem;
 
 namespace vorlane {
 
+using formats::is_valid_instance_id;
+using formats::kSingleInstanceOptionPrefix;
+using formats::kSplashOptionPrefix;
+using formats::split_user_options;
+using formats::validate_block;
+
 namespace {
 
 using Check = std::optional<Error>;

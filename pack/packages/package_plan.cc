@@ -10,6 +10,9 @@
 #include "pack/image/app_config.h"
 
 namespace vorlane::packages {
+
+using formats::split_user_options;
+
 namespace {
 
 std::string lower(std::string text) {
