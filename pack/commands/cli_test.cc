@@ -39,7 +39,8 @@ TEST(CommandLine, RefusalsEndWithStatus2AndSayWhy) {
     std::string says;
   } cases[] = {
       {{}, "vorlane-pack: A subcommand is required"},
-      {{"frobnicate"}, "A subcommand is required"},
+      {{"frobnicate", "--name", "x"},
+       "'frobnicate' is not a command; the commands are app, cds, package, publish, burn, show"},
       {{"@" + t + "/missing"}, t + "/missing"},
       {{"@" + t + "/nul-args"}, "argument file " + t + "/nul-args holds a 0 byte"},
       {{"burn", "--output", o}, "--main-class is required"},
