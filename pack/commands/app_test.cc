@@ -89,6 +89,31 @@ TEST(ProbeApp, ReadsTheInputTheTemplateAndTheEmulator) {
   EXPECT_TRUE(file_input.main_class_in.empty());
 }
 
+// A name the system cannot look up (too long, a loop of links) is the
+// user's to fix: the probe says it is not there rather than throwing, which
+// would end the packer as a failure of the machine.
+TEST(ProbeApp, NamesThatCannotBeLookedUpAreNotThere) {
+  const ScopedTempDir temp;
+  const std::string t = temp.path();
+  fs::create_directories(t + "/runtime");
+  fs::create_symlink(t + "/loop", t + "/loop");
+  for (const std::string& bad : {t + "/" + std::string(300, 'a'), t + "/loop/x"}) {
+    AppOptions o = options_in(t);
+    o.input = bad;
+    o.template_path = bad + "/template";
+    o.splash = bad + "/splash.png";
+    o.runtime_image = bad + "/runtime";
+    AppFacts f;
+    ASSERT_NO_THROW(f = probe_app(o)) << bad;
+    EXPECT_FALSE(f.input_is_folder);
+    EXPECT_FALSE(f.launcher_jar_present);
+    EXPECT_TRUE(f.template_error);
+    ASSERT_EQ(f.splash.size(), 1u);
+    EXPECT_TRUE(f.splash[0].error);
+    EXPECT_EQ(f.runtime_image->machine, 0);
+  }
+}
+
 TEST(ProbeApp, SplashVariantsBySmallestScaleAndNothingButFilesRead) {
   const ScopedTempDir temp;
   const std::string t = temp.path();
