@@ -4,7 +4,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
+#include "pack/core/report.h"
 #include "testing/scoped_temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -90,6 +92,55 @@ TEST(ProbePackages, ReadsTheFilesTheOptionsName) {
   EXPECT_FALSE(f.icons.at(t + "/missing.svg"));
   EXPECT_FALSE(f.elf);  // only for a .deb or an .rpm
   EXPECT_EQ(f.emulator_text, "qemu-aarch64");
+}
+
+std::string text_of(const std::string& path) {
+  std::ifstream in(path);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The made packages replace the earlier ones all together or not at all:
+// a name that cannot be replaced brings back every earlier file moved aside.
+TEST(PutInPlace, AllOrNoneOfTheEarlierFilesAreReplaced) {
+  const struct {
+    std::string blocked;  // a folder in the way, or ""
+    bool placed;
+  } cases[] = {{"", true}, {"b.rpm", false}, {"c.tar.gz", false}};
+  for (const auto& c : cases) {
+    const ScopedTempDir temp;
+    const std::string dest = temp.path() + "/dest";
+    const std::string staged = temp.path() + "/staged";
+    fs::create_directories(dest);
+    fs::create_directories(staged);
+    std::ofstream(dest + "/a.deb") << "earlier a";
+    std::ofstream(temp.path() + "/target") << "outside";
+    fs::create_symlink(temp.path() + "/target", dest + "/b.rpm");  // a link is replaced, unfollowed
+    if (!c.blocked.empty()) {
+      fs::remove(dest + "/" + c.blocked);
+      fs::create_directory(dest + "/" + c.blocked);
+    }
+    std::vector<std::pair<std::string, std::string>> made;
+    for (const std::string name : {"a.deb", "b.rpm", "c.tar.gz"}) {
+      std::ofstream(staged + "/" + name) << "new " + name;
+      made.emplace_back(staged + "/" + name, name);
+    }
+    testing::internal::CaptureStderr();
+    const Status status = put_in_place(made, dest, temp.path() + "/aside", Report(false));
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(status.ok(), c.placed) << c.blocked;
+    EXPECT_EQ(text_of(temp.path() + "/target"), "outside");
+    if (c.placed) {
+      for (const auto& [from, name] : made) EXPECT_EQ(text_of(dest + "/" + name), "new " + name);
+      EXPECT_NE(said.find("replaced the earlier a.deb, b.rpm in " + dest), std::string::npos);
+      continue;
+    }
+    EXPECT_EQ(status.error().kind, ErrorKind::kStepFailed);
+    EXPECT_EQ(status.error().message, "cannot replace " + dest + "/" + c.blocked +
+                                          ": it is a folder; " + dest + " is as it was");
+    EXPECT_EQ(text_of(dest + "/a.deb"), "earlier a");
+    EXPECT_EQ(fs::exists(dest + "/c.tar.gz"), c.blocked == "c.tar.gz");
+    EXPECT_EQ(fs::is_symlink(dest + "/b.rpm"), c.blocked != "b.rpm");
+  }
 }
 
 }  // namespace
