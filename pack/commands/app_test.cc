@@ -28,7 +28,7 @@ AppOptions options_in(const std::string& t) {
 
 TEST(ProbeApp, WhereTheTreeGoesAndWhatItWouldOverlap) {
   const ScopedTempDir temp;
-  const std::string t = temp.path();
+  const std::string& t = temp.path();
   fs::create_directories(t + "/input/sub");
   fs::create_directories(t + "/runtime");
   std::ofstream(t + "/file") << "x";
@@ -62,7 +62,7 @@ TEST(ProbeApp, WhereTheTreeGoesAndWhatItWouldOverlap) {
 
 TEST(ProbeApp, ReadsTheInputTheTemplateAndTheEmulator) {
   const ScopedTempDir temp;
-  const std::string t = temp.path();
+  const std::string& t = temp.path();
   fs::create_directories(t + "/input/lib");
   fs::create_directories(t + "/runtime");
   std::ofstream(t + "/input/lib/broken.jar") << "not a zip";
@@ -94,7 +94,7 @@ TEST(ProbeApp, ReadsTheInputTheTemplateAndTheEmulator) {
 // would end the packer as a failure of the machine.
 TEST(ProbeApp, NamesThatCannotBeLookedUpAreNotThere) {
   const ScopedTempDir temp;
-  const std::string t = temp.path();
+  const std::string& t = temp.path();
   fs::create_directories(t + "/runtime");
   fs::create_symlink(t + "/loop", t + "/loop");
   for (const std::string& bad : {t + "/" + std::string(300, 'a'), t + "/loop/x"}) {
@@ -116,7 +116,7 @@ TEST(ProbeApp, NamesThatCannotBeLookedUpAreNotThere) {
 
 TEST(ProbeApp, SplashVariantsBySmallestScaleAndNothingButFilesRead) {
   const ScopedTempDir temp;
-  const std::string t = temp.path();
+  const std::string& t = temp.path();
   fs::create_directories(t + "/img/splash@4x.png");  // a folder
   fs::create_directories(t + "/runtime");
   std::ofstream(t + "/img/splash.png") << "\x89PNG\r\n\x1a\nrest";

@@ -38,7 +38,7 @@ TEST(RemakeArchive, AnInterruptDuringTheRuntimesDumpIsNoFailedStep) {
   EXPECT_EXIT(
       {
         install_interrupt_handlers();
-        std::raise(SIGINT);
+        (void)std::raise(SIGINT);
         std::exit(remake_archive(o));
       },
       testing::ExitedWithCode(130), "interrupted; " + tree + " has no new class-data archive");

@@ -30,7 +30,7 @@ Outcome run(const std::vector<std::string>& args) {
 // anything is read or made: none of these needs a JDK, a tool or the network.
 TEST(CommandLine, RefusalsEndWithStatus2AndSayWhy) {
   const ScopedTempDir temp;
-  const std::string t = temp.path();
+  const std::string& t = temp.path();
   std::ofstream(t + "/nul-args") << std::string("burn\0x", 6);
   std::ofstream(t + "/not-a-launcher") << "text";
   const std::string o = t + "/out";

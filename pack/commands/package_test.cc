@@ -31,7 +31,7 @@ PackageOptions options_in(const std::string& t) {
 // starts like the tree's is outside it.
 TEST(ProbePackages, DestInsideTheTreeOrNoFolder) {
   const ScopedTempDir temp;
-  const std::string t = temp.path();
+  const std::string& t = temp.path();
   fs::create_directories(t + "/tree/lib");
   fs::create_directories(t + "/tree-packages");
   fs::create_directory_symlink(t + "/tree", t + "/link");
@@ -58,7 +58,7 @@ TEST(ProbePackages, DestInsideTheTreeOrNoFolder) {
 
 TEST(ProbePackages, ReadsTheFilesTheOptionsName) {
   const ScopedTempDir temp;
-  const std::string t = temp.path();
+  const std::string& t = temp.path();
   fs::create_directories(t + "/tree");
   fs::create_directories(t + "/folder-icon.png");
   std::ofstream(t + "/long.txt") << "Paragraphs.\n";
