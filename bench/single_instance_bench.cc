@@ -12,8 +12,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,10 +23,9 @@
 #include <string>
 #include <vector>
 
+#include "pack/core/background_process.h"
 #include "pack/core/process.h"
 #include "testing/scoped_temp_dir.h"
-
-extern char** environ;
 
 namespace fs = std::filesystem;
 
@@ -47,36 +44,12 @@ double median_ms(std::vector<std::int64_t> ns) {
   return static_cast<double>(ns[ns.size() / 2]) / 1e6;
 }
 
-/// Starts `argv` with its standard output on a pipe (returned in `out`; null if not wanted).
-pid_t spawn(const std::vector<std::string>& argv, int* out) {
-  std::vector<char*> c_argv;
-  c_argv.reserve(argv.size() + 1);
-  for (const std::string& a : argv) c_argv.push_back(const_cast<char*>(a.c_str()));
-  c_argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  int pipe_fds[2] = {-1, -1};
-  if (out != nullptr) {
-    if (pipe2(pipe_fds, O_CLOEXEC) != 0) return -1;
-    posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], 1);
-  } else {
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  }
-  pid_t pid = -1;
-  if (posix_spawn(&pid, c_argv[0], &actions, nullptr, c_argv.data(), environ) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  if (out != nullptr) {
-    close(pipe_fds[1]);
-    *out = pipe_fds[0];
-  }
-  return pid;
-}
-
-int wait_status(pid_t pid) {
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+/// Runs `argv` to its end, its standard output discarded; whether it exited with 0.
+bool ran(const std::vector<std::string>& argv) {
+  ProcessOptions options;
+  options.discarded_streams = {1};
+  options.timeout_seconds = 60;
+  return run_process(argv, options).ok();
 }
 
 /// The next line from `fd`, waiting at most 60 s; "" at its end or then.
@@ -129,27 +102,29 @@ int run(int argc, char** argv) {
   std::vector<std::int64_t> fresh;
   std::vector<std::int64_t> received;
   std::vector<std::int64_t> exited;
-  int out = -1;
   std::string pending;
   for (int round = 0; round < runs; ++round) {
     const std::int64_t start = now_ns();
-    const pid_t once = spawn({launcher, "--once"}, nullptr);
-    if (once < 0 || wait_status(once) != 0) fail("a fresh start failed");
+    if (!ran({launcher, "--once"})) fail("a fresh start failed");
     fresh.push_back(now_ns() - start);
 
-    const pid_t primary = spawn({launcher}, &out);
-    if (primary < 0 || read_line(out, pending) != "ready true") fail("the primary did not start");
+    // The primary runs while the second launch hands over; it says on its
+    // standard output when it is ready and what its handler received.
+    int pipe_fds[2] = {-1, -1};
+    if (pipe2(pipe_fds, O_CLOEXEC) != 0) fail("cannot make a pipe");
+    Result<BackgroundProcess> primary = BackgroundProcess::start({launcher}, {}, pipe_fds[1]);
+    close(pipe_fds[1]);
+    const int out = pipe_fds[0];
+    if (!primary || read_line(out, pending) != "ready true") fail("the primary did not start");
     const std::int64_t second_start = now_ns();
-    const pid_t second = spawn({launcher, "file-" + std::to_string(round) + ".txt"}, nullptr);
-    if (second < 0 || wait_status(second) != 0) fail("a second launch failed");
+    if (!ran({launcher, "file-" + std::to_string(round) + ".txt"})) {
+      fail("a second launch failed");
+    }
     exited.push_back(now_ns() - second_start);
     const std::string line = read_line(out, pending);
     if (!line.starts_with("received ")) fail("the handler got nothing: '" + line + "'");
     received.push_back(std::stoll(line.substr(9)) - second_start);
-    const pid_t quit = spawn({launcher, "quit"}, nullptr);
-    if (quit < 0 || wait_status(quit) != 0 || wait_status(primary) != 0) {
-      fail("the primary did not end");
-    }
+    if (!ran({launcher, "quit"}) || primary->wait(60) != 0) fail("the primary did not end");
     close(out);
     pending.clear();
   }

@@ -236,12 +236,15 @@ AppFacts probe_app(const AppOptions& o) {
     f.host_error = host.error();
   }
   // The Java side of the launcher is built with it and lies beside it.
+  // A name that cannot be looked up (too long, a loop of links) is not there:
+  // the throwing forms would end the packer as a failure of the machine.
+  std::error_code ec;
   f.launcher_jar = (fs::path(f.template_path).parent_path() / kLauncherJarName).string();
-  f.launcher_jar_present = fs::is_regular_file(f.launcher_jar);
+  f.launcher_jar_present = fs::is_regular_file(f.launcher_jar, ec);
   f.updater_jar = (fs::path(f.template_path).parent_path() / kUpdaterJarName).string();
-  f.updater_jar_present = fs::is_regular_file(f.updater_jar);
+  f.updater_jar_present = fs::is_regular_file(f.updater_jar, ec);
 
-  f.input_is_folder = fs::is_directory(o.input);
+  f.input_is_folder = fs::is_directory(o.input, ec);
   if (f.input_is_folder) {
     Result<std::vector<TreeEntry>> walked = walk_tree(o.input, Links::kFollow);
     if (walked) {
@@ -255,7 +258,6 @@ AppFacts probe_app(const AppOptions& o) {
     f.main_class_in.emplace(jar, find_class(o.input + "/" + jar, o.main_class));
   }
 
-  std::error_code ec;
   f.home = (fs::path(o.dest) / o.name).string();
   f.home_absolute = fs::absolute(f.home, ec).lexically_normal().string();
   // The nearest of --dest and its parents that exists must be a folder.

@@ -61,6 +61,8 @@ int remake_archive(const CdsOptions& o) {
   if (!has_base_archive(runtime)) {
     const Clock::time_point started = Clock::now();
     const ArchiveOutcome base = make_base_archive(runtime, prefix, o.training_timeout);
+    // A dump ended by an interrupt is no failed step: the packer stops as asked.
+    if (interrupted()) return report.stop(o.app_dir + " has no new class-data archive");
     if (!base.ok) {
       return report.fail(
           step_failed("cannot make the runtime's class-data archive: " + base.error));

@@ -314,6 +314,14 @@ int run_command_line(std::vector<std::string> args) {
   } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
+    // Without a command CLI11 says only that one is required, even when a
+    // misspelt one was given: name it and the commands there are.
+    if (app.get_subcommands().empty() && !args.empty() && !args[0].starts_with("-")) {
+      std::string names;
+      for (const CLI::App* parser : parsers)
+        names += (names.empty() ? "" : ", ") + parser->get_name();
+      return bad_usage("'" + args[0] + "' is not a command; the commands are " + names);
+    }
     return bad_usage(e.what());
   }
   for (std::size_t i = 0; i < commands.size(); ++i) {

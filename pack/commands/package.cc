@@ -62,9 +62,8 @@ bool is_within(const std::string& path, const std::string& folder) {
   return !relative.empty() && *relative.begin() != "..";
 }
 
-/// Moves every made file (staged path, name) into `dest`, all or none:
-/// earlier files of the same names go to `aside` first and come back if a
-/// move fails. Says which earlier files were replaced.
+}  // namespace
+
 Status put_in_place(const std::vector<std::pair<std::string, std::string>>& made,
                     const std::string& dest, const std::string& aside, const Report& report) {
   std::error_code ec;
@@ -99,6 +98,8 @@ Status put_in_place(const std::vector<std::pair<std::string, std::string>>& made
     report.note("replaced the earlier " + join(replaced, ", ") + " in " + dest);
   return done();
 }
+
+namespace {
 
 /// Writes the planned packages into a scratch folder in `dest`, then moves
 /// them into place.

@@ -63,11 +63,12 @@ bool remove_when_released(const std::string& folder, const std::string& lock_fil
 }
 
 Result<BackgroundProcess> BackgroundProcess::start(const std::vector<std::string>& argv,
-                                                   ProcessOptions options) {
+                                                   ProcessOptions options, int output_fd) {
   if (interrupted() != 0) return interruption();
-  options.discarded_streams = {1, 2};
+  options.discarded_streams = {2};
+  if (output_fd < 0) options.discarded_streams.insert(1);
   std::string error;
-  const pid_t pid = spawn(argv, options, -1, -1, false, error);
+  const pid_t pid = spawn(argv, options, output_fd, -1, false, error);
   if (pid < 0) return step_failed(error);
   BackgroundProcess process;
   process.pid_ = pid;
@@ -87,6 +88,36 @@ BackgroundProcess& BackgroundProcess::operator=(BackgroundProcess&& other) noexc
 
 BackgroundProcess::~BackgroundProcess() { stop(); }
 
+namespace {
+
+/// Whether `pid` exits by `deadline`; reaps it and stores its status if so.
+bool reaped_by(pid_t pid, int& wait_status, Clock::time_point deadline) {
+  const Fd exit_fd(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
+  while (!reaped(pid, wait_status)) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) return false;
+    pollfd exited = {exit_fd.get(), POLLIN, 0};
+    // Without pidfd_open (kernels before 5.3), a look every 100 ms.
+    if (exit_fd.get() < 0 || poll(&exited, 1, static_cast<int>(left)) < 0) {
+      poll(nullptr, 0, static_cast<int>(std::min<long>(left, 100)));
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+int BackgroundProcess::wait(int timeout_seconds) {
+  if (pid_ <= 0) return -1;
+  int wait_status = 0;
+  if (!reaped_by(pid_, wait_status, Clock::now() + std::chrono::seconds(timeout_seconds))) {
+    return -1;
+  }
+  pid_ = -1;
+  return decode_wait_status(wait_status);
+}
+
 void BackgroundProcess::stop() {
   if (pid_ <= 0) return;
   const pid_t pid = std::exchange(pid_, -1);
@@ -94,22 +125,9 @@ void BackgroundProcess::stop() {
   if (reaped(pid, wait_status)) return;
   kill(-pid, SIGTERM);
   // A bound on a program that ignores SIGTERM; then it is killed.
-  const Fd exit_fd(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
-  const Clock::time_point deadline = Clock::now() + std::chrono::seconds(kStopSeconds);
-  while (!reaped(pid, wait_status)) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) {
-      kill(-pid, SIGKILL);
-      while (waitpid(pid, &wait_status, 0) < 0 && errno == EINTR) {
-      }
-      return;
-    }
-    pollfd exited = {exit_fd.get(), POLLIN, 0};
-    // Without pidfd_open (kernels before 5.3), a look every 100 ms.
-    if (exit_fd.get() < 0 || poll(&exited, 1, static_cast<int>(left)) < 0) {
-      poll(nullptr, 0, static_cast<int>(std::min<long>(left, 100)));
-    }
+  if (reaped_by(pid, wait_status, Clock::now() + std::chrono::seconds(kStopSeconds))) return;
+  kill(-pid, SIGKILL);
+  while (waitpid(pid, &wait_status, 0) < 0 && errno == EINTR) {
   }
 }
 

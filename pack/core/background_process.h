@@ -36,9 +36,11 @@ class BackgroundProcess {
   static constexpr int kStopSeconds = 10;
 
   /// Starts `argv` (argv[0] a path) as `options` say, but for the output
-  /// streams and the timeout, which do not apply.
+  /// streams and the timeout, which do not apply. Its standard output goes
+  /// to `output_fd` of this process (a pipe the caller reads) when that is
+  /// not -1, else it is discarded as its standard error is.
   static Result<BackgroundProcess> start(const std::vector<std::string>& argv,
-                                         ProcessOptions options = {});
+                                         ProcessOptions options = {}, int output_fd = -1);
   BackgroundProcess(BackgroundProcess&& other) noexcept;
   BackgroundProcess& operator=(BackgroundProcess&& other) noexcept;
   BackgroundProcess(const BackgroundProcess&) = delete;
@@ -46,6 +48,10 @@ class BackgroundProcess {
   ~BackgroundProcess();
 
   int pid() const { return pid_; }
+  /// Waits at most `timeout_seconds` (0: not at all) for the program to
+  /// end by itself: its exit status as `ProcessResult::status` has it, then
+  /// pid() is -1; or -1 when it still runs.
+  int wait(int timeout_seconds);
   /// Ends the program now, as the destructor would; then pid() is -1.
   void stop();
 

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <string>
 
 namespace vorlane {
@@ -38,6 +39,43 @@ TEST(BackgroundProcess, GetsItsDescriptorAndIsEndedWithItsGroup) {
   const Result<BackgroundProcess> missing = BackgroundProcess::start({"/nonexistent/Xvfb"});
   ASSERT_FALSE(missing);
   EXPECT_EQ(missing.error().message, "/nonexistent/Xvfb: No such file or directory");
+}
+
+// A program the caller talks to while it runs: what it prints comes on the
+// caller's pipe, and its end, by itself or by a signal, is told as run_process tells it.
+TEST(BackgroundProcess, PrintsToTheCallersPipeAndEndsWithItsStatus) {
+  const struct {
+    std::string script;
+    int status;
+  } cases[] = {
+      {"echo up; exit 0", 0},
+      {"echo up; exit 3", 3},
+      {"echo up; kill -TERM $$", 128 + SIGTERM},
+  };
+  for (const auto& c : cases) {
+    int fds[2];
+    ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
+    Result<BackgroundProcess> program =
+        BackgroundProcess::start({"/bin/sh", "-c", c.script}, {}, fds[1]);
+    close(fds[1]);
+    ASSERT_TRUE(program) << program.error().message;
+    std::string said;
+    char byte = 0;
+    pollfd readable{fds[0], POLLIN, 0};
+    while (poll(&readable, 1, 60'000) == 1 && read(fds[0], &byte, 1) == 1) said += byte;
+    close(fds[0]);
+    EXPECT_EQ(said, "up\n") << c.script;
+    EXPECT_EQ(program->wait(60), c.status) << c.script;
+    EXPECT_EQ(program->pid(), -1);
+    EXPECT_EQ(program->wait(60), -1);  // nothing left to wait for
+  }
+  // One that does not end keeps running when the wait gives up, until stopped.
+  Result<BackgroundProcess> sleeper = BackgroundProcess::start({"/bin/sleep", "600"});
+  ASSERT_TRUE(sleeper) << sleeper.error().message;
+  EXPECT_EQ(sleeper->wait(0), -1);
+  EXPECT_GT(sleeper->pid(), 0);
+  sleeper->stop();
+  EXPECT_EQ(sleeper->pid(), -1);
 }
 
 }  // namespace

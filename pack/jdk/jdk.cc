@@ -19,7 +19,8 @@ namespace vorlane {
 namespace {
 
 bool is_executable(const std::string& path) {
-  return fs::is_regular_file(path) && access(path.c_str(), X_OK) == 0;
+  std::error_code ec;  // a name too long or a loop of links: not there
+  return fs::is_regular_file(path, ec) && access(path.c_str(), X_OK) == 0;
 }
 
 bool is_jdk(const std::string& home) {
@@ -81,8 +82,9 @@ Result<std::string> find_host_jdk(const JdkSearch& search) {
 Jdk describe_jdk(const std::string& home) {
   Jdk jdk;
   jdk.home = home;
-  jdk.has_jmods = fs::is_regular_file(jdk.jmods() + "/java.base.jmod");
-  if (!fs::is_regular_file(jdk.libjvm())) {
+  std::error_code ec;  // a name too long or a loop of links: not there
+  jdk.has_jmods = fs::is_regular_file(jdk.jmods() + "/java.base.jmod", ec);
+  if (!fs::is_regular_file(jdk.libjvm(), ec)) {
     jdk.machine_error = home + " has no lib/server/libjvm.so";
   } else if (Result<std::uint16_t> machine = elf_machine_of_file(jdk.libjvm())) {
     jdk.machine = *machine;
