@@ -152,8 +152,8 @@ std::string real_path(const std::string& path) {
 
 class TreeWalker {
  public:
-  TreeWalker(std::string root, Links links)
-      : root_(std::move(root)), real_root_(real_path(root_)), links_(links) {}
+  TreeWalker(std::string root, Links links, FolderAccess access)
+      : root_(std::move(root)), real_root_(real_path(root_)), links_(links), access_(access) {}
 
   Status walk(const std::string& relative, std::vector<TreeEntry>& out) {
     const std::string folder = relative.empty() ? root_ : root_ + "/" + relative;
@@ -166,16 +166,17 @@ class TreeWalker {
       if (lstat(path.c_str(), &st) != 0) return system_failure("look at", path);
       if (S_ISLNK(st.st_mode)) {
         const std::string target = link_text(path);
-        if (links_ == Links::kKeepInternal && !target.empty() && target[0] != '/' &&
-            real_path(path).starts_with(real_root_ + "/")) {
-          out.push_back({rel, TreeEntry::Type::kLink, target});
+        if (links_ == Links::kNever ||
+            (links_ == Links::kKeepInternal && !target.empty() && target[0] != '/' &&
+             real_path(path).starts_with(real_root_ + "/"))) {
+          out.push_back(entry(rel, TreeEntry::Type::kLink, st, target));
           continue;
         }
         if (stat(path.c_str(), &st) != 0) {
           // A runtime may hold links to what is not installed (Debian's
           // lib/src.zip): they stay as they were. The copy is checked after.
           if (links_ == Links::kKeepInternal) {
-            out.push_back({rel, TreeEntry::Type::kLink, target});
+            out.push_back(entry(rel, TreeEntry::Type::kLink, st, target));
             continue;
           }
           return bad_input(path + " is a link to " + target +
@@ -187,11 +188,17 @@ class TreeWalker {
         if (!open_folders_.insert(id).second) {
           return bad_input(path + " leads back to a folder that holds it (a link loop)");
         }
-        out.push_back({rel, TreeEntry::Type::kFolder, ""});
+        out.push_back(entry(rel, TreeEntry::Type::kFolder, st));
+        if (access_ == FolderAccess::kOpenForOwner &&
+            chmod(path.c_str(), (st.st_mode & 07777) | 0700) != 0) {
+          return system_failure("open up", path);
+        }
         if (Status walked = walk(rel, out); !walked) return walked;
         open_folders_.erase(id);
       } else if (S_ISREG(st.st_mode)) {
-        out.push_back({rel, TreeEntry::Type::kFile, ""});
+        out.push_back(entry(rel, TreeEntry::Type::kFile, st));
+      } else if (links_ == Links::kNever) {
+        out.push_back(entry(rel, TreeEntry::Type::kOther, st));
       } else {
         return bad_input(path + " is " + kind_of(st.st_mode) +
                          ", which cannot be copied into an app; remove it");
@@ -204,10 +211,23 @@ class TreeWalker {
     struct stat st {};
     if (stat(root_.c_str(), &st) != 0) return system_failure("look at", root_);
     open_folders_.insert({st.st_dev, st.st_ino});
+    if (access_ == FolderAccess::kOpenForOwner &&
+        chmod(root_.c_str(), (st.st_mode & 07777) | 0700) != 0) {
+      return system_failure("open up", root_);
+    }
     return done();
   }
 
  private:
+  static TreeEntry entry(const std::string& rel, TreeEntry::Type type, const struct stat& st,
+                         std::string target = "") {
+    return {rel,
+            type,
+            std::move(target),
+            static_cast<unsigned>(st.st_mode & 07777),
+            static_cast<std::uint64_t>(st.st_size),
+            static_cast<std::int64_t>(st.st_mtime)};
+  }
   static std::string link_text(const std::string& path) {
     char buffer[PATH_MAX];
     const ssize_t n = readlink(path.c_str(), buffer, sizeof(buffer));
@@ -222,6 +242,7 @@ class TreeWalker {
   std::string root_;
   std::string real_root_;
   Links links_;
+  FolderAccess access_;
   /// The folders from the root down to the one being walked.
   std::set<std::pair<dev_t, ino_t>> open_folders_;
 };
@@ -301,8 +322,9 @@ std::string own_directory() {
   return slash == std::string::npos ? "." : path.substr(0, slash);
 }
 
-Result<std::vector<TreeEntry>> walk_tree(const std::string& root, Links links) {
-  TreeWalker walker(root, links);
+Result<std::vector<TreeEntry>> walk_tree(const std::string& root, Links links,
+                                         FolderAccess access) {
+  TreeWalker walker(root, links, access);
   std::vector<TreeEntry> entries;
   if (Status started = walker.start(); !started) return started.error();
   if (Status walked = walker.walk("", entries); !walked) return walked.error();
@@ -328,6 +350,8 @@ Status copy_tree(const std::string& from, const std::string& to, Links links) {
       case TreeEntry::Type::kFile:
         if (Status copied = copy_file(source, target); !copied) return copied;
         break;
+      case TreeEntry::Type::kOther:
+        return bad_input(source + " is neither a file, a folder nor a link; remove it");
     }
   }
   return done();

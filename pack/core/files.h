@@ -54,10 +54,15 @@ std::string own_directory();
 
 /// One entry of a tree, as `walk_tree` finds it.
 struct TreeEntry {
-  enum class Type { kFolder, kFile, kLink };
+  /// kOther (a FIFO, a socket, a device) only from a walk with Links::kNever.
+  enum class Type { kFolder, kFile, kLink, kOther };
   std::string path;  ///< relative to the tree's root
   Type type = Type::kFile;
   std::string link_target;  ///< for kLink: the link's text
+  /// What stat says of the entry (of what a followed link points to).
+  unsigned mode = 0;  ///< permission bits, with set-id and sticky
+  std::uint64_t size = 0;
+  std::int64_t mtime = 0;  ///< seconds since the epoch
 };
 
 /// How `walk_tree` and `copy_tree` treat symbolic links.
@@ -66,14 +71,28 @@ enum class Links {
   /// A relative link that resolves inside the tree stays a link, as does
   /// one that resolves to nothing; others are followed.
   kKeepInternal,
+  /// Every link is an entry of its own, wherever it points, and is never
+  /// followed, nor is anything else refused: for a tree from another's
+  /// hands (an unpacked tarball), whose links may point anywhere.
+  kNever,
+};
+
+/// How `walk_tree` treats folders it cannot list.
+enum class FolderAccess {
+  kAsIs,
+  /// Each folder is made readable, writable and searchable by its owner
+  /// before it is listed (the mode reported is the one it had): for a
+  /// scratch copy that must be walked and then removed, whatever its modes.
+  kOpenForOwner,
 };
 
 /// Every entry under `root`, parents before children, in byte order of
 /// their paths. Links are followed or kept as `links` says (a followed link
-/// to a folder is walked, a loop refused). Refuses, naming the entry, what
-/// cannot be copied as a plain file or folder: a dangling link, a FIFO, a
-/// socket, a device.
-Result<std::vector<TreeEntry>> walk_tree(const std::string& root, Links links);
+/// to a folder is walked, a loop refused). But for Links::kNever, refuses,
+/// naming the entry, what cannot be copied as a plain file or folder: a
+/// dangling link, a FIFO, a socket, a device.
+Result<std::vector<TreeEntry>> walk_tree(const std::string& root, Links links,
+                                         FolderAccess access = FolderAccess::kAsIs);
 
 /// Copies the tree at `from` to the new folder `to`: folders, files with
 /// their permission bits and holes, and links as `links` says.

@@ -123,6 +123,35 @@ TEST_F(FileUtilTest, WalkTreeNamesWhatCannotBeCopied) {
   }
 }
 
+TEST_F(FileUtilTest, WalkTreeNeverFollowsTheLinksOfAHostileTree) {
+  const std::string in = dir_ + "/in";
+  fs::create_directories(in + "/locked");
+  std::ofstream(in + "/locked/secret") << "abc";
+  fs::create_directory_symlink("/etc", in + "/etc");
+  fs::create_symlink("../../outside", in + "/up");
+  fs::create_symlink("nowhere", in + "/gone");
+  ASSERT_EQ(mkfifo((in + "/pipe").c_str(), 0600), 0);
+  fs::permissions(in + "/locked", fs::perms::owner_exec);  // 0100: not listable as it is
+
+  Result<std::vector<TreeEntry>> entries =
+      walk_tree(in, Links::kNever, FolderAccess::kOpenForOwner);
+  ASSERT_TRUE(entries) << entries.error().message;
+  std::vector<std::string> seen;
+  for (const TreeEntry& e : *entries) {
+    const char* type[] = {"folder", "file", "link", "other"};
+    seen.push_back(e.path + " " + type[static_cast<int>(e.type)] + " " + std::to_string(e.mode) +
+                   (e.type == TreeEntry::Type::kLink ? " -> " + e.link_target : "") +
+                   (e.type == TreeEntry::Type::kFile ? " " + std::to_string(e.size) : ""));
+  }
+  // Links stay links wherever they point; the folder's mode is the one it had.
+  EXPECT_EQ(seen, (std::vector<std::string>{"etc link 511 -> /etc", "gone link 511 -> nowhere",
+                                            "locked folder 64", "locked/secret file 420 3",
+                                            "pipe other 384", "up link 511 -> ../../outside"}));
+  EXPECT_EQ(fs::status(in + "/locked").permissions() & fs::perms::owner_all, fs::perms::owner_all);
+  // A copy refuses what a tree of files cannot hold.
+  EXPECT_FALSE(copy_tree(in, dir_ + "/out", Links::kNever));
+}
+
 TEST_F(FileUtilTest, CopyTreeKeepsHolesAndPermissions) {
   const std::string in = dir_ + "/in";
   fs::create_directories(in);

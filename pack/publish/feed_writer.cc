@@ -29,41 +29,39 @@ constexpr int kTarTimeout = 600;
 /// The most bytes of a runtime's `release` file read.
 constexpr std::size_t kMaxReleaseSize = std::size_t{1} << 20;
 
-/// The entries under `root` (paths relative to it), with their lstat facts.
-/// Folders are made writable for their owner, so the scratch folder can go.
-Status walk(const std::string& root, const std::string& rel, const std::string& tarball,
-            std::vector<FeedEntry>& out) {
-  std::error_code ec;
-  for (const auto& child : fs::directory_iterator(root + (rel.empty() ? "" : "/" + rel), ec)) {
-    const std::string path = (rel.empty() ? "" : rel + "/") + child.path().filename().string();
-    const std::string full = root + "/" + path;
-    struct stat st {};
-    if (lstat(full.c_str(), &st) != 0) return system_failure("read", full);
+/// The entries under `root` (paths relative to it), with their lstat facts;
+/// a link is never followed, wherever it points. Folders are made writable
+/// for their owner, so the scratch folder can go.
+Result<std::vector<FeedEntry>> feed_entries(const std::string& root, const std::string& tarball) {
+  Result<std::vector<TreeEntry>> walked =
+      walk_tree(root, Links::kNever, FolderAccess::kOpenForOwner);
+  if (!walked) return walked.error();
+  std::vector<FeedEntry> out;
+  out.reserve(walked->size());
+  for (const TreeEntry& t : *walked) {
     FeedEntry e;
-    e.path = path;
-    e.mode = st.st_mode & 07777;
-    if (S_ISDIR(st.st_mode)) {
-      e.kind = FeedEntry::Kind::kDir;
-      chmod(full.c_str(), (st.st_mode & 07777) | 0700);
-      out.push_back(e);
-      if (Status s = walk(root, path, tarball, out); !s) return s;
-    } else if (S_ISREG(st.st_mode)) {
-      e.kind = FeedEntry::Kind::kFile;
-      e.size = static_cast<std::uint64_t>(st.st_size);
-      e.mtime = st.st_mtime;
-      out.push_back(e);
-    } else if (S_ISLNK(st.st_mode)) {
-      e.kind = FeedEntry::Kind::kLink;
-      e.link_target = fs::read_symlink(full, ec).string();
-      if (ec) return step_failed("cannot read the link " + full + ": " + ec.message());
-      out.push_back(e);
-    } else {
-      return bad_input(tarball + " holds " + path +
-                       ", neither a file, a folder nor a link: the update feed cannot carry it");
+    e.path = t.path;
+    e.mode = t.mode;
+    switch (t.type) {
+      case TreeEntry::Type::kFolder:
+        e.kind = FeedEntry::Kind::kDir;
+        break;
+      case TreeEntry::Type::kFile:
+        e.kind = FeedEntry::Kind::kFile;
+        e.size = t.size;
+        e.mtime = t.mtime;
+        break;
+      case TreeEntry::Type::kLink:
+        e.kind = FeedEntry::Kind::kLink;
+        e.link_target = t.link_target;
+        break;
+      case TreeEntry::Type::kOther:
+        return bad_input(tarball + " holds " + t.path +
+                         ", neither a file, a folder nor a link: the update feed cannot carry it");
     }
+    out.push_back(std::move(e));
   }
-  if (ec) return step_failed("cannot list " + root + "/" + rel + ": " + ec.message());
-  return done();
+  return out;
 }
 
 /// Runs `bash -c SCRIPT` with `args` as $0, $1, ...: a pipeline of the
@@ -203,8 +201,9 @@ Result<std::string> FeedWriter::add(const FeedTarball& t, const NotesFunction& n
     member += "/versions/" + version;
   }
   const std::string root = dir + "/" + member;
-  std::vector<FeedEntry> entries;
-  if (Status s = walk(root, "", t.file, entries); !s) return s.error();
+  Result<std::vector<FeedEntry>> walked = feed_entries(root, t.file);
+  if (!walked) return walked.error();
+  std::vector<FeedEntry> entries = std::move(*walked);
   // Group and other write bits would let any user of an updated machine
   // change the app: the feed lists the modes without them.
   for (FeedEntry& e : entries) {
