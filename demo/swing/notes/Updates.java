@@ -337,7 +337,8 @@ final class Updates {
         }
         Path file = shown.get();
         try {
-            u.restart(file == null ? List.of() : List.of(file.toString()));
+            u.startAfterExit(file == null ? List.of() : List.of(file.toString()));
+            System.exit(0);
         } catch (UpdateException e) {
             message(owner, "Cannot restart: " + e.getMessage(), JOptionPane.ERROR_MESSAGE);
         }

@@ -82,7 +82,8 @@ public final class Main {
                     break;
                 }
                 case "restart":
-                    u.restart(List.of());
+                    u.startAfterExit(List.of());
+                    System.exit(0);
                     break;
                 case "rollback":
                     say("rolled back to " + u.rollback());

@@ -30,7 +30,8 @@ import java.util.Properties;
  * Optional<Update> update = u.check();
  * if (update.isPresent()) {
  *     u.apply(update.get(), listener, new Cancellation());
- *     u.restart(List.of());
+ *     u.startAfterExit(List.of());
+ *     System.exit(0);
  * }
  * }</pre>
  */
@@ -235,10 +236,11 @@ public final class Updater {
 
     /**
      * Starts the install's {@code bin/NAME} with {@code args} once this process
-     * has ended (so a single-instance app starts anew), then ends this
-     * process with status 0.
+     * has ended (so a single-instance app starts anew), and returns: the app
+     * then ends itself, after what it has to save, with {@code System.exit(0)}
+     * or by closing its last window. Until it ends, the new start waits.
      */
-    public void restart(List<String> args) throws UpdateException {
+    public void startAfterExit(List<String> args) throws UpdateException {
         Path launcher = kind == InstallKind.TARBALL ? layout().installLink()
                 : tree.resolve("bin").resolve(launcherName());
         List<String> command = new ArrayList<>(List.of("/bin/sh", "-c",
@@ -251,7 +253,17 @@ public final class Updater {
         } catch (IOException e) {
             throw new UpdateException("Cannot start " + launcher + ": " + e.getMessage(), e);
         }
-        // The contract apps rely on: the new start waits for this process to end, so it must end here.
+    }
+
+    /**
+     * {@link #startAfterExit}, then {@code System.exit(0)} at once.
+     *
+     * @deprecated an app that has anything to save or close ends itself:
+     *     call {@link #startAfterExit} and then exit
+     */
+    @Deprecated
+    public void restart(List<String> args) throws UpdateException {
+        startAfterExit(args);
         System.exit(0);
     }
 
