@@ -1,19 +1,17 @@
 #include "formats/update_manifest.h"
 
 #include <algorithm>
-#include <cctype>
 #include <ctime>
 #include <optional>
 
+#include "formats/archive_policy.h"
 #include "formats/base64.h"
+#include "formats/java_release.h"
 #include "formats/text_split.h"
 
 namespace vorlane::formats {
 
 namespace {
-
-constexpr std::string_view kServer = "lib/runtime/lib/server/";
-constexpr std::string_view kAppArchive = "lib/app/vorlane-app.jsa";
 
 /// Whether `path` is relative, with no empty, `.` or `..` component.
 bool clean_path(std::string_view path) {
@@ -72,18 +70,6 @@ std::string octal_mode(unsigned mode) {
   for (int i = 3; i >= 0; --i, mode >>= 3)
     out[static_cast<std::size_t>(i)] = char('0' + (mode & 7));
   return out;
-}
-
-/// Whether `release` says JAVA_VERSION="20" to "24" (with or without more after a dot).
-bool runtime_20_to_24(std::string_view release) {
-  for (const std::string& line : split_lines(release)) {
-    constexpr std::string_view key = "JAVA_VERSION=\"";
-    if (!line.starts_with(key)) continue;
-    const std::string_view v = std::string_view(line).substr(key.size());
-    return v.size() >= 3 && v[0] == '2' && v[1] >= '0' && v[1] <= '4' &&
-           std::isdigit(static_cast<unsigned char>(v[2])) == 0;
-  }
-  return false;
 }
 
 /// The signature line of an Ed25519 signature: its prefix, 88 base64 characters, '\n'.
@@ -203,12 +189,20 @@ std::set<std::string> remade_archives(const std::vector<FeedEntry>& entries,
       return e.kind == FeedEntry::Kind::kFile && e.path == path;
     });
   };
-  std::set<std::string> out;
-  if (has_file(kAppArchive) && runtime_20_to_24(release)) return out;
-  for (const char* name : {"classes.jsa", "classes_nocoops.jsa"}) {
-    const std::string path = std::string(kServer) + name;
-    if (has_file(path)) out.insert(path);
+  ArchiveFacts facts;
+  facts.java_version = release_java_version(release);
+  facts.context = ArchiveContext::kSelfUpdate;
+  facts.has_coops = has_file(kCoopsArchive);
+  facts.has_nocoops = has_file(kNoCoopsArchive);
+  // The tree's vorlane-app.jsa is of the kind its runtime gets; one of a
+  // runtime that says no version is taken as dynamic.
+  if (has_file(kTreeAppArchive)) {
+    facts.app_archive = archive_kind_for(facts.java_version).value_or(ArchiveKind::kDynamic);
   }
+  const ArchiveDecisions decided = decide_archives(facts);
+  std::set<std::string> out;
+  if (decided.coops.fate == ArchiveFate::kRemake) out.insert(kCoopsArchive);
+  if (decided.nocoops.fate == ArchiveFate::kRemake) out.insert(kNoCoopsArchive);
   return out;
 }
 

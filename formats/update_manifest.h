@@ -52,10 +52,10 @@ struct FeedFacts {
 };
 
 /// The runtime's class-data archives the updater remakes rather than
-/// downloads: lib/runtime/lib/server/classes.jsa and classes_nocoops.jsa
-/// where the tree has them, unless a dynamic app archive
-/// (lib/app/vorlane-app.jsa, runtime 20 to 24 by `release`, the text of
-/// lib/runtime/release) is layered on them, which needs those very bytes.
+/// downloads, as `decide_archives` decides for a self-update: the tree's
+/// classes.jsa and classes_nocoops.jsa, unless a dynamic app archive
+/// (lib/app/vorlane-app.jsa, by the runtime's JAVA_VERSION in `release`,
+/// the text of lib/runtime/release) is layered on them.
 std::set<std::string> remade_archives(const std::vector<FeedEntry>& entries,
                                       std::string_view release);
 

@@ -21,17 +21,6 @@ constexpr char kCacheConfigurationName[] = "vorlane-app.aotconf";
 
 }  // namespace
 
-std::optional<ArchiveKind> archive_kind_for(const std::string& java_version) {
-  const std::optional<JavaVersion> version = parse_java_version(java_version);
-  if (!version) return std::nullopt;
-  if (version->feature < 25) return ArchiveKind::kDynamic;
-  // The cache checks its jars since 25.0.4 (JDK-8377932).
-  if (version->feature == 25 && version->interim == 0 && version->update < 4) {
-    return ArchiveKind::kStaticLinked;
-  }
-  return ArchiveKind::kAotCache;
-}
-
 std::vector<std::string> archive_notes(const ArchiveChoice& choice, const std::string& java_version,
                                        const std::vector<std::string>& allowed_options) {
   std::vector<std::string> notes;

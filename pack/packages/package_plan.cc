@@ -2,8 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
-#include <tuple>
+#include <utility>
 
+#include "formats/archive_policy.h"
 #include "formats/user_options.h"
 #include "pack/core/elf_section.h"
 #include "pack/core/strings.h"
@@ -108,40 +109,41 @@ Status plan_dependencies(const PackageOptions& o, const PackageFacts& f, Package
   return done();
 }
 
-/// Which class-data archive the package carries: one remade at install
-/// time from a class list (JDK 17 to 19, whose archives record their
-/// paths), or the tree's own (JDK 20 on, where it survives the move).
+/// Which class-data archives the packages carry, as the archive table
+/// decides; the app's, where it is remade at install, needs its classes
+/// listed here, which takes running the tree on this machine or an emulator.
 Status plan_archive(const PackageFacts& f, PackagePlan& plan) {
+  using formats::ArchiveFate;
   const bool installs =
       plan.types.contains(PackageType::kDeb) || plan.types.contains(PackageType::kRpm);
-  BaseArchiveFacts base{.has_coops = f.runtime_coops_archive,
-                        .has_nocoops = f.runtime_nocoops_archive,
-                        .install_step = true,
-                        .dynamic_app_archive = plan.tree.has_app_archive_option &&
-                                               f.runtime_feature_version >= 20 &&
-                                               plan.tree.dynamic_archive,
-                        .without_coops = runs_without_compressed_oops(plan.tree.jvm_options)};
-  plan.installed_base = plan_base_archives(base);
-  base.install_step = false;
-  plan.tar_base = plan_base_archives(base);
+  formats::ArchiveFacts facts{
+      .java_version = f.runtime_java_version,
+      .jvm_options = plan.tree.jvm_options,
+      .context = formats::ArchiveContext::kInstalledPackage,
+      .has_coops = f.runtime_coops_archive,
+      .has_nocoops = f.runtime_nocoops_archive,
+      .app_archive = plan.tree.has_app_archive_option
+                         ? std::optional<formats::ArchiveKind>(plan.tree.archive_kind)
+                         : std::nullopt};
+  plan.installed_archives = formats::decide_archives(facts);
+  facts.context = formats::ArchiveContext::kTarball;
+  plan.tar_archives = formats::decide_archives(facts);
   if (installs) {
-    for (const auto& [fate, archive, option] :
-         {std::tuple{plan.installed_base.coops, kCoopsArchive, ""},
-          std::tuple{plan.installed_base.nocoops, kNoCoopsArchive, "-XX:-UseCompressedOops"}}) {
-      if (fate == BaseArchive::kDumpAtInstall) {
-        plan.info.runtime_dumps.push_back({archive, option});
+    for (const auto& [decision, archive] :
+         {std::pair{&plan.installed_archives.coops, kCoopsArchive},
+          std::pair{&plan.installed_archives.nocoops, kNoCoopsArchive}}) {
+      if (decision->fate == ArchiveFate::kRemake) {
+        plan.info.runtime_dumps.push_back({archive, decision->options});
       }
     }
   }
-  if (!plan.tree.has_app_archive_option) return done();
-  if (f.runtime_feature_version >= 20) {
+  // A shipped app archive is the same in every package (the tree's own).
+  if (plan.installed_archives.app.fate == ArchiveFate::kShip) {
     plan.ship_archive = true;
     plan.kept_times = archive_recorded_files(plan.tree.jvm_options);
     return done();
   }
-  if (!plan.types.contains(PackageType::kDeb) && !plan.types.contains(PackageType::kRpm)) {
-    return done();
-  }
+  if (!installs || plan.installed_archives.app.fate != ArchiveFate::kRemake) return done();
   std::optional<std::vector<std::string>> emulator = split_user_options(f.emulator_text);
   if (!emulator)
     return bad_input("the emulator command '" + f.emulator_text + "' leaves a quote open");

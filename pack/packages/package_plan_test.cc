@@ -35,6 +35,7 @@ PackageFacts facts() {
   tree.main_class = "org.example.notes.Main";
   tree.machine = kX86_64;
   tree.archive_name = "vorlane-app.jsa";
+  tree.archive_kind = formats::ArchiveKind::kStaticLinked;
   f.tree = tree;
   f.host_machine = kX86_64;
   f.tools = {"/d", "/r", "/t", "/e", "/re", "/m", "/o", "", "/s", "/g"};
@@ -267,7 +268,7 @@ TEST(PackagePlan, RefusesBadInput) {
          TreeFacts t = *f.tree;
          t.has_app_archive_option = true;
          f.tree = t;
-         f.runtime_feature_version = 17;
+         f.runtime_java_version = "17";
          f.emulator_text = "qemu '-L";
        },
        "leaves a quote open"},
@@ -336,7 +337,7 @@ TEST(PackagePlan, SplitsTheEmulatorLikeAShell) {
   t.has_app_archive_option = true;
   t.machine = 183;
   f.tree = t;
-  f.runtime_feature_version = 17;
+  f.runtime_java_version = "17";
   o.shlibs_dirs = {"/s"};
   f.shlibs = {{"/s", f.shlibs.front().second}};
   f.emulator_text = "qemu-aarch64 -L '/opt/my sysroot' -cpu max";
@@ -491,7 +492,7 @@ TEST(PackagePlan, KeepsArchivedJarTimesAndRemakesTheRuntimesArchives) {
     t.jvm_options = {"-Djava.class.path=&&/b.jar:&&/a.jar"};
     t.jvm_options.insert(t.jvm_options.end(), c.options.begin(), c.options.end());
     f.tree = t;
-    f.runtime_feature_version = c.runtime;
+    f.runtime_java_version = std::to_string(c.runtime);
     f.runtime_coops_archive = true;
     f.runtime_nocoops_archive = true;
     const Result<PackagePlan> plan = plan_packages(o, f);

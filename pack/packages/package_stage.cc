@@ -123,13 +123,16 @@ class Stager {
     const bool tar = plan_.types.contains(PackageType::kTarGz);
     tar_only_ = scratch_ + "/tar-only";
     for (const auto& [file, installed, tarred] :
-         {std::tuple{kCoopsArchive, plan_.installed_base.coops, plan_.tar_base.coops},
-          std::tuple{kNoCoopsArchive, plan_.installed_base.nocoops, plan_.tar_base.nocoops}}) {
-      const BaseArchive in_tree = installs ? installed : tarred;
+         {std::tuple{kCoopsArchive, plan_.installed_archives.coops.fate,
+                     plan_.tar_archives.coops.fate},
+          std::tuple{kNoCoopsArchive, plan_.installed_archives.nocoops.fate,
+                     plan_.tar_archives.nocoops.fate}}) {
+      const formats::ArchiveFate in_tree = installs ? installed : tarred;
       std::error_code ec;
       const std::string path = tree + "/" + file;
-      if (in_tree == BaseArchive::kShip || !fs::exists(fs::symlink_status(path, ec))) continue;
-      if (installs && tar && tarred == BaseArchive::kShip) {
+      if (in_tree == formats::ArchiveFate::kShip || !fs::exists(fs::symlink_status(path, ec)))
+        continue;
+      if (installs && tar && tarred == formats::ArchiveFate::kShip) {
         const std::string apart = tar_only_ + "/" + file;
         fs::create_directories(fs::path(apart).parent_path(), ec);
         if (!ec) fs::rename(path, apart, ec);
