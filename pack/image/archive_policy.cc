@@ -153,6 +153,10 @@ std::string archive_breaking_option(const std::vector<std::string>& options) {
   return "";
 }
 
+ArchiveRun class_list_run(const std::string& file) {
+  return {{"-Xshare:off", "-XX:DumpLoadedClassList=&&/" + file}, true};
+}
+
 std::vector<ArchiveRun> archive_making_runs(const ArchiveChoice& choice, const std::string& file) {
   const std::string work = std::string("&&/") + archive_work_file_name(choice.kind);
   switch (choice.kind) {
@@ -161,7 +165,7 @@ std::vector<ArchiveRun> archive_making_runs(const ArchiveChoice& choice, const s
     case ArchiveKind::kStaticLinked:
       // Through the launcher, 25's dump also runs main, and an app that
       // reads its own resources there finds none: bin/java dumps and exits.
-      return {{{"-Xshare:off", "-XX:DumpLoadedClassList=" + work}, true},
+      return {class_list_run(archive_work_file_name(choice.kind)),
               {{"-Xshare:dump", "-XX:+AOTClassLinking", "-XX:SharedClassListFile=" + work,
                 "-XX:SharedArchiveFile=&&/" + file},
                false}};

@@ -97,6 +97,11 @@ struct ArchiveRun {
   bool runs_main = true;
 };
 
+/// The run that lists the classes the app loads in lib/app/`file`, from
+/// which a static archive is dumped: the static kind's first run, and the
+/// list a package of a runtime before 20 dumps its archive from at install.
+ArchiveRun class_list_run(const std::string& file);
+
 /// The runs that make the archive `choice` in lib/app, to `file` (relative
 /// to lib/app), in order. On 26 the cache is made without ahead-of-time
 /// class linking: with it, Debian's 26.0.2 stopped a real app (Maven,
