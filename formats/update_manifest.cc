@@ -1,19 +1,18 @@
 #include "formats/update_manifest.h"
 
 #include <algorithm>
-#include <cctype>
 #include <ctime>
+#include <map>
 #include <optional>
 
+#include "formats/archive_policy.h"
 #include "formats/base64.h"
+#include "formats/java_release.h"
 #include "formats/text_split.h"
 
 namespace vorlane::formats {
 
 namespace {
-
-constexpr std::string_view kServer = "lib/runtime/lib/server/";
-constexpr std::string_view kAppArchive = "lib/app/vorlane-app.jsa";
 
 /// Whether `path` is relative, with no empty, `.` or `..` component.
 bool clean_path(std::string_view path) {
@@ -72,18 +71,6 @@ std::string octal_mode(unsigned mode) {
   for (int i = 3; i >= 0; --i, mode >>= 3)
     out[static_cast<std::size_t>(i)] = char('0' + (mode & 7));
   return out;
-}
-
-/// Whether `release` says JAVA_VERSION="20" to "24" (with or without more after a dot).
-bool runtime_20_to_24(std::string_view release) {
-  for (const std::string& line : split_lines(release)) {
-    constexpr std::string_view key = "JAVA_VERSION=\"";
-    if (!line.starts_with(key)) continue;
-    const std::string_view v = std::string_view(line).substr(key.size());
-    return v.size() >= 3 && v[0] == '2' && v[1] >= '0' && v[1] <= '4' &&
-           std::isdigit(static_cast<unsigned char>(v[2])) == 0;
-  }
-  return false;
 }
 
 /// The signature line of an Ed25519 signature: its prefix, 88 base64 characters, '\n'.
@@ -196,19 +183,36 @@ std::optional<Refusal> check_lines(std::string_view text, const std::string& wha
 
 }  // namespace
 
-std::set<std::string> remade_archives(const std::vector<FeedEntry>& entries,
-                                      std::string_view release) {
+std::map<std::string, std::vector<std::string>> remade_archive_options(
+    const std::vector<FeedEntry>& entries, std::string_view release) {
   const auto has_file = [&](std::string_view path) {
     return std::any_of(entries.begin(), entries.end(), [&](const FeedEntry& e) {
       return e.kind == FeedEntry::Kind::kFile && e.path == path;
     });
   };
-  std::set<std::string> out;
-  if (has_file(kAppArchive) && runtime_20_to_24(release)) return out;
-  for (const char* name : {"classes.jsa", "classes_nocoops.jsa"}) {
-    const std::string path = std::string(kServer) + name;
-    if (has_file(path)) out.insert(path);
+  ArchiveFacts facts;
+  facts.java_version = release_java_version(release);
+  facts.context = ArchiveContext::kSelfUpdate;
+  facts.has_coops = has_file(kCoopsArchive);
+  facts.has_nocoops = has_file(kNoCoopsArchive);
+  // The tree's vorlane-app.jsa is of the kind its runtime gets; one of a
+  // runtime that says no version is taken as dynamic.
+  if (has_file(kTreeAppArchive)) {
+    facts.app_archive = archive_kind_for(facts.java_version).value_or(ArchiveKind::kDynamic);
   }
+  const ArchiveDecisions decided = decide_archives(facts);
+  std::map<std::string, std::vector<std::string>> out;
+  for (const auto& [decision, path] :
+       {std::pair{&decided.coops, kCoopsArchive}, std::pair{&decided.nocoops, kNoCoopsArchive}}) {
+    if (decision->fate == ArchiveFate::kRemake) out[path] = decision->options;
+  }
+  return out;
+}
+
+std::set<std::string> remade_archives(const std::vector<FeedEntry>& entries,
+                                      std::string_view release) {
+  std::set<std::string> out;
+  for (const auto& [path, options] : remade_archive_options(entries, release)) out.insert(path);
   return out;
 }
 
@@ -220,7 +224,8 @@ Checked<std::string> manifest_body_text(const FeedFacts& f, const std::vector<Fe
                    " entries; an update manifest lists at most " +
                    std::to_string(kManifestMaxEntries)};
   }
-  const std::set<std::string> remade = remade_archives(entries, release);
+  const std::map<std::string, std::vector<std::string>> remade =
+      remade_archive_options(entries, release);
   std::set<std::string, std::less<>> links;
   for (const FeedEntry& e : entries) {
     if (e.kind == FeedEntry::Kind::kLink) links.insert(e.path);
@@ -239,9 +244,14 @@ Checked<std::string> manifest_body_text(const FeedFacts& f, const std::vector<Fe
             [](const FeedEntry* a, const FeedEntry* b) { return a->path < b->path; });
   if (auto r = check_tree(sorted)) return *r;
 
-  std::string out = std::string(f.expires.empty() ? "vorlane-update 1" : "vorlane-update 2") +
-                    "\nname " + f.name + "\nversion " + f.version + "\nchannel " + f.channel +
-                    "\narch " + f.arch + "\ndate " + f.date + "\n";
+  // Format 3 only where a remake line carries options, so a feed that needs
+  // none stays readable by clients that know formats 1 and 2.
+  const bool options =
+      std::any_of(remade.begin(), remade.end(), [](const auto& r) { return !r.second.empty(); });
+  const char* format = options ? "3" : f.expires.empty() ? "1" : "2";
+  std::string out = std::string("vorlane-update ") + format + "\nname " + f.name + "\nversion " +
+                    f.version + "\nchannel " + f.channel + "\narch " + f.arch + "\ndate " + f.date +
+                    "\n";
   if (!f.expires.empty()) out += "expires " + f.expires + "\n";
   out += "notes " + base64_encode(f.notes) + "\n";
   if (auto r = check_lines(out, "the manifest's header")) return *r;
@@ -255,8 +265,10 @@ Checked<std::string> manifest_body_text(const FeedFacts& f, const std::vector<Fe
         out += "link " + percent_encode(e->link_target) + " " + path + "\n";
         break;
       case FeedEntry::Kind::kFile:
-        if (remade.contains(e->path)) {
-          out += "remake " + path + "\n";
+        if (const auto r = remade.find(e->path); r != remade.end()) {
+          out += "remake " + path;
+          for (const std::string& option : r->second) out += " " + percent_encode(option);
+          out += "\n";
         } else {
           out += "file " + octal_mode(e->mode) + " " + std::to_string(e->size) + " " + e->sha256 +
                  " " + std::to_string(e->mtime) + " " + std::to_string(e->stored) + " " + path +
@@ -283,24 +295,32 @@ Checked<std::string> redated_body_text(std::string_view body, const std::string&
   dates.date = date;
   dates.expires = expires;
   if (auto r = check_facts(dates)) return *r;
-  // The header's lines up to `notes`: format, name, version, channel, arch, date[, expires].
+  // The header's lines up to `notes`: format, name, version, channel, arch,
+  // date, then `expires` in format 2 and maybe in format 3.
   std::vector<std::string_view> head;
   std::size_t at = 0;
   while (head.size() < 7) {
     const std::size_t end = body.find('\n', at);
     if (end == std::string_view::npos) break;
-    head.push_back(body.substr(at, end - at));
-    if (head.back().starts_with("notes ")) break;
+    const std::string_view line = body.substr(at, end - at);
+    if (line.starts_with("notes ")) break;
+    head.push_back(line);
     at = end + 1;
   }
   constexpr std::string_view keys[] = {"name ", "version ", "channel ", "arch ", "date "};
-  const bool two = !head.empty() && head[0] == "vorlane-update 2";
-  bool form = head.size() == 7 && (two || (!head.empty() && head[0] == "vorlane-update 1"));
+  const std::string_view format = head.empty() ? "" : head[0];
+  const bool three = format == "vorlane-update 3";
+  const bool dated = head.size() == 7 && head[6].starts_with("expires ");
+  bool form = (format == "vorlane-update 1" && head.size() == 6) ||
+              (format == "vorlane-update 2" && dated) || (three && (head.size() == 6 || dated));
   for (std::size_t i = 0; form && i < std::size(keys); ++i) form = head[i + 1].starts_with(keys[i]);
-  // `at` is where the notes line starts, in both formats.
-  form = form && (!two || head[6].starts_with("expires ")) && body.substr(at).starts_with("notes ");
+  // `at` is where the notes line starts, in every format.
+  form = form && body.substr(at).starts_with("notes ");
   if (!form) return Refusal{"an update manifest whose header is not as publish writes it"};
-  std::string out = expires.empty() ? "vorlane-update 1\n" : "vorlane-update 2\n";
+  // Format 3 stays 3: its remake lines carry options older clients do not read.
+  std::string out = three             ? "vorlane-update 3\n"
+                    : expires.empty() ? "vorlane-update 1\n"
+                                      : "vorlane-update 2\n";
   for (std::size_t i = 1; i <= 4; ++i) out += std::string(head[i]) + "\n";
   out += "date " + date + "\n";
   if (!expires.empty()) out += "expires " + expires + "\n";

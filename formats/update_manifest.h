@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <set>
 #include <string>
 #include <string_view>
@@ -52,17 +53,23 @@ struct FeedFacts {
 };
 
 /// The runtime's class-data archives the updater remakes rather than
-/// downloads: lib/runtime/lib/server/classes.jsa and classes_nocoops.jsa
-/// where the tree has them, unless a dynamic app archive
-/// (lib/app/vorlane-app.jsa, runtime 20 to 24 by `release`, the text of
-/// lib/runtime/release) is layered on them, which needs those very bytes.
+/// downloads, each with the JVM options its dump runs with, as
+/// `decide_archives` decides for a self-update: the tree's classes.jsa and
+/// classes_nocoops.jsa (-XX:-UseCompressedOops), unless a dynamic app
+/// archive (lib/app/vorlane-app.jsa, by the runtime's JAVA_VERSION in
+/// `release`, the text of lib/runtime/release) is layered on them.
+std::map<std::string, std::vector<std::string>> remade_archive_options(
+    const std::vector<FeedEntry>& entries, std::string_view release);
+/// The paths of `remade_archive_options`.
 std::set<std::string> remade_archives(const std::vector<FeedEntry>& entries,
                                       std::string_view release);
 
 /// The manifest after its signature line: the header (format 1, or format 2
-/// with an `expires` line after `date` when `facts.expires` is set), then one
-/// line per entry in the unsigned byte order of the raw paths (`remake PATH`
-/// for the archives of `remade_archives`). Refuses, naming it, an entry whose
+/// with an `expires` line after `date` when `facts.expires` is set; format 3,
+/// with or without it, when a remake line carries options), then one line
+/// per entry in the unsigned byte order of the raw paths (`remake PATH
+/// OPTION...`, each percent-encoded, for the archives of
+/// `remade_archive_options`). Refuses, naming it, an entry whose
 /// path is empty, absolute, holds an empty, `.` or `..` component, a NUL, is
 /// not UTF-8, comes twice or lies under a file or a link, a link that points
 /// out of the tree or nowhere, a file without a SHA-256, and anything past
@@ -79,7 +86,8 @@ Checked<std::string> signed_manifest_text(std::string_view body, std::string_vie
 
 /// `body` (a manifest after its signature line, as `manifest_body_text` writes
 /// it) dated `date` and expiring at `expires` (format 2), or never when it
-/// is "" (format 1); the rest as it was. Refused when its header is not of
+/// is "" (format 1); a format-3 body stays format 3, its `expires` line set
+/// or dropped the same way; the rest as it was. Refused when its header is not of
 /// that form or the dates are not of `feed_date`'s, the expiry after the date.
 Checked<std::string> redated_body_text(std::string_view body, const std::string& date,
                                        const std::string& expires);

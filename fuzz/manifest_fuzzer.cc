@@ -61,7 +61,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     }
     require(std::all_of(line.begin(), line.end(), encoded_byte),
             "an entry line holds only the encoded alphabet");
-    const std::string_view field = line.substr(line.rfind(' ') + 1);
+    // A path is an entry line's last field, but a remake line's second:
+    // the dump's options follow it.
+    std::string_view field = line.substr(line.rfind(' ') + 1);
+    if (line.starts_with("remake ")) {
+      field = line.substr(7);
+      field = field.substr(0, field.find(' '));
+    }
     std::string path = publish::testing::lenient_decode(field);
     require(publish::percent_encode(path) == field, "a path is encoded as it decodes");
     paths.push_back(std::move(path));

@@ -158,7 +158,7 @@ PackageFacts probe_packages(const PackageOptions& o) {
         has_elf_section(o.app_dir + "/bin/" + f.tree->launcher_name, ".debug_info");
   }
   if (const Result<std::string> release = read_text(o.app_dir + "/lib/runtime/release")) {
-    f.runtime_feature_version = java_feature_version(*release).value_or(0);
+    f.runtime_java_version = release_java_version(*release);
   }
   std::error_code archive_ec;
   f.runtime_coops_archive = fs::is_regular_file(o.app_dir + "/" + kCoopsArchive, archive_ec);

@@ -21,17 +21,6 @@ constexpr char kCacheConfigurationName[] = "vorlane-app.aotconf";
 
 }  // namespace
 
-std::optional<ArchiveKind> archive_kind_for(const std::string& java_version) {
-  const std::optional<JavaVersion> version = parse_java_version(java_version);
-  if (!version) return std::nullopt;
-  if (version->feature < 25) return ArchiveKind::kDynamic;
-  // The cache checks its jars since 25.0.4 (JDK-8377932).
-  if (version->feature == 25 && version->interim == 0 && version->update < 4) {
-    return ArchiveKind::kStaticLinked;
-  }
-  return ArchiveKind::kAotCache;
-}
-
 std::vector<std::string> archive_notes(const ArchiveChoice& choice, const std::string& java_version,
                                        const std::vector<std::string>& allowed_options) {
   std::vector<std::string> notes;
@@ -164,6 +153,10 @@ std::string archive_breaking_option(const std::vector<std::string>& options) {
   return "";
 }
 
+ArchiveRun class_list_run(const std::string& file) {
+  return {{"-Xshare:off", "-XX:DumpLoadedClassList=&&/" + file}, true};
+}
+
 std::vector<ArchiveRun> archive_making_runs(const ArchiveChoice& choice, const std::string& file) {
   const std::string work = std::string("&&/") + archive_work_file_name(choice.kind);
   switch (choice.kind) {
@@ -172,7 +165,7 @@ std::vector<ArchiveRun> archive_making_runs(const ArchiveChoice& choice, const s
     case ArchiveKind::kStaticLinked:
       // Through the launcher, 25's dump also runs main, and an app that
       // reads its own resources there finds none: bin/java dumps and exits.
-      return {{{"-Xshare:off", "-XX:DumpLoadedClassList=" + work}, true},
+      return {class_list_run(archive_work_file_name(choice.kind)),
               {{"-Xshare:dump", "-XX:+AOTClassLinking", "-XX:SharedClassListFile=" + work,
                 "-XX:SharedArchiveFile=&&/" + file},
                false}};

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/archive_policy.h"
 #include "pack/image/app_config.h"
 
 namespace vorlane {
@@ -17,18 +18,10 @@ inline constexpr char kAppArchiveName[] = "vorlane-app.jsa";
 /// The class list in lib/app/ from which a static archive is dumped.
 inline constexpr char kClassListName[] = "vorlane-app.classlist";
 
-/// The kinds of app class-data archive, each the fastest that never runs a
-/// stale class on the runtimes it is made for (docs/class-data-archives.md).
-enum class ArchiveKind {
-  kDynamic,       ///< -XX:ArchiveClassesAtExit; 17 to 24
-  kStaticLinked,  ///< -Xshare:dump -XX:+AOTClassLinking from a class list; 25.0.0 to 25.0.3
-  kAotCache,      ///< the ahead-of-time cache, recorded then created; 25.0.4 and later
-};
-
-/// The kind for a runtime whose `release` says JAVA_VERSION=`java_version`
-/// ("25.0.3", "17.0.15", "25"); nullopt when that is no version. The cache
-/// of 25.0.0 to 25.0.3 does not check its jars, so those get a static archive.
-std::optional<ArchiveKind> archive_kind_for(const std::string& java_version);
+// The kinds, and which a runtime gets, are decided with the rest of the
+// archive policy in formats/archive_policy.h.
+using formats::archive_kind_for;
+using formats::ArchiveKind;
 
 /// The marker's name of a kind ("dynamic", "static-linked", "aot-cache"), and back.
 std::string archive_kind_name(ArchiveKind kind);
@@ -103,6 +96,11 @@ struct ArchiveRun {
   std::vector<std::string> options;
   bool runs_main = true;
 };
+
+/// The run that lists the classes the app loads in lib/app/`file`, from
+/// which a static archive is dumped: the static kind's first run, and the
+/// list a package of a runtime before 20 dumps its archive from at install.
+ArchiveRun class_list_run(const std::string& file);
 
 /// The runs that make the archive `choice` in lib/app, to `file` (relative
 /// to lib/app), in order. On 26 the cache is made without ahead-of-time

@@ -100,10 +100,12 @@ std::string class_path_folder(const std::string& app_dir) {
   return "";
 }
 
-}  // namespace
-
-ArchiveOutcome make_app_archive(const std::string& home, const std::string& name,
-                                const TrainingRun& run, const ArchiveChoice& choice) {
+/// Runs `runs` for the tree at `home` whose launcher is bin/`name`, as
+/// `make_app_archive` tells: each but the last writes lib/app/`work_name`,
+/// the last lib/app/`file`. ok with the private display's name in the outcome.
+ArchiveOutcome run_archive_runs(const std::string& home, const std::string& name,
+                                const TrainingRun& run, const std::vector<ArchiveRun>& runs,
+                                const std::string& work_name, const std::string& file) {
   const std::string launcher = home + "/bin/" + name;
   const std::string app_dir = home + "/lib/app/";
   Result<BurnedInData> block = read_burned_block(launcher);
@@ -111,7 +113,6 @@ ArchiveOutcome make_app_archive(const std::string& home, const std::string& name
   if (const std::string folder = class_path_folder(app_dir); !folder.empty()) {
     return failure(folder);
   }
-
   // The runs' launcher: the same block without the archive options, so
   // nothing older maps over the classes being recorded.
   std::string placeholder = home + "/bin/." + name + ".training-XXXXXX";
@@ -119,13 +120,8 @@ ArchiveOutcome make_app_archive(const std::string& home, const std::string& name
   if (fd < 0) return failure("cannot make a file in " + home + "/bin: " + std::strerror(errno));
   close(fd);
   const TempFile trainer(placeholder);
-  const std::string file = archive_file_name(choice.kind);
-  const std::string new_file = archive_temp_name(file);
-  const TempFile new_archive(app_dir + new_file);
-  const std::string work_name = archive_work_file_name(choice.kind);
-  const TempFile work(work_name.empty() ? "" : app_dir + work_name);
-  unlink(new_archive.path().c_str());
-  if (!work_name.empty()) unlink(work.path().c_str());
+  const std::string wrote_last = app_dir + file;
+  const std::string work = work_name.empty() ? "" : app_dir + work_name;
 
   char* resolved = realpath(app_dir.c_str(), nullptr);
   if (resolved == nullptr) {
@@ -135,7 +131,6 @@ ArchiveOutcome make_app_archive(const std::string& home, const std::string& name
   const std::string expanded_app_dir = resolved;
   std::free(resolved);
 
-  const std::vector<ArchiveRun> runs = archive_making_runs(choice, new_file);
   // A desktop app's training run shows its window: on the packer's display,
   // else on a private one that lives as long as the runs. Without either, a
   // desktop app would record only what it loads before it fails.
@@ -187,7 +182,7 @@ ArchiveOutcome make_app_archive(const std::string& home, const std::string& name
       return failure(what + " " + result.describe_end(run.timeout_seconds) + hint +
                      "; its output ended:\n" + tail_lines(result.out, kShownLines));
     }
-    const std::string& wrote = i + 1 < runs.size() ? work.path() : new_archive.path();
+    const std::string& wrote = i + 1 < runs.size() ? work : wrote_last;
     if (file_size_or_zero(wrote) == 0) {
       const std::string hint =
           runs[i].runs_main ? " (the app must end by returning from main or by System.exit)" : "";
@@ -195,8 +190,27 @@ ArchiveOutcome make_app_archive(const std::string& home, const std::string& name
                      "; its output ended:\n" + tail_lines(result.out, kShownLines));
     }
   }
-  const std::string display_name = display.server ? display.server->name() : "";
-  display.server.reset();  // stops the private display
+  ArchiveOutcome outcome;
+  outcome.ok = true;
+  outcome.private_display = display.server ? display.server->name() : "";
+  return outcome;
+}
+
+}  // namespace
+
+ArchiveOutcome make_app_archive(const std::string& home, const std::string& name,
+                                const TrainingRun& run, const ArchiveChoice& choice) {
+  const std::string app_dir = home + "/lib/app/";
+  const std::string file = archive_file_name(choice.kind);
+  const std::string new_file = archive_temp_name(file);
+  const TempFile new_archive(app_dir + new_file);
+  const std::string work_name = archive_work_file_name(choice.kind);
+  const TempFile work(work_name.empty() ? "" : app_dir + work_name);
+  unlink(new_archive.path().c_str());
+  if (!work_name.empty()) unlink(work.path().c_str());
+  ArchiveOutcome outcome =
+      run_archive_runs(home, name, run, archive_making_runs(choice, new_file), work_name, new_file);
+  if (!outcome.ok) return outcome;
   const std::uintmax_t bytes = file_size_or_zero(new_archive.path());
 
   const std::string archive = app_dir + file;
@@ -207,13 +221,24 @@ ArchiveOutcome make_app_archive(const std::string& home, const std::string& name
   for (const std::string& other : all_archive_file_names()) {
     if (other != file) unlink((app_dir + other).c_str());
   }
+  const std::string launcher = home + "/bin/" + name;
+  Result<BurnedInData> block = read_burned_block(launcher);
+  if (!block) return failure(block.error().message);
   block->jvm_options = set_archive_options(block->jvm_options, choice);
   const std::vector<std::string> errors = burn(launcher, launcher, *block, block->stack_size);
   if (!errors.empty()) return failure(errors.front());
-  ArchiveOutcome outcome;
-  outcome.ok = true;
   outcome.bytes = bytes;
-  outcome.private_display = display_name;
+  return outcome;
+}
+
+ArchiveOutcome list_app_classes(const std::string& home, const std::string& name,
+                                const TrainingRun& run) {
+  const std::string list = home + "/lib/app/" + kClassListName;
+  unlink(list.c_str());
+  ArchiveOutcome outcome =
+      run_archive_runs(home, name, run, {class_list_run(kClassListName)}, "", kClassListName);
+  if (!outcome.ok) unlink(list.c_str());
+  outcome.bytes = file_size_or_zero(list);
   return outcome;
 }
 

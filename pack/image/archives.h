@@ -38,6 +38,13 @@ struct ArchiveOutcome {
 ArchiveOutcome make_app_archive(const std::string& home, const std::string& name,
                                 const TrainingRun& run, const ArchiveChoice& choice);
 
+/// Lists the classes the app loads in lib/app/vorlane-app.classlist, by the
+/// run that makes a static archive's list (a copy of the launcher with the
+/// training arguments), for an archive dumped from it elsewhere; the
+/// launcher stays as it was. On failure no list is left.
+ArchiveOutcome list_app_classes(const std::string& home, const std::string& name,
+                                const TrainingRun& run);
+
 /// Writes the runtime's default class-data archive (lib/server/classes.jsa)
 /// with its own java, through `emulator` when not empty.
 ArchiveOutcome make_base_archive(const std::string& runtime,

@@ -42,18 +42,7 @@ std::string jdk_of_javac_on(const std::string& path) {
   return "";
 }
 
-/// The value of `KEY="value"` in a release file, quotes removed.
-std::optional<std::string> release_value(const std::string& release_text, const std::string& key) {
-  for (const std::string& line : split_lines(release_text)) {
-    if (!line.starts_with(key + "=")) continue;
-    std::string value = line.substr(key.size() + 1);
-    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
-      value = value.substr(1, value.size() - 2);
-    }
-    return value;
-  }
-  return std::nullopt;
-}
+using formats::release_value;
 
 }  // namespace
 
@@ -106,37 +95,6 @@ bool links_from_runtime_image(const std::string& help_output) {
   const std::size_t capabilities = help_output.find("Capabilities:");
   return capabilities != std::string::npos &&
          help_output.find("Linking from run-time image enabled", capabilities) != std::string::npos;
-}
-
-std::string release_java_version(const std::string& release_text) {
-  return release_value(release_text, "JAVA_VERSION").value_or("");
-}
-
-std::optional<JavaVersion> parse_java_version(std::string_view text) {
-  std::size_t at = 0;
-  // The next number; nullopt when there is no digit or it is too large.
-  const auto number = [&text, &at]() -> std::optional<int> {
-    const std::size_t start = at;
-    int value = 0;
-    for (; at < text.size() && std::isdigit(static_cast<unsigned char>(text[at])); ++at) {
-      value = value * 10 + (text[at] - '0');
-      if (value > 100000) return std::nullopt;
-    }
-    return at == start ? std::nullopt : std::optional<int>(value);
-  };
-  JavaVersion version;
-  int* const parts[] = {&version.feature, &version.interim, &version.update};
-  for (std::size_t i = 0;; ++i) {
-    const std::optional<int> value = number();
-    if (!value) return std::nullopt;
-    if (i < std::size(parts)) *parts[i] = *value;
-    if (at == text.size() || text[at] == '-' || text[at] == '+') break;
-    if (text[at] != '.') return std::nullopt;
-    ++at;
-  }
-  // Versions before 9 read "1.8.0_412"; the packer needs modules, so 9 or later.
-  if (version.feature < 9) return std::nullopt;
-  return version;
 }
 
 std::optional<int> java_feature_version(const std::string& release_text) {

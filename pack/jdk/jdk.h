@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "formats/java_release.h"
 #include "pack/core/error.h"
 
 namespace vorlane {
@@ -62,21 +63,10 @@ std::vector<std::string> jlink_help_command(const Jdk& jdk);
 /// (under "Capabilities:", "Linking from run-time image enabled").
 bool links_from_runtime_image(const std::string& help_output);
 
-/// JAVA_VERSION in the text of a `release` file, or "".
-std::string release_java_version(const std::string& release_text);
-
-/// The numbers of a Java version: FEATURE[.INTERIM[.UPDATE[...]]], then
-/// nothing or "-PRE" / "+BUILD".
-struct JavaVersion {
-  int feature = 0;
-  int interim = 0;
-  int update = 0;
-  bool operator==(const JavaVersion&) const = default;
-};
-
-/// The numbers of `text` ("25.0.3", "21", "26-ea"); nullopt when it is no
-/// version of 9 or later ("1.8.0_412", "25.x", "").
-std::optional<JavaVersion> parse_java_version(std::string_view text);
+// A release file's JAVA_VERSION and its numbers are read as the feed writer reads them.
+using formats::JavaVersion;
+using formats::parse_java_version;
+using formats::release_java_version;
 
 /// The feature version (17 for "17.0.15") in the text of a JDK's or a
 /// runtime's `release` file, or nullopt.

@@ -59,9 +59,8 @@ struct PackageOptions {
 /// The folder of dpkg's database, whose shlibs files serve the host's architecture.
 inline constexpr char kHostShlibsDir[] = "/var/lib/dpkg/info";
 
-/// The runtime's own class-data archives, relative to the tree.
-inline constexpr char kCoopsArchive[] = "lib/runtime/lib/server/classes.jsa";
-inline constexpr char kNoCoopsArchive[] = "lib/runtime/lib/server/classes_nocoops.jsa";
+using formats::kCoopsArchive;
+using formats::kNoCoopsArchive;
 
 /// The programs the packages may need, each its path or "" when not found.
 struct PackageTools {
@@ -77,7 +76,7 @@ struct PackageFacts {
   bool launcher_has_debug_info = false;
   bool dest_inside_tree = false;       ///< --dest is the tree or a folder in it
   bool dest_not_folder = false;        ///< --dest, or its nearest parent that exists, is no folder
-  int runtime_feature_version = 0;     ///< of lib/runtime; 0 when unknown
+  std::string runtime_java_version;    ///< JAVA_VERSION of lib/runtime; "" when unknown
   bool runtime_coops_archive = false;  ///< lib/runtime has kCoopsArchive
   bool runtime_nocoops_archive = false;  ///< lib/runtime has kNoCoopsArchive
   std::uint16_t host_machine = 0;
@@ -126,8 +125,8 @@ struct PackagePlan {
   /// Files of the tree, relative to it, that keep their modification times
   /// (those the shipped app archive records); every other file gets the epoch.
   std::vector<std::string> kept_times;
-  BaseArchives installed_base;  ///< the runtime's archives in the .deb and .rpm
-  BaseArchives tar_base;        ///< and in the tar.gz
+  formats::ArchiveDecisions installed_archives;  ///< the archives in the .deb and .rpm
+  formats::ArchiveDecisions tar_archives;        ///< and in the tar.gz
   std::vector<std::string> emulator;
   /// Things the packager should know, each a sentence.
   std::vector<std::string> notes;

@@ -3,48 +3,20 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <functional>
-#include <regex>
 
-#include "pack/core/strings.h"
-#include "pack/packages/package_scripts.h"
+#include "pack/packages/package_plan_fixture.h"
 
 namespace vorlane::packages {
 namespace {
 
+using plan_fixture::facts;
+using plan_fixture::kX86_64;
+using plan_fixture::options;
+
 using ::testing::AllOf;
 using ::testing::HasSubstr;
 using ::testing::Not;
-
-constexpr std::uint16_t kX86_64 = 62;
-
-PackageOptions options() {
-  PackageOptions o;
-  o.app_dir = "/work/notes";
-  o.types = {"deb,rpm", "tar.gz"};
-  o.dest = "/work/out";
-  o.maintainer = "Ann <ann@example.org>";
-  return o;
-}
-
-PackageFacts facts() {
-  PackageFacts f;
-  TreeFacts tree;
-  tree.launcher_name = "notes";
-  tree.main_class = "org.example.notes.Main";
-  tree.machine = kX86_64;
-  tree.archive_name = "vorlane-app.jsa";
-  f.tree = tree;
-  f.host_machine = kX86_64;
-  f.tools = {"/d", "/r", "/t", "/e", "/re", "/m", "/o", "", "/s", "/g"};
-  f.elf = Result<ElfScan>(ElfScan{{"libc.so.6"}, {"libjvm.so"}});
-  ShlibsMap shlibs;
-  shlibs.add_shlibs("libc 6 libc6 (>= 2.36)\n");
-  f.shlibs = {{std::string(kHostShlibsDir), Result<ShlibsMap>(shlibs)}};
-  f.source_date_epoch = "1700000000";
-  return f;
-}
 
 /// An update site and its key, as `publish` made them.
 void site(PackageOptions& o, PackageFacts& f) {
@@ -267,7 +239,7 @@ TEST(PackagePlan, RefusesBadInput) {
          TreeFacts t = *f.tree;
          t.has_app_archive_option = true;
          f.tree = t;
-         f.runtime_feature_version = 17;
+         f.runtime_java_version = "17";
          f.emulator_text = "qemu '-L";
        },
        "leaves a quote open"},
@@ -327,180 +299,6 @@ TEST(PackagePlan, AssociatesSystemTypesWithoutRedefiningThem) {
   EXPECT_THAT(desktop_entry(plan->info), HasSubstr("MimeType=text/plain;application/x-vnote;"
                                                    "application/vnd.oasis.opendocument.text;"));
   EXPECT_EQ(plan->notes.size(), 2u);
-}
-
-TEST(PackagePlan, SplitsTheEmulatorLikeAShell) {
-  PackageOptions o = options();
-  PackageFacts f = facts();
-  TreeFacts t = *f.tree;
-  t.has_app_archive_option = true;
-  t.machine = 183;
-  f.tree = t;
-  f.runtime_feature_version = 17;
-  o.shlibs_dirs = {"/s"};
-  f.shlibs = {{"/s", f.shlibs.front().second}};
-  f.emulator_text = "qemu-aarch64 -L '/opt/my sysroot' -cpu max";
-  const Result<PackagePlan> plan = plan_packages(o, f);
-  ASSERT_TRUE(plan.ok()) << plan.error().message;
-  EXPECT_TRUE(plan->record_class_list);
-  EXPECT_EQ(plan->emulator,
-            (std::vector<std::string>{"qemu-aarch64", "-L", "/opt/my sysroot", "-cpu", "max"}));
-}
-
-/// The texts' shape, whatever the values: which spec lines start a section
-/// or a macro, which control fields, desktop keys and XML elements there are.
-std::string shape_of(const PackageInfo& info) {
-  std::string shape;
-  for (const std::string& line : split_lines(rpm_spec(info, "/s", {"/opt/notes"}))) {
-    if (line.starts_with("%") && !line.starts_with("%%")) shape += line.substr(0, 8) + "|";
-  }
-  for (const std::string& line : split_lines(deb_control(info))) {
-    if (!line.starts_with(" ")) shape += line.substr(0, line.find(':')) + "|";
-  }
-  for (const std::string& line : split_lines(desktop_entry(info))) {
-    shape += line.substr(0, line.find('=')) + "|";
-  }
-  const std::string meta = metainfo(info);
-  return shape + std::to_string(std::count(meta.begin(), meta.end(), '<')) + "|" +
-         std::to_string(split_lines(meta).size()) + "|" +
-         std::to_string(split_lines(deb_postinst(info)).size());
-}
-
-TEST(PackagePlan, HostileValuesComeOutAsGivenOrAreRefused) {
-  const std::string marker = "/tmp/marker";
-  const std::vector<std::string> values = {
-      "%(touch " + marker + ")",
-      "%{lua: os.execute('touch " + marker + "')}",
-      "%define evil 1",
-      "%post",
-      "ok\n\n%post\ntouch " + marker,
-      "$(touch " + marker + ")",
-      "`touch " + marker + "`",
-      "a; touch " + marker,
-      "one\nPre-Depends: evil",
-      R"(it's "quoted" \ <b>&amp;</b>)",
-  };
-  struct Field {
-    const char* name;
-    void (*set)(PackageOptions&, PackageFacts&, const std::string&);
-    bool multi_line;
-  };
-  const Field fields[] = {
-      {"--description", [](auto& o, auto&, const auto& v) { o.description = v; }, false},
-      {"--long-description", [](auto& o, auto&, const auto& v) { o.long_description = v; }, true},
-      {"--vendor", [](auto& o, auto&, const auto& v) { o.vendor = v; }, false},
-      {"--homepage", [](auto& o, auto&, const auto& v) { o.homepage = v; }, false},
-      {"--license-type", [](auto& o, auto&, const auto& v) { o.license_type = v; }, false},
-      {"--maintainer", [](auto& o, auto&, const auto& v) { o.maintainer = v + " <a@b.org>"; },
-       false},
-      {"--copyright", [](auto& o, auto&, const auto& v) { o.copyright = v; }, true},
-      {"--wm-class", [](auto& o, auto&, const auto& v) { o.wm_class = v; }, false},
-      {"a jar's name",
-       [](auto&, auto& f, const auto& v) {
-         TreeFacts t = *f.tree;
-         t.jvm_options = {"-Djava.class.path=&&/" + v + ".jar"};
-         f.tree = t;
-       },
-       false},
-  };
-  // The same field with a plain value gives the shape to compare with.
-  auto planned = [](const Field& field, const std::string& value) {
-    PackageOptions o = options();
-    PackageFacts f = facts();
-    field.set(o, f, value);
-    Result<PackagePlan> plan = plan_packages(o, f);
-    if (!plan) return plan;
-    plan->info.class_list = "lib/app/c.classlist";
-    plan->info.archive = "lib/app/a.jsa";
-    // As staging makes it: the tree's class path at the installed place.
-    plan->info.class_path = "/opt/notes/lib/app/x.jar";
-    for (const std::string& option : plan->tree.jvm_options) {
-      if (option.starts_with("-Djava.class.path=&&/")) {
-        plan->info.class_path = "/opt/notes/lib/app/" + option.substr(21);
-      }
-    }
-    return plan;
-  };
-  for (const Field& field : fields) {
-    const Result<PackagePlan> benign = planned(field, "plain");
-    ASSERT_TRUE(benign.ok()) << field.name;
-    for (const std::string& value : values) {
-      const Result<PackagePlan> plan = planned(field, value);
-      const bool line_break = value.find('\n') != std::string::npos;
-      const std::vector<std::string> lines = split_lines(value);
-      const bool rpm_line = field.name == std::string("--long-description") &&
-                            std::any_of(lines.begin(), lines.end(),
-                                        [](const std::string& l) { return l.starts_with("%"); });
-      const bool blank_in_url =
-          field.name == std::string("--homepage") && value.find(' ') != std::string::npos;
-      const bool refused = (line_break && !field.multi_line) || rpm_line || blank_in_url;
-      ASSERT_EQ(plan.ok(), !refused) << field.name << " = " << value;
-      if (!plan) {
-        EXPECT_EQ(plan.error().kind, ErrorKind::kBadInput);
-        continue;
-      }
-      const PackageInfo& info = plan->info;
-      EXPECT_EQ(shape_of(info), shape_of(benign->info)) << field.name << " = " << value;
-      // The class path is one word for the shell, quotes and all.
-      std::string quoted = "'";
-      for (char ch : info.class_path) {
-        quoted += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
-      }
-      EXPECT_THAT(deb_postinst(info), HasSubstr(" -cp " + quoted + "' "));
-      // No '%' of a value reaches rpmbuild single: each comes doubled.
-      const std::string spec = rpm_spec(info, "/s", {"/opt/notes"});
-      EXPECT_FALSE(std::regex_search(spec, std::regex(R"((^|[^%])(%%)*%(\(touch|\{lua|define))")))
-          << spec;
-    }
-  }
-}
-
-TEST(PackagePlan, KeepsArchivedJarTimesAndRemakesTheRuntimesArchives) {
-  struct Case {
-    const char* what;
-    int runtime;
-    std::vector<std::string> options;
-    std::vector<std::string> types;
-    std::vector<std::string> kept;
-    std::vector<std::string> dumps;
-  };
-  const std::string coops = kCoopsArchive;
-  const std::string nocoops = kNoCoopsArchive;
-  const Case cases[] = {
-      {"25, shipped archive",
-       25,
-       {},
-       {"deb,rpm,tar.gz"},
-       {"lib/app/a.jar", "lib/app/b.jar"},
-       {coops}},
-      {"25 without compressed oops",
-       25,
-       {"-Xmx40g"},
-       {"deb"},
-       {"lib/app/a.jar", "lib/app/b.jar"},
-       {coops, nocoops}},
-      {"25, tar.gz only", 25, {}, {"tar.gz"}, {"lib/app/a.jar", "lib/app/b.jar"}, {}},
-      {"17, archive made at install", 17, {}, {"deb"}, {}, {coops}},
-  };
-  for (const Case& c : cases) {
-    PackageOptions o = options();
-    o.types = c.types;
-    PackageFacts f = facts();
-    TreeFacts t = *f.tree;
-    t.has_app_archive_option = true;
-    t.jvm_options = {"-Djava.class.path=&&/b.jar:&&/a.jar"};
-    t.jvm_options.insert(t.jvm_options.end(), c.options.begin(), c.options.end());
-    f.tree = t;
-    f.runtime_feature_version = c.runtime;
-    f.runtime_coops_archive = true;
-    f.runtime_nocoops_archive = true;
-    const Result<PackagePlan> plan = plan_packages(o, f);
-    ASSERT_TRUE(plan.ok()) << c.what << ": " << plan.error().message;
-    EXPECT_EQ(plan->kept_times, c.kept) << c.what;
-    std::vector<std::string> dumps;
-    for (const auto& d : plan->info.runtime_dumps) dumps.push_back(d.archive);
-    EXPECT_EQ(dumps, c.dumps) << c.what;
-  }
 }
 
 }  // namespace

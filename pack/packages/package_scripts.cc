@@ -25,8 +25,7 @@ std::string install_dump_commands(const PackageInfo& info) {
     out += fill(templates::RuntimeDumpSh{
         .archive = Value::text(dir + d.archive),
         .java = Value::text(dir + "lib/runtime/bin/java"),
-        .option = Value::words(d.option.empty() ? std::vector<std::string>{}
-                                                : std::vector<std::string>{d.option}),
+        .option = Value::words(d.options),
     });
   }
   if (const std::string app = archive_dump_command(info); !app.empty()) out += app + "\n";

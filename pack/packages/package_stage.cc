@@ -11,6 +11,7 @@
 #include "pack/core/process.h"
 #include "pack/core/tools.h"
 #include "pack/core/tree_times.h"
+#include "pack/image/archives.h"
 #include "pack/packages/package_scripts.h"
 
 namespace vorlane::packages {
@@ -64,7 +65,7 @@ class Stager {
     // An archive made for the tree's own place does not serve the installed one.
     if (!plan_.ship_archive) fs::remove(tree + "/" + archive, ec);
     if (plan_.record_class_list) {
-      Result<bool> listed = record_class_list(tree + "/lib/app/" + kClassListName);
+      Result<bool> listed = record_class_list(tree);
       if (!listed) return listed.error();
       if (*listed) {
         info_.class_list = std::string("lib/app/") + kClassListName;
@@ -123,13 +124,16 @@ class Stager {
     const bool tar = plan_.types.contains(PackageType::kTarGz);
     tar_only_ = scratch_ + "/tar-only";
     for (const auto& [file, installed, tarred] :
-         {std::tuple{kCoopsArchive, plan_.installed_base.coops, plan_.tar_base.coops},
-          std::tuple{kNoCoopsArchive, plan_.installed_base.nocoops, plan_.tar_base.nocoops}}) {
-      const BaseArchive in_tree = installs ? installed : tarred;
+         {std::tuple{kCoopsArchive, plan_.installed_archives.coops.fate,
+                     plan_.tar_archives.coops.fate},
+          std::tuple{kNoCoopsArchive, plan_.installed_archives.nocoops.fate,
+                     plan_.tar_archives.nocoops.fate}}) {
+      const formats::ArchiveFate in_tree = installs ? installed : tarred;
       std::error_code ec;
       const std::string path = tree + "/" + file;
-      if (in_tree == BaseArchive::kShip || !fs::exists(fs::symlink_status(path, ec))) continue;
-      if (installs && tar && tarred == BaseArchive::kShip) {
+      if (in_tree == formats::ArchiveFate::kShip || !fs::exists(fs::symlink_status(path, ec)))
+        continue;
+      if (installs && tar && tarred == formats::ArchiveFate::kShip) {
         const std::string apart = tar_only_ + "/" + file;
         fs::create_directories(fs::path(apart).parent_path(), ec);
         if (!ec) fs::rename(path, apart, ec);
@@ -175,29 +179,20 @@ class Stager {
     return "";
   }
 
-  /// Runs the app once with its training arguments and records the classes
-  /// it loads; false (with a note) when that run fails.
-  Result<bool> record_class_list(const std::string& out) {
-    const std::string app = fs::absolute(app_dir_).lexically_normal().string() + "/lib/app";
-    std::vector<std::string> argv = plan_.emulator;
-    argv.push_back(app_dir_ + "/lib/runtime/bin/java");
-    for (const std::string& option : plan_.tree.jvm_options) {
-      if (option.starts_with("-XX:SharedArchiveFile=") || option.starts_with("-Xlog:cds")) continue;
-      argv.push_back(replace_all(option, "&&", app));
-    }
-    argv.insert(argv.end(),
-                {"-Xshare:off", "-XX:DumpLoadedClassList=" + out, plan_.tree.main_class});
-    argv.insert(argv.end(), plan_.tree.app_args.begin(), plan_.tree.app_args.end());
-    argv.insert(argv.end(), plan_.tree.training_args.begin(), plan_.tree.training_args.end());
+  /// Lists the classes the app loads in the staged `tree`, by the archive
+  /// runner's run for a static archive's list; false (with a note) when
+  /// that run fails.
+  Result<bool> record_class_list(const std::string& tree) {
     const auto started = Clock::now();
-    const Result<std::string> ran =
-        run_tool("the run that lists the app's classes", argv, kTrainingTimeout);
-    if (!ran) {
-      if (ran.error().kind == ErrorKind::kInterrupted) return ran.error();
-      report_.note(ran.error().message +
+    const ArchiveOutcome ran = list_app_classes(
+        tree, info_.launcher, {plan_.tree.training_args, plan_.emulator, kTrainingTimeout});
+    if (interrupted() != 0) return interruption();
+    if (!ran.ok) {
+      report_.note("the run that lists the app's classes: " + ran.error +
                    "\nThe packages make no class-data archive at install time.");
       return false;
     }
+    const std::string out = tree + "/lib/app/" + kClassListName;
     const auto list = read_file_no_fifo(out);
     if (!list) {
       report_.note("the app's class list cannot be read back: " + list.error().message);

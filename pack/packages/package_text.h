@@ -81,8 +81,8 @@ struct PackageInfo {
   /// One of the runtime's own archives, which the post-install step remakes
   /// with `java [OPTION] -Xshare:dump` instead of the package carrying it.
   struct RuntimeDump {
-    std::string archive;  ///< relative to the install dir
-    std::string option;   ///< "" or the JVM option it is made for (-XX:-UseCompressedOops)
+    std::string archive;               ///< relative to the install dir
+    std::vector<std::string> options;  ///< the JVM options it is made for (-XX:-UseCompressedOops)
   };
   std::vector<RuntimeDump> runtime_dumps;
 };

@@ -157,8 +157,8 @@ TEST(PackageText, FollowsTheUpdateSiteOnlyWhereTheAdministratorLetsIt) {
 
 TEST(PackageText, RemakesTheRuntimesArchivesBeforeTheAppsAndRemovesThemAll) {
   PackageInfo info = sample();
-  info.runtime_dumps = {{"lib/runtime/lib/server/classes.jsa", ""},
-                        {"lib/runtime/lib/server/classes_nocoops.jsa", "-XX:-UseCompressedOops"}};
+  info.runtime_dumps = {{"lib/runtime/lib/server/classes.jsa", {}},
+                        {"lib/runtime/lib/server/classes_nocoops.jsa", {"-XX:-UseCompressedOops"}}};
   const std::string java = "'/opt/vorlane-notes/lib/runtime/bin/java'";
   const std::string coops = "'/opt/vorlane-notes/lib/runtime/lib/server/classes.jsa'";
   const std::string nocoops = "'/opt/vorlane-notes/lib/runtime/lib/server/classes_nocoops.jsa'";

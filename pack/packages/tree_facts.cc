@@ -32,7 +32,7 @@ Result<TreeFacts> read_tree(const std::string& app_dir) {
   // The marker names the kind; a tree of an older packer had a dynamic one.
   const ArchiveKind kind = marker->archive.value_or(ArchiveKind::kDynamic);
   facts.archive_name = archive_file_name(kind);
-  facts.dynamic_archive = kind == ArchiveKind::kDynamic;
+  facts.archive_kind = kind;
   const std::string named = archive_options({kind, 0}).front();
   facts.has_app_archive_option = std::find(facts.jvm_options.begin(), facts.jvm_options.end(),
                                            named) != facts.jvm_options.end();

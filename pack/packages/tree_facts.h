@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/archive_policy.h"
 #include "pack/core/error.h"
 
 namespace vorlane::packages {
@@ -19,8 +20,9 @@ struct TreeFacts {
   std::uint16_t machine = 0;            ///< the launcher's ELF machine
   bool has_app_archive_option = false;  ///< the launcher looks for lib/app's archive
   std::string archive_name;             ///< that archive, relative to lib/app
-  bool dynamic_archive = false;         ///< of the dynamic kind, made on the runtime's archive
-  std::string marker_name;              ///< lib/NAME that marks the tree
+  /// The kind the marker names (dynamic for a tree of an older packer).
+  formats::ArchiveKind archive_kind = formats::ArchiveKind::kDynamic;
+  std::string marker_name;  ///< lib/NAME that marks the tree
 };
 
 /// Reads the marker, the launcher's block and its ELF machine; a bad-input

@@ -226,22 +226,30 @@ TEST(FeedPlanTest, RedatedBodyIsTheBodyOfTheNewDates) {
   const std::string expiry = "2027-01-31T00:00:00Z";
   const std::pair<std::string, std::string> cases[] = {
       {"", ""}, {"", expiry}, {"2026-12-09T03:00:00Z", ""}, {"2026-12-09T03:00:00Z", expiry}};
+  // Format 3 too: a remake line with options, which stays format 3.
+  const std::vector<FeedEntry> with_options = [&] {
+    std::vector<FeedEntry> all = entries;
+    all.push_back(file("lib/runtime/lib/server/classes_nocoops.jsa"));
+    return all;
+  }();
   for (const auto& [old_expiry, new_expiry] : cases) {
-    FeedFacts before = kFacts;
-    before.expires = old_expiry;
-    FeedFacts after = kFacts;
-    after.date = later;
-    after.expires = new_expiry;
-    Result<std::string> redated =
-        redated_body(*manifest_body(before, entries, ""), later, new_expiry);
-    ASSERT_TRUE(redated) << old_expiry << " " << redated.error().message;
-    EXPECT_EQ(*redated, *manifest_body(after, entries, "")) << old_expiry << " -> " << new_expiry;
+    for (const std::vector<FeedEntry>* tree : {&entries, &with_options}) {
+      FeedFacts before = kFacts;
+      before.expires = old_expiry;
+      FeedFacts after = kFacts;
+      after.date = later;
+      after.expires = new_expiry;
+      Result<std::string> redated =
+          redated_body(*manifest_body(before, *tree, ""), later, new_expiry);
+      ASSERT_TRUE(redated) << old_expiry << " " << redated.error().message;
+      EXPECT_EQ(*redated, *manifest_body(after, *tree, "")) << old_expiry << " -> " << new_expiry;
+    }
   }
   const std::string body = *manifest_body(kFacts, entries, "");
   const std::pair<std::string, std::string> refused[] = {
       {body, "2026-12-01T00:00:00Z"},              // expiry before the date
       {body.substr(body.find('\n') + 1), expiry},  // no format line
-      {"vorlane-update 3\n" + body.substr(body.find('\n') + 1), expiry},
+      {"vorlane-update 4\n" + body.substr(body.find('\n') + 1), expiry},
       {body.substr(0, body.find("notes ")), expiry},  // cut before the notes
   };
   for (const auto& [text, new_expiry] : refused) {

@@ -89,8 +89,11 @@ inline std::optional<ManifestInput> read_manifest_input(std::string_view body) {
   if (lines.back() != "") return std::nullopt;
   lines.pop_back();
   if (lines.empty()) return std::nullopt;
-  const bool format2 = lines[0] == "vorlane-update 2";
-  if (!format2 && lines[0] != "vorlane-update 1") return std::nullopt;
+  // Format 3 may have an `expires` line, format 2 must.
+  const bool format3 = lines[0] == "vorlane-update 3";
+  const bool format2 = lines[0] == "vorlane-update 2" ||
+                       (format3 && lines.size() > 6 && lines[6].starts_with("expires "));
+  if (!format2 && !format3 && lines[0] != "vorlane-update 1") return std::nullopt;
   ManifestInput in;
   FeedFacts& f = in.facts;
   std::vector<std::pair<std::string_view, std::string*>> header = {{"name ", &f.name},
@@ -119,7 +122,7 @@ inline std::optional<ManifestInput> read_manifest_input(std::string_view body) {
       e.link_target = lenient_decode(w[1]);
       e.path = lenient_decode(w[2]);
       e.mode = 0777;
-    } else if (w[0] == "remake" && w.size() == 2) {
+    } else if (w[0] == "remake" && w.size() >= 2) {  // the writer derives the options
       e.path = lenient_decode(w[1]);
     } else if (w[0] == "file" && w.size() == 7) {
       const auto size = lenient_number<std::uint64_t>(w[2]);

@@ -12,6 +12,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 SHA = "a" * 64
 SHA2 = "0123456789abcdef" * 4
 LIMIT = 1 << 40
+NOCOOPS = "lib/runtime/lib/server/classes_nocoops.jsa"
 
 
 def header(fmt=1, date="2026-12-08T03:00:00Z", expires=None, notes=b"Fixed\n", name="notes"):
@@ -38,6 +39,10 @@ def vector(name, expect, body):
 vector("ok-format1", "ok", header() + "link ../lib/launcher bin/notes\n" + "dir 0755 lib\n"
        + f("lib/a") + f("lib/b%20b", mode="0755", sha=SHA2)
        + "remake lib/runtime/lib/server/classes.jsa\n")
+vector("ok-format3", "ok", header(fmt=3) + "remake lib/runtime/lib/server/classes.jsa\n"
+       + "remake " + NOCOOPS + " -XX%3A-UseCompressedOops\n")
+vector("ok-format3-expires", "ok", header(fmt=3, expires="2027-01-08T03:00:00Z") + f("lib/a")
+       + "remake " + NOCOOPS + " -XX%3A-UseCompressedOops\n")
 vector("ok-format2-expires", "ok",
        header(fmt=2, expires="2027-01-08T03:00:00Z") + "dir 0755 lib\n" + f("lib/a"))
 vector("ok-empty", "ok", header(notes=b""))
@@ -57,8 +62,22 @@ vector("ok-modes", "ok", header() + "dir 0700 a\n" + f("a/x", mode="4755") + "di
 vector("bad-order-encoded", "refused is out of order", header() + f("%C3%A9.txt") + f("z"))
 vector("bad-order-lib", "refused is out of order", header() + f("lib/a") + f("lib-x"))
 vector("bad-repeat", "refused repeats a path", header() + f("a") + f("a"))
-vector("bad-format-3", "refused it is format 3; this app reads formats 1 and 2",
-       header().replace("vorlane-update 1", "vorlane-update 3"))
+vector("bad-format-4", "refused it is format 4; this app reads formats 1, 2 and 3",
+       header().replace("vorlane-update 1", "vorlane-update 4"))
+# Format 3: remake lines carry the dump's options, percent-encoded; only
+# those the packer's archive table makes are run.
+vector("bad-remake-option-unknown", "refused line 9 has a remake option this app does not run",
+       header(fmt=3) + "remake " + NOCOOPS + " -XX%3A%2BUseZGC\n")
+vector("bad-remake-option-raw", "refused line 9 has a byte that is not percent-encoded",
+       header(fmt=3) + "remake " + NOCOOPS + " -XX:-UseCompressedOops\n")
+vector("bad-remake-option-empty", "refused line 9 has a remake option this app does not run",
+       header(fmt=3) + "remake " + NOCOOPS + " \n")
+vector("bad-remake-option-twice", "refused line 9 has a remake option this app does not run",
+       header(fmt=3) + "remake " + NOCOOPS + " -XX%3A-UseCompressedOops -XX%3A-UseCompressedOops\n")
+vector("bad-remake-option-in-format-2", "refused line 10 has 3 fields, not 2",
+       header(fmt=2, expires="2027-01-08T03:00:00Z") + "remake " + NOCOOPS + " -XX%3A-UseCompressedOops\n")
+vector("bad-format-3-header", "refused line 8 is not 'notes ...'",
+       header(fmt=3).replace("notes ", "note "))
 vector("bad-format-1-with-expires", "refused line 8 is not 'notes ...'",
        header(fmt=1, expires="2027-01-08T03:00:00Z"))
 vector("bad-format-2-without-expires", "refused line 8 is not 'expires ...'", header(fmt=2))

@@ -47,9 +47,16 @@ final class Manifest {
         final long mtime;
         final long stored;
         final String target;
+        /** 'r': the JVM options the archive's dump runs with besides -Xshare:dump. */
+        final List<String> options;
 
         Entry(char kind, String path, int mode, long size, String sha256, long mtime, long stored,
                 String target) {
+            this(kind, path, mode, size, sha256, mtime, stored, target, List.of());
+        }
+
+        Entry(char kind, String path, int mode, long size, String sha256, long mtime, long stored,
+                String target, List<String> options) {
             this.kind = kind;
             this.path = path;
             this.mode = mode;
@@ -58,6 +65,7 @@ final class Manifest {
             this.mtime = mtime;
             this.stored = stored;
             this.target = target;
+            this.options = options;
         }
     }
 
@@ -66,7 +74,7 @@ final class Manifest {
     String channel;
     String arch;
     String date;
-    String expires; // null, or the date after which the feed is stale (format 2)
+    String expires; // null, or the date after which the feed is stale (format 2, maybe 3)
     String notes;
     final List<Entry> entries = new ArrayList<>();
 
@@ -183,19 +191,28 @@ final class Manifest {
             throw refused("line 2 is not 'vorlane-update ...'");
         }
         String format = first.substring("vorlane-update ".length());
-        if (!format.equals("1") && !format.equals("2")) {
-            throw refused("it is format " + format + "; this app reads formats 1 and 2");
+        if (!format.equals("1") && !format.equals("2") && !format.equals("3")) {
+            throw refused("it is format " + format + "; this app reads formats 1, 2 and 3");
         }
+        // Format 3's remake lines carry their options, and its expiry is optional.
+        boolean three = format.equals("3");
         Manifest m = new Manifest();
+        String line = null;
         for (String key : format.equals("1") ? HEADER_1 : HEADER_2) {
-            if (!lines.next()) {
-                throw refused("it is cut short");
+            if (line == null) {
+                if (!lines.next()) {
+                    throw refused("it is cut short");
+                }
+                line = lines.text();
             }
-            String line = lines.text();
+            if (three && key.equals("expires") && !line.startsWith("expires ")) {
+                continue; // the line is read again as the notes
+            }
             if (!line.startsWith(key + " ")) {
                 throw refused("line " + lines.number + " is not '" + key + " ...'");
             }
             String value = line.substring(key.length() + 1);
+            line = null;
             switch (key) {
                 case "name": m.name = value; break;
                 case "version": m.version = value; break;
@@ -224,7 +241,7 @@ final class Manifest {
             if (m.entries.size() == MAX_ENTRIES) {
                 throw refused("it lists more than " + MAX_ENTRIES + " entries");
             }
-            Entry e = entry(lines);
+            Entry e = entry(lines, three);
             byte[] raw = e.path.getBytes(StandardCharsets.UTF_8);
             // The order of a manifest's entries: the raw (decoded) paths'
             // bytes, compared unsigned, whatever their encoding on the line
@@ -330,7 +347,10 @@ final class Manifest {
                 && Integer.parseInt(s.substring(14, 16)) <= 59 && Integer.parseInt(s.substring(17, 19)) <= 59;
     }
 
-    private static Entry entry(Lines lines) throws UpdateException {
+    /** The options a remake line may carry: those the packer's archive table makes. */
+    static final Set<String> REMAKE_OPTIONS = Set.of("-XX:-UseCompressedOops");
+
+    private static Entry entry(Lines lines, boolean withOptions) throws UpdateException {
         String where = "line " + lines.number;
         // Entry lines are ASCII: every other byte is percent-encoded.
         for (int i = lines.start; i < lines.end; i++) {
@@ -357,11 +377,42 @@ final class Manifest {
                 String p = path(f[2], where);
                 return new Entry('l', p, 0777, 0, null, 0, 0, target(p, f[1], where));
             case "remake":
-                need(f, 2, where);
-                return new Entry('r', path(f[1], where), 0644, 0, null, 0, 0, null);
+                if (!withOptions) {
+                    need(f, 2, where);
+                }
+                String remade = path(f[1], where);
+                return new Entry('r', remade, 0644, 0, null, 0, 0, null,
+                        withOptions ? remakeOptions(f, where) : impliedOptions(remade));
             default:
                 throw refused(where + " is of a kind this app does not know: '" + f[0] + "'");
         }
+    }
+
+    /**
+     * A format-3 remake line's options after its path: decoded, each of
+     * {@link #REMAKE_OPTIONS} at most once. Anything else is refused: the
+     * feed comes from the network, and these run in the new version's JVM.
+     */
+    private static List<String> remakeOptions(String[] f, String where) throws UpdateException {
+        List<String> options = new ArrayList<>();
+        for (int i = 2; i < f.length; i++) {
+            String option = decode(f[i], where);
+            if (!REMAKE_OPTIONS.contains(option) || options.contains(option)) {
+                throw refused(where + " has a remake option this app does not run");
+            }
+            options.add(option);
+        }
+        return List.copyOf(options);
+    }
+
+    /**
+     * The options a remake line of formats 1 and 2 stood for, which had
+     * none on the line: the runtime's classes_nocoops.jsa was always dumped
+     * without compressed oops.
+     */
+    private static List<String> impliedOptions(String path) {
+        return path.equals("lib/runtime/lib/server/classes_nocoops.jsa")
+                ? List.of("-XX:-UseCompressedOops") : List.of();
     }
 
     private static void need(String[] f, int n, String where) throws UpdateException {

@@ -102,6 +102,29 @@ class ManifestTest {
         assertEquals(List.of('f', 0755, 3L, 1700000000L, 20L), List.of(b.kind, b.mode, b.size, b.mtime, b.stored));
     }
 
+    /** Format 3 carries a remake's options; a format 1 or 2 remake of classes_nocoops.jsa stood for its one. */
+    @Test
+    void readsTheRemakeOptionsOfEachFormat() throws Exception {
+        String nocoops = "remake lib/runtime/lib/server/classes_nocoops.jsa";
+        String coops = "remake lib/runtime/lib/server/classes.jsa";
+        // body | the options of each remake entry, in order
+        String[][] rows = {
+            {HEADER + coops + "\n" + nocoops + "\n", "[] [-XX:-UseCompressedOops]"},
+            {HEADER.replace("update 1", "update 3") + coops + "\n" + nocoops + "\n", "[] []"},
+            {HEADER.replace("update 1", "update 3") + coops + " -XX%3A-UseCompressedOops\n",
+                "[-XX:-UseCompressedOops]"},
+        };
+        for (String[] r : rows) {
+            assertEquals(r[1], parse(r[0]).entries.stream().map(e -> e.options.toString())
+                    .collect(Collectors.joining(" ")), r[0]);
+        }
+        Path folder = VersionsTest.testdata("manifests");
+        Manifest three = Manifest.parse(signed(Files.readAllBytes(folder.resolve("ok-format3-expires.body")), KEYS),
+                KEYS.getPublic());
+        assertEquals("2027-01-08T03:00:00Z", three.expires);
+        assertEquals(List.of("-XX:-UseCompressedOops"), three.entries.get(1).options);
+    }
+
     @Test
     void refusesABadSignatureLine() throws Exception {
         byte[] body = HEADER.getBytes(StandardCharsets.UTF_8);

@@ -68,7 +68,7 @@ final class TreeBuilder {
         }
         for (Manifest.Entry r : remakes) {
             UpdateFiles.stopIfCancelled(cancel);
-            remake(staging, r.path);
+            remake(staging, r.path, r.options);
             Path archive = staging.resolve(r.path);
             if (UpdateFiles.isPlainFile(archive)) {
                 UpdateFiles.setMode(archive, r.mode);
@@ -148,18 +148,17 @@ final class TreeBuilder {
     }
 
     /**
-     * Dumps a runtime class-data archive that the feed does not ship, as the
-     * runtime makes it. A failure costs start-up time only: a note, and no
+     * Dumps a runtime class-data archive that the feed does not ship, with
+     * the options its entry carries (and no others: the feed says what the
+     * archive is for, not its name). A failure costs start-up time only: a note, and no
      * archive, which the JVM then does without.
      */
-    private static void remake(Path tree, String path) throws UpdateException {
+    private static void remake(Path tree, String path, List<String> options) throws UpdateException {
         Path java = tree.resolve("lib/runtime/bin/java");
         Path archive = tree.resolve(path);
         List<String> command = new ArrayList<>(List.of(java.toString(), "-Xshare:dump",
                 "-XX:SharedArchiveFile=" + archive));
-        if (archive.getFileName().toString().contains("nocoops")) {
-            command.add("-XX:-UseCompressedOops");
-        }
+        command.addAll(options);
         String failure = BoundedRun.run(command, REMAKE_SECONDS, null);
         if (failure != null) {
             System.err.println("Note: the new version's class-data archive " + path + " was not made (" + failure

@@ -11,8 +11,11 @@ import java.nio.file.LinkOption;
 import java.nio.file.Path;
 import java.nio.file.Paths;
 import java.nio.file.attribute.FileTime;
+import java.util.LinkedHashMap;
 import java.util.List;
+import java.util.Map;
 import java.util.concurrent.TimeUnit;
+import java.util.stream.Stream;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.io.TempDir;
 
@@ -67,6 +70,32 @@ class TreeBuilderTest {
         assertEquals("new\n", Files.readString(staging.resolve("open/new")));
         assertEquals(TIME + 1, Files.getLastModifiedTime(staging.resolve("open/new")).to(TimeUnit.SECONDS));
         assertEquals(Paths.get("../lib/same"), Files.readSymbolicLink(staging.resolve("open/link")));
+    }
+
+    /** The dump runs the entry's options and no others, whatever the archive's name. */
+    @Test
+    void remakesEachArchiveWithTheOptionsItsEntryCarries() throws Exception {
+        // A java that writes its arguments into the archive it is asked for.
+        String java = "#!/bin/sh\nfor a; do case $a in -XX:SharedArchiveFile=*) f=${a#*=};; esac; done\n"
+                + "echo \"$*\" > \"$f\"\n";
+        Downloads downloads = new Downloads(Files.createDirectories(dir.resolve(".downloads")), new LocalHashes());
+        Files.write(downloads.object(SelfUpdateTest.sha(java)), SelfUpdateTest.gzip(java));
+        Manifest m = new Manifest();
+        m.entries.add(SelfUpdateTest.file("lib/runtime/bin/java", 0755, java, TIME));
+        // archive | the options of its entry
+        Map<String, List<String>> rows = new LinkedHashMap<>();
+        rows.put("lib/runtime/lib/server/classes.jsa", List.of());
+        rows.put("lib/runtime/lib/server/classes_nocoops.jsa", List.of());
+        rows.put("lib/runtime/lib/server/other.jsa", List.of("-XX:-UseCompressedOops"));
+        rows.forEach((path, options) -> m.entries.add(new Manifest.Entry('r', path, 0644, 0, null, 0, 0, null,
+                options)));
+        Path staging = dir.resolve(".staging-1.1-1");
+        new TreeBuilder(downloads, new LocalHashes()).build(m, staging, List.of(), new Cancellation());
+        for (Map.Entry<String, List<String>> r : rows.entrySet()) {
+            String args = String.join(" ", Stream.concat(Stream.of("-Xshare:dump",
+                    "-XX:SharedArchiveFile=" + staging.resolve(r.getKey())), r.getValue().stream()).toList());
+            assertEquals(args + "\n", Files.readString(staging.resolve(r.getKey())), r.getKey());
+        }
     }
 
     @Test
