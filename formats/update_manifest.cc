@@ -267,7 +267,10 @@ Checked<std::string> manifest_body_text(const FeedFacts& f, const std::vector<Fe
       case FeedEntry::Kind::kFile:
         if (const auto r = remade.find(e->path); r != remade.end()) {
           out += "remake " + path;
-          for (const std::string& option : r->second) out += " " + percent_encode(option);
+          for (const std::string& option : r->second) {
+            out += ' ';
+            out += percent_encode(option);
+          }
           out += "\n";
         } else {
           out += "file " + octal_mode(e->mode) + " " + std::to_string(e->size) + " " + e->sha256 +

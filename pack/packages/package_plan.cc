@@ -11,8 +11,6 @@
 
 namespace vorlane::packages {
 
-using formats::split_user_options;
-
 namespace {
 
 std::string lower(std::string text) {

@@ -42,7 +42,7 @@ Status plan_archive(const PackageFacts& f, PackagePlan& plan) {
     return done();
   }
   if (!installs || plan.installed_archives.app.fate != ArchiveFate::kRemake) return done();
-  std::optional<std::vector<std::string>> emulator = split_user_options(f.emulator_text);
+  std::optional<std::vector<std::string>> emulator = formats::split_user_options(f.emulator_text);
   if (!emulator)
     return bad_input("the emulator command '" + f.emulator_text + "' leaves a quote open");
   if (plan.tree.machine != f.host_machine) {
