@@ -100,16 +100,16 @@ std::string class_path_folder(const std::string& app_dir) {
   return "";
 }
 
-/// Runs `runs` for the tree at `home` whose launcher is bin/`name`, as
-/// `make_app_archive` tells: each but the last writes lib/app/`work_name`,
-/// the last lib/app/`file`. ok with the private display's name in the outcome.
+/// Runs `runs` for the tree at `home` whose launcher is bin/`name`, holding
+/// `block`, as `make_app_archive` tells: each but the last writes
+/// lib/app/`work_name`, the last lib/app/`file`. ok with the private
+/// display's name in the outcome.
 ArchiveOutcome run_archive_runs(const std::string& home, const std::string& name,
-                                const TrainingRun& run, const std::vector<ArchiveRun>& runs,
-                                const std::string& work_name, const std::string& file) {
+                                const BurnedInData& block, const TrainingRun& run,
+                                const std::vector<ArchiveRun>& runs, const std::string& work_name,
+                                const std::string& file) {
   const std::string launcher = home + "/bin/" + name;
   const std::string app_dir = home + "/lib/app/";
-  Result<BurnedInData> block = read_burned_block(launcher);
-  if (!block) return failure(block.error().message);
   if (const std::string folder = class_path_folder(app_dir); !folder.empty()) {
     return failure(folder);
   }
@@ -142,7 +142,7 @@ ArchiveOutcome run_archive_runs(const std::string& home, const std::string& name
     std::vector<std::string> argv = run.emulator;
     ProcessOptions options = tool_options(run.timeout_seconds);
     if (runs[i].runs_main) {
-      BurnedInData step = *block;
+      BurnedInData step = block;
       step.jvm_options = set_archive_options(step.jvm_options, std::nullopt);
       step.jvm_options.insert(step.jvm_options.end(), runs[i].options.begin(),
                               runs[i].options.end());
@@ -159,7 +159,7 @@ ArchiveOutcome run_archive_runs(const std::string& home, const std::string& name
       if (display.authority) options.env["XAUTHORITY"] = display.authority;
     } else {
       std::vector<std::string> java_options =
-          runtime_java_options(block->jvm_options, runs[i].options);
+          runtime_java_options(block.jvm_options, runs[i].options);
       expand_options(
           java_options, expanded_app_dir, [] { return std::getenv("HOME"); }, DiskFileSystem(),
           nullptr);
@@ -200,6 +200,9 @@ ArchiveOutcome run_archive_runs(const std::string& home, const std::string& name
 
 ArchiveOutcome make_app_archive(const std::string& home, const std::string& name,
                                 const TrainingRun& run, const ArchiveChoice& choice) {
+  const std::string launcher = home + "/bin/" + name;
+  Result<BurnedInData> block = read_burned_block(launcher);
+  if (!block) return failure(block.error().message);
   const std::string app_dir = home + "/lib/app/";
   const std::string file = archive_file_name(choice.kind);
   const std::string new_file = archive_temp_name(file);
@@ -208,8 +211,8 @@ ArchiveOutcome make_app_archive(const std::string& home, const std::string& name
   const TempFile work(work_name.empty() ? "" : app_dir + work_name);
   unlink(new_archive.path().c_str());
   if (!work_name.empty()) unlink(work.path().c_str());
-  ArchiveOutcome outcome =
-      run_archive_runs(home, name, run, archive_making_runs(choice, new_file), work_name, new_file);
+  ArchiveOutcome outcome = run_archive_runs(
+      home, name, *block, run, archive_making_runs(choice, new_file), work_name, new_file);
   if (!outcome.ok) return outcome;
   const std::uintmax_t bytes = file_size_or_zero(new_archive.path());
 
@@ -221,9 +224,6 @@ ArchiveOutcome make_app_archive(const std::string& home, const std::string& name
   for (const std::string& other : all_archive_file_names()) {
     if (other != file) unlink((app_dir + other).c_str());
   }
-  const std::string launcher = home + "/bin/" + name;
-  Result<BurnedInData> block = read_burned_block(launcher);
-  if (!block) return failure(block.error().message);
   block->jvm_options = set_archive_options(block->jvm_options, choice);
   const std::vector<std::string> errors = burn(launcher, launcher, *block, block->stack_size);
   if (!errors.empty()) return failure(errors.front());
@@ -233,10 +233,12 @@ ArchiveOutcome make_app_archive(const std::string& home, const std::string& name
 
 ArchiveOutcome list_app_classes(const std::string& home, const std::string& name,
                                 const TrainingRun& run) {
+  const Result<BurnedInData> block = read_burned_block(home + "/bin/" + name);
+  if (!block) return failure(block.error().message);
   const std::string list = home + "/lib/app/" + kClassListName;
   unlink(list.c_str());
-  ArchiveOutcome outcome =
-      run_archive_runs(home, name, run, {class_list_run(kClassListName)}, "", kClassListName);
+  ArchiveOutcome outcome = run_archive_runs(home, name, *block, run,
+                                            {class_list_run(kClassListName)}, "", kClassListName);
   if (!outcome.ok) unlink(list.c_str());
   outcome.bytes = file_size_or_zero(list);
   return outcome;
