@@ -59,6 +59,8 @@ TEST(CommandLine, RefusalsEndWithStatus2AndSayWhy) {
       {{"cds", t, "--training-timeout", "soon"}, "--training-timeout"},
       {{"cds", t}, t},  // no tree of the packer's
       {{"package", t, "--dest", o}, "--type is required"},
+      {{"package", t, "--type", "deb", "--dest", o, "--compression", "best"},
+       "--compression: best not in {small,fast}"},
       {{"publish", t + "/site", "--signing-key", "k", "--new-key", t + "/keys"},
        "give --signing-key or --new-key, not both"},
       {{"publish", t + "/site", "--feed-key", "f", "--new-key", t + "/keys"},

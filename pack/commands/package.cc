@@ -124,9 +124,10 @@ Status write_packages(const PackageOptions& o, const PackagePlan& plan, const Re
     const std::string name = package_file_name(info, type);
     const std::string out = dir + "/" + name;
     if (Status recorded = write_install_record(*staged, type); !recorded) return recorded;
-    Status written = type == PackageType::kTarGz ? write_tar(*staged, plan.tools, dir, out)
-                     : type == PackageType::kRpm ? write_rpm(*staged, plan.tools, dir, out)
-                                                 : write_deb(*staged, plan.tools, dir, out);
+    const Compression c = plan.compression;
+    Status written = type == PackageType::kTarGz ? write_tar(*staged, plan.tools, c, dir, out)
+                     : type == PackageType::kRpm ? write_rpm(*staged, plan.tools, c, dir, out)
+                                                 : write_deb(*staged, plan.tools, c, dir, out);
     if (!written) return written;
     made.emplace_back(out, name);
     report.step("made " + name + " (" + std::to_string(fs::file_size(out, ec) >> 10) + " KiB)",
@@ -293,6 +294,14 @@ CLI::App* add_package_command(CLI::App& app, PackageOptions& o) {
   cmd->add_option("--update-feed-key", o.update_feed_key,
                   "The site's feed-key.pub.pem, which the app's update library checks the feed "
                   "with (a tree made by `app --updates`); the .tar.gz then updates itself");
+  cmd->add_option_function<std::string>(
+         "--compression",
+         [&o](const std::string& value) {
+           o.compression = value == "fast" ? Compression::kFast : Compression::kSmall;
+         },
+         "small (the default: xz -6, gzip -9) or fast (xz -0, gzip -1: made several times "
+         "quicker, about a fifth larger; for packages to try, not to ship)")
+      ->check(CLI::IsMember({"small", "fast"}));
   cmd->add_flag("--quiet", o.quiet, "Print only notes and errors");
   return cmd;
 }

@@ -9,14 +9,14 @@
 
 namespace vorlane {
 
-Status gzip_file(const std::string& from, const std::string& to) {
+Status gzip_file(const std::string& from, const std::string& to, int level) {
   std::ifstream in(from, std::ios::binary);
   if (!in) return system_failure("read", from);
   std::ofstream out(to, std::ios::binary | std::ios::trunc);
   if (!out) return system_failure("write", to);
   z_stream z{};
   // 15 + 16: a gzip wrapper with a zeroed header.
-  if (deflateInit2(&z, 9, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+  if (deflateInit2(&z, level, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
     return step_failed("cannot start compressing " + from);
   }
   std::vector<char> input(1 << 16);

@@ -24,8 +24,8 @@ Status write_text(const std::string& path, const std::string& text, unsigned mod
 
 }  // namespace
 
-Status write_deb(const StagedRoot& staged, const PackageTools& tools, const std::string& scratch,
-                 const std::string& out) {
+Status write_deb(const StagedRoot& staged, const PackageTools& tools, Compression compression,
+                 const std::string& scratch, const std::string& out) {
   const PackageInfo& info = staged.info;
   const std::string& root = staged.root;
   const std::string doc = root + "/usr/share/doc/" + info.name;
@@ -74,11 +74,12 @@ Status write_deb(const StagedRoot& staged, const PackageTools& tools, const std:
   std::vector<long long> kept;
   for (const auto& [path, mtime] : staged.kept_times) kept.push_back(mtime.tv_sec);
   const long long epoch = clamp_epoch(info.source_date_epoch, kept);
-  // xz at its default level, 0.55x the size of gzip; its threaded encoder
-  // makes the same bytes for any number of threads.
+  // xz at its default level, 0.55x the size of gzip, or at its fastest;
+  // its threaded encoder makes the same bytes for any number of threads.
+  const char* level = compression == Compression::kFast ? "-z0" : "-z6";
   if (Result<std::string> r = run_tool(
           "dpkg-deb", {tools.env, "SOURCE_DATE_EPOCH=" + std::to_string(epoch), tools.dpkg_deb,
-                       "--root-owner-group", "-Zxz", "-z6", "--build", root, out});
+                       "--root-owner-group", "-Zxz", level, "--build", root, out});
       !r) {
     return r.error();
   }

@@ -10,7 +10,7 @@ namespace vorlane::packages {
 
 /// The .deb at `out`. Adds the Debian-only files (changelog, lintian
 /// overrides, DEBIAN/) to the staged root, so it is written last.
-Status write_deb(const StagedRoot& staged, const PackageTools& tools, const std::string& scratch,
-                 const std::string& out);
+Status write_deb(const StagedRoot& staged, const PackageTools& tools, Compression compression,
+                 const std::string& scratch, const std::string& out);
 
 }  // namespace vorlane::packages

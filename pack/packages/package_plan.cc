@@ -176,6 +176,7 @@ Result<PackagePlan> plan_packages(const PackageOptions& o, const PackageFacts& f
   Result<std::set<PackageType>> types = parse_package_types(o.types);
   if (!types) return types.error();
   plan.types = *types;
+  plan.compression = o.compression;
   const bool deb = plan.types.contains(PackageType::kDeb);
   const bool rpm = plan.types.contains(PackageType::kRpm);
   if (!f.tree) return f.tree.error();

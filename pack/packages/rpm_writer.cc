@@ -12,8 +12,10 @@ namespace vorlane::packages {
 
 namespace fs = std::filesystem;
 
-/// xz at level 6 with its threaded encoder on two threads.
+/// xz at level 6, or 0 for Compression::kFast, with its threaded encoder
+/// on two threads.
 constexpr char kRpmPayload[] = "w6T2.xzdio";
+constexpr char kRpmFastPayload[] = "w0T2.xzdio";
 
 std::vector<std::string> rpm_owned_paths(const StagedRoot& staged) {
   const PackageInfo& info = staged.info;
@@ -31,8 +33,8 @@ std::vector<std::string> rpm_owned_paths(const StagedRoot& staged) {
   return files;
 }
 
-Status write_rpm(const StagedRoot& staged, const PackageTools& tools, const std::string& scratch,
-                 const std::string& out) {
+Status write_rpm(const StagedRoot& staged, const PackageTools& tools, Compression compression,
+                 const std::string& scratch, const std::string& out) {
   const PackageInfo& info = staged.info;
   const std::string top = scratch + "/rpm";
   std::error_code ec;
@@ -62,6 +64,7 @@ Status write_rpm(const StagedRoot& staged, const PackageTools& tools, const std:
   std::vector<long long> kept;
   for (const auto& [path, mtime] : staged.kept_times) kept.push_back(mtime.tv_sec);
   const long long epoch = clamp_epoch(info.source_date_epoch, kept);
+  const std::string payload = compression == Compression::kFast ? kRpmFastPayload : kRpmPayload;
   if (Result<std::string> r = run_tool("rpmbuild", {tools.env,
                                                     "SOURCE_DATE_EPOCH=" + std::to_string(epoch),
                                                     tools.rpmbuild,
@@ -78,7 +81,7 @@ Status write_rpm(const StagedRoot& staged, const PackageTools& tools, const std:
                                                     "--define",
                                                     "clamp_mtime_to_source_date_epoch 1",
                                                     "--define",
-                                                    "_binary_payload " + std::string(kRpmPayload),
+                                                    "_binary_payload " + payload,
                                                     "--define",
                                                     "_rpmfilename %%{NAME}.rpm",
                                                     "--define",

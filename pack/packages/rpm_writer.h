@@ -14,7 +14,7 @@ namespace vorlane::packages {
 std::vector<std::string> rpm_owned_paths(const StagedRoot& staged);
 
 /// The .rpm at `out`, built by rpmbuild from a spec that copies the staged root.
-Status write_rpm(const StagedRoot& staged, const PackageTools& tools, const std::string& scratch,
-                 const std::string& out);
+Status write_rpm(const StagedRoot& staged, const PackageTools& tools, Compression compression,
+                 const std::string& scratch, const std::string& out);
 
 }  // namespace vorlane::packages

@@ -43,8 +43,8 @@ Result<std::string> make_layout(const PackageInfo& info, const std::string& layo
 
 }  // namespace
 
-Status write_tar(const StagedRoot& staged, const PackageTools& tools, const std::string& scratch,
-                 const std::string& out) {
+Status write_tar(const StagedRoot& staged, const PackageTools& tools, Compression compression,
+                 const std::string& scratch, const std::string& out) {
   const std::string tar = scratch + "/tree.tar";
   const PackageInfo& info = staged.info;
   std::error_code ec;
@@ -89,7 +89,8 @@ Status write_tar(const StagedRoot& staged, const PackageTools& tools, const std:
   for (const std::string& path : joined) fs::remove(path, ec);
   if (Status reset = reset_folders(); !reset) return reset;
   if (!r) return r.error();
-  if (Status zipped = gzip_file(tar, out); !zipped) return zipped;
+  const int level = compression == Compression::kFast ? 1 : 9;
+  if (Status zipped = gzip_file(tar, out, level); !zipped) return zipped;
   fs::remove(tar, ec);
   return done();
 }

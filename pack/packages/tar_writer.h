@@ -12,7 +12,7 @@ namespace vorlane::packages {
 /// owned by root, in name order, every time the package's epoch. With a
 /// feed key, the tree is under NAME/versions/VERSION-RELEASE/ and
 /// NAME/bin/NAME links to its launcher, so the install can update itself.
-Status write_tar(const StagedRoot& staged, const PackageTools& tools, const std::string& scratch,
-                 const std::string& out);
+Status write_tar(const StagedRoot& staged, const PackageTools& tools, Compression compression,
+                 const std::string& scratch, const std::string& out);
 
 }  // namespace vorlane::packages
