@@ -69,7 +69,7 @@ javac -d "$work/classes" "$work/src/tiny/Main.java"
 for v in 1 2; do
   types=deb,rpm
   [ "$v" -eq 1 ] || types+=,tar.gz
-  "$pack" package --quiet --type "$types" "$work/app/tinyapp" --dest "$work/v$v" --app-version "$v.0" \
+  "$pack" package --quiet --compression fast --type "$types" "$work/app/tinyapp" --dest "$work/v$v" --app-version "$v.0" \
     --maintainer 'Ann Example <ann@example.org>' --description 'A tiny app' \
     --long-description 'Says hello, then ends.' --update-site "$url" --update-key "$key/KEY.asc"
 done

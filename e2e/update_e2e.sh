@@ -87,7 +87,7 @@ for v in 1.0 1.1 1.2; do
   SOURCE_DATE_EPOCH=1765000000 "$pack" app --quiet --updates --name "$name" --input "$work/in/$v" \
     --main-class updprobe.Main --dest "$work/trees/$v" "${runtime[@]}"
   runtime=(--runtime-image "$work/trees/1.0/$name/lib/runtime")
-  SOURCE_DATE_EPOCH=1765000000 "$pack" package --quiet --type tar.gz "$work/trees/$v/$name" \
+  SOURCE_DATE_EPOCH=1765000000 "$pack" package --quiet --compression fast --type tar.gz "$work/trees/$v/$name" \
     --dest "$work/packages/$v" --app-version "$v" --maintainer 'Ann Example <ann@example.org>' \
     --description 'An app that updates itself' --long-description 'Runs the update library.' \
     --update-site "$url" --update-key "$key/KEY.asc" --update-feed-key "$work/feed-key.pub.pem"
