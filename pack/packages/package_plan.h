@@ -20,13 +20,13 @@
 
 namespace vorlane::packages {
 
-/// The options of `vorlane-pack package`, as given.
 /// How hard the packages are compressed. kSmall, the default, gives what
 /// users should download (xz -6 in the .deb and .rpm, gzip -9 for the
 /// .tar.gz); kFast (xz -0, gzip -1) makes them several times quicker and
 /// about a fifth larger, for packages made to be tried rather than shipped.
 enum class Compression { kSmall, kFast };
 
+/// The options of `vorlane-pack package`, as given.
 struct PackageOptions {
   std::string app_dir;
   std::vector<std::string> types;  ///< "deb", "rpm", "tar.gz", or comma lists of them
